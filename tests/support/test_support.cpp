@@ -1,0 +1,64 @@
+#include "tests/support/test_support.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryFile>
+
+#include <gtest/gtest.h>
+
+namespace wavrell::test {
+
+QString fixture(const QString& name) {
+    return QStringLiteral(WAVRELL_SOURCE_DIR "/tests/fixtures/") + name;
+}
+
+std::unique_ptr<QTemporaryDir> build_temp_dir() {
+    QDir().mkpath(QStringLiteral(WAVRELL_BINARY_DIR "/test-tmp"));
+    auto dir = std::make_unique<QTemporaryDir>(QStringLiteral(WAVRELL_BINARY_DIR "/test-tmp/XXXXXX"));
+    EXPECT_TRUE(dir->isValid());
+    return dir;
+}
+
+int run_program(const QString& program, const QStringList& args, QByteArray* out, int timeout_ms,
+                QByteArray* err) {
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForStarted(10000)) {
+        ADD_FAILURE() << "cannot start " << program.toStdString();
+        return -1;
+    }
+    p.closeWriteChannel();
+    if (!p.waitForFinished(timeout_ms)) {
+        p.kill();
+        p.waitForFinished();
+        ADD_FAILURE() << program.toStdString() << " did not finish in time";
+        return -1;
+    }
+    if (out) *out = p.readAllStandardOutput();
+    if (err) *err = p.readAllStandardError();
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+bool sox(const QStringList& args, QByteArray* out, QByteArray* err) {
+    QByteArray e;
+    int rc = run_program(QStringLiteral("sox"), args, out, 120000, &e);
+    if (err) *err = e;
+    if (rc != 0) ADD_FAILURE() << "sox " << args.join(' ').toStdString() << " failed: " << e.toStdString();
+    return rc == 0;
+}
+
+bool sox_write(const QString& path, const QByteArray& raw, int rate, int channels,
+               const QStringList& output_options) {
+    QTemporaryFile in(QDir::tempPath() + QStringLiteral("/wavrell-raw-XXXXXX.raw"));
+    if (!in.open()) return false;
+    in.write(raw);
+    in.flush();
+    QStringList args{QStringLiteral("-t"), QStringLiteral("raw"), QStringLiteral("-r"), QString::number(rate),
+                     QStringLiteral("-e"), QStringLiteral("signed"), QStringLiteral("-b"), QStringLiteral("16"),
+                     QStringLiteral("-c"), QString::number(channels), QStringLiteral("-L"), in.fileName()};
+    args += output_options;
+    args << path;
+    return sox(args);
+}
+
+}  // namespace wavrell::test

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace wavrell::test {
+
+/// Path of a file below tests/fixtures.
+QString fixture(const QString& name);
+
+/// A fresh temporary folder on the build folder's file system (a fixed
+/// disk, unlike a tmpfs /tmp); removed when the object goes.
+std::unique_ptr<QTemporaryDir> build_temp_dir();
+
+/// Runs a program to its end and returns its exit code; its standard output
+/// goes to *out when given. Fails the test (returns -1) if it cannot start
+/// or runs longer than timeout_ms.
+int run_program(const QString& program, const QStringList& args, QByteArray* out = nullptr,
+                int timeout_ms = 60000, QByteArray* err = nullptr);
+
+/// Writes a WAV file with sox from raw signed 16-bit little-endian samples
+/// (interleaved) into the given sox output options, e.g. {"-b", "24"}.
+/// Returns false (and the test fails) when sox is missing or fails.
+bool sox_write(const QString& path, const QByteArray& raw_s16le, int rate, int channels,
+               const QStringList& output_options = {});
+
+/// Runs sox with the given arguments; returns true on exit code 0.
+bool sox(const QStringList& args, QByteArray* out = nullptr, QByteArray* err = nullptr);
+
+}  // namespace wavrell::test
