@@ -1,0 +1,471 @@
+#include "audio/wav_file.h"
+
+#include "common/errors.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace wavrell {
+
+namespace {
+
+// ---------------------------------------------------------------- errors
+
+QString system_reason(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
+
+[[noreturn]] void fail(const char* verb, const QString& name, const QString& what) {
+    throw EFileError(QStringLiteral("%1 \"%2\": %3").arg(QLatin1String(verb), name, what));
+}
+
+[[noreturn]] void fail_read(const QString& name, const QString& what) { fail("Cannot read", name, what); }
+
+[[noreturn]] void fail_system(const char* verb, const QString& name, int err) {
+    fail(verb, name, system_reason(err));
+}
+
+// ---------------------------------------------------------------- file access
+
+/// A POSIX file descriptor closed on every path; close failures of a file
+/// being written are reported by close_checked.
+class Fd {
+public:
+    Fd(const QString& name, int flags, mode_t mode, const char* verb) : fname(name) {
+        do fd = ::open(QFile::encodeName(name).constData(), flags | O_CLOEXEC, mode);
+        while (fd < 0 && errno == EINTR);
+        if (fd < 0) fail_system(verb, name, errno);
+    }
+    ~Fd() {
+        if (fd >= 0) ::close(fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+
+    int get() const { return fd; }
+
+    void close_checked(const char* verb) {
+        int rc = ::close(fd);
+        fd = -1;
+        if (rc != 0 && errno != EINTR) fail_system(verb, fname, errno);
+    }
+
+private:
+    QString fname;
+    int fd = -1;
+};
+
+/// Reads up to n bytes at offset; fewer only at the end of the file.
+size_t read_at(int fd, const QString& name, void* buf, size_t n, uint64_t offset) {
+    auto* p = static_cast<uint8_t*>(buf);
+    size_t done = 0;
+    while (done < n) {
+        ssize_t got = ::pread(fd, p + done, n - done, static_cast<off_t>(offset + done));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            fail_system("Cannot read", name, errno);
+        }
+        if (got == 0) break;
+        done += static_cast<size_t>(got);
+    }
+    return done;
+}
+
+void write_all(int fd, const QString& name, const void* buf, size_t n) {
+    auto* p = static_cast<const uint8_t*>(buf);
+    while (n > 0) {
+        ssize_t put = ::write(fd, p, n);
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            fail_system("Cannot write", name, errno);
+        }
+        p += put;
+        n -= static_cast<size_t>(put);
+    }
+}
+
+// ---------------------------------------------------------------- little-endian fields
+
+inline uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint32_t le32(const uint8_t* p) {
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+inline void put16(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+inline void put32(uint8_t* p, uint32_t v) {
+    put16(p, v);
+    put16(p + 2, v >> 16);
+}
+inline bool is_id(const uint8_t* p, const char* id) { return std::memcmp(p, id, 4) == 0; }
+
+// ---------------------------------------------------------------- sample conversion
+
+/// Rounds v / 2^shift half to even and saturates to 16 bits.
+inline int16_t narrow_shift(int64_t v, int shift) {
+    const int64_t half = int64_t(1) << (shift - 1);
+    const int64_t mask = (int64_t(1) << shift) - 1;
+    int64_t q = v >> shift;  // floor
+    const int64_t r = v & mask;
+    q += (r > half) | ((r == half) & (q & 1));
+    return static_cast<int16_t>(std::clamp<int64_t>(q, -32768, 32767));
+}
+
+/// Scales a full-scale real to 16 bits, rounding half to even and saturating;
+/// NaN gives 0.
+inline int16_t narrow_real(double x) {
+    double r = std::nearbyint(x * 32768.0);
+    if (r >= 32767.0) return 32767;
+    if (r <= -32768.0) return -32768;
+    if (r != r) return 0;
+    return static_cast<int16_t>(r);
+}
+
+struct U8 {
+    static constexpr int bytes = 1;
+    static int16_t get(const uint8_t* p) { return static_cast<int16_t>((int(p[0]) - 128) * 256); }
+};
+struct S16 {
+    static constexpr int bytes = 2;
+    static int16_t get(const uint8_t* p) { return static_cast<int16_t>(le16(p)); }
+};
+struct S24 {
+    static constexpr int bytes = 3;
+    static int16_t get(const uint8_t* p) {
+        int32_t v = static_cast<int32_t>((uint32_t(p[0]) << 8) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 24)) >> 8;
+        return narrow_shift(v, 8);
+    }
+};
+struct S32 {
+    static constexpr int bytes = 4;
+    static int16_t get(const uint8_t* p) { return narrow_shift(static_cast<int32_t>(le32(p)), 16); }
+};
+struct F32 {
+    static constexpr int bytes = 4;
+    static int16_t get(const uint8_t* p) {
+        uint32_t u = le32(p);
+        float f;
+        std::memcpy(&f, &u, 4);
+        return narrow_real(f);
+    }
+};
+struct F64 {
+    static constexpr int bytes = 8;
+    static int16_t get(const uint8_t* p) {
+        uint64_t u = uint64_t(le32(p)) | (uint64_t(le32(p + 4)) << 32);
+        double d;
+        std::memcpy(&d, &u, 8);
+        return narrow_real(d);
+    }
+};
+
+/// Deals `frames` whole frames out of src to the rows, starting at index
+/// `at`. NCH is the channel count when known at compile time (1 or 2), else 0.
+template <class Conv, int NCH>
+void deinterleave_fixed(const uint8_t* src, size_t frames, int nch, std::vector<int16_t>* rows, size_t at) {
+    const int n = NCH ? NCH : nch;
+    const size_t stride = size_t(n) * Conv::bytes;
+    for (int c = 0; c < n; ++c) {
+        int16_t* __restrict d = rows[c].data() + at;
+        const uint8_t* __restrict s = src + size_t(c) * Conv::bytes;
+        for (size_t i = 0; i < frames; ++i) d[i] = Conv::get(s + i * stride);
+    }
+}
+
+template <class Conv>
+void deinterleave(const uint8_t* src, size_t frames, int nch, std::vector<int16_t>* rows, size_t at) {
+    if (nch == 1)
+        deinterleave_fixed<Conv, 1>(src, frames, 1, rows, at);
+    else if (nch == 2)
+        deinterleave_fixed<Conv, 2>(src, frames, 2, rows, at);
+    else
+        deinterleave_fixed<Conv, 0>(src, frames, nch, rows, at);
+}
+
+using Deinterleaver = void (*)(const uint8_t*, size_t, int, std::vector<int16_t>*, size_t);
+
+// ---------------------------------------------------------------- format
+
+struct Format {
+    int nchans = 0;
+    int32_t sampfreq = 0;
+    int bytes = 0;  // per sample
+    uint16_t align = 0;
+    Deinterleaver decode = nullptr;
+};
+
+const uint8_t kGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                               0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+QString guid_text(const uint8_t* g) {
+    return QStringLiteral("{%1-%2-%3-%4%5-%6}")
+        .arg(le32(g), 8, 16, QLatin1Char('0'))
+        .arg(le16(g + 4), 4, 16, QLatin1Char('0'))
+        .arg(le16(g + 6), 4, 16, QLatin1Char('0'))
+        .arg(uint(g[8]), 2, 16, QLatin1Char('0'))
+        .arg(uint(g[9]), 2, 16, QLatin1Char('0'))
+        .arg(QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(g + 10), 6).toHex()))
+        .toUpper();
+}
+
+QString tag_text(uint32_t tag) {
+    return QStringLiteral("0x") + QString::number(tag, 16).rightJustified(4, QLatin1Char('0')).toUpper();
+}
+
+/// Checks and interprets the format chunk (fmt holds its first fmtlen bytes).
+Format parse_format(const QString& name, const uint8_t* fmt, size_t fmtlen) {
+    if (fmtlen < 16) fail_read(name, QStringLiteral("the \"fmt \" chunk is shorter than 16 bytes"));
+    uint32_t tag = le16(fmt);
+    const uint32_t channels = le16(fmt + 2);
+    const uint32_t rate = le32(fmt + 4);
+    const uint32_t align = le16(fmt + 12);
+    const uint32_t bits = le16(fmt + 14);
+
+    if (tag == 0xFFFE) {
+        if (fmtlen < 40)
+            fail_read(name, QStringLiteral("the \"fmt \" chunk of the extensible format is shorter than 40 bytes"));
+        const uint8_t* guid = fmt + 24;
+        if (std::memcmp(guid + 2, kGuidTail, 14) != 0)
+            fail_read(name, QStringLiteral("unsupported WAV sub-format %1").arg(guid_text(guid)));
+        tag = le16(guid);
+        if (tag != 1 && tag != 3)
+            fail_read(name, QStringLiteral("unsupported WAV format tag %1 (extensible)").arg(tag_text(tag)));
+    } else if (tag != 1 && tag != 3) {
+        fail_read(name, QStringLiteral("unsupported WAV format tag %1").arg(tag_text(tag)));
+    }
+    if (channels == 0) fail_read(name, QStringLiteral("the format has 0 channels"));
+    if (rate == 0) fail_read(name, QStringLiteral("the sampling rate is 0 Hz"));
+    if (rate > uint32_t(std::numeric_limits<int32_t>::max()))
+        fail_read(name, QStringLiteral("the sampling rate of %1 Hz is out of range").arg(rate));
+
+    Format f;
+    f.nchans = int(channels);
+    f.sampfreq = int32_t(rate);
+    if (tag == 1) {
+        if (bits == 0 || bits > 32)
+            fail_read(name, QStringLiteral("unsupported PCM sample size of %1 bits").arg(bits));
+        f.bytes = int((bits + 7) / 8);
+        static const Deinterleaver pcm[] = {deinterleave<U8>, deinterleave<S16>, deinterleave<S24>, deinterleave<S32>};
+        f.decode = pcm[f.bytes - 1];
+    } else {
+        if (bits != 32 && bits != 64)
+            fail_read(name, QStringLiteral("unsupported IEEE float sample size of %1 bits").arg(bits));
+        f.bytes = int(bits / 8);
+        f.decode = bits == 32 ? deinterleave<F32> : deinterleave<F64>;
+    }
+    if (align != channels * uint32_t(f.bytes))
+        fail_read(name, QStringLiteral("the block alignment of %1 bytes does not fit %2 channels of %3 bits")
+                            .arg(align)
+                            .arg(channels)
+                            .arg(bits));
+    f.align = uint16_t(align);
+    return f;
+}
+
+// ---------------------------------------------------------------- reader
+
+struct Content {
+    Format format;
+    TWavSamples16 samples;
+    int32_t nsamples = 0;
+};
+
+Content read_wav(const QString& name, bool headeronly) {
+    Fd file(name, O_RDONLY, 0, "Cannot open");
+    const int fd = file.get();
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) fail_system("Cannot read", name, errno);
+    const uint64_t filesize = S_ISREG(st.st_mode) ? uint64_t(st.st_size) : std::numeric_limits<uint64_t>::max();
+
+    uint8_t head[12];
+    const size_t got = read_at(fd, name, head, 12, 0);
+    if (got < 8 || !is_id(head, "RIFF"))
+        fail_read(name, QStringLiteral("it is not a WAV file (no \"RIFF\" header)"));
+    if (got < 12 || !is_id(head + 8, "WAVE"))
+        fail_read(name, QStringLiteral("it is not a WAV file (the RIFF type is not \"WAVE\")"));
+
+    // The RIFF size bounds the chunk search unless it is 0 or claims more
+    // than the file holds; then the chunks are walked to the end of the file.
+    const uint64_t riffsize = le32(head + 4);
+    const uint64_t end = (riffsize == 0 || 8 + riffsize > filesize) ? filesize : 8 + riffsize;
+
+    uint8_t fmt[40];
+    size_t fmtlen = 0;
+    bool have_fmt = false;
+    bool have_data = false;
+    uint64_t data_at = 0;
+    uint64_t data_size = 0;
+    uint64_t pos = 12;
+    while (pos + 8 <= end) {
+        uint8_t ch[8];
+        if (read_at(fd, name, ch, 8, pos) < 8) break;
+        const uint64_t size = le32(ch + 4);
+        const uint64_t body = pos + 8;
+        if (is_id(ch, "fmt ") && !have_fmt) {
+            have_fmt = true;
+            fmtlen = read_at(fd, name, fmt, size_t(std::min<uint64_t>(size, sizeof fmt)), body);
+            if (fmtlen < 16 && size >= 16)
+                fail_read(name, QStringLiteral("the \"fmt \" chunk is cut short by the end of the file"));
+        } else if (is_id(ch, "data")) {
+            // A later "data" chunk replaces an earlier one.
+            have_data = true;
+            data_at = body;
+            data_size = size;
+        }
+        pos = body + size + (size & 1);
+    }
+    if (!have_fmt) fail_read(name, QStringLiteral("it is not a WAV file (no \"fmt \" chunk)"));
+    Content c;
+    c.format = parse_format(name, fmt, fmtlen);
+    if (!have_data) fail_read(name, QStringLiteral("it is not a WAV file (no \"data\" chunk)"));
+
+    const Format& f = c.format;
+    if (headeronly) {
+        c.samples.resize(size_t(f.nchans));
+        return c;
+    }
+
+    // Only whole frames that the file really holds are taken.
+    const uint64_t avail = data_at < filesize ? std::min(data_size, filesize - data_at) : 0;
+    const uint64_t frames = avail / f.align;
+    if (frames > uint64_t(std::numeric_limits<int32_t>::max()))
+        fail_read(name, QStringLiteral("it holds %1 samples per channel, more than the sample store takes")
+                            .arg(frames));
+    try {
+        c.samples.assign(size_t(f.nchans), std::vector<int16_t>(size_t(frames)));
+    } catch (const std::bad_alloc&) {
+        fail_read(name, QStringLiteral("not enough memory for %1 samples in %2 channels").arg(frames).arg(f.nchans));
+    }
+
+#ifdef POSIX_FADV_SEQUENTIAL
+    ::posix_fadvise(fd, off_t(data_at), off_t(avail), POSIX_FADV_SEQUENTIAL);
+#endif
+    const size_t block_frames = std::max<size_t>(1, (size_t(1) << 20) / f.align);
+    std::unique_ptr<uint8_t[]> buf(new uint8_t[block_frames * f.align]);
+    uint64_t done = 0;
+    while (done < frames) {
+        const size_t want = size_t(std::min<uint64_t>(block_frames, frames - done));
+        const size_t bytes = read_at(fd, name, buf.get(), want * f.align, data_at + done * f.align);
+        const size_t n = bytes / f.align;
+        f.decode(buf.get(), n, f.nchans, c.samples.data(), size_t(done));
+        done += n;
+        if (n < want) break;  // the file shrank while being read
+    }
+    if (done < frames)
+        for (auto& row : c.samples) row.resize(size_t(done));
+    c.nsamples = int32_t(done);
+    return c;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- TWav
+
+TWav::TWav(QObject* aowner) : QObject(aowner) {}
+
+int32_t TWav::sftot() const { return static_cast<int32_t>(int64_t(fsampfreq) * fnchans); }
+
+void TWav::setNchans(int32_t v) {
+    v = std::max(v, 0);
+    fsamples.resize(size_t(v));
+    for (auto& row : fsamples) row.resize(size_t(fnsamples));
+    fnchans = v;
+}
+
+void TWav::setNsamples(int32_t v) {
+    v = std::max(v, 0);
+    fsamples.resize(size_t(fnchans));
+    for (auto& row : fsamples) row.resize(size_t(v));
+    fnsamples = v;
+}
+
+double TWav::tottime() const { return fsampfreq == 0 ? 0.0 : double(fnsamples) / double(fsampfreq); }
+
+void TWav::open_file(const QString& fname, bool headeronly) {
+    const QString name = fname.isEmpty() ? ffilename : fname;
+    Content c = read_wav(name, headeronly);
+    ffilename = name;
+    fsampfreq = c.format.sampfreq;
+    fnchans = c.format.nchans;
+    fnsamples = c.nsamples;
+    fsamples.swap(c.samples);
+}
+
+void TWav::save_file(const QString& fname) const {
+    const QString name = fname.isEmpty() ? ffilename : fname;
+    const uint64_t nch = fsamples.size();
+    if (nch == 0) fail("Cannot save", name, QStringLiteral("the sample store has no channels"));
+    if (nch > 32767) fail("Cannot save", name, QStringLiteral("%1 channels do not fit a WAV file").arg(nch));
+    if (fsampfreq <= 0)
+        fail("Cannot save", name, QStringLiteral("the sampling rate of %1 Hz does not fit a WAV file").arg(fsampfreq));
+    const uint64_t n = fsamples[0].size();
+    const uint64_t align = nch * 2;
+    const uint64_t data = n * align;
+    if (data + 36 > 0xFFFFFFFFu || align * uint64_t(fsampfreq) > 0xFFFFFFFFu)
+        fail("Cannot save", name, QStringLiteral("the samples do not fit a WAV file"));
+
+    uint8_t h[44];
+    std::memcpy(h, "RIFF", 4);
+    put32(h + 4, uint32_t(data + 36));
+    std::memcpy(h + 8, "WAVEfmt ", 8);
+    put32(h + 16, 16);
+    put16(h + 20, 1);
+    put16(h + 22, uint32_t(nch));
+    put32(h + 24, uint32_t(fsampfreq));
+    put32(h + 28, uint32_t(align * uint64_t(fsampfreq)));
+    put16(h + 32, uint32_t(align));
+    put16(h + 34, 16);
+    std::memcpy(h + 36, "data", 4);
+    put32(h + 40, uint32_t(data));
+
+    Fd file(name, O_WRONLY | O_CREAT | O_TRUNC, 0666, "Cannot create");
+    write_all(file.get(), name, h, sizeof h);
+
+    // Interleaved in blocks of whole frames; rows shorter than row 0 (a store
+    // whose rows were replaced by hand) are padded with zeros.
+    const size_t block_frames = std::max<size_t>(1, (size_t(1) << 19) / size_t(align));
+    std::vector<uint8_t> buf(block_frames * size_t(align));
+    for (uint64_t first = 0; first < n; first += block_frames) {
+        const size_t frames = size_t(std::min<uint64_t>(block_frames, n - first));
+        for (size_t c = 0; c < nch; ++c) {
+            const auto& row = fsamples[c];
+            const size_t have = row.size() > first ? std::min<size_t>(frames, row.size() - first) : 0;
+            uint8_t* d = buf.data() + c * 2;
+            for (size_t i = 0; i < frames; ++i) {
+                const uint16_t v = i < have ? uint16_t(row[first + i]) : 0;
+                put16(d + i * align, v);
+            }
+        }
+        write_all(file.get(), name, buf.data(), frames * size_t(align));
+    }
+    file.close_checked("Cannot write");
+}
+
+void TWav::new_file() { setNsamples(0); }
+
+void TWav::playchunk(const std::vector<int32_t>& chans, int32_t first, int32_t count, tsmallintarr& buf) const {
+    const size_t nk = chans.size();
+    const size_t frames = size_t(std::max(count, 0));
+    buf.assign(nk * frames, 0);
+    for (size_t k = 0; k < nk; ++k) {
+        const int32_t c = chans[k];
+        if (c < 0 || size_t(c) >= fsamples.size()) continue;
+        const auto& row = fsamples[size_t(c)];
+        // Frames i with 0 <= first + i < row.size().
+        const int64_t lo = std::max<int64_t>(0, -int64_t(first));
+        const int64_t hi = std::min<int64_t>(int64_t(frames), int64_t(row.size()) - first);
+        for (int64_t i = lo; i < hi; ++i) buf[size_t(i) * nk + k] = row[size_t(first + i)];
+    }
+}
+
+}  // namespace wavrell
