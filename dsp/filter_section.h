@@ -80,11 +80,12 @@ public:
         const double w = fa0 * insample + fa1 * z1;
         const double y = fgain * ((w + fb1 * z1) * fb0);
         // A non-finite w makes y non-finite too, so one test covers the step.
-        if (!std::isfinite(y)) [[unlikely]]
-            return 0;
-        z0 = w;
-        z1 = w;
-        return y;
+        // Selects rather than an early return keep the state in a register
+        // when the step is inlined into a loop.
+        const bool ok = std::isfinite(y);
+        z1 = ok ? w : z1;
+        z0 = z1;
+        return ok ? y : 0.0;
     }
 
 private:
