@@ -104,6 +104,8 @@ inline double next_uniform() {
     return static_cast<double>(z >> 11) * 0x1.0p-53;
 }
 
+double parse_float(const QString& text, QChar separator);
+
 const char* const note_names[12] = {"Ab", "A", "Bb", "B", "C", "C#", "D", "Eb", "E", "F", "F#", "G"};
 
 }  // namespace
@@ -205,6 +207,15 @@ QString pattern_float_text(const QString& pattern, double x, QChar separator) {
 double text_to_float(const QString& text) { return text_to_float(text, decimal_separator()); }
 
 double text_to_float(const QString& text, QChar separator) {
+    const double v = parse_float(text, separator);
+    if (std::isinf(v)) invalid_number(text);
+    return v;
+}
+
+namespace {
+
+// The number in text, +-infinity when it lies beyond the double range.
+double parse_float(const QString& text, QChar separator) {
     const QString t = text.trimmed();
     // Checked here by hand so that only the plain number syntax is accepted
     // (no hexadecimal, "inf" or "nan" that strtod would take).
@@ -238,10 +249,10 @@ double text_to_float(const QString& text, QChar separator) {
         if (exponent_digits == 0) invalid_number(text);
     }
     if (i != len) invalid_number(text);
-    const double v = strtod_l(ascii.c_str(), nullptr, c_locale());
-    if (std::isinf(v)) invalid_number(text);
-    return v;
+    return strtod_l(ascii.c_str(), nullptr, c_locale());
 }
+
+}  // namespace
 
 double text_dot_to_float(const QString& text) {
     if (text.isEmpty()) throw EConvertError(QStringLiteral("Cannot convert empty string to number"));
@@ -255,7 +266,10 @@ QString significant_text(int n, double x, QChar separator) {
     const QString pattern = n < 2 ? QStringLiteral("0E-0")
                                   : QStringLiteral("0.") + QString(n - 1, QLatin1Char('0')) + QStringLiteral("E-0");
     const QString s = pattern_float_text(pattern, x, separator);
-    const QString r = general_float_text(text_to_float(s, separator), separator);
+    // Rounding up next to the largest double can leave the range ("1.8E308").
+    const double back = parse_float(s, separator);
+    if (std::isinf(back)) return s;
+    const QString r = general_float_text(back, separator);
     return s.size() < r.size() ? s : r;
 }
 

@@ -152,6 +152,7 @@ TEST(NumberText, SignificantText) {
     EXPECT_EQ(str(significant_text(8, 2.5, QLatin1Char(','))), "2,5");
     EXPECT_EQ(str(significant_text(8, 2.5e-20, QLatin1Char(','))), "2,5E-20");
     EXPECT_EQ(str(significant_text(8, inf, QLatin1Char('.'))), "INF");
+    EXPECT_EQ(str(significant_text(2, std::numeric_limits<double>::max(), QLatin1Char('.'))), "1.8E308");
 }
 
 TEST(NumberText, NiceStep) {
