@@ -17,7 +17,9 @@ WAVRELL_DECLARE_ERROR(ERegistryError);
 /// (the first folder of $XDG_CONFIG_DIRS).
 enum class RegistryRoot { CurrentUser, LocalMachine };
 
-/// Registry accessor: keys are paths like "\Software\OstrelData\Wavrell";
+/// Registry accessor: keys are paths like "\Software\OstrelData\Wavrell",
+/// always taken from the root (the leading "\" is optional, empty parts are
+/// skipped) and compared without regard to letter case;
 /// a key holds named string and 32-bit integer values and sub-keys. The
 /// stores live in ini files below the XDG config folders; a store that
 /// cannot be written fails like a registry without rights. One key is open
@@ -57,6 +59,15 @@ public:
     /// Names of the values / sub-keys of the open key, in stored order.
     QStringList GetValueNames() const;
     QStringList GetKeyNames() const;
+
+    /// The open key's path without the leading "\" (empty: the root or no
+    /// key open) and whether a key is open.
+    QString CurrentPath() const;
+    bool HasOpenKey() const;
+    /// The ini file that holds a store: wavrell-registry.ini in
+    /// $XDG_CONFIG_HOME (user) or the first of $XDG_CONFIG_DIRS (machine);
+    /// empty when the folder cannot be determined.
+    static QString StoreFileName(RegistryRoot root);
 
 private:
     struct Impl;
