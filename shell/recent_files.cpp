@@ -1,0 +1,274 @@
+#include "shell/recent_files.h"
+
+#include "common/message_box.h"
+#include "settings/prog_id.h"
+#include "settings/setting.h"
+#include "shell/drive_type.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+#include <QMenu>
+
+#include <algorithm>
+
+namespace wavrell {
+
+namespace {
+constexpr int kSlots = 16;
+constexpr int kMaxItems = 15;
+
+QString slot_key(int i) { return QString::number(i, 16).toUpper(); }
+
+bool file_exists(const QString& path) {
+    if (path.isEmpty()) return false;
+    const QFileInfo info(path);
+    return info.exists() && !info.isDir();
+}
+
+/// Lower case by the locale's rules, for comparing paths.
+QString lower(const QString& s) { return QLocale().toLower(s); }
+}  // namespace
+
+TRecentFiles::TRecentFiles(QObject* owner)
+    : QObject(owner), fclearcaption(QStringLiteral("&Clear list...")), setting(new TSetting(this)) {}
+
+TRecentFiles::~TRecentFiles() { delete_items(); }
+
+QString TRecentFiles::section() const { return QStringLiteral("RecentFiles") + flistname; }
+
+QString TRecentFiles::filename(int i) const { return i >= 1 && i <= kSlots ? ffilenames[i] : QString(); }
+
+QAction* TRecentFiles::item(int i) const { return i >= 1 && i <= kSlots ? fitems[i].data() : nullptr; }
+
+int TRecentFiles::itemcount() const {
+    int n = 0;
+    for (int i = 1; i <= fmaxitems; ++i)
+        if (!ffilenames[i].isEmpty()) ++n;
+    return n;
+}
+
+// ---- properties
+
+void TRecentFiles::setMenu(QMenu* v) {
+    if (!floaded) {
+        fmenu = v;
+        return;
+    }
+    delete_items();
+    fmenu = v;
+    if (fmenu) build();
+}
+
+void TRecentFiles::setMaxItems(int v) {
+    fmaxitems = std::clamp(v, 0, kMaxItems);
+    for (int i = fmaxitems + 1; i <= kSlots; ++i) ffilenames[i].clear();
+    insert_in_menu();
+}
+
+void TRecentFiles::setBarBefore(bool v) {
+    fbarbefore = v;
+    insert_in_menu();
+}
+
+void TRecentFiles::setIncludeClearItem(bool v) {
+    fincludeclear = v;
+    insert_in_menu();
+}
+
+void TRecentFiles::setClearCaption(const QString& v) {
+    fclearcaption = v;
+    if (fclearitem) fclearitem->setText(v);
+    insert_in_menu();
+}
+
+// ---- loading and the menu items
+
+void TRecentFiles::Loaded() {
+    if (!fprogid) throw ESettingError(QStringLiteral("Nothing assigned to ") + objectName() + QStringLiteral(".ProgId"));
+    setting->setProgId(fprogid);
+    floaded = true;
+    if (fmenu) build();
+}
+
+void TRecentFiles::delete_items() {
+    remove_from_menu();
+    for (int i = 1; i <= kSlots; ++i) delete fitems[i].data();
+    delete fbaritem.data();
+    delete fclearitem.data();
+    finserted = false;
+}
+
+void TRecentFiles::build() {
+    delete_items();
+    for (int i = 1; i <= kSlots; ++i) {
+        auto* a = new QAction(fmenu);
+        a->setData(i);
+        connect(a, &QAction::triggered, this, [this, i] { item_click(i); });
+        fitems[i] = a;
+    }
+    fbaritem = new QAction(QStringLiteral("-"), fmenu);
+    fbaritem->setSeparator(true);
+    fclearitem = new QAction(fclearcaption, fmenu);
+    fclearitem->setVisible(fincludeclear);
+    connect(fclearitem, &QAction::triggered, this, [this] { clear_click(); });
+    read_from_registry();
+    set_captions();
+    insert_in_menu();
+}
+
+void TRecentFiles::set_captions() {
+    for (int i = 1; i <= kSlots; ++i)
+        if (fitems[i]) {
+            // The path is shown as it is; an "&" in it acts as an accelerator.
+            fitems[i]->setText(QLatin1Char('&') + slot_key(i) + QLatin1Char(' ') + ffilenames[i]);
+            fitems[i]->setEnabled(true);
+        }
+}
+
+void TRecentFiles::insert_in_menu() {
+    if (!floaded || !fmenu || !fbaritem || !fclearitem) return;
+    write_to_registry();
+    if (finserted) remove_from_menu();
+    const QList<QAction*> actions = fmenu->actions();
+    const int p = std::clamp(fmenupos, 0, int(actions.size()));
+    QAction* before = p < actions.size() ? actions[p] : nullptr;
+    const bool any = itemcount() > 0;
+    fbaritem->setVisible(fbarbefore && any);
+    fmenu->insertAction(before, fbaritem);
+    for (int i = 1; i <= kSlots; ++i) {
+        fitems[i]->setVisible(!ffilenames[i].isEmpty() && i <= fmaxitems);
+        fmenu->insertAction(before, fitems[i]);
+    }
+    fclearitem->setVisible(fincludeclear && any);
+    fmenu->insertAction(before, fclearitem);
+    finserted = true;
+}
+
+void TRecentFiles::remove_from_menu() {
+    if (!fmenu || !finserted) return;
+    for (int i = kSlots; i >= 1; --i)
+        if (fitems[i]) fmenu->removeAction(fitems[i]);
+    if (fbaritem) fmenu->removeAction(fbaritem);
+    if (fclearitem) fmenu->removeAction(fclearitem);
+    finserted = false;
+}
+
+// ---- the list
+
+void TRecentFiles::tidy_list() {
+    for (int i = 1; i <= kSlots; ++i) {
+        if (ffilenames[i].isEmpty()) continue;
+        const QString a = lower(ffilenames[i]);
+        for (int j = i + 1; j <= kSlots; ++j)
+            if (lower(ffilenames[j]) == a) ffilenames[j].clear();
+    }
+    int to = 1;
+    for (int from = 1; from <= kSlots; ++from)
+        if (!ffilenames[from].isEmpty()) {
+            if (from != to) ffilenames[to] = ffilenames[from];
+            ++to;
+        }
+    for (; to <= kSlots; ++to) ffilenames[to].clear();
+    set_captions();
+}
+
+bool TRecentFiles::allowed(const QString& fullpath) const {
+    const QString root = drive_root(fullpath);
+    if (root.isEmpty()) return true;
+    switch (drive_type(root)) {
+        case DriveType::NoRootDir: return false;
+        case DriveType::Removable: return fallowremovable;
+        case DriveType::Fixed: return fallowfixed;
+        case DriveType::Remote: return fallowremote;
+        case DriveType::CDROM: return fallowcdrom;
+        case DriveType::RAMDisk: return fallowramdisk;
+        case DriveType::Unknown: break;
+    }
+    return true;
+}
+
+void TRecentFiles::add(const QString& FileName) {
+    if (FileName.isEmpty()) return;
+    const QString full = QDir::cleanPath(QFileInfo(FileName).absoluteFilePath());
+    if (allowed(full)) {
+        for (int i = kSlots; i >= 2; --i) ffilenames[i] = ffilenames[i - 1];
+        ffilenames[1] = full;
+    }
+    tidy_list();
+    insert_in_menu();
+}
+
+void TRecentFiles::clear() {
+    for (QString& f : ffilenames) f.clear();
+    tidy_list();
+    insert_in_menu();
+}
+
+// ---- the store
+
+void TRecentFiles::write_to_registry() {
+    if (fisreading) return;
+    // The section is replaced in memory and written in one piece, so the
+    // file never holds half a list.
+    try {
+        setting->setLocation(slroaming);
+        setting->setManualIniClose(true);
+        const QString s = section();
+        setting->DeleteSection(s);
+        setting->WriteInteger(s, QStringLiteral("nToUse"), fmaxitems);
+        for (int i = 1; i <= fmaxitems; ++i) setting->WriteString(s, slot_key(i), ffilenames[i]);
+        setting->IniClose();
+    } catch (const Exception&) {
+        setting->IniDiscard();
+    }
+    try {
+        setting->setManualIniClose(false);
+    } catch (const Exception&) {
+    }
+}
+
+void TRecentFiles::read_from_registry() {
+    fisreading = true;
+    try {
+        setting->setLocation(slroaming);
+        const QString s = section();
+        setMaxItems(setting->ReadInteger(s, QStringLiteral("nToUse"), fmaxitems));
+        for (int i = 1; i <= fmaxitems; ++i) {
+            ffilenames[i] = setting->ReadString(s, slot_key(i), QString());
+            if (!file_exists(ffilenames[i])) ffilenames[i].clear();
+        }
+        tidy_list();
+    } catch (const Exception&) {
+    }
+    fisreading = false;
+}
+
+// ---- clicks
+
+void TRecentFiles::item_click(int n) {
+    if (n < 1 || n > kSlots || ffilenames[n].isEmpty()) return;
+    const QString path = ffilenames[n];
+    QAction* sender = fitems[n];
+    if (!file_exists(path)) {
+        message_box(QStringLiteral("Can't find \r") + path, QStringLiteral("File not found"),
+                    mb::OK | mb::ICONEXCLAMATION);
+        ffilenames[n].clear();
+        tidy_list();
+        insert_in_menu();
+        return;
+    }
+    if (OnClick) {
+        add(path);
+        OnClick(sender, n, path);
+    }
+}
+
+void TRecentFiles::clear_click() {
+    if (message_box(QStringLiteral("Do you want to clear the list of recently used files?"),
+                    QStringLiteral("Clear list"), mb::YESNO | mb::ICONQUESTION) == mb::IDYES)
+        clear();
+}
+
+}  // namespace wavrell
