@@ -162,14 +162,11 @@ void THelpMenu::insert_first(QAction* item) {
     fmenu->insertAction(items.isEmpty() ? nullptr : items.first(), item);
 }
 
-void THelpMenu::insert_separator_first() {
+QAction* THelpMenu::insert_separator_first() {
     QAction* bar = new_item(QString());
     bar->setSeparator(true);
     insert_first(bar);
-    if (!fbaritem1)
-        fbaritem1 = bar;
-    else
-        fbaritem2 = bar;
+    return bar;
 }
 
 void THelpMenu::store_check_date(int day) {
@@ -196,7 +193,7 @@ void THelpMenu::Loaded() {
         faboutitem = new_item(QStringLiteral("A&bout..."));
         connect(faboutitem, &QAction::triggered, this, [this] { about_click(); });
         insert_first(faboutitem);
-        if (!menutexts.isEmpty()) insert_separator_first();
+        if (!menutexts.isEmpty()) fbaritem1 = insert_separator_first();
     }
 
     if (fprogid && !fNewVersionURL.isEmpty() && fEnableVersionCheck) {
@@ -247,7 +244,7 @@ void THelpMenu::Loaded() {
     }
 
     if (!fhelpfile.isEmpty()) {
-        if (!menutexts.isEmpty()) insert_separator_first();
+        if (!menutexts.isEmpty()) fbaritem2 = insert_separator_first();
         fhelpitem = new_item(QStringLiteral("&Help..."));
         fhelpitem->setShortcut(QKeySequence(Qt::Key_F1));
         connect(fhelpitem, &QAction::triggered, this, [this] { help_click(); });

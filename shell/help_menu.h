@@ -102,7 +102,7 @@ private:
     QString user_key() const;
     QAction* new_item(const QString& caption);
     void insert_first(QAction* item);
-    void insert_separator_first();
+    QAction* insert_separator_first();
     void check_version(bool manual, bool end_after_download);
     void store_check_date(int day);
 
