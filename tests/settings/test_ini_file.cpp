@@ -19,7 +19,8 @@ TEST(IniFile, ReadsFilesOfOtherProgramsAndKeepsWhatItDoesNotChange) {
                                             "# a comment\r\n"
                                             "1=/music/a b.wav\r\n"
                                             "[Other]\r\n"
-                                            "  spaced key  =value\r\n"
+                                            "  spaced key  =  value \t\r\n"
+                                            "quoted = \" padded \"\r\n"
                                             "[recentfiles]\r\n"
                                             "2=/music/c.wav\r\n");
     TIniFile ini(file);
@@ -29,9 +30,12 @@ TEST(IniFile, ReadsFilesOfOtherProgramsAndKeepsWhatItDoesNotChange) {
     EXPECT_EQ(ini.ReadString(QStringLiteral("recentfiles"), QStringLiteral("1"), {}), QStringLiteral("/music/a b.wav"));
     EXPECT_EQ(ini.ReadString(QStringLiteral("Other"), QStringLiteral("spaced key"), {}), QStringLiteral("value"));
     EXPECT_EQ(ini.ReadString(QStringLiteral("Other"), QStringLiteral("none"), QStringLiteral("d")), QStringLiteral("d"));
+    EXPECT_EQ(ini.ReadString(QStringLiteral("Other"), QStringLiteral("quoted"), {}), QStringLiteral(" padded "));
 
     ini.WriteString(QStringLiteral("recentFILES"), QStringLiteral("NTOUSE"), QStringLiteral("5"));
     ini.WriteString(QStringLiteral("New"), QStringLiteral("k"), QStringLiteral(" 1.50000000000000E+0000"));
+    ini.WriteString(QStringLiteral("New"), QStringLiteral("q"), QStringLiteral("\"as is\""));
+    ini.WriteString(QStringLiteral("New"), QStringLiteral("path"), QStringLiteral("/music/end .wav"));
     ini.DeleteKey(QStringLiteral("RecentFiles"), QStringLiteral("2"));
     ini.EraseSection(QStringLiteral("other"));
     ini.UpdateFile();
@@ -43,7 +47,12 @@ TEST(IniFile, ReadsFilesOfOtherProgramsAndKeepsWhatItDoesNotChange) {
                                                     "1=/music/a b.wav\n"
                                                     "\n"
                                                     "[New]\n"
-                                                    "k= 1.50000000000000E+0000\n"));
+                                                    "k=\" 1.50000000000000E+0000\"\n"
+                                                    "q=\"\"as is\"\"\n"
+                                                    "path=/music/end .wav\n"));
+    TIniFile again(file);
+    EXPECT_EQ(again.ReadString(QStringLiteral("New"), QStringLiteral("k"), {}), QStringLiteral(" 1.50000000000000E+0000"));
+    EXPECT_EQ(again.ReadString(QStringLiteral("New"), QStringLiteral("q"), {}), QStringLiteral("\"as is\""));
     EXPECT_EQ(QDir(folders.path({})).entryList(QDir::Files), QStringList{QStringLiteral("other.ini")});
 }
 
