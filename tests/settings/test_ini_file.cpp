@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 using namespace wavrell;
 
 namespace {
@@ -54,6 +56,20 @@ TEST(IniFile, ReadsFilesOfOtherProgramsAndKeepsWhatItDoesNotChange) {
     EXPECT_EQ(again.ReadString(QStringLiteral("New"), QStringLiteral("k"), {}), QStringLiteral(" 1.50000000000000E+0000"));
     EXPECT_EQ(again.ReadString(QStringLiteral("New"), QStringLiteral("q"), {}), QStringLiteral("\"as is\""));
     EXPECT_EQ(QDir(folders.path({})).entryList(QDir::Files), QStringList{QStringLiteral("other.ini")});
+}
+
+TEST(IniFile, AWriteReplacesTheFileInsteadOfRewritingIt) {
+    // The new content goes to a new file that is renamed over the old one:
+    // a second link to the old file keeps the old content whole.
+    test::IsolatedFolders folders;
+    const QString file = folders.write_file(QStringLiteral("x.ini"), "[S]\nk=old\n");
+    const QString link = folders.path(QStringLiteral("old-link.ini"));
+    ASSERT_EQ(::link(QFile::encodeName(file).constData(), QFile::encodeName(link).constData()), 0);
+    TIniFile ini(file);
+    ini.WriteString(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("new"));
+    ini.UpdateFile();
+    EXPECT_EQ(test::read_text(file), QStringLiteral("[S]\nk=new\n"));
+    EXPECT_EQ(test::read_text(link), QStringLiteral("[S]\nk=old\n"));
 }
 
 TEST(IniFile, RefusesWhatAPlainIniFileCannotHold) {

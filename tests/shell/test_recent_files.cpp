@@ -136,6 +136,24 @@ TEST_F(RecentFiles, AddingMovesToTheTopWithoutDuplicates) {
     EXPECT_FALSE(QFileInfo::exists(ini()));
 }
 
+TEST_F(RecentFiles, OtherProgramsReadTheStoredList) {
+    auto list = window_list(&menu);
+    const QString a = file(QStringLiteral("Take 1 & 2 (50%).wav")), b = file(QStringLiteral("b.wav"));
+    list->add(a);
+    list->add(b);
+    // Python's ini reader, without interpolation and with the keys' case kept.
+    const QString script = QStringLiteral(
+        "import configparser, sys\n"
+        "c = configparser.ConfigParser(interpolation=None)\n"
+        "c.optionxform = str\n"
+        "c.read(sys.argv[1], encoding='utf-8')\n"
+        "for k, v in c['RecentFiles'].items(): print(k + '|' + v)\n");
+    QByteArray out;
+    ASSERT_EQ(test::run_program(QStringLiteral("python3"), {QStringLiteral("-c"), script, ini()}, &out), 0);
+    EXPECT_EQ(QString::fromUtf8(out),
+              QStringLiteral("nToUse|9\n1|%1\n2|%2\n3|\n4|\n5|\n6|\n7|\n8|\n9|\n").arg(b, a));
+}
+
 TEST_F(RecentFiles, CaptionsRunToFAndAMaxOfFifteen) {
     auto list = window_list(&menu);
     list->setMaxItems(20);
