@@ -122,6 +122,16 @@ TEST_F(RecentFiles, AddingMovesToTheTopWithoutDuplicates) {
     EXPECT_EQ(list->filename(2), b);
     EXPECT_EQ(stored(), QStringLiteral("nToUse=9\n1=%1\n2=%2\n3=\n4=\n5=\n6=\n7=\n8=\n9=").arg(other_case, b));
 
+    // A name that a plain ini file cannot hold leaves its slot empty in the
+    // store; the rest is stored.
+    const QString odd = file(QStringLiteral("line\nbreak.wav"));
+    list->add(odd);
+    EXPECT_EQ(list->filename(1), odd);
+    EXPECT_EQ(stored(), QStringLiteral("nToUse=9\n1=\n2=%1\n3=%2\n4=\n5=\n6=\n7=\n8=\n9=").arg(other_case, b));
+    list->clear();
+    list->add(b);
+    list->add(other_case);
+
     // A relative name is stored as its full path.
     const QString cwd = QDir::currentPath();
     QDir::setCurrent(folders.path(QStringLiteral("music")));
