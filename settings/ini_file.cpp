@@ -13,6 +13,22 @@ bool has_line_break(const QString& s) {
     return s.contains(QLatin1Char('\n')) || s.contains(QLatin1Char('\r'));
 }
 bool same(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+
+bool in_quotes(const QString& v) {
+    return v.size() >= 2 && v.startsWith(QLatin1Char('"')) && v.endsWith(QLatin1Char('"'));
+}
+
+/// The value as it stands in the file.
+QString quoted(const QString& v) {
+    if (v != v.trimmed() || in_quotes(v)) return QLatin1Char('"') + v + QLatin1Char('"');
+    return v;
+}
+
+/// The value of the text after "=".
+QString unquoted(const QString& text) {
+    const QString t = text.trimmed();
+    return in_quotes(t) ? t.mid(1, t.size() - 2) : t;
+}
 }  // namespace
 
 TIniFile::TIniFile(QString filename) : ffilename(std::move(filename)) {}
@@ -62,7 +78,7 @@ void TIniFile::load() {
         Entry e;
         if (!comment && eq > 0 && !line.left(eq).trimmed().isEmpty()) {
             e.key = line.left(eq).trimmed();
-            e.value = line.mid(eq + 1);
+            e.value = unquoted(line.mid(eq + 1));
         } else {
             e.raw = line;
         }
@@ -203,7 +219,7 @@ QByteArray TIniFile::text() const {
         first = false;
         out += QLatin1Char('[') + s.name + QStringLiteral("]\n");
         for (const Entry& e : s.entries)
-            out += (e.key.isEmpty() ? e.raw : e.key + QLatin1Char('=') + e.value) + QLatin1Char('\n');
+            out += (e.key.isEmpty() ? e.raw : e.key + QLatin1Char('=') + quoted(e.value)) + QLatin1Char('\n');
     }
     return out.toUtf8();
 }

@@ -9,8 +9,11 @@ namespace wavrell {
 /// An ordinary ini file: "[Section]" lines and "key=value" lines below them,
 /// UTF-8, one line per entry, readable and writable by other programs.
 /// Section and key names compare without regard to letter case and keep the
-/// case they were first written in; values are taken exactly as they stand
-/// after the "=". Comment lines (";" or "#") and unknown lines are kept.
+/// case they were first written in. Blanks around keys and values do not
+/// count ("key = value" reads as "value"); a value that begins or ends with
+/// a blank, or is itself in double quotes, is written in double quotes,
+/// which reading removes, so every text comes back as it was written.
+/// Comment lines (";" or "#") and unknown lines are kept.
 ///
 /// The file is read on first use and held in memory; UpdateFile writes the
 /// changes and drops the copy, so the next access reads the file again.

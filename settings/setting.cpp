@@ -195,6 +195,10 @@ bool TSetting::is_registry() const {
     return loc == sluser || loc == slmachine;
 }
 
+void TSetting::use_registry_root() {
+    reg->setRootKey(Location() == slmachine ? RegistryRoot::LocalMachine : RegistryRoot::CurrentUser);
+}
+
 QString TSetting::product_key() {
     return QStringLiteral("\\Software\\") + Company() + QLatin1Char('\\') + ProductName() + QLatin1Char('\\') +
            Version();
@@ -251,8 +255,8 @@ template <class F> auto TSetting::ini_op(bool write, F&& f) {
     }
 }
 
-template <class F> auto TSetting::registry_write(const QString& key, F&& f) {
-    reg->setRootKey(Location() == slmachine ? RegistryRoot::LocalMachine : RegistryRoot::CurrentUser);
+template <class F> void TSetting::registry_write(const QString& key, F&& f) {
+    use_registry_root();
     if (!reg->OpenKey(key, true)) throw ERegistryError(QStringLiteral("Cannot open the registry key %1").arg(key));
     try {
         f(*reg);
@@ -270,7 +274,7 @@ QString TSetting::ReadString(const QString& section, const QString& key, const Q
     QString r;
     if (is_registry()) {
         try {
-            reg->setRootKey(Location() == slmachine ? RegistryRoot::LocalMachine : RegistryRoot::CurrentUser);
+            use_registry_root();
             if (reg->OpenKeyReadOnly(section_key(section))) r = reg->ReadString(key);
         } catch (const Exception&) {
             r.clear();
@@ -287,7 +291,7 @@ int32_t TSetting::ReadInteger(const QString& section, const QString& key, int32_
     if (is_registry()) {
         int32_t r = defaultvalue;
         try {
-            reg->setRootKey(Location() == slmachine ? RegistryRoot::LocalMachine : RegistryRoot::CurrentUser);
+            use_registry_root();
             if (reg->OpenKeyReadOnly(section_key(section))) r = reg->ReadInteger(key);
         } catch (const Exception&) {
             r = defaultvalue;
@@ -330,7 +334,7 @@ void TSetting::ReadSection(const QString& Section, QStringList& Strings) {
     take_identity();
     if (is_registry()) {
         try {
-            reg->setRootKey(Location() == slmachine ? RegistryRoot::LocalMachine : RegistryRoot::CurrentUser);
+            use_registry_root();
             if (reg->OpenKeyReadOnly(section_key(Section))) Strings = reg->GetValueNames();
         } catch (const Exception&) {
         }
@@ -345,7 +349,7 @@ void TSetting::ReadSections(QStringList& Strings) {
     take_identity();
     if (is_registry()) {
         try {
-            reg->setRootKey(Location() == slmachine ? RegistryRoot::LocalMachine : RegistryRoot::CurrentUser);
+            use_registry_root();
             if (reg->OpenKeyReadOnly(product_key())) Strings = reg->GetKeyNames();
         } catch (const Exception&) {
         }
@@ -394,7 +398,7 @@ void TSetting::WriteFont(const QString& section, const QString& key, const TSett
 void TSetting::DeleteSection(const QString& Section) {
     take_identity();
     if (is_registry()) {
-        reg->setRootKey(Location() == slmachine ? RegistryRoot::LocalMachine : RegistryRoot::CurrentUser);
+        use_registry_root();
         reg->DeleteKey(section_key(Section));
         return;
     }

@@ -128,7 +128,8 @@ private:
     QString ini_path();
     TIniFile& ini_for(const QString& path);
     template <class F> auto ini_op(bool write, F&& f);
-    template <class F> auto registry_write(const QString& key, F&& f);
+    template <class F> void registry_write(const QString& key, F&& f);
+    void use_registry_root();
 
     tsettinglocation fLocation = sluser;
     QString fCompany, fProductName, fVersion;

@@ -1,6 +1,8 @@
 #include "shell/about.h"
 
 #include "common/errors.h"
+#include "shell/day_number.h"
+#include "shell/program_icon.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -12,8 +14,6 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
-
-#include "shell/day_number.h"
 
 namespace wavrell {
 
@@ -231,7 +231,9 @@ void TAbout::show_values() {
     compiledatelabel->setVisible(fshowcompiledate);
     copyrightlabel->setText(fcopyright);
     extralabel->setText(display_text(fextra));
-    progicon->setPixmap(QApplication::windowIcon().pixmap(32, 32));
+    // The application's icon; the program's own while none is installed.
+    const QIcon appIcon = QApplication::windowIcon();
+    progicon->setPixmap((appIcon.isNull() ? program_icon() : appIcon).pixmap(32, 32));
 }
 
 void TAbout::Loaded() {

@@ -13,6 +13,9 @@ class QPushButton;
 
 namespace wavrell {
 
+/// The name of this platform, for OSVersions ("Version 0.2 for Linux").
+inline const QString this_platform = QStringLiteral("Linux");
+
 /// The day number (days since 30 December 1899) of the day the program was
 /// built (the compile date of the About box).
 int build_date();

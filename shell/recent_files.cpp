@@ -218,7 +218,15 @@ void TRecentFiles::write_to_registry() {
         const QString s = section();
         setting->DeleteSection(s);
         setting->WriteInteger(s, QStringLiteral("nToUse"), fmaxitems);
-        for (int i = 1; i <= fmaxitems; ++i) setting->WriteString(s, slot_key(i), ffilenames[i]);
+        for (int i = 1; i <= fmaxitems; ++i) {
+            try {
+                setting->WriteString(s, slot_key(i), ffilenames[i]);
+            } catch (const EFileError&) {
+                // A name an ini file cannot hold (a line break in it) is
+                // stored as an empty slot, so that the rest of the list is kept.
+                setting->WriteString(s, slot_key(i), QString());
+            }
+        }
         setting->IniClose();
     } catch (const Exception&) {
         setting->IniDiscard();

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 using namespace wavrell;
 
 namespace {
@@ -19,7 +21,8 @@ TEST(IniFile, ReadsFilesOfOtherProgramsAndKeepsWhatItDoesNotChange) {
                                             "# a comment\r\n"
                                             "1=/music/a b.wav\r\n"
                                             "[Other]\r\n"
-                                            "  spaced key  =value\r\n"
+                                            "  spaced key  =  value \t\r\n"
+                                            "quoted = \" padded \"\r\n"
                                             "[recentfiles]\r\n"
                                             "2=/music/c.wav\r\n");
     TIniFile ini(file);
@@ -29,9 +32,12 @@ TEST(IniFile, ReadsFilesOfOtherProgramsAndKeepsWhatItDoesNotChange) {
     EXPECT_EQ(ini.ReadString(QStringLiteral("recentfiles"), QStringLiteral("1"), {}), QStringLiteral("/music/a b.wav"));
     EXPECT_EQ(ini.ReadString(QStringLiteral("Other"), QStringLiteral("spaced key"), {}), QStringLiteral("value"));
     EXPECT_EQ(ini.ReadString(QStringLiteral("Other"), QStringLiteral("none"), QStringLiteral("d")), QStringLiteral("d"));
+    EXPECT_EQ(ini.ReadString(QStringLiteral("Other"), QStringLiteral("quoted"), {}), QStringLiteral(" padded "));
 
     ini.WriteString(QStringLiteral("recentFILES"), QStringLiteral("NTOUSE"), QStringLiteral("5"));
     ini.WriteString(QStringLiteral("New"), QStringLiteral("k"), QStringLiteral(" 1.50000000000000E+0000"));
+    ini.WriteString(QStringLiteral("New"), QStringLiteral("q"), QStringLiteral("\"as is\""));
+    ini.WriteString(QStringLiteral("New"), QStringLiteral("path"), QStringLiteral("/music/end .wav"));
     ini.DeleteKey(QStringLiteral("RecentFiles"), QStringLiteral("2"));
     ini.EraseSection(QStringLiteral("other"));
     ini.UpdateFile();
@@ -43,8 +49,27 @@ TEST(IniFile, ReadsFilesOfOtherProgramsAndKeepsWhatItDoesNotChange) {
                                                     "1=/music/a b.wav\n"
                                                     "\n"
                                                     "[New]\n"
-                                                    "k= 1.50000000000000E+0000\n"));
+                                                    "k=\" 1.50000000000000E+0000\"\n"
+                                                    "q=\"\"as is\"\"\n"
+                                                    "path=/music/end .wav\n"));
+    TIniFile again(file);
+    EXPECT_EQ(again.ReadString(QStringLiteral("New"), QStringLiteral("k"), {}), QStringLiteral(" 1.50000000000000E+0000"));
+    EXPECT_EQ(again.ReadString(QStringLiteral("New"), QStringLiteral("q"), {}), QStringLiteral("\"as is\""));
     EXPECT_EQ(QDir(folders.path({})).entryList(QDir::Files), QStringList{QStringLiteral("other.ini")});
+}
+
+TEST(IniFile, AWriteReplacesTheFileInsteadOfRewritingIt) {
+    // The new content goes to a new file that is renamed over the old one:
+    // a second link to the old file keeps the old content whole.
+    test::IsolatedFolders folders;
+    const QString file = folders.write_file(QStringLiteral("x.ini"), "[S]\nk=old\n");
+    const QString link = folders.path(QStringLiteral("old-link.ini"));
+    ASSERT_EQ(::link(QFile::encodeName(file).constData(), QFile::encodeName(link).constData()), 0);
+    TIniFile ini(file);
+    ini.WriteString(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("new"));
+    ini.UpdateFile();
+    EXPECT_EQ(test::read_text(file), QStringLiteral("[S]\nk=new\n"));
+    EXPECT_EQ(test::read_text(link), QStringLiteral("[S]\nk=old\n"));
 }
 
 TEST(IniFile, RefusesWhatAPlainIniFileCannotHold) {

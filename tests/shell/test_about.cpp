@@ -37,7 +37,7 @@ void configure_like_the_window(TFjelmAbout& about) {
     about.setShowAFjelm(false);
     about.setShowCompileDate(true);
     about.setBMP256(true);
-    about.setOSVersions(QStringLiteral("Linux"));
+    about.setOSVersions(this_platform);
     about.Loaded();
 }
 

@@ -122,6 +122,16 @@ TEST_F(RecentFiles, AddingMovesToTheTopWithoutDuplicates) {
     EXPECT_EQ(list->filename(2), b);
     EXPECT_EQ(stored(), QStringLiteral("nToUse=9\n1=%1\n2=%2\n3=\n4=\n5=\n6=\n7=\n8=\n9=").arg(other_case, b));
 
+    // A name that a plain ini file cannot hold leaves its slot empty in the
+    // store; the rest is stored.
+    const QString odd = file(QStringLiteral("line\nbreak.wav"));
+    list->add(odd);
+    EXPECT_EQ(list->filename(1), odd);
+    EXPECT_EQ(stored(), QStringLiteral("nToUse=9\n1=\n2=%1\n3=%2\n4=\n5=\n6=\n7=\n8=\n9=").arg(other_case, b));
+    list->clear();
+    list->add(b);
+    list->add(other_case);
+
     // A relative name is stored as its full path.
     const QString cwd = QDir::currentPath();
     QDir::setCurrent(folders.path(QStringLiteral("music")));
@@ -134,6 +144,24 @@ TEST_F(RecentFiles, AddingMovesToTheTopWithoutDuplicates) {
     list->add(QString());
     EXPECT_EQ(list->itemcount(), 2);
     EXPECT_FALSE(QFileInfo::exists(ini()));
+}
+
+TEST_F(RecentFiles, OtherProgramsReadTheStoredList) {
+    auto list = window_list(&menu);
+    const QString a = file(QStringLiteral("Take 1 & 2 (50%).wav")), b = file(QStringLiteral("b.wav"));
+    list->add(a);
+    list->add(b);
+    // Python's ini reader, without interpolation and with the keys' case kept.
+    const QString script = QStringLiteral(
+        "import configparser, sys\n"
+        "c = configparser.ConfigParser(interpolation=None)\n"
+        "c.optionxform = str\n"
+        "c.read(sys.argv[1], encoding='utf-8')\n"
+        "for k, v in c['RecentFiles'].items(): print(k + '|' + v)\n");
+    QByteArray out;
+    ASSERT_EQ(test::run_program(QStringLiteral("python3"), {QStringLiteral("-c"), script, ini()}, &out), 0);
+    EXPECT_EQ(QString::fromUtf8(out),
+              QStringLiteral("nToUse|9\n1|%1\n2|%2\n3|\n4|\n5|\n6|\n7|\n8|\n9|\n").arg(b, a));
 }
 
 TEST_F(RecentFiles, CaptionsRunToFAndAMaxOfFifteen) {

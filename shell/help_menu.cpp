@@ -1,0 +1,338 @@
+#include "shell/help_menu.h"
+
+#include "common/message_box.h"
+#include "settings/prog_id.h"
+#include "settings/registry.h"
+#include "settings/special_folders.h"
+#include "shell/about.h"
+#include "shell/day_number.h"
+#include "shell/http_get.h"
+#include "shell/url_opener.h"
+#include "shell/version_file.h"
+#include "shell/web_detect.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMenuBar>
+#include <QNetworkAccessManager>
+
+namespace wavrell {
+
+namespace {
+
+const QString web_menu_key = QStringLiteral("\\Software\\OstrelData\\WebMenu");
+const QString web_items_key = QStringLiteral("\\Software\\OstrelData\\WebMenu\\items");
+const QString menu_date_value = QStringLiteral("MenuDate");
+constexpr int menu_date = 20020523;
+const QString auto_check_value = QStringLiteral("AutoCheckForNewVersion");
+const QString last_check_value = QStringLiteral("LastNewVersionCheckDate");
+
+std::function<void()>& end_program_hook() {
+    static std::function<void()> h;
+    return h;
+}
+
+void end_program() {
+    if (end_program_hook()) {
+        end_program_hook()();
+        return;
+    }
+    // At start-up the event loop does not run yet: quit as soon as it does.
+    QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
+                              Qt::QueuedConnection);
+}
+
+/// MenuDate as stored (decimal text, or an integer); 0 when missing or not a
+/// number.
+int read_menu_date(const TRegistry& reg) {
+    if (!reg.ValueExists(menu_date_value)) return 0;
+    try {
+        bool ok = false;
+        const int v = reg.ReadString(menu_date_value).trimmed().toInt(&ok);
+        return ok ? v : 0;
+    } catch (const ERegistryError&) {
+    }
+    try {
+        return reg.ReadInteger(menu_date_value);
+    } catch (const ERegistryError&) {
+        return 0;
+    }
+}
+
+bool is_web_address(const QString& text) {
+    const QUrl url(text, QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
+           !url.host().isEmpty();
+}
+
+}  // namespace
+
+QString find_help_file(const QString& program_path) {
+    const QFileInfo program(program_path);
+    const QString name = program.completeBaseName() + QStringLiteral(".html");
+    const QString dir = program.absolutePath();
+    const QString beside = QDir::cleanPath(dir + QLatin1Char('/') + name);
+    if (QFileInfo(beside).isFile()) return beside;
+    const QString inHelp = QDir::cleanPath(dir + QStringLiteral("/../help/") + name);
+    if (QFileInfo(inHelp).isFile()) return inHelp;
+    return {};
+}
+
+void set_end_program_hook(std::function<void()> hook) { end_program_hook() = std::move(hook); }
+
+THelpMenu::THelpMenu(QObject* owner) : QObject(owner) {
+    fNewVersionURL = generic_version_url;
+    QObject* itemOwner = owner ? owner : this;
+    idhttp = new QNetworkAccessManager(itemOwner);
+    fwebdetect = new TWebDetect(itemOwner);
+    fwebdetect->setDLLName(connection_state_library);
+
+    QWidget* ownerWidget = qobject_cast<QWidget*>(owner);
+    fmenu = new QMenu(QStringLiteral("&Help"), ownerWidget);
+    fownsmenu = ownerWidget == nullptr;
+    fmenu->setEnabled(true);
+
+    fhelpfile = find_help_file(executable_path());
+    read_web_items();
+}
+
+THelpMenu::~THelpMenu() {
+    if (fownsmenu) delete fmenu;
+}
+
+void THelpMenu::read_web_items() {
+    // The machine-wide store may not be writable for this user: the defaults
+    // are then simply not written.
+    try {
+        TRegistry reg(RegistryRoot::LocalMachine);
+        int stamp = 0;
+        if (reg.OpenKeyReadOnly(web_menu_key)) stamp = read_menu_date(reg);
+        reg.CloseKey();
+        if (stamp < menu_date) {
+            if (reg.OpenKey(web_menu_key, true)) {
+                reg.WriteString(menu_date_value, QString::number(menu_date));
+                reg.CloseKey();
+                if (reg.OpenKey(web_items_key, true)) {
+                    reg.WriteString(QStringLiteral("Ostrel Data Web"),
+                                    QStringLiteral("https://www.ostreldata.example/"));
+                    reg.WriteString(QStringLiteral("E-mail Ostrel Data"),
+                                    QStringLiteral("mailto:info@ostreldata.example"));
+                }
+                reg.CloseKey();
+            }
+        }
+    } catch (const ERegistryError&) {
+    }
+
+    try {
+        TRegistry reg(RegistryRoot::LocalMachine);
+        if (!reg.OpenKeyReadOnly(web_items_key)) return;
+        const QStringList names = reg.GetValueNames();
+        for (const QString& name : names) {
+            QString command;
+            try {
+                command = reg.ReadString(name);
+            } catch (const ERegistryError&) {
+                continue;  // not a text: no usable command
+            }
+            menutexts << name;
+            shellcommands << command;
+        }
+    } catch (const ERegistryError&) {
+    }
+}
+
+QString THelpMenu::user_key() const {
+    return QStringLiteral("\\Software\\OstrelData\\") + (fprogid ? fprogid->ProductName() : QString());
+}
+
+QAction* THelpMenu::new_item(const QString& caption) {
+    QObject* owner = parent() ? parent() : this;
+    auto* item = new QAction(caption, owner);
+    item->setEnabled(true);
+    return item;
+}
+
+void THelpMenu::insert_first(QAction* item) {
+    const QList<QAction*> items = fmenu->actions();
+    fmenu->insertAction(items.isEmpty() ? nullptr : items.first(), item);
+}
+
+QAction* THelpMenu::insert_separator_first() {
+    QAction* bar = new_item(QString());
+    bar->setSeparator(true);
+    insert_first(bar);
+    return bar;
+}
+
+void THelpMenu::store_check_date(int day) {
+    try {
+        TRegistry reg(RegistryRoot::CurrentUser);
+        if (reg.OpenKey(user_key(), true)) reg.WriteInteger(last_check_value, day);
+    } catch (const ERegistryError&) {
+        // Not stored: the automatic check may run once more today.
+    }
+}
+
+void THelpMenu::Loaded() {
+    if (!fmainmenu) return;
+
+    for (qsizetype i = fAdditionalMenutexts.size() - 1; i >= 0; --i) {
+        const QString caption = fAdditionalMenutexts[i];
+        const QString command = i < fAdditionalCommands.size() ? fAdditionalCommands[i] : QString();
+        if (caption.isEmpty() || command.isEmpty()) continue;
+        menutexts << caption;
+        shellcommands << command;
+    }
+
+    if (faboutbox) {
+        faboutitem = new_item(QStringLiteral("A&bout..."));
+        connect(faboutitem, &QAction::triggered, this, [this] { about_click(); });
+        insert_first(faboutitem);
+        if (!menutexts.isEmpty()) fbaritem1 = insert_separator_first();
+    }
+
+    if (fprogid && !fNewVersionURL.isEmpty() && fEnableVersionCheck) {
+        fnewversionitem = new_item(QStringLiteral("Check for new version automatically"));
+        fnewversionitem->setCheckable(true);
+
+        bool autoCheck = true;
+        int lastCheck = 0;
+        try {
+            TRegistry reg(RegistryRoot::CurrentUser);
+            if (reg.OpenKeyReadOnly(user_key())) {
+                if (reg.ValueExists(auto_check_value)) {
+                    try {
+                        autoCheck = reg.ReadInteger(auto_check_value) != 0;
+                    } catch (const ERegistryError&) {
+                    }
+                }
+                if (reg.ValueExists(last_check_value)) {
+                    try {
+                        lastCheck = reg.ReadInteger(last_check_value);
+                    } catch (const ERegistryError&) {
+                    }
+                }
+            }
+        } catch (const ERegistryError&) {
+        }
+        lastnewversioncheckdate = lastCheck;
+        if (lastnewversioncheckdate == 0) {
+            // First start: the first automatic check comes on a later day.
+            lastnewversioncheckdate = today_day_number();
+            store_check_date(lastnewversioncheckdate);
+        }
+
+        fnewversionitem->setChecked(autoCheck);
+        connect(fnewversionitem, &QAction::triggered, this, [this] { auto_check_click(); });
+        insert_first(fnewversionitem);
+        fnewversionnowitem = new_item(QStringLiteral("Check for new version now"));
+        connect(fnewversionnowitem, &QAction::triggered, this, [this] { check_now_click(); });
+        insert_first(fnewversionnowitem);
+    }
+
+    for (qsizetype i = 0; i < menutexts.size(); ++i) {
+        QAction* item = new_item(menutexts[i]);
+        item->setData(int(i));  // the tag: index into shellcommands
+        connect(item, &QAction::triggered, this, [this, item] { web_item_click(item); });
+        insert_first(item);
+        fmenuitem << item;
+    }
+
+    if (!fhelpfile.isEmpty()) {
+        if (!menutexts.isEmpty()) fbaritem2 = insert_separator_first();
+        fhelpitem = new_item(QStringLiteral("&Help..."));
+        fhelpitem->setShortcut(QKeySequence(Qt::Key_F1));
+        connect(fhelpitem, &QAction::triggered, this, [this] { help_click(); });
+        insert_first(fhelpitem);
+    }
+
+    if (!fmenu->actions().isEmpty()) {
+        const QList<QAction*> menus = fmainmenu->actions();
+        const int pos = std::clamp(fmainmenupos, 0, int(menus.size()));
+        fmainmenu->insertMenu(pos < menus.size() ? menus[pos] : nullptr, fmenu);
+    }
+
+    if (today_day_number() != lastnewversioncheckdate) check_version(false, true);
+}
+
+void THelpMenu::check_version(bool manual, bool end_after_download) {
+    if (!fprogid || fNewVersionURL.isEmpty() || !fEnableVersionCheck) return;
+    if (!manual && (!fnewversionitem || !fnewversionitem->isChecked() || !fwebdetect->Online())) return;
+
+    // Stored before the download, so that a failing check is not repeated
+    // automatically on the same day.
+    lastnewversioncheckdate = today_day_number();
+    store_check_date(lastnewversioncheckdate);
+
+    const QString version = fprogid->Version();
+    bool newVersion = false;
+    try {
+        const TVersionFile file =
+            parse_version_file(http_get(*idhttp, QUrl(fNewVersionURL), fdownloadtimeout));
+        newversionstr = file.newversionstr;
+        downloadurl = file.downloadurl;
+        usermessage = file.usermessage;
+        newVersion = trim_blanks(newversionstr) != trim_blanks(version);
+        // Only a web page is offered for download; anything else in the
+        // version file makes it unusable.
+        if (newVersion && !is_web_address(trim_blanks(downloadurl)))
+            throw EDownloadError(QStringLiteral("No web address for the download in the version file"));
+    } catch (const std::exception&) {
+        if (manual)
+            message_box(QStringLiteral("Cannot connect to the update server.\rCheck your Internet connection."),
+                        QStringLiteral("New version check"), mb::OK | mb::ICONEXCLAMATION);
+        return;
+    }
+
+    if (newVersion) {
+        const int answer =
+            message_box(usermessage,
+                        QStringLiteral("New version available (current version is ") + version +
+                            QStringLiteral(")"),
+                        mb::YESNO | mb::ICONQUESTION);
+        if (answer == mb::IDYES) {
+            open_url(QUrl(trim_blanks(downloadurl)));
+            if (end_after_download) end_program();
+        }
+    } else if (manual) {
+        message_box(QStringLiteral("There is currently no new version available.\rYou are already "
+                                   "running the latest version: ") +
+                        version,
+                    QStringLiteral("No new version"), mb::OK | mb::ICONINFORMATION);
+    }
+}
+
+void THelpMenu::help_click() {
+    if (!fhelpfile.isEmpty()) open_url(QUrl::fromLocalFile(fhelpfile));
+}
+
+void THelpMenu::web_item_click(QObject* sender) {
+    auto* item = qobject_cast<QAction*>(sender);
+    if (!item) return;
+    const int tag = item->data().toInt();
+    if (tag >= 0 && tag < shellcommands.size()) open_url(command_url(shellcommands[tag]));
+}
+
+void THelpMenu::check_now_click() { check_version(true, false); }
+
+void THelpMenu::auto_check_click() {
+    if (!fnewversionitem) return;
+    try {
+        TRegistry reg(RegistryRoot::CurrentUser);
+        if (reg.OpenKey(user_key(), true))
+            reg.WriteInteger(auto_check_value, fnewversionitem->isChecked() ? 1 : 0);
+    } catch (const ERegistryError&) {
+        // The switch holds for this run.
+    }
+}
+
+void THelpMenu::about_click() {
+    if (faboutbox) faboutbox->showmodal();
+}
+
+}  // namespace wavrell

@@ -1,0 +1,138 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class QAction;
+class QMenu;
+class QMenuBar;
+class QNetworkAccessManager;
+
+namespace wavrell {
+
+class TAbout;
+class TProgId;
+class TWebDetect;
+
+/// Address of the version file of a freshly created Help menu, and that of
+/// this program (the window sets it).
+inline const QString generic_version_url = QStringLiteral("https://versions.ostreldata.example/version.txt");
+inline const QString wavrell_version_url =
+    QStringLiteral("https://versions.ostreldata.example/wavrell/wavrellversion.txt");
+
+/// The help file of a program: the program's file name with the extension
+/// ".html", next to the program or else in "../help/" beside its folder;
+/// empty when neither exists.
+QString find_help_file(const QString& program_path);
+
+/// Replaces how the program ends after the download page of a new version
+/// has been opened from the start-up check (tests); an empty hook restores
+/// the default, which quits the application's event loop as soon as it runs.
+void set_end_program_hook(std::function<void()> hook);
+
+/// Builds the window's "&Help" menu as the last menu of the menu bar: the
+/// user manual, the maker's web and mail links (from the machine-wide
+/// registry) and extra items, the manual and automatic check for a new
+/// version, and the About box. The automatic check runs at most once a day,
+/// at start-up, when switched on and online. Keeps its switch and the date
+/// of the last check in the per-user registry key
+/// "\Software\OstrelData\<product>". GUI thread.
+class THelpMenu : public QObject {
+public:
+    /// Reads the web items (writing the defaults first where missing) and
+    /// looks for the help file next to the program.
+    explicit THelpMenu(QObject* owner = nullptr);
+    ~THelpMenu() override;
+
+    /// Menu bar that receives the Help menu (not owned); without it Loaded
+    /// does nothing.
+    QMenuBar* MainMenu() const { return fmainmenu; }
+    void setMainMenu(QMenuBar* v) { fmainmenu = v; }
+    /// About box of the "A&bout..." item (not owned).
+    TAbout* AboutBox() const { return faboutbox; }
+    void setAboutBox(TAbout* v) { faboutbox = v; }
+    /// Program identity: product name for the registry key, version for the
+    /// comparison (not owned). Without it there is no version check.
+    TProgId* ProgId() const { return fprogid; }
+    void setProgId(TProgId* v) { fprogid = v; }
+    /// Position in the menu bar; cut to the number of menus there.
+    int MenuPos() const { return fmainmenupos; }
+    void setMenuPos(int v) { fmainmenupos = v; }
+    QStringList AdditionalCommands() const { return fAdditionalCommands; }
+    void setAdditionalCommands(const QStringList& v) { fAdditionalCommands = v; }
+    QStringList AdditionalMenutexts() const { return fAdditionalMenutexts; }
+    void setAdditionalMenutexts(const QStringList& v) { fAdditionalMenutexts = v; }
+    /// Address of the version file; empty disables the check.
+    QString NewVersionURL() const { return fNewVersionURL; }
+    void setNewVersionURL(const QString& v) { fNewVersionURL = v; }
+    bool EnableVersionCheck() const { return fEnableVersionCheck; }
+    void setEnableVersionCheck(bool v) { fEnableVersionCheck = v; }
+
+    /// The user manual opened by "&Help..." and F1 (found at creation; empty
+    /// when there is none).
+    QString HelpFile() const { return fhelpfile; }
+    void setHelpFile(const QString& v) { fhelpfile = v; }
+    /// Longest wait for the version file, in milliseconds (10 000).
+    int DownloadTimeout() const { return fdownloadtimeout; }
+    void setDownloadTimeout(int ms) { fdownloadtimeout = ms; }
+
+    /// The connection detector asked before an automatic check; bound to
+    /// the program's connection-state library.
+    TWebDetect* webdetect() const { return fwebdetect; }
+    /// The "&Help" drop-down.
+    QMenu* menu() const { return fmenu; }
+
+    /// Builds the menu into MainMenu, sets up the per-user values and, on a
+    /// day other than that of the last check, runs the automatic check. The
+    /// window calls it once after configuring this component.
+    void Loaded();
+
+    void help_click();
+    void web_item_click(QObject* sender);
+    void check_now_click();
+    void auto_check_click();
+    void about_click();
+
+private:
+    void read_web_items();
+    QString user_key() const;
+    QAction* new_item(const QString& caption);
+    void insert_first(QAction* item);
+    QAction* insert_separator_first();
+    void check_version(bool manual, bool end_after_download);
+    void store_check_date(int day);
+
+    QPointer<QMenuBar> fmainmenu;
+    QMenu* fmenu = nullptr;
+    bool fownsmenu = false;
+    int fmainmenupos = 100;
+    TProgId* fprogid = nullptr;
+    QList<QAction*> fmenuitem;
+    QAction* fbaritem1 = nullptr;
+    QAction* fbaritem2 = nullptr;
+    QAction* faboutitem = nullptr;
+    QAction* fnewversionitem = nullptr;
+    QAction* fnewversionnowitem = nullptr;
+    QString fNewVersionURL;
+    QString newversionstr;
+    QString usermessage;
+    QString downloadurl;
+    QAction* fhelpitem = nullptr;
+    TAbout* faboutbox = nullptr;
+    QStringList fAdditionalCommands;
+    QStringList fAdditionalMenutexts;
+    bool fEnableVersionCheck = false;
+    QStringList menutexts;
+    QStringList shellcommands;
+    QNetworkAccessManager* idhttp = nullptr;
+    TWebDetect* fwebdetect = nullptr;
+    int lastnewversioncheckdate = 0;
+    QString fhelpfile;
+    int fdownloadtimeout = 10000;
+};
+
+}  // namespace wavrell

@@ -1,0 +1,354 @@
+#include "common/message_box.h"
+#include "settings/prog_id.h"
+#include "settings/registry.h"
+#include "shell/day_number.h"
+#include "shell/fjelm_about.h"
+#include "shell/help_menu.h"
+#include "shell/url_opener.h"
+#include "shell/web_detect.h"
+#include "tests/settings/isolated_folders.h"
+#include "tests/shell/connstate_fake.h"
+#include "tests/shell/http_test_server.h"
+
+#include <QAction>
+#include <QDialog>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+namespace wavrell {
+namespace {
+
+const QString user_key = QStringLiteral("\\Software\\OstrelData\\Wavrell");
+const QString no_new_version_text = QStringLiteral(
+    "There is currently no new version available.\rYou are already running the latest version: 0.2");
+const QString cannot_connect_text =
+    QStringLiteral("Cannot connect to the update server.\rCheck your Internet connection.");
+
+struct Shown {
+    QString text;
+    QString caption;
+    int flags;
+};
+
+QStringList captions(const QMenu* menu) {
+    QStringList list;
+    for (const QAction* a : menu->actions()) list << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    return list;
+}
+
+QAction* item(const QMenu* menu, const QString& caption) {
+    for (QAction* a : menu->actions())
+        if (a->text() == caption) return a;
+    ADD_FAILURE() << "no item " << caption.toStdString();
+    return nullptr;
+}
+
+class HelpMenuTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        bar = window.menuBar();
+        bar->addMenu(QStringLiteral("&File 1"));
+        bar->addMenu(QStringLiteral("F&ile 2"));
+        progid.setProductName(QStringLiteral("Wavrell"));
+        progid.setVersion(QStringLiteral("0.2"));
+        progid.setCompany(QStringLiteral("OstrelData"));
+        set_message_box_hook([this](const QString& text, const QString& caption, int flags) {
+            shown.append({text, caption, flags});
+            return answer;
+        });
+        set_url_opener([this](const QUrl& url) { opened << url; });
+        set_end_program_hook([this] { ++ended; });
+        set_today_hook([this] { return today; });
+        set_about_show_hook([this](QDialog&) { ++aboutShown; });
+        special_folder_lookups().executable_path = [this] { return folders.path(QStringLiteral("bin/wavrell")); };
+        server.answer(200, "0.2\r\nhttps://www.ostreldata.example/download\r\n\r\nNothing new.\r\n");
+    }
+    void TearDown() override {
+        set_message_box_hook({});
+        set_url_opener({});
+        set_end_program_hook({});
+        set_today_hook({});
+        set_about_show_hook({});
+    }
+
+    /// A Help menu configured as the window configures it, on `menuBar`.
+    std::unique_ptr<THelpMenu> make_menu(QMenuBar* menuBar, bool online = true, bool bound = true) {
+        auto m = std::make_unique<THelpMenu>(&window);
+        m->setMainMenu(menuBar);
+        m->setAboutBox(&about);
+        m->setProgId(&progid);
+        m->setMenuPos(100);
+        m->setEnableVersionCheck(true);
+        m->setNewVersionURL(server.url());
+        m->setDownloadTimeout(1000);
+        if (bound) {
+            m->webdetect()->setDLLName(test::fake_connstate_library());
+            EXPECT_TRUE(test::set_fake_connection_state(online, online ? 0x42 : 0x40));
+        }
+        return m;
+    }
+
+    void store_user_values(std::optional<int> autoCheck, std::optional<int> lastDate) {
+        TRegistry reg(RegistryRoot::CurrentUser);
+        reg.DeleteKey(user_key);
+        ASSERT_TRUE(reg.OpenKey(user_key, true));
+        if (autoCheck) reg.WriteInteger(QStringLiteral("AutoCheckForNewVersion"), *autoCheck);
+        if (lastDate) reg.WriteInteger(QStringLiteral("LastNewVersionCheckDate"), *lastDate);
+    }
+    std::optional<int> stored(const QString& name) {
+        TRegistry reg(RegistryRoot::CurrentUser);
+        if (!reg.OpenKeyReadOnly(user_key) || !reg.ValueExists(name)) return std::nullopt;
+        return reg.ReadInteger(name);
+    }
+
+    test::IsolatedFolders folders;
+    QMainWindow window;
+    QMenuBar* bar = nullptr;
+    TProgId progid;
+    TFjelmAbout about;
+    test::HttpTestServer server;
+    QList<Shown> shown;
+    int answer = mb::IDNO;
+    QList<QUrl> opened;
+    int ended = 0;
+    int aboutShown = 0;
+    int today = 45000;
+};
+
+TEST_F(HelpMenuTest, MenuItemsInTheirOrderAndWhatTheyOpen) {
+    const QString manual = folders.write_file(QStringLiteral("help/wavrell.html"), "<html></html>");
+    auto m = make_menu(bar);
+    EXPECT_EQ(m->HelpFile(), manual);
+    m->setAdditionalMenutexts({QStringLiteral("Manual (PDF)"), QStringLiteral("Forum")});
+    m->setAdditionalCommands({QStringLiteral("/opt/wavrell/manual.pdf")});
+    m->Loaded();
+
+    ASSERT_EQ(bar->actions().size(), 3);
+    EXPECT_EQ(bar->actions().last()->menu(), m->menu());
+    EXPECT_EQ(m->menu()->title(), QStringLiteral("&Help"));
+    EXPECT_EQ(captions(m->menu()),
+              (QStringList{"&Help...", "-", "Manual (PDF)", "E-mail Ostrel Data", "Ostrel Data Web",
+                           "Check for new version now", "Check for new version automatically", "-",
+                           "A&bout..."}));
+    EXPECT_EQ(item(m->menu(), QStringLiteral("&Help..."))->shortcut(), QKeySequence(Qt::Key_F1));
+    EXPECT_TRUE(item(m->menu(), QStringLiteral("Check for new version automatically"))->isChecked());
+
+    for (const char* caption : {"Manual (PDF)", "E-mail Ostrel Data", "Ostrel Data Web", "&Help..."})
+        item(m->menu(), QString::fromLatin1(caption))->trigger();
+    EXPECT_EQ(opened, (QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/opt/wavrell/manual.pdf")),
+                                   QUrl(QStringLiteral("mailto:info@ostreldata.example")),
+                                   QUrl(QStringLiteral("https://www.ostreldata.example/")),
+                                   QUrl::fromLocalFile(manual)}));
+
+    item(m->menu(), QStringLiteral("A&bout..."))->trigger();
+    EXPECT_EQ(aboutShown, 1);
+
+    // F1 in the window opens the manual while the menu is closed.
+    opened.clear();
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTest::keyClick(&window, Qt::Key_F1);
+    EXPECT_EQ(opened, QList<QUrl>{QUrl::fromLocalFile(manual)});
+
+    // The default web items were stored once in the machine-wide store.
+    TRegistry machine(RegistryRoot::LocalMachine);
+    ASSERT_TRUE(machine.OpenKeyReadOnly(QStringLiteral("\\Software\\OstrelData\\WebMenu")));
+    EXPECT_EQ(machine.ReadString(QStringLiteral("MenuDate")), QStringLiteral("20020523"));
+    EXPECT_EQ(server.requests(), 0);
+    EXPECT_TRUE(shown.isEmpty());
+}
+
+TEST_F(HelpMenuTest, WithoutHelpFileWebItemsOrMainMenu) {
+    // Web items already stored by the machine's administrator are kept.
+    {
+        TRegistry machine(RegistryRoot::LocalMachine);
+        ASSERT_TRUE(machine.OpenKey(QStringLiteral("\\Software\\OstrelData\\WebMenu"), true));
+        machine.WriteString(QStringLiteral("MenuDate"), QStringLiteral("20100101"));
+        ASSERT_TRUE(machine.OpenKey(QStringLiteral("\\Software\\OstrelData\\WebMenu\\items"), true));
+        machine.WriteString(QStringLiteral("Shop"), QStringLiteral("https://shop.example/"));
+    }
+    auto m = make_menu(bar);
+    EXPECT_TRUE(m->HelpFile().isEmpty());
+    m->setMenuPos(1);
+    m->Loaded();
+    ASSERT_EQ(bar->actions().size(), 3);
+    EXPECT_EQ(bar->actions()[1]->menu(), m->menu());
+    EXPECT_EQ(captions(m->menu()), (QStringList{"Shop", "Check for new version now",
+                                                "Check for new version automatically", "-", "A&bout..."}));
+
+    // No menu bar: nothing is built and no check runs, even on another day.
+    store_user_values(1, today - 3);
+    QMenuBar otherBar;
+    auto none = make_menu(nullptr);
+    none->Loaded();
+    EXPECT_TRUE(none->menu()->actions().isEmpty());
+    EXPECT_EQ(server.requests(), 0);
+}
+
+TEST_F(HelpMenuTest, MachineStoreThatCannotBeWrittenGivesNoWebItems) {
+    const QString blocker = folders.write_file(QStringLiteral("not-a-folder"));
+    qputenv("XDG_CONFIG_DIRS", QFile::encodeName(blocker + QStringLiteral("/xdg")));
+    auto m = make_menu(bar);
+    m->Loaded();
+    EXPECT_EQ(captions(m->menu()), (QStringList{"Check for new version now",
+                                                "Check for new version automatically", "A&bout..."}));
+}
+
+TEST_F(HelpMenuTest, StartUpRules) {
+    struct Case {
+        const char* name;
+        std::optional<int> autoCheck;
+        std::optional<int> lastDate;  // relative to today
+        bool online;
+        bool bound;
+        int requests;
+        int dateAfter;  // relative to today
+        bool checked;
+    } cases[] = {
+        {"first start", std::nullopt, std::nullopt, true, true, 0, 0, true},
+        {"a later day", 1, -1, true, true, 1, 0, true},
+        {"switch never stored", std::nullopt, -1, true, true, 1, 0, true},
+        {"date set back", 1, 5, true, true, 1, 0, true},
+        {"same day", 1, 0, true, true, 0, 0, true},
+        {"switched off", 0, -1, true, true, 0, -1, false},
+        {"offline", 1, -1, false, true, 0, -1, true},
+        {"no connection-state library", 1, -2, true, false, 0, -2, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        store_user_values(c.autoCheck, c.lastDate ? std::optional<int>(today + *c.lastDate) : std::nullopt);
+        const int before = server.requests();
+        QMenuBar menuBar;
+        auto m = make_menu(&menuBar, c.online, c.bound);
+        m->Loaded();
+        EXPECT_EQ(server.requests() - before, c.requests);
+        EXPECT_EQ(stored(QStringLiteral("LastNewVersionCheckDate")), today + c.dateAfter);
+        EXPECT_EQ(item(m->menu(), QStringLiteral("Check for new version automatically"))->isChecked(),
+                  c.checked);
+        EXPECT_TRUE(shown.isEmpty()) << "the server names the running version";
+    }
+}
+
+TEST_F(HelpMenuTest, AutomaticCheckOffersTheDownloadAndEndsTheProgram) {
+    server.answer(200, "0.3\r\nhttps://www.ostreldata.example/wavrell/download\r\nline 3\r\nWhat's new:\r\nfaster");
+    for (int reply : {mb::IDNO, mb::IDYES}) {
+        store_user_values(1, today - 1);
+        shown.clear();
+        answer = reply;
+        QMenuBar menuBar;
+        auto m = make_menu(&menuBar);
+        m->Loaded();
+        ASSERT_EQ(shown.size(), 1);
+        EXPECT_EQ(shown[0].text, QStringLiteral("What's new:\r\nfaster"));
+        EXPECT_EQ(shown[0].caption, QStringLiteral("New version available (current version is 0.2)"));
+        EXPECT_EQ(shown[0].flags, mb::YESNO | mb::ICONQUESTION);
+    }
+    EXPECT_EQ(opened, QList<QUrl>{QUrl(QStringLiteral("https://www.ostreldata.example/wavrell/download"))});
+    EXPECT_EQ(ended, 1);
+}
+
+TEST_F(HelpMenuTest, AutomaticCheckFailsSilentlyButKeepsTheDate) {
+    server.answer(404, "no such file");
+    for (const QString& url : {server.url(), test::refused_url()}) {
+        store_user_values(1, today - 1);
+        QMenuBar menuBar;
+        auto m = make_menu(&menuBar);
+        m->setNewVersionURL(url);
+        m->Loaded();
+        EXPECT_EQ(stored(QStringLiteral("LastNewVersionCheckDate")), today);
+    }
+    EXPECT_EQ(server.requests(), 1);
+    EXPECT_TRUE(shown.isEmpty());
+}
+
+TEST_F(HelpMenuTest, ManualCheckAnswers) {
+    struct Case {
+        const char* name;
+        int status;          // 0: refused, -1: accepts and never answers
+        QByteArray body;
+        QString text;        // the message shown
+        QString caption;
+        int flags;
+        QString opened;      // address opened after Yes ("" none)
+    } cases[] = {
+        {"new version", 200, "0.3\nhttps://www.ostreldata.example/dl\n-\nNew: faster.",
+         "New: faster.", "New version available (current version is 0.2)", mb::YESNO | mb::ICONQUESTION,
+         "https://www.ostreldata.example/dl"},
+        {"older version counts as new", 200, "0.1\nhttps://www.ostreldata.example/old\nx\nOld one.",
+         "Old one.", "New version available (current version is 0.2)", mb::YESNO | mb::ICONQUESTION,
+         "https://www.ostreldata.example/old"},
+        {"blank lines between the fields", 200,
+         "0.3\r\n\r\n\r\nhttp://dl.ostreldata.example/w\n\nline 3\r\n\r\nHello\r\nthere\r\n",
+         "Hello\r\nthere\r\n", "New version available (current version is 0.2)",
+         mb::YESNO | mb::ICONQUESTION, "http://dl.ostreldata.example/w"},
+        {"same version", 200, "0.2\nhttps://www.ostreldata.example/dl\n\nSame.", no_new_version_text,
+         "No new version", mb::OK | mb::ICONINFORMATION, ""},
+        {"same apart from blanks", 200, " \t0.2  \nhttps://www.ostreldata.example/dl\n\nSame.",
+         no_new_version_text, "No new version", mb::OK | mb::ICONINFORMATION, ""},
+        {"not found", 404, "gone", cannot_connect_text, "New version check", mb::OK | mb::ICONEXCLAMATION,
+         ""},
+        {"refused", 0, "", cannot_connect_text, "New version check", mb::OK | mb::ICONEXCLAMATION, ""},
+        {"never answers", -1, "", cannot_connect_text, "New version check", mb::OK | mb::ICONEXCLAMATION,
+         ""},
+        {"download address not a web page", 200, "0.3\nfile:///etc/passwd\n\nGet it.", cannot_connect_text,
+         "New version check", mb::OK | mb::ICONEXCLAMATION, ""},
+        {"download address a script", 200, "0.3\njavascript:alert(1)\n\nGet it.", cannot_connect_text,
+         "New version check", mb::OK | mb::ICONEXCLAMATION, ""},
+    };
+    // Switched off and offline: a manual check runs all the same.
+    store_user_values(0, today);
+    auto m = make_menu(bar, false);
+    m->Loaded();
+    answer = mb::IDYES;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        shown.clear();
+        opened.clear();
+        if (c.status == 0)
+            m->setNewVersionURL(test::refused_url());
+        else
+            m->setNewVersionURL(server.url());
+        if (c.status < 0)
+            server.stay_silent();
+        else
+            server.answer(c.status, c.body);
+        item(m->menu(), QStringLiteral("Check for new version now"))->trigger();
+        ASSERT_EQ(shown.size(), 1);
+        EXPECT_EQ(shown[0].text, c.text);
+        EXPECT_EQ(shown[0].caption, c.caption);
+        EXPECT_EQ(shown[0].flags, c.flags);
+        EXPECT_EQ(opened, c.opened.isEmpty() ? QList<QUrl>{} : QList<QUrl>{QUrl(c.opened)});
+    }
+    EXPECT_EQ(ended, 0) << "a manual check leaves the program running";
+    EXPECT_TRUE(server.last_request().startsWith("GET /wavrell/wavrellversion.txt HTTP/1.1\r\n"));
+}
+
+TEST_F(HelpMenuTest, AutoCheckItemStoresTheSwitch) {
+    auto m = make_menu(bar);
+    m->Loaded();
+    QAction* automatic = item(m->menu(), QStringLiteral("Check for new version automatically"));
+    automatic->trigger();
+    EXPECT_FALSE(automatic->isChecked());
+    EXPECT_EQ(stored(QStringLiteral("AutoCheckForNewVersion")), 0);
+    automatic->trigger();
+    EXPECT_EQ(stored(QStringLiteral("AutoCheckForNewVersion")), 1);
+}
+
+TEST(HelpFile, NextToTheProgramOrInTheHelpFolder) {
+    test::IsolatedFolders folders;
+    const QString program = folders.path(QStringLiteral("app/bin/wavrell"));
+    EXPECT_EQ(find_help_file(program), QString());
+    const QString inHelp = folders.write_file(QStringLiteral("app/help/wavrell.html"));
+    EXPECT_EQ(find_help_file(program), inHelp);
+    const QString beside = folders.write_file(QStringLiteral("app/bin/wavrell.html"));
+    EXPECT_EQ(find_help_file(program), beside);
+}
+
+}  // namespace
+}  // namespace wavrell
