@@ -66,6 +66,10 @@ TEST(AxisTicks, LinearStepTable) {
         {posunder, -7.5, -2.5, 200, 40, {-7, -6, -5, -4, -3, -2, -1}},
         // Equal ends: step 0, three ticks of value 0.
         {posleft, 5, 5, 200, 40, {0, 0, 0}},
+        // A short axis falls back to step 1; ten million ticks for a wide
+        // range count as a failed count of 3 instead of exhausting memory.
+        {posleft, 0, 1e7, 30, 40, {0, 1, 2}},
+        {posleft, 0, 20, 30, 40, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21}},
     };
     for (const auto& c : cases) {
         auto axis = make_axis(c.pos, c.lo, c.hi, c.n);
