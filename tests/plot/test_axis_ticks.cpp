@@ -143,22 +143,28 @@ void check_thinning(TAxis& axis, const QStringList& full, const std::function<in
     const QFontMetrics fm(axis.font());
     const int n = axis.axis_length();
     const auto clampn = [n](int x) { return std::min(std::max(x, 0), n - 1); };
+    const auto mark = [&](const QString& l) { return fm.horizontalAdvance(l) / 2; };
+    const auto test = [&](const QString& l) { return (axis.is_vertical() ? fm.height() : mark(l) * 2) / 2; };
     ASSERT_EQ(ticks.size(), size_t(full.size()));
     for (size_t i = 0; i < ticks.size(); ++i) {
         const auto& a = ticks[i];
         if (!a.label.isEmpty()) {
             EXPECT_EQ(a.label, full[i]);
+            // Whichever of two kept labels came later, its test span missed
+            // the span the other had claimed.
             for (size_t j = i + 1; j < ticks.size(); ++j) {
                 const auto& b = ticks[j];
                 if (b.label.isEmpty()) continue;
-                const int a1 = clampn(a.pixel + fm.horizontalAdvance(a.label) / 2);
-                const int b0 = clampn(b.pixel - fm.horizontalAdvance(b.label) / 2);
-                EXPECT_LT(a1, b0) << a.label.toStdString() << " overlaps " << b.label.toStdString();
+                const int dist = std::abs(a.pixel - b.pixel);
+                const int need = std::min(mark(a.label) + test(b.label), mark(b.label) + test(a.label)) + margin;
+                EXPECT_GT(dist, need) << a.label.toStdString() << " overlaps " << b.label.toStdString();
             }
             continue;
         }
         // Dropped: something of equal or higher priority claimed its span.
-        const int h = fm.horizontalAdvance(full[i]) / 2;
+        // The test span is half the text height on a vertical axis; the
+        // claimed span is half the text width on both.
+        const int h = test(full[i]);
         const int t0 = clampn(a.pixel - h - margin), t1 = clampn(a.pixel + h + margin);
         bool blocked = false;
         for (size_t j = 0; j < ticks.size() && !blocked; ++j) {
@@ -197,6 +203,10 @@ TEST(AxisTicks, DecadeTicksAndLabelPriority) {
         EXPECT_EQ(thin[18].label, "") << n;      // beyond the end, on 10000's pixel
         check_thinning(*axis, full, [&](int i) { return digit_rank(full[i]); }, 1);
     }
+    auto vertical = make_axis(posleft, 100, 10000, 200);
+    vertical->setLogarithmic(true);
+    EXPECT_EQ(vertical->tickmark_text(8), "1000");
+    check_thinning(*vertical, full, [&](int i) { return digit_rank(full[i]); }, 1);
 }
 
 TEST(AxisTicks, MusicalTicksAtNaturalNotes) {
