@@ -20,8 +20,11 @@ TAxisLimitForm::TAxisLimitForm(QWidget* owner) : QObject(owner) {
     // A top-level dialog window that lives as long as the axis owning it.
     fform = new QDialog(owner);
     fform->setWindowTitle(QStringLiteral("Axis limits"));
-    fform->setGeometry(893, 241, 182, 165);
-    fform->setFixedSize(182, 165);
+    // The window measures 182 x 165 pixels with its frame at 893, 241 (it is
+    // centred when shown); Qt sizes the client area, which is what a dialog
+    // frame of 4-pixel borders and a 26-pixel caption leaves of that.
+    fform->move(893, 241);
+    fform->setFixedSize(182 - 2 * 4, 165 - 2 * 4 - 26);
     QFont font(QStringLiteral("MS Sans Serif"));
     font.setPixelSize(11);
     fform->setFont(font);
@@ -41,6 +44,9 @@ TAxisLimitForm::TAxisLimitForm(QWidget* owner) : QObject(owner) {
     fButton2 = new QPushButton(QStringLiteral("&Cancel"), fform);
     fButton2->setGeometry(88, 96, 75, 25);
     fButton2->setAutoDefault(false);
+    // Captions size themselves to their text, also in a fall-back font.
+    fLabel1->adjustSize();
+    fLabel2->adjustSize();
     QWidget::setTabOrder(fEdit1, fEdit2);
     QWidget::setTabOrder(fEdit2, fButton1);
     QWidget::setTabOrder(fButton1, fButton2);

@@ -49,8 +49,9 @@ void TAxis::paintEvent(QPaintEvent*) {
         }
         if (fmarkervisible) {
             const int p = value_to_pixel(fmarkervalue);
-            // Difference with white inverts every pixel the line covers, as
-            // an inverting pen does.
+            // Qt has no inverting pen mode; the Difference composition with
+            // white turns every covered pixel into its inverse, which is the
+            // picture such a pen leaves.
             painter.setCompositionMode(QPainter::CompositionMode_Difference);
             painter.setPen(QPen(Qt::white, 1));
             painter.drawLine(0, p, w - 1, p);

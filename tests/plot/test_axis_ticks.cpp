@@ -66,6 +66,10 @@ TEST(AxisTicks, LinearStepTable) {
         {posunder, -7.5, -2.5, 200, 40, {-7, -6, -5, -4, -3, -2, -1}},
         // Equal ends: step 0, three ticks of value 0.
         {posleft, 5, 5, 200, 40, {0, 0, 0}},
+        // A short axis falls back to step 1; ten million ticks for a wide
+        // range count as a failed count of 3 instead of exhausting memory.
+        {posleft, 0, 1e7, 30, 40, {0, 1, 2}},
+        {posleft, 0, 20, 30, 40, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21}},
     };
     for (const auto& c : cases) {
         auto axis = make_axis(c.pos, c.lo, c.hi, c.n);
@@ -139,22 +143,28 @@ void check_thinning(TAxis& axis, const QStringList& full, const std::function<in
     const QFontMetrics fm(axis.font());
     const int n = axis.axis_length();
     const auto clampn = [n](int x) { return std::min(std::max(x, 0), n - 1); };
+    const auto mark = [&](const QString& l) { return fm.horizontalAdvance(l) / 2; };
+    const auto test = [&](const QString& l) { return (axis.is_vertical() ? fm.height() : mark(l) * 2) / 2; };
     ASSERT_EQ(ticks.size(), size_t(full.size()));
     for (size_t i = 0; i < ticks.size(); ++i) {
         const auto& a = ticks[i];
         if (!a.label.isEmpty()) {
             EXPECT_EQ(a.label, full[i]);
+            // Whichever of two kept labels came later, its test span missed
+            // the span the other had claimed.
             for (size_t j = i + 1; j < ticks.size(); ++j) {
                 const auto& b = ticks[j];
                 if (b.label.isEmpty()) continue;
-                const int a1 = clampn(a.pixel + fm.horizontalAdvance(a.label) / 2);
-                const int b0 = clampn(b.pixel - fm.horizontalAdvance(b.label) / 2);
-                EXPECT_LT(a1, b0) << a.label.toStdString() << " overlaps " << b.label.toStdString();
+                const int dist = std::abs(a.pixel - b.pixel);
+                const int need = std::min(mark(a.label) + test(b.label), mark(b.label) + test(a.label)) + margin;
+                EXPECT_GT(dist, need) << a.label.toStdString() << " overlaps " << b.label.toStdString();
             }
             continue;
         }
         // Dropped: something of equal or higher priority claimed its span.
-        const int h = fm.horizontalAdvance(full[i]) / 2;
+        // The test span is half the text height on a vertical axis; the
+        // claimed span is half the text width on both.
+        const int h = test(full[i]);
         const int t0 = clampn(a.pixel - h - margin), t1 = clampn(a.pixel + h + margin);
         bool blocked = false;
         for (size_t j = 0; j < ticks.size() && !blocked; ++j) {
@@ -193,6 +203,10 @@ TEST(AxisTicks, DecadeTicksAndLabelPriority) {
         EXPECT_EQ(thin[18].label, "") << n;      // beyond the end, on 10000's pixel
         check_thinning(*axis, full, [&](int i) { return digit_rank(full[i]); }, 1);
     }
+    auto vertical = make_axis(posleft, 100, 10000, 200);
+    vertical->setLogarithmic(true);
+    EXPECT_EQ(vertical->tickmark_text(8), "1000");
+    check_thinning(*vertical, full, [&](int i) { return digit_rank(full[i]); }, 1);
 }
 
 TEST(AxisTicks, MusicalTicksAtNaturalNotes) {
