@@ -1,0 +1,47 @@
+// The crest factor bars of the main window: short-term crest factor of every
+// channel at the cursor, with the allpassed signal's bar behind.
+#include "app/main_window.h"
+
+#include "app/crest_factor.h"
+#include "app/paint_box.h"
+#include "app/workspace.h"
+#include "plot/axis.h"
+
+#include <QPainter>
+
+namespace wavrell {
+
+void TForm19::crestpaint1Paint(TPaintBox* sender, QPainter& canvas) {
+    const int t = sender->Tag();
+    const int s = t > 1 ? 1 : 0;
+    const int W = sender->width(), H = sender->height();
+    static const std::vector<trmspeak> empty;
+    const TLevelTable& table = ws->levels(s);
+    const TCrestFactor cf = short_term_crest(size_t(t) < table.size() ? table[size_t(t)] : empty, ws->cursorpos());
+
+    // Rectangles cover left … right − 1 and top … bottom − 1, outline in the
+    // pen colour and the inside in the brush colour.
+    auto rectangle = [&canvas](int left, int top, int right, int bottom) {
+        if (right - left < 1 || bottom - top < 1) return;
+        canvas.drawRect(left, top, right - left - 1, bottom - top - 1);
+    };
+    const bool played = playing() && s == ws->wavplayno();
+    canvas.setPen(QPen(played ? QColor(255, 0, 0) : QColor(Qt::black), 1));
+    canvas.setBrush(Qt::white);
+    rectangle(0, 0, W, H);
+    canvas.setPen(QPen(Qt::black, 1));
+    if (ws->showallpass()) {
+        canvas.setBrush(QColor(255, 0, 0));
+        rectangle(2, crestaxis->value_to_pixel(cf.apcrest), W - 6, H);
+    }
+    canvas.setBrush(linecolors[t]);
+    rectangle(6, crestaxis->value_to_pixel(cf.crest), W - 2, H);
+    for (double db : {10.0, 20.0}) {
+        const int y = crestaxis->value_to_pixel(db);
+        canvas.drawLine(0, y, W - 1, y);
+    }
+}
+
+void TForm19::crestpaint1Click(TPaintBox* sender) { ws->setWavplayno(sender->Tag() / 2); }
+
+}  // namespace wavrell

@@ -1,0 +1,389 @@
+#include "app/main_window.h"
+
+#include "app/paint_box.h"
+#include "app/panel.h"
+#include "app/toolbar_icons.h"
+#include "app/workspace.h"
+#include "audio/wav_file.h"
+#include "plot/axis.h"
+#include "settings/prog_id.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QToolBar>
+#include <QToolButton>
+
+namespace wavrell {
+
+namespace {
+
+constexpr int kClientWidth = 721;
+constexpr int kClientHeight = 423;
+constexpr int kToolBarHeight = 29;
+constexpr int kPanel2Width = 193;
+constexpr int kYAxisWidth = 41;
+constexpr int kXAxisHeight = 30;
+constexpr int kCrestLefts[4] = {35, 71, 115, 151};
+constexpr int kCrestWidth = 34;
+
+QString default_open_dialog(QWidget* parent) {
+    QFileDialog dialog(parent);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilter(QStringLiteral("Wave files (*.wav)"));
+    dialog.setDefaultSuffix(QStringLiteral("wav"));
+    dialog.setOption(QFileDialog::ReadOnly, false);
+    dialog.setSizeGripEnabled(true);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return dialog.selectedFiles().first();
+}
+
+}  // namespace
+
+std::function<QString(QWidget*)> TForm19::open_dialog_hook = default_open_dialog;
+
+TForm19::TForm19(QWidget* parent) : QMainWindow(parent) {
+    setWindowTitle(QStringLiteral("Wavrell"));
+    QFont f = font();
+    f.setPixelSize(11);
+    setFont(f);
+
+    create_actions();
+    create_menus();
+    create_components();
+    wire_workspace();
+
+    resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+}
+
+TForm19::~TForm19() = default;
+
+void TForm19::create_actions() {
+    auto make = [this](const QString& caption, bool hint, int image, const QKeySequence& key, bool checkable,
+                       void (TForm19::*handler)()) {
+        auto* a = new QAction(caption, this);
+        if (hint) a->setToolTip(caption); else a->setToolTip(QString());
+        if (image >= 0) a->setIcon(toolbar_icon(static_cast<ToolbarImage>(image)));
+        if (!key.isEmpty()) a->setShortcut(key);
+        a->setCheckable(checkable);
+        // A check-able command has toggled its check mark when triggered runs.
+        connect(a, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
+        return a;
+    };
+    openaction1 = make(QStringLiteral("Open file 1..."), true, 0, QKeySequence(Qt::CTRL | Qt::Key_F1), false,
+                       &TForm19::openaction1Execute);
+    Openaction2 = make(QStringLiteral("Open file 2..."), true, 0, QKeySequence(Qt::CTRL | Qt::Key_F2), false,
+                       &TForm19::Openaction2Execute);
+    playaction = make(QStringLiteral("Play"), false, 1, QKeySequence(Qt::Key_F9), true, &TForm19::playactionExecute);
+    normalizeaction = make(QStringLiteral("Normalize"), true, 2, QKeySequence(Qt::CTRL | Qt::Key_N), true,
+                           &TForm19::normalizeactionExecute);
+    showallpassaction = make(QStringLiteral("Show allpassed waveform (fa=500 Hz)"), true, 3,
+                             QKeySequence(Qt::CTRL | Qt::Key_A), true, &TForm19::showallpassactionExecute);
+    playfile1action = make(QStringLiteral("Play file 1"), true, 4, QKeySequence(Qt::Key_F7), true,
+                           &TForm19::playfile1actionExecute);
+    playfile2action = make(QStringLiteral("Play file 2"), true, 5, QKeySequence(Qt::Key_F8), true,
+                           &TForm19::playfile2actionExecute);
+    showerroraction = make(QStringLiteral("Show/play error signal from normalization"), true, -1, QKeySequence(),
+                           true, &TForm19::showerroractionExecute);
+    // Group 1: checking one unchecks the other; both may be up.
+    playfilegroup = new QActionGroup(this);
+    playfilegroup->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+    playfilegroup->addAction(playfile1action);
+    playfilegroup->addAction(playfile2action);
+    for (QAction* a : {openaction1, Openaction2, playaction, normalizeaction, showallpassaction, playfile1action,
+                       playfile2action, showerroraction})
+        addAction(a);  // shortcuts work wherever the focus is in the window
+}
+
+void TForm19::create_menus() {
+    File1Menu = menuBar()->addMenu(QStringLiteral("&File 1"));
+    File1Menu->addAction(openaction1);
+    Closefile11 = File1Menu->addAction(QStringLiteral("Close file 1"), this, [this] { Closefile11Click(); });
+    File1Menu->addSeparator();
+    Exit1 = File1Menu->addAction(QStringLiteral("E&xit"), this, [this] { close(); });
+
+    File2Menu = menuBar()->addMenu(QStringLiteral("F&ile 2"));
+    File2Menu->addAction(Openaction2);
+    Closefile21 = File2Menu->addAction(QStringLiteral("Close file 2"), this, [this] { Closefile21Click(); });
+
+    ToolBar1 = new QToolBar(this);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setMovable(false);
+    ToolBar1->setFloatable(false);
+    ToolBar1->setFixedHeight(kToolBarHeight);
+    ToolBar1->setIconSize(QSize(16, 16));
+    ToolBar1->toggleViewAction()->setVisible(false);
+    ToolBar1->addAction(openaction1);
+    ToolBar1->addAction(Openaction2);
+    ToolBar1->addSeparator();
+    ToolBar1->addAction(playaction);
+    ToolBar1->addAction(playfile1action);
+    ToolBar1->addAction(playfile2action);
+    ToolBar1->addSeparator();
+    ToolBar1->addAction(normalizeaction);
+    ToolBar1->addSeparator();
+    ToolBar1->addAction(showallpassaction);
+    ToolBar1->addAction(showerroraction);
+    addToolBar(Qt::TopToolBarArea, ToolBar1);
+    // Keys such as Space and the arrows belong to the window, not to a
+    // focused tool button.
+    for (QToolButton* b : ToolBar1->findChildren<QToolButton*>()) b->setFocusPolicy(Qt::NoFocus);
+}
+
+void TForm19::create_components() {
+    auto* client = new QWidget(this);
+    auto* row = new QHBoxLayout(client);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    Panel1 = new TPanel(client);
+    Panel2 = new TPanel(client);
+    Panel2->setFixedWidth(kPanel2Width);
+    row->addWidget(Panel1, 1);
+    row->addWidget(Panel2, 0);
+    setCentralWidget(client);
+
+    ProgId1 = new TProgId(this);
+    ProgId1->setProductName(QStringLiteral("Wavrell"));
+    ProgId1->setAutoVersion(false);
+    ProgId1->setVersion(QStringLiteral("0.2"));
+    ProgId1->setCompany(QStringLiteral("OstrelData"));
+    ProgId1->setCopyright(QStringLiteral("Copyright \u00A9 2010-2026 Ostrel Data"));
+
+    // Waveform area.
+    infolabel1 = new QLabel(Panel1);
+    infolabel2 = new QLabel(Panel1);
+    for (QLabel* l : {infolabel1, infolabel2}) {
+        l->setFixedHeight(l->fontMetrics().height());
+        l->setTextFormat(Qt::PlainText);
+    }
+    for (int t = 0; t < 4; ++t) {
+        TAxis* ax = new TAxis(Panel1);
+        ax->setPosition(posleft);
+        ax->setMinLoValue(-3);
+        ax->setMaxHiValue(3);
+        ax->setMaxLoValue(1e300);
+        ax->setMinHiValue(-1e300);
+        ax->setMaxValueDifference(1e300);
+        ax->set_hilovalues(-2, 2);
+        ax->setTickSpaceAim(21);
+        ax->setAllowLoScroll(true);
+        ax->setAllowHiScroll(true);
+        ax->setAllowMidScroll(true);
+        ax->setAllowDoubleClick(true);
+        ax->setShowTickmarks(false);
+        ax->resize(kYAxisWidth, ax->height());
+        yaxis[t] = ax;
+
+        auto* box = new TPaintBox(Panel1);
+        box->setTag(t);
+        PaintBox[t] = box;
+    }
+    xaxis = new TAxis(Panel1);
+    xaxis->setPosition(posunder);
+    xaxis->setMinLoValue(-1e300);
+    xaxis->setMaxLoValue(1e300);
+    xaxis->setMinHiValue(-1e300);
+    xaxis->setMaxHiValue(1e300);
+    xaxis->setMaxValueDifference(1e300);
+    xaxis->set_hilovalues(0, 1);
+    xaxis->setTickSpaceAim(50);
+    xaxis->setAxisText(QStringLiteral("[s]"));
+    xaxis->setAllowLoScroll(true);
+    xaxis->setAllowHiScroll(true);
+    xaxis->setAllowMidScroll(true);
+    xaxis->setAllowDoubleClick(true);
+    xaxis->setShowTickmarks(false);
+    xaxis->resize(xaxis->width(), kXAxisHeight);
+
+    // Crest factor area.
+    crestlabel = new QLabel(QStringLiteral("Short term crest factor"), Panel2);
+    crestlabel->move(46, 9);
+    crestlabel->adjustSize();
+    crestaxis = new TAxis(Panel2);
+    crestaxis->setPosition(posleft);
+    crestaxis->setMinLoValue(-1e300);
+    crestaxis->setMaxLoValue(1e300);
+    crestaxis->setMinHiValue(-1e300);
+    crestaxis->setMaxHiValue(1e300);
+    crestaxis->setMaxValueDifference(1e300);
+    crestaxis->set_hilovalues(0, 30);
+    crestaxis->setTickSpaceAim(40);
+    crestaxis->setAxisText(QStringLiteral("[dB]"));
+    crestaxis->setShowTickmarks(false);
+    crestaxis->setAllowLoScroll(false);
+    crestaxis->setAllowHiScroll(false);
+    crestaxis->setAllowMidScroll(false);
+    crestaxis->setAllowDoubleClick(false);
+    crestaxis->setGeometry(6, crestaxis->y(), 27, crestaxis->height());
+    for (int t = 0; t < 4; ++t) {
+        auto* box = new TPaintBox(Panel2);
+        box->setTag(t);
+        box->setGeometry(kCrestLefts[t], 0, kCrestWidth, 10);
+        crestpaint[t] = box;
+    }
+
+    for (TAxis* ax : {yaxis[0], yaxis[1], yaxis[2], yaxis[3], xaxis, crestaxis}) {
+        ax->setFocusPolicy(Qt::NoFocus);
+        ax->Loaded();
+    }
+    Panel1->OnResize = [this] { Panel1Resize(); };
+    Panel2->OnResize = [this] { Panel2Resize(); };
+}
+
+void TForm19::Panel1Resize() {
+    // Integer divisions truncate, as the layout has always done.
+    const int labelH = infolabel1->height();
+    infolabel1->move(infolabel1->x(), 2);
+    const int y1Top = infolabel1->y() + labelH + 2;
+    xaxis->move(xaxis->x(), Panel1->height() - xaxis->height() - infolabel1->y());
+    const int y1Left = y1Top;
+    const int yH = (xaxis->y() - infolabel1->y() - 2 * labelH - 4) / 4;
+    const int yW = yaxis[0]->width();
+    yaxis[0]->setGeometry(y1Left, y1Top, yW, yH);
+    yaxis[1]->setGeometry(y1Left, y1Top + yH, yW, yH);
+    infolabel2->move(infolabel2->x(), yaxis[1]->y() + yH + 4);
+    yaxis[2]->setGeometry(y1Left, infolabel2->y() + labelH + 2, yW, yH);
+    yaxis[3]->setGeometry(y1Left, yaxis[2]->y() + yH, yW, yH);
+    const int xLeft = yaxis[1]->x() + yaxis[1]->width();
+    xaxis->setGeometry(xLeft, xaxis->y(), Panel1->width() - xLeft - y1Left, xaxis->height());
+    infolabel1->setGeometry(xLeft, infolabel1->y(), std::max(0, Panel1->width() - xLeft), labelH);
+    infolabel2->setGeometry(xLeft, infolabel2->y(), std::max(0, Panel1->width() - xLeft), labelH);
+    for (int t = 0; t < 4; ++t)
+        PaintBox[t]->setGeometry(xaxis->x(), yaxis[t]->y(), xaxis->width(), yaxis[t]->height());
+    if (ws) invalidate_views(true);
+}
+
+void TForm19::Panel2Resize() {
+    const int top = crestlabel->y() + crestlabel->height() + 2;
+    const int h = Panel2->height() - top - crestlabel->y();
+    crestaxis->setGeometry(crestaxis->x(), top, crestaxis->width(), h);
+    for (TPaintBox* box : crestpaint) box->setGeometry(box->x(), top, box->width(), h);
+}
+
+bool TForm19::event(QEvent* e) {
+    const bool result = QMainWindow::event(e);
+    if (e->type() == QEvent::WindowActivate) FormActivate();
+    return result;
+}
+
+void TForm19::keyPressEvent(QKeyEvent* event) {
+    FormKeyDown(event->key(), event->modifiers());
+}
+
+void TForm19::FormActivate() {
+    if (activated) return;
+    activated = true;
+    ws->setNormalize(true);
+    ws->setWavplayno(1);
+    playfile1action->setEnabled(false);
+    playfile2action->setEnabled(false);
+}
+
+void TForm19::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
+    const double c = ws->cursorpos();
+    const double lo = xaxis->LoValue(), hi = xaxis->HiValue();
+    switch (key) {
+        case Qt::Key_Escape:
+            stop_playback();
+            break;
+        case Qt::Key_Space:
+            ws->setWavplayno(ws->wavplayno() == 0 ? 1 : 0);
+            break;
+        case Qt::Key_Home:
+            ws->setCursorpos(lo);
+            break;
+        case Qt::Key_End:
+            ws->setCursorpos(hi);
+            break;
+        case Qt::Key_Left:
+        case Qt::Key_Right: {
+            const int d = (shift & Qt::AltModifier) ? 10 : 1;
+            const int step = key == Qt::Key_Left ? -d : d;
+            ws->setCursorpos(xaxis->pixel_to_value(xaxis->value_to_pixel(c) + step));
+            break;
+        }
+        case Qt::Key_Up:
+            if (lo <= c && c <= hi) {
+                xaxis->setLoValue(lo - (c - lo) / 9);
+                xaxis->setHiValue(hi + (hi - c) / 9);
+            }
+            break;
+        case Qt::Key_Down:
+            if (lo <= c && c <= hi) {
+                xaxis->setLoValue(lo + (c - lo) / 10);
+                xaxis->setHiValue(hi - (hi - c) / 10);
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+void TForm19::wire_workspace() {
+    ws = new TWorkspace(this);
+    ws->OnInvalidateViews = [this](bool dirty) { invalidate_views(dirty); };
+    ws->OnResetTimeAxis = [this] { reset_time_axis(); };
+    ws->OnChecksChanged = [this] { mirror_state(); };
+    ws->OnInfoLinesChanged = [this] { mirror_state(); };
+    apfilter = ws->apfilter();
+
+    for (int t = 0; t < 4; ++t) {
+        PaintBox[t]->OnPaint = [this](TPaintBox* b, QPainter& p) { PaintBox1Paint(b, p); };
+        PaintBox[t]->OnMouseDown = [this](TPaintBox* b, Qt::MouseButton btn, Qt::KeyboardModifiers m, int x, int y) {
+            PaintBox1MouseDown(b, btn, m, x, y);
+        };
+        PaintBox[t]->OnMouseMove = [this](TPaintBox* b, Qt::MouseButtons btn, Qt::KeyboardModifiers m, int x, int y) {
+            PaintBox1MouseMove(b, btn, m, x, y);
+        };
+        crestpaint[t]->OnPaint = [this](TPaintBox* b, QPainter& p) { crestpaint1Paint(b, p); };
+        crestpaint[t]->OnClick = [this](TPaintBox* b) { crestpaint1Click(b); };
+        yaxis[t]->OnScaleChanged = [this, t](TAxis*) { yaxisScaleChanged(t); };
+    }
+    xaxis->OnScaleChanged = [this](TAxis*) { xaxisScaleChanged(); };
+}
+
+void TForm19::mirror_state() {
+    // The commands show the workspace's modes in their check marks.
+    normalizeaction->setChecked(ws->normalize());
+    showallpassaction->setChecked(ws->showallpass());
+    showerroraction->setChecked(ws->showerror());
+    playfile1action->setChecked(ws->wavplayno() == 0);
+    playfile2action->setChecked(ws->wavplayno() == 1);
+    infolabel1->setText(ws->infoline(0));
+    infolabel2->setText(ws->infoline(1));
+}
+
+void TForm19::open_into(int slot) {
+    const QString name = open_dialog_hook ? open_dialog_hook(this) : QString();
+    if (name.isEmpty()) return;
+    load_file(slot, name);
+}
+
+void TForm19::load_file(int slot, const QString& fname) { ws->load_file(slot, fname); }
+
+void TForm19::openaction1Execute() { open_into(0); }
+void TForm19::Openaction2Execute() { open_into(1); }
+void TForm19::normalizeactionExecute() { ws->setNormalize(normalizeaction->isChecked()); }
+void TForm19::showallpassactionExecute() { ws->setShowallpass(showallpassaction->isChecked()); }
+void TForm19::showerroractionExecute() { ws->setShowerror(showerroraction->isChecked()); }
+void TForm19::playfile1actionExecute() { ws->setWavplayno(0); }
+void TForm19::playfile2actionExecute() { ws->setWavplayno(1); }
+void TForm19::Closefile11Click() { ws->close_file(0); }
+void TForm19::Closefile21Click() { ws->close_file(1); }
+
+void TForm19::playactionExecute() {
+    // Playback arrives with the player; until then the command only shows
+    // its check mark while there is something to play.
+    if (playaction->isChecked() && ws->wav(0)->nsamples() == 0 && ws->wav(1)->nsamples() == 0)
+        playaction->setChecked(false);
+}
+
+void TForm19::stop_playback() { playaction->setChecked(false); }
+
+}  // namespace wavrell

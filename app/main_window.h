@@ -1,0 +1,148 @@
+#pragma once
+
+#include "app/waveform_trace.h"
+
+#include <QImage>
+#include <QMainWindow>
+
+#include <array>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QActionGroup;
+class QLabel;
+class QMenu;
+class QToolBar;
+
+namespace wavrell {
+
+class TAxis;
+class TPaintBox;
+class TPanel;
+class TProgId;
+class TRealFilterSection;
+class TWorkspace;
+
+/// The program's only window: tool bar, menus, the four waveform boxes with
+/// their axes on the left (Panel1), the four crest factor bars on the right
+/// (Panel2). It owns the workspace (the two files, their levels and the
+/// play state) and shows it; the command handlers call the workspace.
+/// GUI thread.
+class TForm19 : public QMainWindow {
+public:
+    explicit TForm19(QWidget* parent = nullptr);
+    ~TForm19() override;
+
+    TWorkspace& workspace() { return *ws; }
+
+    /// The file dialog of "Open file 1..." / "Open file 2...": returns the
+    /// chosen file or an empty text when cancelled. Replaceable (tests).
+    static std::function<QString(QWidget* parent)> open_dialog_hook;
+
+    // Components, named as in the window description.
+    QToolBar* ToolBar1 = nullptr;
+    TPanel* Panel1 = nullptr;
+    TPanel* Panel2 = nullptr;
+    std::array<TPaintBox*, 4> PaintBox{};
+    std::array<TAxis*, 4> yaxis{};
+    TAxis* xaxis = nullptr;
+    QLabel* infolabel1 = nullptr;
+    QLabel* infolabel2 = nullptr;
+    QLabel* crestlabel = nullptr;
+    TAxis* crestaxis = nullptr;
+    std::array<TPaintBox*, 4> crestpaint{};
+    TProgId* ProgId1 = nullptr;
+
+    QMenu* File1Menu = nullptr;
+    QMenu* File2Menu = nullptr;
+    QAction* Closefile11 = nullptr;
+    QAction* Closefile21 = nullptr;
+    QAction* Exit1 = nullptr;
+
+    QAction* openaction1 = nullptr;
+    QAction* Openaction2 = nullptr;
+    QAction* playaction = nullptr;
+    QAction* normalizeaction = nullptr;
+    QAction* showallpassaction = nullptr;
+    QAction* playfile1action = nullptr;
+    QAction* playfile2action = nullptr;
+    QAction* showerroraction = nullptr;
+    QActionGroup* playfilegroup = nullptr;
+
+    /// Layout of the waveform area and of the crest factor area; run on
+    /// every size change of the panels.
+    void Panel1Resize();
+    void Panel2Resize();
+
+    /// The steps of the first activation (only once).
+    void FormActivate();
+    bool activated = false;
+
+protected:
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+public:
+    void FormKeyDown(int key, Qt::KeyboardModifiers shift);
+
+    /// Repaints the eight view boxes; with dirty also redraws the cached
+    /// waveform pictures.
+    void invalidate_views(bool dirty);
+    /// Fits the time axis to the longer file (at least 1 s).
+    void reset_time_axis();
+    /// Playback is on (the "Play" command is checked).
+    bool playing() const;
+
+    /// Trace colours of the four boxes (waveform and crest bars alike).
+    static const std::array<QColor, 4> linecolors;
+    std::array<QImage, 4> bmp;
+    std::array<bool, 4> bmpdirty{true, true, true, true};
+    TRealFilterSection* apfilter = nullptr;
+
+    // View handlers.
+    void PaintBox1Paint(TPaintBox* sender, QPainter& canvas);
+    void PaintBox1MouseDown(TPaintBox* sender, Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+    void PaintBox1MouseMove(TPaintBox* sender, Qt::MouseButtons buttons, Qt::KeyboardModifiers shift, int x, int y);
+    void crestpaint1Paint(TPaintBox* sender, QPainter& canvas);
+    void crestpaint1Click(TPaintBox* sender);
+    void xaxisScaleChanged();
+    void yaxisScaleChanged(int t);
+
+    enum class TraceKind { Main, Allpass, Error };
+    /// The range query of one trace of box t (straight pass over the samples).
+    TRangeQuery trace_query(int t, TraceKind kind);
+
+private:
+    void create_components();
+    void create_actions();
+    void create_menus();
+    void wire_workspace();
+
+    void openaction1Execute();
+    void Openaction2Execute();
+    void playactionExecute();
+    void normalizeactionExecute();
+    void showallpassactionExecute();
+    void showerroractionExecute();
+    void playfile1actionExecute();
+    void playfile2actionExecute();
+    void Closefile11Click();
+    void Closefile21Click();
+
+    void redraw_picture(int t);
+    void mirror_state();
+    void open_into(int slot);
+    void stop_playback();
+
+public:
+    /// Loads a file into slot 0 or 1 (the open commands and the recent
+    /// files lists end here).
+    void load_file(int slot, const QString& fname);
+
+private:
+
+    TWorkspace* ws = nullptr;  // owned as a Qt child
+};
+
+}  // namespace wavrell

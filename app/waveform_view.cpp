@@ -1,0 +1,169 @@
+// The waveform boxes of the main window: cached pictures of the traces,
+// the play cursor on top, mouse seeking and switching, the time axis fit and
+// the coupling of each file's two vertical axes.
+#include "app/main_window.h"
+
+#include "app/paint_box.h"
+#include "app/waveform_trace.h"
+#include "app/workspace.h"
+#include "audio/wav_file.h"
+#include "common/number_text.h"
+#include "dsp/filter_section.h"
+#include "plot/axis.h"
+
+#include <QAction>
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+namespace wavrell {
+
+const std::array<QColor, 4> TForm19::linecolors = {QColor(0x40, 0x00, 0xFF), QColor(0x00, 0xC0, 0x00),
+                                                   QColor(0x80, 0x40, 0x40), QColor(0xFF, 0x80, 0x00)};
+
+void TForm19::invalidate_views(bool dirty) {
+    if (dirty) bmpdirty.fill(true);
+    for (TPaintBox* box : PaintBox) box->update();
+    for (TPaintBox* box : crestpaint) box->update();
+}
+
+void TForm19::reset_time_axis() {
+    double T = std::max(ws->wav(0)->tottime(), ws->wav(1)->tottime());
+    if (T < 1) T = 1;
+    xaxis->setMaxHiValue(T);
+    xaxis->setHiValue(xaxis->MaxHiValue());
+    xaxis->setLoValue(0);
+    xaxis->setMinLoValue(0);
+    invalidate_views(true);
+}
+
+bool TForm19::playing() const { return playaction->isChecked(); }
+
+TRangeQuery TForm19::trace_query(int t, TraceKind kind) {
+    const int s = t / 2, c = t % 2;
+    const TWav& w = *ws->wav(s);
+    const std::vector<int16_t>& row = w.samples()[c];
+    switch (kind) {
+        case TraceKind::Main:
+            return [&row](int64_t j, int64_t e, double& lo, double& hi) {
+                const auto [mn, mx] = std::minmax_element(row.begin() + j, row.begin() + e + 1);
+                lo = *mn;
+                hi = *mx;
+                return true;
+            };
+        case TraceKind::Error: {
+            const double f = ws->filefactor(s);
+            return [&row, f](int64_t j, int64_t e, double& lo, double& hi) {
+                // The error of normalization with fresh dither, in sample units.
+                lo = hi = float_to_sample16(row[j] * f) / f - row[j];
+                for (int64_t i = j + 1; i <= e; ++i) {
+                    const double v = float_to_sample16(row[i] * f) / f - row[i];
+                    lo = std::min(lo, v);
+                    hi = std::max(hi, v);
+                }
+                return true;
+            };
+        }
+        case TraceKind::Allpass: {
+            // The filter runs from index 0, each sample once, as far as the
+            // columns need; the last output is kept because neighbouring
+            // columns share their edge index.
+            apfilter->setSampFreq(w.sampfreq());
+            apfilter->reset();
+            struct State {
+                int64_t next = 0;
+                double last = 0;
+            };
+            auto st = std::make_shared<State>();
+            TRealFilterSection* filter = apfilter;
+            return [&row, st, filter](int64_t j, int64_t e, double& lo, double& hi) {
+                bool first = true;
+                auto take = [&](double y) {
+                    if (first) { lo = hi = y; first = false; }
+                    else { lo = std::min(lo, y); hi = std::max(hi, y); }
+                };
+                if (j < st->next) take(st->last);  // index j = st->next − 1
+                while (st->next <= e) {
+                    const double y = filter->filter(row[st->next]);
+                    if (st->next >= j) take(y);
+                    st->last = y;
+                    ++st->next;
+                }
+                return !first;
+            };
+        }
+    }
+    return {};
+}
+
+void TForm19::redraw_picture(int t) {
+    const int s = t / 2, c = t % 2;
+    TPaintBox* box = PaintBox[t];
+    TAxis* ax = yaxis[t];
+    const int W = box->width(), H = box->height();
+    QImage& pic = bmp[t];
+    if (pic.size() != QSize(W, H)) pic = QImage(std::max(W, 1), std::max(H, 1), QImage::Format_RGB32);
+    QPainter canvas(&pic);
+    canvas.setPen(QPen(Qt::black, 1));
+    canvas.setBrush(Qt::white);
+    canvas.drawRect(0, 0, W - 1, H - 1);
+    canvas.setPen(QPen(Qt::black, 1, Qt::DotLine));
+    for (double v : {1.0, -1.0}) {
+        const int y = ax->value_to_pixel(v);
+        canvas.drawLine(0, y, W - 1, y);
+    }
+    const TWav& w = *ws->wav(s);
+    const int64_t n = w.nsamples();
+    if (n > 0 && c < w.nchans()) {
+        const double fs = w.sampfreq();
+        const double scale = ws->filefactor(s) / 32768.0;
+        if (ws->showallpass() && !ws->showerror())
+            draw_trace(canvas, W, *xaxis, *ax, fs, n, trace_query(t, TraceKind::Allpass), scale, QColor(255, 0, 0));
+        if (ws->showerror())
+            draw_trace(canvas, W, *xaxis, *ax, fs, n, trace_query(t, TraceKind::Error), 1.0 / 32768.0, linecolors[t]);
+        else
+            draw_trace(canvas, W, *xaxis, *ax, fs, n, trace_query(t, TraceKind::Main), scale, linecolors[t]);
+    }
+    bmpdirty[t] = false;
+}
+
+void TForm19::PaintBox1Paint(TPaintBox* sender, QPainter& canvas) {
+    const int t = sender->Tag();
+    if (t < 0 || t >= static_cast<int>(bmp.size())) return;
+    if (bmpdirty[t]) redraw_picture(t);
+    canvas.drawImage(0, 0, bmp[t]);
+    const int s = t / 2;
+    const int x = xaxis->value_to_pixel(ws->cursorpos());
+    const bool dotted = playing() && s != ws->wavplayno();
+    canvas.setPen(QPen(Qt::black, 1, dotted ? Qt::DotLine : Qt::SolidLine));
+    canvas.drawLine(x, 0, x, sender->height() - 1);
+}
+
+void TForm19::PaintBox1MouseDown(TPaintBox* sender, Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y) {
+    const int s = sender->Tag() / 2;
+    if (s != ws->wavplayno()) {
+        ws->setWavplayno(ws->wavplayno() == 1 ? 0 : 1);
+        return;
+    }
+    PaintBox1MouseMove(sender, Qt::MouseButtons(button), shift, x, y);
+}
+
+void TForm19::PaintBox1MouseMove(TPaintBox*, Qt::MouseButtons buttons, Qt::KeyboardModifiers, int x, int) {
+    if (!(buttons & Qt::LeftButton)) return;
+    ws->setCursorpos(xaxis->pixel_to_value(x));
+    ws->setPlaycount(round_int(ws->wav(ws->wavplayno())->sampfreq() * ws->cursorpos()));
+}
+
+void TForm19::xaxisScaleChanged() { invalidate_views(true); }
+
+void TForm19::yaxisScaleChanged(int t) {
+    // The two channels of one file share a vertical scale; the partner's own
+    // notification marks its box, and the axis guard ends the exchange.
+    PaintBox[t]->update();
+    bmpdirty[t] = true;
+    TAxis* partner = yaxis[t ^ 1];
+    partner->set_hilovalues(yaxis[t]->LoValue(), yaxis[t]->HiValue());
+}
+
+}  // namespace wavrell
