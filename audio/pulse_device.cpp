@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -22,6 +23,8 @@ namespace {
 
 // How long a call waits for the server before it gives up (PA_ERR_TIMEOUT).
 constexpr pa_usec_t kServerWait = 5 * PA_USEC_PER_SEC;
+// The least sound the server is asked to hold.
+constexpr pa_usec_t kMinServerBuffer = 25 * PA_USEC_PER_MSEC;
 // Queue places: the player's ring has at most 1000 slots.
 constexpr size_t kQueueSize = 1024;
 // Notices waiting for the GUI thread; stale ones of closed sessions count too.
@@ -69,6 +72,8 @@ pa_cvolume make_cvolume(const pa_channel_map& map, uint32_t word) {
 std::mutex gvolumelock;
 uint32_t gvolume = 0xFFFFFFFFu;
 std::vector<TWaveOutDevice::Private*> gopen;
+
+std::atomic<uint64_t> gunderruns{0};
 
 }  // namespace
 
@@ -184,6 +189,11 @@ struct TWaveOutDevice::Private {
 
     static void write_cb(pa_stream*, size_t, void* userdata) { static_cast<Private*>(userdata)->feed(); }
 
+    // Running dry while a drain is waiting is the end of the stream, not a dropout.
+    static void underflow_cb(pa_stream*, void* userdata) {
+        if (!static_cast<Private*>(userdata)->pending) ++gunderruns;
+    }
+
     static void signal_cb(pa_context*, void* userdata) {
         pa_threaded_mainloop_signal(static_cast<Private*>(userdata)->ml, 0);
     }
@@ -245,6 +255,7 @@ struct TWaveOutDevice::Private {
         if (stream) {
             pa_stream_set_state_callback(stream, nullptr, nullptr);
             pa_stream_set_write_callback(stream, nullptr, nullptr);
+            pa_stream_set_underflow_callback(stream, nullptr, nullptr);
             pa_stream_disconnect(stream);
             pa_stream_unref(stream);
             stream = nullptr;
@@ -388,7 +399,13 @@ TWaveOutDevice::~TWaveOutDevice() {
         d->teardown();
         fopen = false;
     }
-    fnotifier.reset();
+    if (fnotifier) {
+        // May run inside the notifier's own signal (a handler destroying the
+        // player): let the event loop delete it.
+        fnotifier->setEnabled(false);
+        QObject::disconnect(fnotifier.get(), nullptr, nullptr, nullptr);
+        fnotifier.release()->deleteLater();
+    }
     if (feventfd >= 0) ::close(feventfd);
 }
 
@@ -423,8 +440,10 @@ void TWaveOutDevice::deliver_notices() {
             --fnoticecount;
         }
         if (freceiver) {
+            const std::weak_ptr<int> alive = falive;
             TWaveOutEvent ev(n.msg, n.session, n.lparam);
             QCoreApplication::sendEvent(freceiver, &ev);
+            if (alive.expired()) return;
         }
     }
 }
@@ -500,9 +519,12 @@ int TWaveOutDevice::open(uint32_t deviceId, const TWaveFormat& format, QObject* 
     if (!err) {
         pa_stream_set_state_callback(p.stream, &Private::stream_signal_cb, &p);
         pa_stream_set_write_callback(p.stream, &Private::write_cb, &p);
+        pa_stream_set_underflow_callback(p.stream, &Private::underflow_cb, &p);
         pa_buffer_attr attr;
-        // The server holds about one buffer; the rest waits in our queue.
-        uint32_t tlength = std::max<uint32_t>(bufferBytes, static_cast<uint32_t>(p.frame));
+        // The server holds about one buffer; the rest waits in our queue. A
+        // floor of 25 ms keeps tiny buffers from dropping out on a busy machine.
+        const uint32_t floor = static_cast<uint32_t>(pa_usec_to_bytes(kMinServerBuffer, &ss));
+        uint32_t tlength = std::max({bufferBytes, floor, static_cast<uint32_t>(p.frame)});
         tlength -= tlength % p.frame;
         attr.maxlength = uint32_t(-1);
         attr.tlength = tlength;
@@ -689,6 +711,10 @@ int TWaveOutDevice::setVolume(uint32_t, uint32_t volume) {
         pa_threaded_mainloop_unlock(p->ml);
     }
     return err;
+}
+
+uint64_t TWaveOutDevice::underruns() {
+    return gunderruns.load();
 }
 
 QString TWaveOutDevice::errorText(int code) {

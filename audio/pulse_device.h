@@ -141,6 +141,10 @@ public:
     static int getVolume(uint32_t deviceId, uint32_t* volume);
     static int setVolume(uint32_t deviceId, uint32_t volume);
 
+    /// How often, since the program started, a stream of this program ran
+    /// out of sound while playing (the machine did not keep up).
+    static uint64_t underruns();
+
     /// The server library's text for an error code.
     static QString errorText(int code);
 
@@ -156,6 +160,9 @@ private:
     QObject* freceiver = nullptr;
     std::unique_ptr<QSocketNotifier> fnotifier;
     int feventfd = -1;
+    // Expires with the device, so that delivery stops if a receiver's
+    // handler destroys the device's owner.
+    std::shared_ptr<int> falive = std::make_shared<int>(0);
 
     struct Notice {
         uint32_t msg;
