@@ -157,7 +157,14 @@ void TMPCPlay::Run() {
     }
     open_board();
     fwaveouthandle->pause();
-    for (int i = 0; i < fnbufs; ++i) send_chunk(i);
+    try {
+        for (int i = 0; i < fnbufs; ++i) send_chunk(i);
+    } catch (...) {
+        // An error of the owner's stash or of queueing costs only that slot:
+        // what is queued plays and the ring goes on.
+        fwaveouthandle->restart();
+        throw;
+    }
     fwaveouthandle->restart();
 }
 

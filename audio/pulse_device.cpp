@@ -458,6 +458,9 @@ int TWaveOutDevice::open(uint32_t deviceId, const TWaveFormat& format, QObject* 
     ss.channels = static_cast<uint8_t>(std::min<uint16_t>(format.nChannels, 255));
     if (format.nChannels > PA_CHANNELS_MAX || !pa_sample_spec_valid(&ss)) return PA_ERR_NOTSUPPORTED;
 
+    // A new session number before the library's thread runs: every notice
+    // of this session carries it.
+    ++fsession;
     Private& p = *d;
     p.ml = pa_threaded_mainloop_new();
     if (!p.ml) return PA_ERR_INTERNAL;
@@ -569,7 +572,6 @@ int TWaveOutDevice::open(uint32_t deviceId, const TWaveFormat& format, QObject* 
         std::lock_guard<std::mutex> g(gvolumelock);
         gopen.push_back(&p);
     }
-    ++fsession;
     freceiver = receiver;
     fopen = true;
     push_notice(MM_WOM_OPEN, 0);

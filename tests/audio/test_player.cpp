@@ -270,6 +270,31 @@ TEST_F(PlayerTest, StopFromInsideTheStash) {
     EXPECT_TRUE(shown.isEmpty()) << shown.join('|').toStdString();
 }
 
+// An error raised by the stash during the first fill reaches the caller of
+// Run; the slots that were filled play and are refilled.
+TEST_F(PlayerTest, StashErrorDuringRunCostsOnlyThatSlot) {
+    std::vector<const int16_t*> order;
+    player->OnStash = [&](TWaveChunk& arr, int32_t&, bool&) {
+        ++calls;
+        std::fill(arr.begin(), arr.end(), int16_t(0));
+        if (calls == 2) throw EMPCError(QStringLiteral("owner failed"));
+        order.push_back(arr.data());
+    };
+    try {
+        player->Run();
+        ADD_FAILURE() << "the stash error did not reach the caller";
+    } catch (const EMPCError& e) {
+        EXPECT_EQ(e.message(), QStringLiteral("owner failed"));
+    }
+    EXPECT_EQ(calls, 2);
+    EXPECT_TRUE(player->OwnBoard());
+    ASSERT_TRUE(wait_until([&] { return calls >= 6; })) << "the ring stopped";
+    player->Stop();
+    ASSERT_TRUE(wait_until([&] { return closed == 1; }));
+    ASSERT_GE(order.size(), 2u);
+    EXPECT_EQ(order[1], order[0]) << "the first slot is refilled first";
+}
+
 // Stop and Run again before the notices of the first run have arrived: the
 // first run's done notices must not refill slots of the second.
 TEST_F(PlayerTest, RestartAtOnceKeepsTheRingInOrder) {
