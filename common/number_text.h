@@ -20,16 +20,24 @@ QString general_float_text(double x);
 QString general_float_text(double x, QChar separator);
 
 /// Pattern float text for patterns like "0.00E-0": one digit before the
-/// separator, as many after it as the pattern has, exponent with at least
-/// one digit and a sign only when negative. User's decimal separator.
+/// separator, as many after it as the pattern has (the value is rounded to
+/// that many significant digits, trailing zeros stay), then "E" and the
+/// exponent with at least as many digits as the pattern has after "E-"
+/// ("E+0" always writes the sign, "E-0" only a minus). The "." of the
+/// pattern stands for the user's decimal separator unless `separator` is
+/// given. Other pattern shapes raise EConvertError.
 QString pattern_float_text(const QString& pattern, double x);
+QString pattern_float_text(const QString& pattern, double x, QChar separator);
 
 /// The user's decimal separator (from the locale).
 QChar decimal_separator();
 
 /// Text to real with the user's decimal separator (an exponent part is
-/// accepted). Raises EConvertError for text that is not a number.
+/// accepted, blanks around the number are ignored). Raises EConvertError for
+/// text that is not a number or whose value lies beyond the double range
+/// (values too small to represent read as 0).
 double text_to_float(const QString& text);
+double text_to_float(const QString& text, QChar separator);
 
 /// Text to real with "." as decimal separator, whatever the locale; no
 /// process-wide state is touched. Raises EConvertError ("Cannot convert
@@ -37,17 +45,29 @@ double text_to_float(const QString& text);
 double text_dot_to_float(const QString& text);
 
 /// x with at most n significant digits, the shorter of the pattern text and
-/// the general text of its value.
+/// the general text of its value (equal lengths give the general text).
+/// User's decimal separator unless `separator` is given. Infinities and NaN
+/// give their general text.
 QString significant_text(int n, double x);
+QString significant_text(int n, double x, QChar separator);
 
-/// 0 for 0, else 1, 2, 5 or 10 times a power of ten near x. Raises EMathError
-/// for negative x.
+/// 0 for 0, else 1, 2, 5 or 10 times a power of ten near x (the thresholds
+/// are sqrt 2, sqrt 10 and sqrt 50 times the decade). Raises EMathError for
+/// negative, infinite or NaN x.
 double nice_step(double x);
 
+/// Musical notes by MIDI number (69 = A4 = 440 Hz, 60 = C4).
+/// is_black_key: ((7 n + 18) rem 12) < 5 with the remainder keeping the sign
+/// of the dividend, which names the black keys for every n >= -2.
 bool is_black_key(int n);
+/// 440 * 2^((n - 69) / 12) Hz; EMathError when the result overflows.
 double note_to_freq(double n);
+/// 12 log2(f / 440) + 69; EMathError for f <= 0.
 double freq_to_note(double f);
+/// Name and octave ("A4", "C#5", "Bb3") of the nearest note (halves to the
+/// even note number + 4); ERangeError beyond the 32-bit range.
 QString note_name(double n);
+/// note_name of freq_to_note(f) for f > 0, else "-".
 QString freq_to_note_name(double f);
 
 /// Smallest / largest 32-bit integer not below / above x; ERangeError when
@@ -58,8 +78,10 @@ int32_t floor_int(double x);
 /// Rounds half to even to a 32-bit integer; ERangeError when out of range.
 int32_t round_int(double x);
 
-/// 10^x and 2^x through the constants ln 10 and ln 2; base-10 and base-2
-/// logarithms (EMathError for x <= 0); tangent as sine over cosine.
+/// 10^x and 2^x through the constants ln 10 and ln 2 (EMathError when the
+/// result overflows or x is NaN; results too small to represent are 0);
+/// base-10 and base-2 logarithms (EMathError for x <= 0 or NaN); tangent as
+/// sine over cosine (EMathError when that is not a finite number).
 double power10(double x);
 double power2(double x);
 double log10_checked(double x);
@@ -68,7 +90,7 @@ double tangent(double x);
 
 /// Real sample value to a 16-bit sample with triangular dither of +-1 step:
 /// x limited to -32767..32766, plus r1 - r2 (two uniform draws in [0,1)),
-/// rounded half to even. GUI thread (one shared generator).
+/// rounded half to even; NaN counts as 0. GUI thread (one shared generator).
 int16_t float_to_sample16(double x);
 
 /// Reseeds the dither generator (tests); the program starts from a fixed seed.
