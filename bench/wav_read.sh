@@ -9,7 +9,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
 build=${1:-$root/build/release}
 reps=${2:-9}
-. "$here/timing.sh"
+. "$here/side_by_side.sh"
 
 [ -x "$build/bench/bench_wav_read" ] || "$root/scripts/build" Release "$build" >/dev/null
 prog="$build/bench/bench_wav_read"
