@@ -8,6 +8,10 @@
 #include <cmath>
 #include <limits>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace wavrell {
 
 namespace {
@@ -55,23 +59,39 @@ struct IntStats {
     int peak() const { return std::max(hi, -lo); }
 };
 
-IntStats int_stats(const int16_t* __restrict s, int64_t n) {
+IntStats int_stats(const int16_t* s, int64_t n) {
     int64_t acc = 0;
     int16_t hi = 0;
     int16_t lo = 0;
-    // Products fit 31 bits; chunks of 2 summed in 32 bits cannot overflow
-    // unsigned, which keeps the loop in narrow lanes.
     int64_t i = 0;
-    for (; i + 1 < n; i += 2) {
-        const int32_t a = s[i];
-        const int32_t b = s[i + 1];
-        acc += int64_t(uint32_t(a * a) + uint32_t(b * b));
-        hi = std::max(hi, std::max(s[i], s[i + 1]));
-        lo = std::min(lo, std::min(s[i], s[i + 1]));
+#ifdef __SSE2__
+    // Eight samples at a time: pairs of squares (at most 2^31, so taken as
+    // unsigned) widened to 64 bits before they are added up.
+    __m128i acc0 = _mm_setzero_si128(), acc1 = _mm_setzero_si128();
+    __m128i vhi = _mm_setzero_si128(), vlo = _mm_setzero_si128();
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 8 <= n; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        const __m128i sq = _mm_madd_epi16(v, v);
+        acc0 = _mm_add_epi64(acc0, _mm_unpacklo_epi32(sq, zero));
+        acc1 = _mm_add_epi64(acc1, _mm_unpackhi_epi32(sq, zero));
+        vhi = _mm_max_epi16(vhi, v);
+        vlo = _mm_min_epi16(vlo, v);
     }
-    if (i < n) {
-        const int32_t a = s[i];
-        acc += a * a;
+    alignas(16) int64_t a64[2];
+    _mm_store_si128(reinterpret_cast<__m128i*>(a64), _mm_add_epi64(acc0, acc1));
+    acc = a64[0] + a64[1];
+    alignas(16) int16_t h[8], l[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(h), vhi);
+    _mm_store_si128(reinterpret_cast<__m128i*>(l), vlo);
+    for (int k = 0; k < 8; ++k) {
+        hi = std::max(hi, h[k]);
+        lo = std::min(lo, l[k]);
+    }
+#endif
+    for (; i < n; ++i) {
+        const int32_t v = s[i];
+        acc += v * v;
         hi = std::max(hi, s[i]);
         lo = std::min(lo, s[i]);
     }
@@ -89,7 +109,6 @@ IntStats int_stats(const int16_t* __restrict s, int64_t n) {
 // continuous run to better than 1e-30 of the signal. The first lane starts at
 // sample 0 from the reset state, exactly like one run.
 constexpr int kStreams = 8;
-typedef double vdouble __attribute__((vector_size(kStreams * sizeof(double))));
 
 struct Event {
     int64_t step;  // the running maximum is taken after this step
@@ -108,13 +127,81 @@ struct Coefficients {
     double a0, a1, b0, b1, gain;
 };
 
+/// The running state of the kStreams side-by-side recurrences: z is the
+/// filter state, m the largest |u| since the last flush.
+struct Lanes {
+#ifdef __SSE2__
+    __m128d z[kStreams / 2];
+    __m128d m[kStreams / 2];
+    void clear() {
+        for (int r = 0; r < kStreams / 2; ++r) z[r] = m[r] = _mm_setzero_pd();
+    }
+    /// Steps over len rows of kStreams values of a0 x each.
+    void run(const double* xb, int64_t len, double a1s, double b1s) {
+        const __m128d a1 = _mm_set1_pd(a1s), b1 = _mm_set1_pd(b1s);
+        const __m128d mask = _mm_castsi128_pd(_mm_set1_epi64x(std::numeric_limits<int64_t>::max()));
+        __m128d zz[kStreams / 2], mm[kStreams / 2];
+        for (int r = 0; r < kStreams / 2; ++r) {
+            zz[r] = z[r];
+            mm[r] = m[r];
+        }
+        for (int64_t j = 0; j < len; ++j)
+            for (int r = 0; r < kStreams / 2; ++r) {
+                const __m128d a0x = _mm_load_pd(xb + j * kStreams + 2 * r);
+                const __m128d w = _mm_add_pd(a0x, _mm_mul_pd(a1, zz[r]));
+                const __m128d u = _mm_add_pd(w, _mm_mul_pd(b1, zz[r]));
+                zz[r] = w;
+                mm[r] = _mm_max_pd(mm[r], _mm_and_pd(u, mask));
+            }
+        for (int r = 0; r < kStreams / 2; ++r) {
+            z[r] = zz[r];
+            m[r] = mm[r];
+        }
+    }
+    double take_max(int q) {
+        alignas(16) double v[2];
+        _mm_store_pd(v, m[q / 2]);
+        const double out = v[q % 2];
+        v[q % 2] = 0;
+        m[q / 2] = _mm_load_pd(v);
+        return out;
+    }
+#else
+    double z[kStreams];
+    double m[kStreams];
+    void clear() {
+        for (int q = 0; q < kStreams; ++q) z[q] = m[q] = 0;
+    }
+    void run(const double* xb, int64_t len, double a1, double b1) {
+        for (int64_t j = 0; j < len; ++j)
+            for (int q = 0; q < kStreams; ++q) {
+                const double w = xb[j * kStreams + q] + a1 * z[q];
+                const double u = w + b1 * z[q];
+                z[q] = w;
+                m[q] = std::max(m[q], std::fabs(u));
+            }
+    }
+    double take_max(int q) {
+        const double out = m[q];
+        m[q] = 0;
+        return out;
+    }
+#endif
+};
+
+// The largest |y| of a block follows from the largest |u| with
+// u = w + b1 z and y = gain (u b0): both roundings are monotone in |u|, so
+// |gain| (|b0| max|u|) is exactly the largest |y| of the plain computation.
 void run_streams(std::vector<Stream>& streams, int64_t steps, const Coefficients& f) {
     constexpr int64_t kChunk = 256;
     alignas(64) double xb[kChunk * kStreams];
-    const double scale = 1.0 / 32768.0;
-    vdouble z = {};
-    vdouble m = {};
-    const vdouble a1 = f.a1 - vdouble{}, b0 = f.b0 - vdouble{}, b1 = f.b1 - vdouble{}, g = f.gain - vdouble{};
+    // a0 (v / 32768) = (a0 v) / 32768 = v (a0 / 32768): scaling by a power
+    // of two is exact, so one product gives the same a0 x as the filter.
+    const double a0s = f.a0 / 32768.0;
+    const double out_gain = std::fabs(f.gain);
+    const double out_b0 = std::fabs(f.b0);
+    Lanes lanes;
+    lanes.clear();
     int64_t t = 0;
     while (t < steps) {
         int64_t until = steps - 1;
@@ -130,26 +217,19 @@ void run_streams(std::vector<Stream>& streams, int64_t steps, const Coefficients
                 const int64_t lo = s.row ? std::clamp<int64_t>(-p0, 0, len) : len;
                 const int64_t hi = s.row ? std::clamp<int64_t>(s.valid - p0, lo, len) : len;
                 for (int64_t j = 0; j < lo; ++j) d[j * kStreams] = 0.0;
-                for (int64_t j = lo; j < hi; ++j) d[j * kStreams] = f.a0 * (double(s.row[p0 + j]) * scale);
+                const int16_t* src = s.row + p0;
+                for (int64_t j = lo; j < hi; ++j) d[j * kStreams] = double(src[j]) * a0s;
                 for (int64_t j = hi; j < len; ++j) d[j * kStreams] = 0.0;
             }
-            // The step of TRealFilterSection::filter with a0 * x precomputed.
-            for (int64_t j = 0; j < len; ++j) {
-                vdouble a0x;
-                __builtin_memcpy(&a0x, xb + j * kStreams, sizeof a0x);
-                const vdouble w = a0x + a1 * z;
-                const vdouble y = g * ((w + b1 * z) * b0);
-                z = w;
-                const vdouble ay = y < 0 ? -y : y;
-                m = ay > m ? ay : m;
-            }
+            // The step of TRealFilterSection::filter with a0 x precomputed.
+            lanes.run(xb, len, f.a1, f.b1);
             t = end;
         }
         for (int q = 0; q < kStreams; ++q) {
             Stream& s = streams[size_t(q)];
             if (s.next < s.events.size() && s.events[s.next].step == until) {
-                if (double* d = s.events[s.next].dest) *d = std::max(*d, double(m[q]));
-                m[q] = 0;
+                const double m = lanes.take_max(q);
+                if (double* d = s.events[s.next].dest) *d = std::max(*d, out_gain * (out_b0 * m));
                 ++s.next;
             }
         }
