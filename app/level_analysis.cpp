@@ -11,6 +11,9 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 namespace wavrell {
 
@@ -108,8 +111,6 @@ IntStats int_stats(const int16_t* s, int64_t n) {
 // after the warm-up the lane's state agrees with the state of one
 // continuous run to better than 1e-30 of the signal. The first lane starts at
 // sample 0 from the reset state, exactly like one run.
-constexpr int kStreams = 8;
-
 struct Event {
     int64_t step;  // the running maximum is taken after this step
     double* dest;  // where it goes (maximum with what is there), or nowhere
@@ -127,33 +128,39 @@ struct Coefficients {
     double a0, a1, b0, b1, gain;
 };
 
-/// The running state of the kStreams side-by-side recurrences: z is the
-/// filter state, m the largest |u| since the last flush.
-struct Lanes {
+// Lane engines: the running state of kCount side-by-side recurrences (z the
+// filter state, m the largest |u| since the last flush) and one run over len
+// rows of kCount values of a0 x each.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define WAVRELL_AVX2 1
+#define WAVRELL_TARGET_AVX2 __attribute__((target("avx2")))
+#endif
+
 #ifdef __SSE2__
-    __m128d z[kStreams / 2];
-    __m128d m[kStreams / 2];
+struct LanesSse2 {
+    static constexpr int kCount = 8;
+    __m128d z[kCount / 2];
+    __m128d m[kCount / 2];
     void clear() {
-        for (int r = 0; r < kStreams / 2; ++r) z[r] = m[r] = _mm_setzero_pd();
+        for (int r = 0; r < kCount / 2; ++r) z[r] = m[r] = _mm_setzero_pd();
     }
-    /// Steps over len rows of kStreams values of a0 x each.
     void run(const double* xb, int64_t len, double a1s, double b1s) {
         const __m128d a1 = _mm_set1_pd(a1s), b1 = _mm_set1_pd(b1s);
         const __m128d mask = _mm_castsi128_pd(_mm_set1_epi64x(std::numeric_limits<int64_t>::max()));
-        __m128d zz[kStreams / 2], mm[kStreams / 2];
-        for (int r = 0; r < kStreams / 2; ++r) {
+        __m128d zz[kCount / 2], mm[kCount / 2];
+        for (int r = 0; r < kCount / 2; ++r) {
             zz[r] = z[r];
             mm[r] = m[r];
         }
         for (int64_t j = 0; j < len; ++j)
-            for (int r = 0; r < kStreams / 2; ++r) {
-                const __m128d a0x = _mm_load_pd(xb + j * kStreams + 2 * r);
+            for (int r = 0; r < kCount / 2; ++r) {
+                const __m128d a0x = _mm_load_pd(xb + j * kCount + 2 * r);
                 const __m128d w = _mm_add_pd(a0x, _mm_mul_pd(a1, zz[r]));
                 const __m128d u = _mm_add_pd(w, _mm_mul_pd(b1, zz[r]));
                 zz[r] = w;
                 mm[r] = _mm_max_pd(mm[r], _mm_and_pd(u, mask));
             }
-        for (int r = 0; r < kStreams / 2; ++r) {
+        for (int r = 0; r < kCount / 2; ++r) {
             z[r] = zz[r];
             m[r] = mm[r];
         }
@@ -166,16 +173,64 @@ struct Lanes {
         m[q / 2] = _mm_load_pd(v);
         return out;
     }
-#else
-    double z[kStreams];
-    double m[kStreams];
+};
+#endif
+
+#ifdef WAVRELL_AVX2
+// Four values per register and twice the streams, so that four chains of
+// the recurrence are in flight. No fused multiply-add: the same roundings
+// as the filter step.
+struct LanesAvx2 {
+    static constexpr int kCount = 16;
+    __m256d z[kCount / 4];
+    __m256d m[kCount / 4];
+    WAVRELL_TARGET_AVX2 void clear() {
+        for (int r = 0; r < kCount / 4; ++r) z[r] = m[r] = _mm256_setzero_pd();
+    }
+    WAVRELL_TARGET_AVX2 void run(const double* xb, int64_t len, double a1s, double b1s) {
+        const __m256d a1 = _mm256_set1_pd(a1s), b1 = _mm256_set1_pd(b1s);
+        const __m256d mask = _mm256_castsi256_pd(_mm256_set1_epi64x(std::numeric_limits<int64_t>::max()));
+        __m256d zz[kCount / 4], mm[kCount / 4];
+        for (int r = 0; r < kCount / 4; ++r) {
+            zz[r] = z[r];
+            mm[r] = m[r];
+        }
+        for (int64_t j = 0; j < len; ++j)
+            for (int r = 0; r < kCount / 4; ++r) {
+                const __m256d a0x = _mm256_load_pd(xb + j * kCount + 4 * r);
+                const __m256d w = _mm256_add_pd(a0x, _mm256_mul_pd(a1, zz[r]));
+                const __m256d u = _mm256_add_pd(w, _mm256_mul_pd(b1, zz[r]));
+                zz[r] = w;
+                mm[r] = _mm256_max_pd(mm[r], _mm256_and_pd(u, mask));
+            }
+        for (int r = 0; r < kCount / 4; ++r) {
+            z[r] = zz[r];
+            m[r] = mm[r];
+        }
+    }
+    WAVRELL_TARGET_AVX2 double take_max(int q) {
+        alignas(32) double v[4];
+        _mm256_store_pd(v, m[q / 4]);
+        const double out = v[q % 4];
+        v[q % 4] = 0;
+        m[q / 4] = _mm256_load_pd(v);
+        return out;
+    }
+};
+#endif
+
+/// Portable engine for machines without the vector units above.
+struct LanesPlain {
+    static constexpr int kCount = 8;
+    double z[kCount];
+    double m[kCount];
     void clear() {
-        for (int q = 0; q < kStreams; ++q) z[q] = m[q] = 0;
+        for (int q = 0; q < kCount; ++q) z[q] = m[q] = 0;
     }
     void run(const double* xb, int64_t len, double a1, double b1) {
         for (int64_t j = 0; j < len; ++j)
-            for (int q = 0; q < kStreams; ++q) {
-                const double w = xb[j * kStreams + q] + a1 * z[q];
+            for (int q = 0; q < kCount; ++q) {
+                const double w = xb[j * kCount + q] + a1 * z[q];
                 const double u = w + b1 * z[q];
                 z[q] = w;
                 m[q] = std::max(m[q], std::fabs(u));
@@ -186,15 +241,17 @@ struct Lanes {
         m[q] = 0;
         return out;
     }
-#endif
 };
 
 // The largest |y| of a block follows from the largest |u| with
 // u = w + b1 z and y = gain (u b0): both roundings are monotone in |u|, so
 // |gain| (|b0| max|u|) is exactly the largest |y| of the plain computation.
-void run_streams(std::vector<Stream>& streams, int64_t steps, const Coefficients& f) {
+template <class Lanes>
+__attribute__((always_inline)) inline void run_streams_with(std::vector<Stream>& streams, int64_t steps,
+                                                            const Coefficients& f) {
+    constexpr int kCount = Lanes::kCount;
     constexpr int64_t kChunk = 256;
-    alignas(64) double xb[kChunk * kStreams];
+    alignas(64) double xb[kChunk * kCount];
     // a0 (v / 32768) = (a0 v) / 32768 = v (a0 / 32768): scaling by a power
     // of two is exact, so one product gives the same a0 x as the filter.
     const double a0s = f.a0 / 32768.0;
@@ -210,22 +267,22 @@ void run_streams(std::vector<Stream>& streams, int64_t steps, const Coefficients
         while (t <= until) {
             const int64_t end = std::min(until + 1, t + kChunk);
             const int64_t len = end - t;
-            for (int q = 0; q < kStreams; ++q) {
+            for (int q = 0; q < kCount; ++q) {
                 const Stream& s = streams[size_t(q)];
                 double* d = xb + q;
                 const int64_t p0 = s.origin + t;
                 const int64_t lo = s.row ? std::clamp<int64_t>(-p0, 0, len) : len;
                 const int64_t hi = s.row ? std::clamp<int64_t>(s.valid - p0, lo, len) : len;
-                for (int64_t j = 0; j < lo; ++j) d[j * kStreams] = 0.0;
+                for (int64_t j = 0; j < lo; ++j) d[j * kCount] = 0.0;
                 const int16_t* src = s.row + p0;
-                for (int64_t j = lo; j < hi; ++j) d[j * kStreams] = double(src[j]) * a0s;
-                for (int64_t j = hi; j < len; ++j) d[j * kStreams] = 0.0;
+                for (int64_t j = lo; j < hi; ++j) d[j * kCount] = double(src[j]) * a0s;
+                for (int64_t j = hi; j < len; ++j) d[j * kCount] = 0.0;
             }
             // The step of TRealFilterSection::filter with a0 x precomputed.
             lanes.run(xb, len, f.a1, f.b1);
             t = end;
         }
-        for (int q = 0; q < kStreams; ++q) {
+        for (int q = 0; q < kCount; ++q) {
             Stream& s = streams[size_t(q)];
             if (s.next < s.events.size() && s.events[s.next].step == until) {
                 const double m = lanes.take_max(q);
@@ -236,6 +293,38 @@ void run_streams(std::vector<Stream>& streams, int64_t steps, const Coefficients
     }
 }
 
+#ifdef WAVRELL_AVX2
+WAVRELL_TARGET_AVX2 void run_streams_avx2(std::vector<Stream>& streams, int64_t steps, const Coefficients& f) {
+    run_streams_with<LanesAvx2>(streams, steps, f);
+}
+#endif
+
+#ifdef __SSE2__
+void run_streams_default(std::vector<Stream>& streams, int64_t steps, const Coefficients& f) {
+    run_streams_with<LanesSse2>(streams, steps, f);
+}
+#endif
+
+void run_streams_portable(std::vector<Stream>& streams, int64_t steps, const Coefficients& f) {
+    run_streams_with<LanesPlain>(streams, steps, f);
+}
+
+/// The engine for this machine: its number of streams and its runner.
+struct Engine {
+    int count;
+    void (*run)(std::vector<Stream>&, int64_t, const Coefficients&);
+};
+
+Engine engine(TLevelEngine want) {
+#ifdef WAVRELL_AVX2
+    if (want == TLevelEngine::Best && __builtin_cpu_supports("avx2")) return {LanesAvx2::kCount, run_streams_avx2};
+#endif
+#ifdef __SSE2__
+    if (want != TLevelEngine::Portable) return {LanesSse2::kCount, run_streams_default};
+#endif
+    return {LanesPlain::kCount, run_streams_portable};
+}
+
 }  // namespace
 
 int64_t block_count(const TWav& wav) {
@@ -243,7 +332,8 @@ int64_t block_count(const TWav& wav) {
     return b > 0 ? int64_t(b) : 0;
 }
 
-TFileLevels measure_levels(const TWav& wav, TRealFilterSection& apfilter, int slot, TLevelTable& table) {
+TFileLevels measure_levels(const TWav& wav, TRealFilterSection& apfilter, int slot, TLevelTable& table,
+                           TLevelEngine which) {
     const int64_t nb = block_count(wav);
     table.assign(4, std::vector<trmspeak>(size_t(nb)));
 
@@ -296,13 +386,14 @@ TFileLevels measure_levels(const TWav& wav, TRealFilterSection& apfilter, int sl
         const Coefficients f{apfilter.a0(), apfilter.a1(), apfilter.b0(), apfilter.b1(), apfilter.Gain()};
         const double r = std::fabs(f.a1);
         const double warm_needed = r < 1e-300 ? 1.0 : (r >= 1.0 ? 1e300 : std::ceil(std::log(1e-30) / std::log(r)));
-        int lanes = kStreams / nc;
+        const Engine eng = engine(which);
+        int lanes = eng.count / nc;
         while (lanes > 1 && double(span) / lanes < 4.0 * warm_needed) lanes /= 2;
         const int64_t warm = lanes > 1 ? int64_t(warm_needed) : 0;
         const int64_t len = (span + lanes - 1) / lanes;
 
         std::vector<std::vector<double>> apmax(size_t(nc), std::vector<double>(nstored, 0.0));
-        std::vector<Stream> streams(kStreams);
+        std::vector<Stream> streams(size_t(eng.count));
         for (int c = 0; c < nc; ++c)
             for (int l = 0; l < lanes; ++l) {
                 Stream& s = streams[size_t(c * lanes + l)];
@@ -324,7 +415,7 @@ TFileLevels measure_levels(const TWav& wav, TRealFilterSection& apfilter, int sl
                     s.events.push_back({last - s.origin, &apmax[size_t(c)][size_t(it - segs.begin())]});
                 }
             }
-        run_streams(streams, warm + len, f);
+        eng.run(streams, warm + len, f);
         for (int c = 0; c < nc; ++c) {
             std::vector<trmspeak>& row = table[size_t(2 * slot + c)];
             for (size_t j = 0; j < nstored; ++j) row[size_t(segs[j].k)].appeak = apmax[size_t(c)][j];

@@ -25,6 +25,11 @@ struct TFileLevels {
     double peak = 0;
 };
 
+/// Vector units the allpass runs on: the best this machine has, or (to test
+/// the others) plain SSE2 or no vector instructions at all. All give the
+/// same results.
+enum class TLevelEngine { Best, Sse2, Portable };
+
 /// Number of 100 ms block records of a file: tottime × 10 rounded half to
 /// even.
 int64_t block_count(const TWav& wav);
@@ -47,6 +52,7 @@ int64_t block_count(const TWav& wav);
 /// samples; the allpass runs several independent stretches of the signal
 /// side by side. Results agree with the plain per-sample computation through
 /// TRealFilterSection::filter to far better than 1e-9 relative. GUI thread.
-TFileLevels measure_levels(const TWav& wav, TRealFilterSection& apfilter, int slot, TLevelTable& table);
+TFileLevels measure_levels(const TWav& wav, TRealFilterSection& apfilter, int slot, TLevelTable& table,
+                           TLevelEngine which = TLevelEngine::Best);
 
 }  // namespace wavrell

@@ -90,8 +90,10 @@ TEST(LevelAnalysis, BlockTableAndFileLevelsAgreeWithPlainComputation) {
         {"stereo at 8000 Hz, shorter than one block", 2, 799, 8000, 0},
         {"one sample", 1, 1, 8000, 0},
     };
-    for (const auto& k : cases) {
+    for (const auto& k : cases)
+    for (TLevelEngine engine : {TLevelEngine::Best, TLevelEngine::Sse2, TLevelEngine::Portable}) {
         SCOPED_TRACE(k.label);
+        SCOPED_TRACE(int(engine));
         TWav w;
         fill(w, k.nch, k.n, k.rate, uint32_t(k.n));
         TRealFilterSection ap;
@@ -99,7 +101,7 @@ TEST(LevelAnalysis, BlockTableAndFileLevelsAgreeWithPlainComputation) {
         ap.setFZero(-500);
         ap.setFPole(500);
         TLevelTable table;
-        const TFileLevels got = measure_levels(w, ap, k.slot, table);
+        const TFileLevels got = measure_levels(w, ap, k.slot, table, engine);
         const Reference want = reference(w, k.slot);
 
         EXPECT_NEAR(got.rms, want.rms, 1e-12 * want.rms);
