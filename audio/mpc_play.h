@@ -1,0 +1,143 @@
+#pragma once
+
+#include "audio/pulse_device.h"
+#include "common/errors.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace wavrell {
+
+/// Error of the streaming player.
+WAVRELL_DECLARE_ERROR(EMPCError);
+
+/// One ring slot's samples: signed 16-bit values interleaved by channel
+/// (channel 0 first in each frame).
+using TWaveChunk = std::vector<int16_t>;
+
+/// Asks the owner for the next chunk. On entry arr is the free slot's chunk
+/// (nChunkSamples values), used equals its length and last is false. The
+/// owner writes samples into arr from index 0 and sets used to the number of
+/// values written (whole frames); used 0 or last true ends the stream.
+/// The owner must not resize arr. Called on the GUI thread.
+using TMPCStash = std::function<void(TWaveChunk& arr, int32_t& used, bool& last)>;
+using TMPCPlayOpened = std::function<void()>;
+using TMPCPlayClosed = std::function<void()>;
+
+/// A message of the player's hidden receiver, as its handler sees it.
+struct TMPCMessage {
+    uint32_t Msg = 0;
+    quintptr WParam = 0;  ///< the device session that sent it
+    quintptr LParam = 0;  ///< for MM_WOM_DONE: the finished TWaveHeader*
+    qintptr Result = 0;
+};
+using TMPCPlayMsg = std::function<void(TMPCMessage& Msg)>;
+
+/// States of the player: not owning the device; streaming (every finished
+/// buffer is refilled by the owner); draining (the final buffer is queued).
+enum TMPCState { psIdle, psStreaming, psDraining };
+
+/// Plays a stream of 16-bit PCM samples on a wave-out device through a ring
+/// of nBuffers preallocated chunks, asking its owner for each chunk through
+/// OnStash whenever a slot is free. The sound queued ahead of the listener
+/// is nBuffers × nChunkSamples / sfTot seconds.
+///
+/// GUI thread only. Device notices reach the player as events to a hidden
+/// receiver it owns and are handled by the GUI thread's event loop; errors
+/// raised there reach the application's error handler. Nothing is allocated
+/// while streaming.
+class TMPCPlay : public QObject {
+public:
+    static constexpr uintptr_t EndMarker = 100000000;
+    static constexpr int32_t MaxBuffers = 1000;
+
+    explicit TMPCPlay(QObject* aowner = nullptr);
+    /// Closes the device first if the player still owns it.
+    ~TMPCPlay() override;
+
+    /// Runs once after the owner has applied its stored properties.
+    void loaded() {}
+
+    // Events (empty when unassigned).
+    TMPCPlayOpened OnOpened;  ///< the device has been opened
+    TMPCPlayClosed OnClosed;  ///< the device has been closed (end of stream or Stop)
+    TMPCStash OnStash;        ///< must be assigned before Run
+    TMPCPlayMsg OnMsg;        ///< sees every message of the hidden receiver first
+
+    /// Values (not frames) per chunk, at least 1. Refused while OwnBoard.
+    int32_t nChunkSamples() const { return fnchunksamples; }
+    void setNChunkSamples(int32_t value);
+    /// Channels, at least 1. Refused while OwnBoard.
+    int32_t nChans() const { return fnchans; }
+    void setNChans(int32_t value);
+    /// Sample values per second over all channels, at least 1. Refused while OwnBoard.
+    int32_t sfTot() const { return fsftot; }
+    void setSfTot(int32_t value);
+    /// Ring slots, 1 to 1000. Refused while OwnBoard.
+    int32_t nBuffers() const { return fnbufs; }
+    void setNBuffers(int32_t value);
+    /// The device is open (the player owns the board).
+    bool OwnBoard() const { return fownboard; }
+    TMPCState State() const { return !fownboard ? psIdle : sendnomore ? psDraining : psStreaming; }
+
+    /// Playback volume, 0 silent to 0xFFFF full: the volume of this program's
+    /// streams (see TWaveOutDevice::setVolume), kept while nothing plays.
+    uint16_t LeftVolume() const;
+    void setLeftVolume(uint16_t value);
+    uint16_t RightVolume() const;
+    void setRightVolume(uint16_t value);
+    void setBothVolume(uint16_t value);
+
+    /// Number of output devices the server has now.
+    int32_t nDevices() const;
+    /// Output device names (index = DeviceID) as of creation or read_devicenames.
+    const QStringList& Devicenames() const { return fdevicenames; }
+    /// Device to open at the next Run; WAVE_MAPPER (0xFFFFFFFF) is the default one.
+    uint32_t DeviceID() const { return fdeviceid; }
+    void setDeviceID(uint32_t value) { fdeviceid = value; }
+
+    /// The format the device is opened with, kept in step with nChans and sfTot.
+    const TWaveFormat& wavefmt() const { return fwavefmt; }
+
+    /// Opens the device, fills the ring from OnStash and starts playing.
+    void Run();
+    /// Stops at once (resets and closes the device); nothing without an open device.
+    void Stop() { close_board(); }
+    /// The device's text for an error code (at most 128 characters).
+    QString ErrorText(int errornumber) const;
+    /// Enumerates the output devices again.
+    void read_devicenames();
+
+private:
+    class Receiver;
+    friend class Receiver;
+
+    void make_wavefmt();
+    void resize_ring();
+    bool open_board();
+    void close_board();
+    void send_chunk(int index);
+    void wndproc(TMPCMessage& Msg);
+    void raise(const char* call, int code) const;
+
+    TWaveFormat fwavefmt;
+    std::vector<TWaveHeader> waveheader;
+    std::vector<TWaveChunk> farr;
+    bool sendnomore = false;
+    std::unique_ptr<Receiver> fhandle;
+    std::unique_ptr<TWaveOutDevice> fwaveouthandle;
+    uint32_t fdeviceid = WAVE_MAPPER;
+    int32_t fnchunksamples = 0;
+    bool fownboard = false;
+    int32_t fnchans = 0;
+    int32_t fsftot = 0;
+    int32_t fnbufs = 0;
+    QStringList fdevicenames;
+};
+
+}  // namespace wavrell

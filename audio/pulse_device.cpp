@@ -1,0 +1,726 @@
+#include "audio/pulse_device.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <pulse/error.h>
+#include <pulse/mainloop.h>
+#include <pulse/pulseaudio.h>
+#include <pulse/rtclock.h>
+#include <pulse/thread-mainloop.h>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <string>
+
+namespace wavrell {
+
+namespace {
+
+// How long a call waits for the server before it gives up (PA_ERR_TIMEOUT).
+constexpr pa_usec_t kServerWait = 5 * PA_USEC_PER_SEC;
+// The least sound the server is asked to hold.
+constexpr pa_usec_t kMinServerBuffer = 25 * PA_USEC_PER_MSEC;
+// Queue places: the player's ring has at most 1000 slots.
+constexpr size_t kQueueSize = 1024;
+// Notices waiting for the GUI thread; stale ones of closed sessions count too.
+constexpr size_t kNoticeSize = 4096;
+
+const char* client_name() { return "Wavrell"; }
+
+// 16-bit volume (0xFFFF full) to the server's volume units (PA_VOLUME_NORM
+// full) and back; the two maps are exact inverses on 0..0xFFFF.
+pa_volume_t to_pa_volume(uint32_t v) {
+    return static_cast<pa_volume_t>((uint64_t(v & 0xFFFF) * PA_VOLUME_NORM + 0x7FFF) / 0xFFFF);
+}
+
+bool is_left(pa_channel_position_t p) {
+    return p == PA_CHANNEL_POSITION_FRONT_LEFT || p == PA_CHANNEL_POSITION_REAR_LEFT ||
+           p == PA_CHANNEL_POSITION_FRONT_LEFT_OF_CENTER || p == PA_CHANNEL_POSITION_SIDE_LEFT ||
+           p == PA_CHANNEL_POSITION_TOP_FRONT_LEFT || p == PA_CHANNEL_POSITION_TOP_REAR_LEFT;
+}
+
+bool is_right(pa_channel_position_t p) {
+    return p == PA_CHANNEL_POSITION_FRONT_RIGHT || p == PA_CHANNEL_POSITION_REAR_RIGHT ||
+           p == PA_CHANNEL_POSITION_FRONT_RIGHT_OF_CENTER || p == PA_CHANNEL_POSITION_SIDE_RIGHT ||
+           p == PA_CHANNEL_POSITION_TOP_FRONT_RIGHT || p == PA_CHANNEL_POSITION_TOP_REAR_RIGHT;
+}
+
+pa_cvolume make_cvolume(const pa_channel_map& map, uint32_t word) {
+    const pa_volume_t left = to_pa_volume(word & 0xFFFF);
+    const pa_volume_t right = to_pa_volume(word >> 16);
+    pa_cvolume cv;
+    pa_cvolume_init(&cv);
+    cv.channels = map.channels;
+    for (unsigned i = 0; i < map.channels; ++i) {
+        const pa_channel_position_t pos = map.map[i];
+        if (map.channels == 1 || is_left(pos))
+            cv.values[i] = left;
+        else if (is_right(pos))
+            cv.values[i] = right;
+        else
+            cv.values[i] = (left + right) / 2;
+    }
+    return cv;
+}
+
+// The process's stream volume and the open devices it applies to.
+std::mutex gvolumelock;
+uint32_t gvolume = 0xFFFFFFFFu;
+std::vector<TWaveOutDevice::Private*> gopen;
+
+std::atomic<uint64_t> gunderruns{0};
+
+}  // namespace
+
+QEvent::Type TWaveOutEvent::eventType() {
+    static const QEvent::Type type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+// ---------------------------------------------------------------------------
+// The stream and its queue. Everything below is touched only with the
+// threaded main loop's lock held (the library's callbacks run with it held).
+
+struct TWaveOutDevice::Private {
+    TWaveOutDevice* owner = nullptr;
+    pa_threaded_mainloop* ml = nullptr;
+    pa_context* ctx = nullptr;
+    pa_stream* stream = nullptr;
+    pa_channel_map map{};
+    size_t frame = 2;
+
+    std::vector<TWaveHeader*> fifo = std::vector<TWaveHeader*>(kQueueSize);
+    size_t head = 0;
+    size_t count = 0;
+    uint32_t offset = 0;              // bytes of the front buffer handed over
+    TWaveHeader* pending = nullptr;   // handed over, left the queue empty: done when drained
+    pa_operation* drainop = nullptr;
+
+    bool timed_out = false;
+    pa_time_event* timer = nullptr;
+
+    void post_done(TWaveHeader* h) {
+        h->dwFlags = (h->dwFlags & ~WHDR_INQUEUE) | WHDR_DONE;
+        owner->push_notice(MM_WOM_DONE, reinterpret_cast<quintptr>(h));
+    }
+
+    void cancel_drain() {
+        if (drainop) {
+            pa_operation_cancel(drainop);
+            pa_operation_unref(drainop);
+            drainop = nullptr;
+        }
+    }
+
+    // The pending buffer is no longer the last one: it has been handed over.
+    void release_pending() {
+        cancel_drain();
+        if (pending) {
+            TWaveHeader* h = pending;
+            pending = nullptr;
+            post_done(h);
+        }
+    }
+
+    static void drain_cb(pa_stream*, int, void* userdata) {
+        auto* p = static_cast<Private*>(userdata);
+        if (p->drainop) {
+            pa_operation_unref(p->drainop);
+            p->drainop = nullptr;
+        }
+        if (p->pending) {
+            TWaveHeader* h = p->pending;
+            p->pending = nullptr;
+            p->post_done(h);
+        }
+    }
+
+    // Hands queued sound to the server as far as it asks for it.
+    void feed() {
+        if (!stream || pa_stream_get_state(stream) != PA_STREAM_READY) return;
+        while (count > 0) {
+            TWaveHeader* h = fifo[head];
+            if (offset < h->dwBufferLength) {
+                size_t want = pa_stream_writable_size(stream);
+                if (want == size_t(-1) || want < frame) break;
+                want = std::min<size_t>(want, h->dwBufferLength - offset);
+                void* buf = nullptr;
+                size_t size = want;
+                if (pa_stream_begin_write(stream, &buf, &size) < 0 || !buf) break;
+                size = std::min(size, want);
+                size -= size % frame;
+                if (size == 0) {
+                    pa_stream_cancel_write(stream);
+                    break;
+                }
+                std::memcpy(buf, h->lpData + offset, size);
+                if (pa_stream_write(stream, buf, size, nullptr, 0, PA_SEEK_RELATIVE) < 0) break;
+                offset += static_cast<uint32_t>(size);
+            }
+            if (offset >= h->dwBufferLength) {
+                head = (head + 1) % fifo.size();
+                --count;
+                offset = 0;
+                if (count == 0)
+                    pending = h;  // reported when drained or when more is queued
+                else
+                    post_done(h);
+            }
+        }
+        maybe_drain();
+    }
+
+    // The last sound queued is reported once it has been heard, so that a
+    // final buffer is not cut off by the close. The drain starts only when
+    // the server asks for more than there is: during an ordinary refill the
+    // next buffer arrives first.
+    void maybe_drain() {
+        if (!pending || drainop || count > 0) return;
+        const size_t want = pa_stream_writable_size(stream);
+        if (want == size_t(-1) || want == 0) return;
+        drainop = pa_stream_drain(stream, &Private::drain_cb, this);
+        if (!drainop) release_pending();
+    }
+
+    static void write_cb(pa_stream*, size_t, void* userdata) { static_cast<Private*>(userdata)->feed(); }
+
+    // Running dry while a drain is waiting is the end of the stream, not a dropout.
+    static void underflow_cb(pa_stream*, void* userdata) {
+        if (!static_cast<Private*>(userdata)->pending) ++gunderruns;
+    }
+
+    static void signal_cb(pa_context*, void* userdata) {
+        pa_threaded_mainloop_signal(static_cast<Private*>(userdata)->ml, 0);
+    }
+    static void stream_signal_cb(pa_stream*, void* userdata) {
+        pa_threaded_mainloop_signal(static_cast<Private*>(userdata)->ml, 0);
+    }
+    static void success_cb(pa_context*, int, void* userdata) {
+        pa_threaded_mainloop_signal(static_cast<Private*>(userdata)->ml, 0);
+    }
+    static void stream_success_cb(pa_stream*, int, void* userdata) {
+        pa_threaded_mainloop_signal(static_cast<Private*>(userdata)->ml, 0);
+    }
+    static void timer_cb(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* userdata) {
+        auto* p = static_cast<Private*>(userdata);
+        p->timed_out = true;
+        pa_threaded_mainloop_signal(p->ml, 0);
+    }
+
+    void arm_timer() {
+        disarm_timer();
+        timed_out = false;
+        timer = pa_context_rttime_new(ctx, pa_rtclock_now() + kServerWait, &Private::timer_cb, this);
+    }
+    void disarm_timer() {
+        if (timer) {
+            pa_threaded_mainloop_get_api(ml)->time_free(timer);
+            timer = nullptr;
+        }
+    }
+
+    // Waits (lock held) until the operation has finished; false on time-out.
+    bool wait_op(pa_operation* op) {
+        if (!op) return false;
+        arm_timer();
+        while (pa_operation_get_state(op) == PA_OPERATION_RUNNING && !timed_out)
+            pa_threaded_mainloop_wait(ml);
+        const bool done = pa_operation_get_state(op) == PA_OPERATION_DONE;
+        if (!done) pa_operation_cancel(op);
+        pa_operation_unref(op);
+        disarm_timer();
+        return done;
+    }
+
+    int apply_volume(uint32_t word) {
+        if (!stream) return PA_ERR_BADSTATE;
+        const pa_cvolume cv = make_cvolume(map, word);
+        pa_operation* op = pa_context_set_sink_input_volume(ctx, pa_stream_get_index(stream), &cv,
+                                                            &Private::success_cb, this);
+        if (!wait_op(op)) return pa_context_errno(ctx) ? pa_context_errno(ctx) : PA_ERR_TIMEOUT;
+        return 0;
+    }
+
+    // Tears down stream, context and loop (lock not held).
+    void teardown() {
+        if (!ml) return;
+        pa_threaded_mainloop_lock(ml);
+        cancel_drain();
+        disarm_timer();
+        if (stream) {
+            pa_stream_set_state_callback(stream, nullptr, nullptr);
+            pa_stream_set_write_callback(stream, nullptr, nullptr);
+            pa_stream_set_underflow_callback(stream, nullptr, nullptr);
+            pa_stream_disconnect(stream);
+            pa_stream_unref(stream);
+            stream = nullptr;
+        }
+        if (ctx) {
+            pa_context_set_state_callback(ctx, nullptr, nullptr);
+            pa_context_disconnect(ctx);
+            pa_context_unref(ctx);
+            ctx = nullptr;
+        }
+        pa_threaded_mainloop_unlock(ml);
+        pa_threaded_mainloop_stop(ml);
+        pa_threaded_mainloop_free(ml);
+        ml = nullptr;
+        head = count = 0;
+        offset = 0;
+        pending = nullptr;
+    }
+};
+
+// ---------------------------------------------------------------------------
+// A short-lived connection for queries outside a stream.
+
+namespace {
+
+class QueryConnection {
+public:
+    QueryConnection() {
+        ml = pa_mainloop_new();
+        ctx = pa_context_new(pa_mainloop_get_api(ml), client_name());
+        if (!ctx) {
+            error = PA_ERR_INTERNAL;
+            return;
+        }
+        if (pa_context_connect(ctx, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+            error = pa_context_errno(ctx);
+            return;
+        }
+        const pa_usec_t deadline = pa_rtclock_now() + kServerWait;
+        for (;;) {
+            const pa_context_state_t st = pa_context_get_state(ctx);
+            if (st == PA_CONTEXT_READY) return;
+            if (!PA_CONTEXT_IS_GOOD(st)) {
+                error = pa_context_errno(ctx);
+                if (!error) error = PA_ERR_CONNECTIONREFUSED;
+                return;
+            }
+            if (!step(deadline)) return;
+        }
+    }
+    ~QueryConnection() {
+        if (ctx) {
+            pa_context_disconnect(ctx);
+            pa_context_unref(ctx);
+        }
+        pa_mainloop_free(ml);
+    }
+    bool ok() const { return error == 0; }
+
+    // Runs the loop until the operation is done; sets error on failure.
+    bool run(pa_operation* op) {
+        if (!op) {
+            error = pa_context_errno(ctx);
+            if (!error) error = PA_ERR_INTERNAL;
+            return false;
+        }
+        const pa_usec_t deadline = pa_rtclock_now() + kServerWait;
+        while (pa_operation_get_state(op) == PA_OPERATION_RUNNING)
+            if (!step(deadline)) break;
+        const bool done = pa_operation_get_state(op) == PA_OPERATION_DONE;
+        if (!done) pa_operation_cancel(op);
+        pa_operation_unref(op);
+        if (!done && !error) error = pa_context_errno(ctx) ? pa_context_errno(ctx) : PA_ERR_INTERNAL;
+        return done;
+    }
+
+    pa_mainloop* ml = nullptr;
+    pa_context* ctx = nullptr;
+    int error = 0;
+
+private:
+    bool step(pa_usec_t deadline) {
+        const pa_usec_t now = pa_rtclock_now();
+        if (now >= deadline) {
+            error = PA_ERR_TIMEOUT;
+            return false;
+        }
+        const pa_usec_t slice = std::min<pa_usec_t>(deadline - now, 100 * PA_USEC_PER_MSEC);
+        if (pa_mainloop_prepare(ml, static_cast<int>(slice)) < 0 || pa_mainloop_poll(ml) < 0 ||
+            pa_mainloop_dispatch(ml) < 0) {
+            error = PA_ERR_INTERNAL;
+            return false;
+        }
+        return true;
+    }
+};
+
+struct SinkList {
+    std::vector<std::string> names;
+    QStringList descriptions;
+};
+
+void sink_list_cb(pa_context*, const pa_sink_info* info, int eol, void* userdata) {
+    if (eol || !info) return;
+    auto* list = static_cast<SinkList*>(userdata);
+    list->names.emplace_back(info->name ? info->name : "");
+    const char* text = info->description && *info->description ? info->description : info->name;
+    list->descriptions << QString::fromUtf8(text ? text : "");
+}
+
+void sink_list_signal_cb(pa_context* c, const pa_sink_info* info, int eol, void* userdata) {
+    auto* p = static_cast<std::pair<SinkList*, pa_threaded_mainloop*>*>(userdata);
+    sink_list_cb(c, info, eol, p->first);
+    if (eol) pa_threaded_mainloop_signal(p->second, 0);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+TWaveOutDevice::TWaveOutDevice() : d(std::make_unique<Private>()), fnotices(kNoticeSize) {
+    d->owner = this;
+    feventfd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (feventfd >= 0) {
+        fnotifier = std::make_unique<QSocketNotifier>(feventfd, QSocketNotifier::Read);
+        QObject::connect(fnotifier.get(), &QSocketNotifier::activated, fnotifier.get(), [this] {
+            uint64_t n;
+            while (::read(feventfd, &n, sizeof n) > 0) {
+            }
+            deliver_notices();
+        });
+    }
+}
+
+TWaveOutDevice::~TWaveOutDevice() {
+    if (fopen) {
+        {
+            std::lock_guard<std::mutex> g(gvolumelock);
+            gopen.erase(std::remove(gopen.begin(), gopen.end(), d.get()), gopen.end());
+        }
+        d->teardown();
+        fopen = false;
+    }
+    if (fnotifier) {
+        // May run inside the notifier's own signal (a handler destroying the
+        // player): let the event loop delete it.
+        fnotifier->setEnabled(false);
+        QObject::disconnect(fnotifier.get(), nullptr, nullptr, nullptr);
+        fnotifier.release()->deleteLater();
+    }
+    if (feventfd >= 0) ::close(feventfd);
+}
+
+void TWaveOutDevice::push_notice(uint32_t msg, quintptr lparam) {
+    {
+        std::lock_guard<std::mutex> g(fnoticelock);
+        if (fnoticecount == fnotices.size()) {
+            // Only when the GUI thread has fallen far behind: grow the ring.
+            std::vector<Notice> bigger(fnotices.size() * 2);
+            for (size_t i = 0; i < fnoticecount; ++i)
+                bigger[i] = fnotices[(fnoticehead + i) % fnotices.size()];
+            fnotices.swap(bigger);
+            fnoticehead = 0;
+        }
+        fnotices[(fnoticehead + fnoticecount) % fnotices.size()] = Notice{msg, fsession, lparam};
+        ++fnoticecount;
+    }
+    const uint64_t one = 1;
+    if (feventfd >= 0) [[maybe_unused]] auto r = ::write(feventfd, &one, sizeof one);
+}
+
+void TWaveOutDevice::deliver_notices() {
+    // One at a time, so that a nested event loop (a message box shown for an
+    // error raised by the receiver) keeps the order.
+    for (;;) {
+        Notice n;
+        {
+            std::lock_guard<std::mutex> g(fnoticelock);
+            if (fnoticecount == 0) return;
+            n = fnotices[fnoticehead];
+            fnoticehead = (fnoticehead + 1) % fnotices.size();
+            --fnoticecount;
+        }
+        if (freceiver) {
+            const std::weak_ptr<int> alive = falive;
+            TWaveOutEvent ev(n.msg, n.session, n.lparam);
+            QCoreApplication::sendEvent(freceiver, &ev);
+            if (alive.expired()) return;
+        }
+    }
+}
+
+int TWaveOutDevice::open(uint32_t deviceId, const TWaveFormat& format, QObject* receiver,
+                         uint32_t bufferBytes) {
+    if (fopen) return PA_ERR_BUSY;
+    if (format.wFormatTag != 1 || format.wBitsPerSample != 16) return PA_ERR_NOTSUPPORTED;
+    pa_sample_spec ss;
+    ss.format = PA_SAMPLE_S16LE;
+    ss.rate = format.nSamplesPerSec;
+    ss.channels = static_cast<uint8_t>(std::min<uint16_t>(format.nChannels, 255));
+    if (format.nChannels > PA_CHANNELS_MAX || !pa_sample_spec_valid(&ss)) return PA_ERR_NOTSUPPORTED;
+
+    // A new session number before the library's thread runs: every notice
+    // of this session carries it.
+    ++fsession;
+    Private& p = *d;
+    p.ml = pa_threaded_mainloop_new();
+    if (!p.ml) return PA_ERR_INTERNAL;
+    p.ctx = pa_context_new(pa_threaded_mainloop_get_api(p.ml), client_name());
+    if (!p.ctx) {
+        p.teardown();
+        return PA_ERR_INTERNAL;
+    }
+    pa_context_set_state_callback(p.ctx, &Private::signal_cb, &p);
+    // A desktop program plays on the user's server; it does not start one.
+    if (pa_context_connect(p.ctx, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
+        const int err = pa_context_errno(p.ctx);
+        p.teardown();
+        return err ? err : PA_ERR_CONNECTIONREFUSED;
+    }
+    if (pa_threaded_mainloop_start(p.ml) < 0) {
+        p.teardown();
+        return PA_ERR_INTERNAL;
+    }
+
+    int err = 0;
+    pa_threaded_mainloop_lock(p.ml);
+    p.arm_timer();
+    for (;;) {
+        const pa_context_state_t st = pa_context_get_state(p.ctx);
+        if (st == PA_CONTEXT_READY) break;
+        if (!PA_CONTEXT_IS_GOOD(st)) {
+            err = pa_context_errno(p.ctx);
+            if (!err) err = PA_ERR_CONNECTIONREFUSED;
+            break;
+        }
+        if (p.timed_out) {
+            err = PA_ERR_TIMEOUT;
+            break;
+        }
+        pa_threaded_mainloop_wait(p.ml);
+    }
+    p.disarm_timer();
+
+    std::string sink;
+    if (!err && deviceId != WAVE_MAPPER) {
+        SinkList list;
+        std::pair<SinkList*, pa_threaded_mainloop*> arg(&list, p.ml);
+        pa_operation* op = pa_context_get_sink_info_list(p.ctx, &sink_list_signal_cb, &arg);
+        if (!p.wait_op(op))
+            err = pa_context_errno(p.ctx) ? pa_context_errno(p.ctx) : PA_ERR_TIMEOUT;
+        else if (deviceId >= list.names.size())
+            err = PA_ERR_NOENTITY;
+        else
+            sink = list.names[deviceId];
+    }
+
+    if (!err) {
+        pa_channel_map_init_extend(&p.map, ss.channels, PA_CHANNEL_MAP_WAVEEX);
+        p.frame = pa_frame_size(&ss);
+        p.stream = pa_stream_new(p.ctx, "Playback", &ss, &p.map);
+        if (!p.stream) err = pa_context_errno(p.ctx) ? pa_context_errno(p.ctx) : PA_ERR_INTERNAL;
+    }
+    if (!err) {
+        pa_stream_set_state_callback(p.stream, &Private::stream_signal_cb, &p);
+        pa_stream_set_write_callback(p.stream, &Private::write_cb, &p);
+        pa_stream_set_underflow_callback(p.stream, &Private::underflow_cb, &p);
+        pa_buffer_attr attr;
+        // The server holds about one buffer; the rest waits in our queue. A
+        // floor of 25 ms keeps tiny buffers from dropping out on a busy machine.
+        const uint32_t floor = static_cast<uint32_t>(pa_usec_to_bytes(kMinServerBuffer, &ss));
+        uint32_t tlength = std::max({bufferBytes, floor, static_cast<uint32_t>(p.frame)});
+        tlength -= tlength % p.frame;
+        attr.maxlength = uint32_t(-1);
+        attr.tlength = tlength;
+        attr.prebuf = uint32_t(-1);
+        attr.minreq = uint32_t(-1);
+        attr.fragsize = uint32_t(-1);
+        uint32_t word;
+        {
+            std::lock_guard<std::mutex> g(gvolumelock);
+            word = gvolume;
+        }
+        const pa_cvolume cv = make_cvolume(p.map, word);
+        if (pa_stream_connect_playback(p.stream, sink.empty() ? nullptr : sink.c_str(), &attr,
+                                       PA_STREAM_ADJUST_LATENCY, &cv, nullptr) < 0) {
+            err = pa_context_errno(p.ctx);
+        } else {
+            p.arm_timer();
+            for (;;) {
+                const pa_stream_state_t st = pa_stream_get_state(p.stream);
+                if (st == PA_STREAM_READY) break;
+                if (!PA_STREAM_IS_GOOD(st)) {
+                    err = pa_context_errno(p.ctx);
+                    if (!err) err = PA_ERR_INTERNAL;
+                    break;
+                }
+                if (p.timed_out) {
+                    err = PA_ERR_TIMEOUT;
+                    break;
+                }
+                pa_threaded_mainloop_wait(p.ml);
+            }
+            p.disarm_timer();
+        }
+    }
+    pa_threaded_mainloop_unlock(p.ml);
+    if (err) {
+        p.teardown();
+        return err;
+    }
+
+    {
+        std::lock_guard<std::mutex> g(gvolumelock);
+        gopen.push_back(&p);
+    }
+    freceiver = receiver;
+    fopen = true;
+    push_notice(MM_WOM_OPEN, 0);
+    return 0;
+}
+
+int TWaveOutDevice::prepareHeader(TWaveHeader* header) {
+    if (!header || (!header->lpData && header->dwBufferLength)) return PA_ERR_INVALID;
+    if (!fopen) return PA_ERR_BADSTATE;
+    pa_threaded_mainloop_lock(d->ml);
+    header->dwFlags |= WHDR_PREPARED;
+    pa_threaded_mainloop_unlock(d->ml);
+    return 0;
+}
+
+int TWaveOutDevice::unprepareHeader(TWaveHeader* header) {
+    if (!header) return PA_ERR_INVALID;
+    if (!fopen) {
+        // Nothing can be queued on a closed device.
+        header->dwFlags &= ~(WHDR_PREPARED | WHDR_INQUEUE);
+        return 0;
+    }
+    int err = 0;
+    pa_threaded_mainloop_lock(d->ml);
+    if (header->dwFlags & WHDR_INQUEUE)
+        err = PA_ERR_BUSY;
+    else
+        header->dwFlags &= ~WHDR_PREPARED;
+    pa_threaded_mainloop_unlock(d->ml);
+    return err;
+}
+
+int TWaveOutDevice::write(TWaveHeader* header) {
+    if (!header) return PA_ERR_INVALID;
+    if (!fopen) return PA_ERR_BADSTATE;
+    Private& p = *d;
+    int err = 0;
+    pa_threaded_mainloop_lock(p.ml);
+    if (!(header->dwFlags & WHDR_PREPARED))
+        err = PA_ERR_INVALID;
+    else if (header->dwFlags & WHDR_INQUEUE)
+        err = PA_ERR_BUSY;
+    else if (header->dwBufferLength % p.frame != 0)
+        err = PA_ERR_INVALID;
+    else if (p.count == p.fifo.size())
+        err = PA_ERR_TOOLARGE;
+    else {
+        header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
+        p.fifo[(p.head + p.count) % p.fifo.size()] = header;
+        ++p.count;
+        p.release_pending();
+        p.feed();
+    }
+    pa_threaded_mainloop_unlock(p.ml);
+    return err;
+}
+
+int TWaveOutDevice::pause() {
+    if (!fopen) return PA_ERR_BADSTATE;
+    pa_threaded_mainloop_lock(d->ml);
+    pa_operation* op = pa_stream_cork(d->stream, 1, &Private::stream_success_cb, d.get());
+    const bool ok = d->wait_op(op);
+    pa_threaded_mainloop_unlock(d->ml);
+    return ok ? 0 : PA_ERR_TIMEOUT;
+}
+
+int TWaveOutDevice::restart() {
+    if (!fopen) return PA_ERR_BADSTATE;
+    pa_threaded_mainloop_lock(d->ml);
+    pa_operation* op = pa_stream_cork(d->stream, 0, &Private::stream_success_cb, d.get());
+    const bool ok = d->wait_op(op);
+    d->feed();
+    pa_threaded_mainloop_unlock(d->ml);
+    return ok ? 0 : PA_ERR_TIMEOUT;
+}
+
+int TWaveOutDevice::reset() {
+    if (!fopen) return PA_ERR_BADSTATE;
+    Private& p = *d;
+    pa_threaded_mainloop_lock(p.ml);
+    p.cancel_drain();
+    if (pa_operation* op = pa_stream_flush(p.stream, nullptr, nullptr)) pa_operation_unref(op);
+    // Queue order: the buffer waiting for its drain came first.
+    if (p.pending) {
+        TWaveHeader* h = p.pending;
+        p.pending = nullptr;
+        p.post_done(h);
+    }
+    while (p.count > 0) {
+        TWaveHeader* h = p.fifo[p.head];
+        p.head = (p.head + 1) % p.fifo.size();
+        --p.count;
+        p.post_done(h);
+    }
+    p.offset = 0;
+    pa_threaded_mainloop_unlock(p.ml);
+    return 0;
+}
+
+int TWaveOutDevice::close() {
+    if (!fopen) return PA_ERR_BADSTATE;
+    reset();
+    {
+        std::lock_guard<std::mutex> g(gvolumelock);
+        gopen.erase(std::remove(gopen.begin(), gopen.end(), d.get()), gopen.end());
+    }
+    d->teardown();
+    fopen = false;
+    push_notice(MM_WOM_CLOSE, 0);
+    return 0;
+}
+
+int TWaveOutDevice::numDevs() {
+    return static_cast<int>(deviceNames().size());
+}
+
+QStringList TWaveOutDevice::deviceNames(int* error) {
+    QueryConnection q;
+    SinkList list;
+    if (q.ok()) q.run(pa_context_get_sink_info_list(q.ctx, &sink_list_cb, &list));
+    if (error) *error = q.error;
+    return q.ok() ? list.descriptions : QStringList();
+}
+
+int TWaveOutDevice::getVolume(uint32_t, uint32_t* volume) {
+    if (!volume) return PA_ERR_INVALID;
+    std::lock_guard<std::mutex> g(gvolumelock);
+    *volume = gvolume;
+    return 0;
+}
+
+int TWaveOutDevice::setVolume(uint32_t, uint32_t volume) {
+    std::lock_guard<std::mutex> g(gvolumelock);
+    gvolume = volume;
+    int err = 0;
+    for (Private* p : gopen) {
+        pa_threaded_mainloop_lock(p->ml);
+        if (const int e = p->apply_volume(volume)) err = e;
+        pa_threaded_mainloop_unlock(p->ml);
+    }
+    return err;
+}
+
+uint64_t TWaveOutDevice::underruns() {
+    return gunderruns.load();
+}
+
+QString TWaveOutDevice::errorText(int code) {
+    return QString::fromUtf8(pa_strerror(code));
+}
+
+}  // namespace wavrell
