@@ -6,7 +6,13 @@
 #include "app/workspace.h"
 #include "audio/wav_file.h"
 #include "plot/axis.h"
+#include "audio/mpc_play.h"
 #include "settings/prog_id.h"
+#include "shell/about.h"
+#include "shell/fjelm_about.h"
+#include "shell/help_menu.h"
+#include "shell/program_icon.h"
+#include "shell/recent_files.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -54,9 +60,12 @@ TForm19::TForm19(QWidget* parent) : QMainWindow(parent) {
     f.setPixelSize(11);
     setFont(f);
 
+    install_program_icon(this);
     create_actions();
     create_menus();
     create_components();
+    create_player();
+    create_shell_components();
     wire_workspace();
 
     resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
@@ -148,13 +157,6 @@ void TForm19::create_components() {
     row->addWidget(Panel2, 0);
     setCentralWidget(client);
 
-    ProgId1 = new TProgId(this);
-    ProgId1->setProductName(QStringLiteral("Wavrell"));
-    ProgId1->setAutoVersion(false);
-    ProgId1->setVersion(QStringLiteral("0.2"));
-    ProgId1->setCompany(QStringLiteral("OstrelData"));
-    ProgId1->setCopyright(QStringLiteral("Copyright \u00A9 2010-2026 Ostrel Data"));
-
     // Waveform area.
     infolabel1 = new QLabel(Panel1);
     infolabel2 = new QLabel(Panel1);
@@ -234,6 +236,74 @@ void TForm19::create_components() {
     }
     Panel1->OnResize = [this] { Panel1Resize(); };
     Panel2->OnResize = [this] { Panel2Resize(); };
+}
+
+namespace {
+const QString kCopyright = QStringLiteral("Copyright \u00A9 2010-2026 Ostrel Data");
+}
+
+void TForm19::create_shell_components() {
+    ProgId1 = new TProgId(this);
+    ProgId1->setProductName(QStringLiteral("Wavrell"));
+    ProgId1->setAutoVersion(false);
+    ProgId1->setVersion(QStringLiteral("0.2"));
+    ProgId1->setCompany(QStringLiteral("OstrelData"));
+    ProgId1->setCopyright(kCopyright);
+
+    FjelmAbout1 = new TFjelmAbout(this);
+    FjelmAbout1->setTitle(QStringLiteral("Wavrell"));
+    FjelmAbout1->setVersion(QStringLiteral("0.2"));
+    FjelmAbout1->setCopyright(kCopyright);
+    FjelmAbout1->setShowAFjelm(false);
+    FjelmAbout1->setShowCompileDate(true);
+    FjelmAbout1->setBMP256(true);
+    FjelmAbout1->setOSVersions(this_platform);
+
+    const std::array<std::pair<TRecentFiles**, QMenu*>, 2> lists{{{&RecentFiles1, File1Menu}, {&RecentFiles2, File2Menu}}};
+    for (int slot = 0; slot < 2; ++slot) {
+        auto* r = new TRecentFiles(this);
+        r->setObjectName(slot == 0 ? QStringLiteral("RecentFiles1") : QStringLiteral("RecentFiles2"));
+        r->setMaxItems(9);
+        r->setMenuPos(2);
+        r->setBarBefore(true);
+        r->setIncludeClearItem(true);
+        r->setClearCaption(QStringLiteral("&Clear list..."));
+        r->setAllowFileOnFixed(true);
+        r->setAllowFileOnRemote(true);
+        r->setAllowFileOnRemovable(false);
+        r->setAllowFileOnCDROM(false);
+        r->setAllowFileOnRAMDisk(false);
+        r->setProgId(ProgId1);
+        r->setMenu(lists[size_t(slot)].second);
+        r->OnClick = [this, slot](QObject*, int, const QString& fname) { load_file(slot, fname); };
+        *lists[size_t(slot)].first = r;
+    }
+
+    HelpMenu1 = new THelpMenu(this);
+    HelpMenu1->setMainMenu(menuBar());
+    HelpMenu1->setAboutBox(FjelmAbout1);
+    HelpMenu1->setProgId(ProgId1);
+    HelpMenu1->setMenuPos(100);
+    HelpMenu1->setEnableVersionCheck(true);
+    HelpMenu1->setNewVersionURL(wavrell_version_url);
+
+    // Each component finishes its set-up once all settings are applied: the
+    // lists read their entries, the Help menu builds itself (and may run the
+    // daily version check before the window is shown).
+    FjelmAbout1->Loaded();
+    RecentFiles1->Loaded();
+    RecentFiles2->Loaded();
+    HelpMenu1->Loaded();
+}
+
+void TForm19::create_player() {
+    MPCPlay1 = new TMPCPlay(this);
+    MPCPlay1->setNChunkSamples(4096);
+    MPCPlay1->setNChans(1);
+    MPCPlay1->setSfTot(16000);
+    MPCPlay1->setNBuffers(8);
+    MPCPlay1->OnStash = [this](std::vector<int16_t>& arr, int32_t& used, bool& last) { MPCPlay1Stash(arr, used, last); };
+    MPCPlay1->OnClosed = [this] { MPCPlay1Closed(); };
 }
 
 void TForm19::Panel1Resize() {
@@ -331,6 +401,10 @@ void TForm19::wire_workspace() {
     ws->OnResetTimeAxis = [this] { reset_time_axis(); };
     ws->OnChecksChanged = [this] { mirror_state(); };
     ws->OnInfoLinesChanged = [this] { mirror_state(); };
+    ws->OnAddToRecentFiles = [this](const QString& fname) {
+        RecentFiles1->add(fname);
+        RecentFiles2->add(fname);
+    };
     apfilter = ws->apfilter();
 
     for (int t = 0; t < 4; ++t) {
@@ -377,13 +451,5 @@ void TForm19::playfile2actionExecute() { ws->setWavplayno(1); }
 void TForm19::Closefile11Click() { ws->close_file(0); }
 void TForm19::Closefile21Click() { ws->close_file(1); }
 
-void TForm19::playactionExecute() {
-    // Playback arrives with the player; until then the command only shows
-    // its check mark while there is something to play.
-    if (playaction->isChecked() && ws->wav(0)->nsamples() == 0 && ws->wav(1)->nsamples() == 0)
-        playaction->setChecked(false);
-}
-
-void TForm19::stop_playback() { playaction->setChecked(false); }
 
 }  // namespace wavrell

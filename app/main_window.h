@@ -8,6 +8,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QAction;
 class QActionGroup;
@@ -18,6 +19,10 @@ class QToolBar;
 namespace wavrell {
 
 class TAxis;
+class TFjelmAbout;
+class THelpMenu;
+class TMPCPlay;
+class TRecentFiles;
 class TPaintBox;
 class TPanel;
 class TProgId;
@@ -53,6 +58,11 @@ public:
     TAxis* crestaxis = nullptr;
     std::array<TPaintBox*, 4> crestpaint{};
     TProgId* ProgId1 = nullptr;
+    TRecentFiles* RecentFiles1 = nullptr;
+    TRecentFiles* RecentFiles2 = nullptr;
+    TFjelmAbout* FjelmAbout1 = nullptr;
+    THelpMenu* HelpMenu1 = nullptr;
+    TMPCPlay* MPCPlay1 = nullptr;
 
     QMenu* File1Menu = nullptr;
     QMenu* File2Menu = nullptr;
@@ -117,6 +127,8 @@ private:
     void create_components();
     void create_actions();
     void create_menus();
+    void create_shell_components();
+    void create_player();
     void wire_workspace();
 
     void openaction1Execute();
@@ -134,6 +146,9 @@ private:
     void mirror_state();
     void open_into(int slot);
     void stop_playback();
+    void MPCPlay1Stash(std::vector<int16_t>& arr, int32_t& used, bool& last);
+    void MPCPlay1Closed();
+    std::vector<int16_t> playbuf;  // excerpt of the played file, reused per chunk
 
 public:
     /// Loads a file into slot 0 or 1 (the open commands and the recent

@@ -1,0 +1,77 @@
+// Playback: the "Play" commands and the player's requests for chunks, taken
+// from whichever file is being played at the play position, level-matched
+// or replaced by the error of level matching.
+#include "app/main_window.h"
+
+#include "app/workspace.h"
+#include "audio/mpc_play.h"
+#include "audio/wav_file.h"
+#include "common/number_text.h"
+
+#include <QAction>
+
+namespace wavrell {
+
+void TForm19::playactionExecute() {
+    if (!playaction->isChecked()) {
+        MPCPlay1->Stop();
+        playfile1action->setEnabled(false);
+        playfile2action->setEnabled(false);
+        return;
+    }
+    const bool has0 = ws->wav(0)->nsamples() > 0, has1 = ws->wav(1)->nsamples() > 0;
+    if (!has0) {
+        if (!has1) {
+            playaction->setChecked(false);  // nothing to play
+            return;
+        }
+        ws->setWavplayno(1);
+    } else if (!has1) {
+        ws->setWavplayno(0);
+    }
+    const TWav& w = *ws->wav(ws->wavplayno());
+    MPCPlay1->setSfTot(w.sampfreq() * w.nchans());
+    MPCPlay1->setNChans(w.nchans());
+    // A nChans-frame excerpt per chunk: sized once here, reused while playing.
+    playbuf.reserve(size_t(MPCPlay1->nChunkSamples()) + size_t(w.nchans()));
+    MPCPlay1->Run();
+    playfile1action->setEnabled(true);
+    playfile2action->setEnabled(true);
+}
+
+void TForm19::stop_playback() { MPCPlay1->Stop(); }
+
+void TForm19::MPCPlay1Stash(std::vector<int16_t>& arr, int32_t& used, bool&) {
+    const int s = ws->wavplayno();
+    const TWav& w = *ws->wav(s);
+    const int N = MPCPlay1->nChans();
+    const int F = used / N;
+    const double f = ws->filefactor(s);
+
+    static thread_local std::vector<int32_t> chans;
+    chans.resize(size_t(N));
+    for (int k = 0; k < N; ++k) chans[size_t(k)] = k;
+    w.playchunk(chans, ws->playcount(), F, playbuf);
+
+    const bool error = ws->showerror(), normalize = ws->normalize();
+    for (int i = 0; i < used && size_t(i) < playbuf.size(); ++i) {
+        const double v = playbuf[size_t(i)];
+        if (error)
+            arr[size_t(i)] = float_to_sample16(float_to_sample16(v * f) / f - v);
+        else if (normalize)
+            arr[size_t(i)] = float_to_sample16(v * f);
+        else
+            arr[size_t(i)] = int16_t(v);
+    }
+    ws->setPlaycount(ws->playcount() + F);
+    // The chunk now heard lies nBuffers − 1 chunks behind the one just filled.
+    const int64_t queued = int64_t(MPCPlay1->nBuffers() - 1) * MPCPlay1->nChunkSamples();
+    if (w.sampfreq() > 0) ws->setCursorpos((ws->playcount() - double(queued) / N) / w.sampfreq());
+}
+
+void TForm19::MPCPlay1Closed() {
+    playaction->setChecked(false);
+    invalidate_views(false);
+}
+
+}  // namespace wavrell
