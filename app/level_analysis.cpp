@@ -336,8 +336,11 @@ TFileLevels measure_levels(const TWav& wav, TRealFilterSection& apfilter, int sl
     const int64_t nb = block_count(wav);
     table.assign(4, std::vector<trmspeak>(size_t(nb)));
 
-    const int64_t n = wav.nsamples();
+    // Rows replaced by hand may disagree with nsamples: only what every
+    // measured row holds is read.
     const int nch = std::min<int>(wav.nchans(), int(wav.samples().size()));
+    int64_t n = wav.nsamples();
+    for (int c = 0; c < nch; ++c) n = std::min<int64_t>(n, int64_t(wav.samples()[size_t(c)].size()));
     if (n <= 0 || nch <= 0) return {};
     if (wav.sampfreq() <= 0)
         throw EMathError(QStringLiteral("Cannot measure \"%1\": the sampling rate is %2 Hz")
@@ -362,8 +365,9 @@ TFileLevels measure_levels(const TWav& wav, TRealFilterSection& apfilter, int sl
             filepeak = std::max(filepeak, st.peak());
             if (row && g.k < nb) {
                 trmspeak& e = (*row)[size_t(g.k)];
-                // A block has fewer than 2^23 samples, so this sum of x^2 is
-                // the exact value that adding up the doubles would give.
+                // For blocks of fewer than 2^23 samples this sum of x^2 is
+                // the exact value that adding up the doubles gives; longer
+                // blocks (rates above 83 MHz) only gain in accuracy.
                 e.rms = std::sqrt(std::ldexp(double(st.sumsq), -30) / double(count));
                 e.peak = st.peak() / 32768.0;
             }
