@@ -85,6 +85,15 @@ TEST_F(Install, DesktopEntryOffersTheInstalledProgramForWavFiles) {
     EXPECT_TRUE(types.contains(QStringLiteral("audio/wav")));
     EXPECT_TRUE(types.contains(QStringLiteral("audio/x-wav")));
 
+    // What file managers read to offer the program for WAV files.
+    if (!QStandardPaths::findExecutable(QStringLiteral("update-desktop-database")).isEmpty()) {
+        QFile cache(path(QStringLiteral("share/applications/mimeinfo.cache")));
+        ASSERT_TRUE(cache.open(QIODevice::ReadOnly)) << cache.fileName().toStdString();
+        const QByteArray text = cache.readAll();
+        EXPECT_TRUE(text.contains("audio/wav=wavrell.desktop;")) << text.toStdString();
+        EXPECT_TRUE(text.contains("audio/x-wav=wavrell.desktop;")) << text.toStdString();
+    }
+
     const QString validator = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
     if (validator.isEmpty()) GTEST_SKIP() << "desktop-file-validate is not installed (desktop-file-utils)";
     QByteArray out, err;
