@@ -268,9 +268,9 @@ TStereo make_demo_song() {
         pad_chord(bus.dry, bus.send, chords[std::size_t(chord)], bar_start, pad_length, 0.06, 0.35);
 
         if (closing) {
-            bus.add(frame_at(bar_start), kick(noise), 0.95, 0.0, 0.05);
+            bus.add(frame_at(bar_start), kick(noise), 1.15, 0.0, 0.05);
             bus.add(frame_at(bar_start), hihat(noise, true), 0.8, 0.4, 0.3);
-            bus.add(frame_at(bar_start), bass_note(roots[chord], 1.6), 0.5, 0.0, 0.03);
+            bus.add(frame_at(bar_start), bass_note(roots[chord], 1.6), 0.42, 0.0, 0.03);
             break;
         }
 
@@ -283,7 +283,8 @@ TStereo make_demo_song() {
 
         for (int step = 0; step < 16; ++step) {
             const double at = bar_start + step * step_seconds;
-            // A drummer is never quite on the grid.
+            // The kick sits on the grid; snare and hats drift a little, as a
+            // drummer's hands do.
             const std::size_t frame = frame_at(at + 0.002 * noise.next() + 0.002);
 
             const bool kick_hit = step == 0 || step == 8 || (bar % 2 == 1 && step == 10);
@@ -310,6 +311,19 @@ TStereo make_demo_song() {
     for (std::size_t i = 0; i < mix.size(); ++i) {
         mix.left[i] += 0.5 * left_room.step(bus.send.left[i]);
         mix.right[i] += 0.5 * right_room.step(bus.send.right[i]);
+    }
+
+    // The kick's falling pitch leaves a little offset; a 20 Hz high-pass, as
+    // in any mastering chain, takes it away.
+    const double hp = std::exp(-2.0 * pi * 20.0 / fs);
+    for (std::vector<double>* ch : {&mix.left, &mix.right}) {
+        double x1 = 0.0, y1 = 0.0;
+        for (double& v : *ch) {
+            const double y = hp * (y1 + v - x1);
+            x1 = v;
+            y1 = y;
+            v = y;
+        }
     }
 
     // The room's tail ends with the file, not abruptly.
