@@ -51,7 +51,9 @@ int64_t block_count(const TWav& wav);
 /// Sums of squares and peaks are exact integer arithmetic on the 16-bit
 /// samples; the allpass runs several independent stretches of the signal
 /// side by side. Results agree with the plain per-sample computation through
-/// TRealFilterSection::filter to far better than 1e-9 relative. GUI thread.
+/// TRealFilterSection::filter to far better than 1e-9 relative. Where the
+/// allpass cannot be designed for the file's rate (some rates of 500 Hz and
+/// below), every `appeak` stays 0. GUI thread.
 TFileLevels measure_levels(const TWav& wav, TRealFilterSection& apfilter, int slot, TLevelTable& table,
                            TLevelEngine which = TLevelEngine::Best);
 

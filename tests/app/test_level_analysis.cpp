@@ -150,5 +150,26 @@ TEST(LevelAnalysis, BlockRuleOnAShortFile) {
     EXPECT_EQ(lv.peak, 1.0);
 }
 
+TEST(LevelAnalysis, RateWithoutAllpassStillMeasures) {
+    // At 500 Hz the 500 Hz allpass cannot be designed: levels without it.
+    TWav w;
+    w.setSampfreq(500);
+    w.setNchans(2);
+    w.setNsamples(1000);
+    for (int i = 0; i < 1000; ++i) w.samples()[0][i] = int16_t(i % 2 ? 8192 : -8192);
+    TRealFilterSection ap;
+    ap.setFZero(-500);
+    ap.setFPole(500);
+    TLevelTable table;
+    const TFileLevels lv = measure_levels(w, ap, 0, table);
+    EXPECT_DOUBLE_EQ(lv.rms, 0.25 / std::sqrt(2.0));
+    EXPECT_EQ(lv.peak, 0.25);
+    ASSERT_EQ(table[0].size(), 20u);
+    for (size_t k = 1; k < 20; ++k) {
+        EXPECT_EQ(table[0][k].peak, 0.25);
+        EXPECT_EQ(table[0][k].appeak, 0.0);
+    }
+}
+
 }  // namespace
 }  // namespace wavrell
