@@ -296,7 +296,7 @@ TEST(CommandLine, ErrorsAndHelp) {
 
     const QStringList unusable[] = {{QStringLiteral("--levels")},
                                     {QStringLiteral("--levels"), q, q, q},
-                                    {q},
+                                    {q, q, q},
                                     {QStringLiteral("--bogus")}};
     for (const QStringList& args : unusable) {
         r = wavrell(args);
