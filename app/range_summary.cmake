@@ -7,4 +7,4 @@ target_sources(wavrell_core PRIVATE
 # filter section (no fused multiply-add), whatever the target's defaults.
 set_source_files_properties(
   ${CMAKE_CURRENT_LIST_DIR}/range_source.cpp ${CMAKE_CURRENT_LIST_DIR}/range_summary.cpp
-  PROPERTIES COMPILE_OPTIONS "-ffp-contract=off;$<$<NOT:$<CONFIG:Debug>>:-O3>")
+  TARGET_DIRECTORY wavrell_core PROPERTIES COMPILE_OPTIONS "-ffp-contract=off;$<$<NOT:$<CONFIG:Debug>>:-O3>")

@@ -1,6 +1,12 @@
 #include "app/range_summary.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
+#include <bit>
+#include <cmath>
 
 namespace wavrell {
 
@@ -14,11 +20,28 @@ void fold(const TMinMax<T>& v, T& lo, T& hi) {
     hi = v.hi > hi ? v.hi : hi;
 }
 
-/// Smallest and largest of n > 0 raw samples; written so the compiler
-/// turns it into packed compares.
+/// Smallest and largest of n > 0 raw samples.
 TMinMax<int16_t> scan16(const int16_t* p, int64_t n) {
     int16_t lo = p[0], hi = p[0];
-    for (int64_t i = 0; i < n; ++i) {
+    int64_t i = 0;
+#if defined(__SSE2__)
+    if (n >= 8) {
+        __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), h = l;
+        for (i = 8; i + 8 <= n; i += 8) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+            l = _mm_min_epi16(l, v);
+            h = _mm_max_epi16(h, v);
+        }
+        alignas(16) int16_t ls[8], hs[8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(ls), l);
+        _mm_store_si128(reinterpret_cast<__m128i*>(hs), h);
+        for (int k = 0; k < 8; ++k) {
+            lo = std::min(lo, ls[k]);
+            hi = std::max(hi, hs[k]);
+        }
+    }
+#endif
+    for (; i < n; ++i) {
         lo = std::min(lo, p[i]);
         hi = std::max(hi, p[i]);
     }
@@ -112,7 +135,8 @@ TChannelSummary TChannelSummary::build(const int16_t* row, int64_t count, const 
 
 void TChannelSummary::finish_tables(const int16_t* row) {
     const int64_t nraw = (fcount + rawblock - 1) / rawblock;
-    fraw.assign(1, std::vector<TMinMax<int16_t>>(size_t(nraw)));
+    fraw.clear();
+    fraw.emplace_back(size_t(nraw));
     std::vector<TMinMax<int16_t>>& bottom = fraw[0];
     for (int64_t b = 0; b < nraw; ++b) {
         const int64_t start = b * rawblock;
@@ -190,43 +214,201 @@ size_t memory_bytes(const std::vector<TChannelSummary>& summaries) {
     return n;
 }
 
-std::vector<TChannelSummary> build_summaries(const TWavSamples16& rows, int64_t count, const TSectionStep& step) {
-    std::vector<TChannelSummary> out(rows.size());
-    constexpr int64_t ab = TChannelSummary::apblock;
-    const int64_t nblocks = (count + ab - 1) / ab;
-    size_t c = 0;
-    for (; c + 1 < rows.size(); c += 2) {
-        TChannelSummary& s0 = out[c];
-        TChannelSummary& s1 = out[c + 1];
-        const int16_t* x0 = rows[c].data();
-        const int16_t* x1 = rows[c + 1].data();
-        for (TChannelSummary* s : {&s0, &s1}) {
-            s->fcount = count;
-            s->fstep = step;
-            s->fapstate.resize(size_t(nblocks));
-            s->fap.assign(1, std::vector<TMinMax<double>>(size_t(nblocks)));
-        }
-        double z0 = 0, z1 = 0;
-        for (int64_t b = 0; b < nblocks; ++b) {
-            s0.fapstate[size_t(b)] = z0;
-            s1.fapstate[size_t(b)] = z1;
-            const int64_t start = b * ab, n = std::min(ab, count - start);
-            double lo0 = inf, hi0 = -inf, lo1 = inf, hi1 = -inf;
-            for (int64_t i = start; i < start + n; ++i) {
-                const double y0 = step(x0[i], z0);
-                const double y1 = step(x1[i], z1);
-                lo0 = y0 < lo0 ? y0 : lo0;
-                hi0 = y0 > hi0 ? y0 : hi0;
-                lo1 = y1 < lo1 ? y1 : lo1;
-                hi1 = y1 > hi1 ? y1 : hi1;
-            }
-            s0.fap[0][size_t(b)] = {lo0, hi0};
-            s1.fap[0][size_t(b)] = {lo1, hi1};
-        }
-        s0.finish_tables(x0);
-        s1.finish_tables(x1);
+namespace {
+
+/// True when no step of the section can overflow, from any state it can
+/// reach on 16-bit input: then the step's fault check never fires and a
+/// step without it gives the same bits.
+bool steps_cannot_fault(const TSectionStep& s) {
+    const double r = std::fabs(s.a1);
+    if (!(r < 1 - 1e-9)) return false;
+    const double wmax = std::fabs(s.a0) * 32768 / (1 - r) * 1.01;
+    const double ymax = std::fabs(s.gain) * std::fabs(s.b0) * (1 + std::fabs(s.b1)) * wmax * 1.01;
+    return std::isfinite(ymax) && ymax < 1e300;
+}
+
+constexpr int kStreams = 8;
+
+/// Allpass tables of one channel while they are built.
+struct ApTables {
+    const int16_t* row;
+    std::vector<double>* state;
+    std::vector<TMinMax<double>>* blocks;
+};
+
+#if defined(__SSE2__)
+constexpr bool kLanes = true;
+
+/// One block of kStreams lanes: x[q] holds a0 × sample of lane q; z, lo and
+/// hi are two lanes per register. The operations are those of the
+/// section's step, so each lane computes exactly what the section would.
+template <bool UnitGain>
+void run_lanes(const double (*x)[TChannelSummary::apblock], __m128d* zz, __m128d* lo, __m128d* hi,
+               const TSectionStep& st) {
+    const __m128d a1 = _mm_set1_pd(st.a1), b1 = _mm_set1_pd(st.b1), b0 = _mm_set1_pd(st.b0),
+                  g = _mm_set1_pd(st.gain);
+    __m128d z0 = zz[0], z1 = zz[1], z2 = zz[2], z3 = zz[3];
+    __m128d l0 = lo[0], l1 = lo[1], l2 = lo[2], l3 = lo[3];
+    __m128d h0 = hi[0], h1 = hi[1], h2 = hi[2], h3 = hi[3];
+    auto step = [&](__m128d a0x, __m128d& z, __m128d& l, __m128d& h) {
+        const __m128d w = _mm_add_pd(a0x, _mm_mul_pd(a1, z));
+        __m128d y = _mm_mul_pd(_mm_add_pd(w, _mm_mul_pd(b1, z)), b0);
+        if (!UnitGain) y = _mm_mul_pd(g, y);  // 1 × t is t: skipped for a unit gain
+        z = w;
+        l = _mm_min_pd(y, l);
+        h = _mm_max_pd(y, h);
+    };
+    for (int64_t j = 0; j < TChannelSummary::apblock; ++j) {
+        step(_mm_loadh_pd(_mm_load_sd(&x[0][j]), &x[1][j]), z0, l0, h0);
+        step(_mm_loadh_pd(_mm_load_sd(&x[2][j]), &x[3][j]), z1, l1, h1);
+        step(_mm_loadh_pd(_mm_load_sd(&x[4][j]), &x[5][j]), z2, l2, h2);
+        step(_mm_loadh_pd(_mm_load_sd(&x[6][j]), &x[7][j]), z3, l3, h3);
     }
-    if (c < rows.size()) out[c] = TChannelSummary::build(rows[c].data(), count, step);
+    zz[0] = z0, zz[1] = z1, zz[2] = z2, zz[3] = z3;
+    lo[0] = l0, lo[1] = l1, lo[2] = l2, lo[3] = l3;
+    hi[0] = h0, hi[1] = h1, hi[2] = h2, hi[3] = h3;
+}
+
+/// Fills the allpass tables of one or two channels. Each channel is cut
+/// into lanes of whole blocks, and all lanes of all channels run side by
+/// side. A lane other than a channel's first starts from a zero state; that
+/// guess is put right afterwards: the true state at the lane's start (the
+/// end of the lane before) is run forward block by block until it equals,
+/// bit for bit, the state the lane itself reached there. The section
+/// forgets its state by a factor |a1| per sample, so the two meet within a
+/// few blocks, and from there on the lane's own results are those of one
+/// run from index 0. Needs steps_cannot_fault.
+void build_allpass_lanes(const std::vector<ApTables>& chans, int64_t count, const TSectionStep& st) {
+    constexpr int64_t ab = TChannelSummary::apblock;
+    const int nch = int(chans.size());
+    const int lanes = kStreams / nch;
+    const int64_t nblocks = (count + ab - 1) / ab;
+    const int64_t lane_blocks = (nblocks + lanes - 1) / lanes;
+    for (const ApTables& c : chans) {
+        // Every entry is written below.
+        c.state->resize(size_t(nblocks));
+        c.blocks->resize(size_t(nblocks));
+    }
+    struct Stream {
+        const ApTables* chan = nullptr;
+        int64_t first = 0, blocks = 0;  // block range of the lane
+        double end = 0;                 // state after the lane's last sample
+    };
+    Stream streams[kStreams];
+    for (int c = 0; c < nch; ++c)
+        for (int l = 0; l < lanes; ++l) {
+            Stream& s = streams[c * lanes + l];
+            s.chan = &chans[size_t(c)];
+            s.first = std::min(nblocks, l * lane_blocks);
+            s.blocks = std::min(nblocks, s.first + lane_blocks) - s.first;
+        }
+
+    alignas(64) double xb[kStreams][ab];
+    alignas(16) double zs[kStreams] = {}, los[kStreams], his[kStreams];
+    __m128d z[4], lo[4], hi[4];
+    for (int k = 0; k < 4; ++k) z[k] = _mm_setzero_pd();
+    const bool unit = st.gain == 1;
+    for (int64_t t = 0; t < lane_blocks; ++t) {
+        for (int k = 0; k < 4; ++k) _mm_store_pd(zs + 2 * k, z[k]);
+        for (int q = 0; q < kStreams; ++q) {
+            const Stream& s = streams[q];
+            double* d = xb[q];
+            int64_t len = 0;
+            if (s.chan && t < s.blocks) {
+                const int64_t start = (s.first + t) * ab;
+                len = std::min(ab, count - start);
+                const int16_t* x = s.chan->row + start;
+                for (int64_t j = 0; j < len; ++j) d[j] = st.a0 * double(x[j]);
+                (*s.chan->state)[size_t(s.first + t)] = zs[q];
+            }
+            for (int64_t j = len; j < ab; ++j) d[j] = 0.0;
+        }
+        for (int k = 0; k < 4; ++k) {
+            lo[k] = _mm_set1_pd(inf);
+            hi[k] = _mm_set1_pd(-inf);
+        }
+        if (unit)
+            run_lanes<true>(xb, z, lo, hi, st);
+        else
+            run_lanes<false>(xb, z, lo, hi, st);
+        for (int k = 0; k < 4; ++k) {
+            _mm_store_pd(zs + 2 * k, z[k]);
+            _mm_store_pd(los + 2 * k, lo[k]);
+            _mm_store_pd(his + 2 * k, hi[k]);
+        }
+        for (int q = 0; q < kStreams; ++q) {
+            Stream& s = streams[q];
+            if (s.chan && t < s.blocks) (*s.chan->blocks)[size_t(s.first + t)] = {los[q], his[q]};
+            if (t + 1 == s.blocks) s.end = zs[q];
+        }
+    }
+
+    // Put the lanes right, each from the exact end of the one before.
+    for (int c = 0; c < nch; ++c) {
+        const ApTables& ch = chans[size_t(c)];
+        double exact_end = 0;
+        for (int l = 0; l < lanes; ++l) {
+            const Stream& s = streams[c * lanes + l];
+            if (s.blocks == 0) continue;
+            int64_t b = s.first;
+            const int64_t stop = s.first + s.blocks;
+            if (l > 0) {
+                double zt = exact_end;
+                while (b < stop && std::bit_cast<uint64_t>(zt) != std::bit_cast<uint64_t>((*ch.state)[size_t(b)])) {
+                    (*ch.state)[size_t(b)] = zt;
+                    const int64_t start = b * ab, len = std::min(ab, count - start);
+                    double l2 = inf, h2 = -inf;
+                    for (int64_t i = start; i < start + len; ++i) {
+                        const double y = st(ch.row[i], zt);
+                        l2 = y < l2 ? y : l2;
+                        h2 = y > h2 ? y : h2;
+                    }
+                    (*ch.blocks)[size_t(b)] = {l2, h2};
+                    ++b;
+                }
+                exact_end = b == stop ? zt : s.end;
+            } else {
+                exact_end = s.end;
+            }
+        }
+        // The last block ran on with padding; run its samples alone.
+        const int64_t last = nblocks - 1, start = last * ab;
+        if (last >= 0 && count - start < ab) {
+            double zt = (*ch.state)[size_t(last)], l2 = inf, h2 = -inf;
+            run_one(st, ch.row + start, count - start, 0, zt, l2, h2);
+            (*ch.blocks)[size_t(last)] = {l2, h2};
+        }
+    }
+}
+#else
+constexpr bool kLanes = false;
+void build_allpass_lanes(const std::vector<ApTables>&, int64_t, const TSectionStep&) {}
+#endif
+
+}  // namespace
+
+std::vector<TChannelSummary> build_summaries(const TWavSamples16& rows, int64_t count, const TSectionStep& step,
+                                             int nchannels) {
+    const size_t nch = nchannels < 0 ? rows.size() : std::min(rows.size(), size_t(nchannels));
+    std::vector<TChannelSummary> out(nch);
+    // Short signals and sections that may fault go one sample at a time.
+    if (!kLanes || count < 64 * TChannelSummary::apblock * kStreams || !steps_cannot_fault(step)) {
+        for (size_t c = 0; c < nch; ++c) out[c] = TChannelSummary::build(rows[c].data(), count, step);
+        return out;
+    }
+    for (size_t c0 = 0; c0 < nch; c0 += 2) {
+        std::vector<ApTables> group;
+        for (size_t c = c0; c < std::min(nch, c0 + 2); ++c) {
+            TChannelSummary& s = out[c];
+            s.fcount = count;
+            s.fstep = step;
+            s.fap.clear();
+            s.fap.emplace_back();
+            group.push_back({rows[c].data(), &s.fapstate, &s.fap[0]});
+        }
+        build_allpass_lanes(group, count, step);
+    }
+    for (size_t c = 0; c < nch; ++c) out[c].finish_tables(rows[c].data());
     return out;
 }
 
@@ -256,7 +438,8 @@ TChannelSummary TSummaryFeed::finish(const int16_t* row) {
     s.fcount = fpushed;
     s.fstep = fstep;
     s.fapstate = std::move(fstate);
-    s.fap.assign(1, std::move(fblocks));
+    s.fap.clear();
+    s.fap.push_back(std::move(fblocks));
     s.finish_tables(row);
     *this = TSummaryFeed(fstep);
     return s;

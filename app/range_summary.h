@@ -3,6 +3,7 @@
 #include "app/range_source.h"
 #include "audio/wav_file.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -59,7 +60,7 @@ public:
 
 private:
     friend class TSummaryFeed;
-    friend std::vector<TChannelSummary> build_summaries(const TWavSamples16&, int64_t, const TSectionStep&);
+    friend std::vector<TChannelSummary> build_summaries(const TWavSamples16&, int64_t, const TSectionStep&, int);
 
     /// Builds the raw pyramid from row and the upper allpass levels from the
     /// bottom level already filled in.
@@ -72,10 +73,13 @@ private:
     std::vector<std::vector<TMinMax<double>>> fap;    // [level][block]
 };
 
-/// Builds the summaries of the first count samples of every row. The
-/// allpass runs of channels 0 and 1 (2 and 3, …) go side by side in one loop,
-/// each with exactly its own sequence of steps.
-std::vector<TChannelSummary> build_summaries(const TWavSamples16& rows, int64_t count, const TSectionStep& step);
+/// Builds the summaries of the first count samples of the first nchannels
+/// rows (all rows when negative), as fast as the processor allows: the
+/// allpass runs of several stretches of the channels go side by side, and
+/// the results are put right where a stretch had to guess its starting
+/// state, so every table is exactly that of one run from index 0.
+std::vector<TChannelSummary> build_summaries(const TWavSamples16& rows, int64_t count, const TSectionStep& step,
+                                             int nchannels = -1);
 
 /// Bytes held by a set of summaries.
 size_t memory_bytes(const std::vector<TChannelSummary>& summaries);
@@ -99,7 +103,33 @@ public:
 
     /// Feeds count samples.
     void push(const int16_t* x, int64_t count) {
-        for (int64_t i = 0; i < count; ++i) push(x[i]);
+        push_with(x, count, [](int64_t) {});
+    }
+
+    /// Feeds x[0 … count − 1] and calls body(i) for each i in the same loop,
+    /// so that the caller's own per-sample work (say, the level measurement
+    /// with its own filter run) and the feed's steps overlap in the
+    /// processor. The feed's state stays in registers within a block.
+    template <class Body>
+    void push_with(const int16_t* x, int64_t count, Body&& body) {
+        const TSectionStep step = fstep;
+        int64_t i = 0;
+        while (i < count) {
+            const int64_t m = std::min(count - i, TChannelSummary::apblock - fpos);
+            double z = fz1, lo = flo, hi = fhi;
+            for (int64_t k = i; k < i + m; ++k) {
+                body(k);
+                const double y = step(x[k], z);
+                lo = y < lo ? y : lo;
+                hi = y > hi ? y : hi;
+            }
+            fz1 = z;
+            flo = lo;
+            fhi = hi;
+            i += m;
+            fpos += m;
+            if (fpos == TChannelSummary::apblock) close_block();
+        }
     }
 
     /// The summary of the samples pushed so far; row holds them (at least
