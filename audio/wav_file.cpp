@@ -7,12 +7,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <new>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -169,30 +172,130 @@ struct F64 {
     }
 };
 
-/// Deals `frames` whole frames out of src to the rows, starting at index
-/// `at`. NCH is the channel count when known at compile time (1 or 2), else 0.
+/// Random-access iterator over one channel of interleaved frames that
+/// decodes each sample as it is read: appending through it fills a row
+/// straight from the file's bytes, without zero-filling the row first.
+template <class Conv, int STRIDE>
+class Decoding {
+public:
+    using iterator_category = std::random_access_iterator_tag;
+    using value_type = int16_t;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const int16_t*;
+    using reference = int16_t;
+
+    Decoding(const uint8_t* p, std::ptrdiff_t stride) : fp(p), fstride(STRIDE ? STRIDE : stride) {}
+    int16_t operator*() const { return Conv::get(fp); }
+    int16_t operator[](std::ptrdiff_t i) const { return Conv::get(fp + i * fstride); }
+    Decoding& operator++() {
+        fp += fstride;
+        return *this;
+    }
+    Decoding operator++(int) {
+        Decoding t = *this;
+        fp += fstride;
+        return t;
+    }
+    Decoding& operator--() {
+        fp -= fstride;
+        return *this;
+    }
+    Decoding operator--(int) {
+        Decoding t = *this;
+        fp -= fstride;
+        return t;
+    }
+    Decoding& operator+=(std::ptrdiff_t n) {
+        fp += n * fstride;
+        return *this;
+    }
+    Decoding& operator-=(std::ptrdiff_t n) {
+        fp -= n * fstride;
+        return *this;
+    }
+    Decoding operator+(std::ptrdiff_t n) const { return Decoding(fp + n * fstride, fstride); }
+    Decoding operator-(std::ptrdiff_t n) const { return Decoding(fp - n * fstride, fstride); }
+    std::ptrdiff_t operator-(const Decoding& o) const { return (fp - o.fp) / fstride; }
+    bool operator==(const Decoding& o) const { return fp == o.fp; }
+    bool operator!=(const Decoding& o) const { return fp != o.fp; }
+    bool operator<(const Decoding& o) const { return fp < o.fp; }
+    bool operator>(const Decoding& o) const { return fp > o.fp; }
+    bool operator<=(const Decoding& o) const { return fp <= o.fp; }
+    bool operator>=(const Decoding& o) const { return fp >= o.fp; }
+
+private:
+    const uint8_t* fp;
+    std::ptrdiff_t fstride;
+};
+
+/// Appends `frames` whole frames of src to the rows, one row per channel. NCH
+/// is the channel count when known at compile time (1 or 2), else 0.
 template <class Conv, int NCH>
-void deinterleave_fixed(const uint8_t* src, size_t frames, int nch, std::vector<int16_t>* rows, size_t at) {
+void append_frames(const uint8_t* src, size_t frames, int nch, std::vector<int16_t>* rows) {
     const int n = NCH ? NCH : nch;
-    const size_t stride = size_t(n) * Conv::bytes;
+    const std::ptrdiff_t stride = std::ptrdiff_t(n) * Conv::bytes;
+    using It = Decoding<Conv, NCH * Conv::bytes>;
     for (int c = 0; c < n; ++c) {
-        int16_t* __restrict d = rows[c].data() + at;
-        const uint8_t* __restrict s = src + size_t(c) * Conv::bytes;
-        for (size_t i = 0; i < frames; ++i) d[i] = Conv::get(s + i * stride);
+        const uint8_t* s = src + size_t(c) * Conv::bytes;
+        rows[c].insert(rows[c].end(), It(s, stride), It(s + std::ptrdiff_t(frames) * stride, stride));
     }
 }
 
 template <class Conv>
-void deinterleave(const uint8_t* src, size_t frames, int nch, std::vector<int16_t>* rows, size_t at) {
+void append(const uint8_t* src, size_t frames, int nch, std::vector<int16_t>* rows) {
     if (nch == 1)
-        deinterleave_fixed<Conv, 1>(src, frames, 1, rows, at);
+        append_frames<Conv, 1>(src, frames, 1, rows);
     else if (nch == 2)
-        deinterleave_fixed<Conv, 2>(src, frames, 2, rows, at);
+        append_frames<Conv, 2>(src, frames, 2, rows);
     else
-        deinterleave_fixed<Conv, 0>(src, frames, nch, rows, at);
+        append_frames<Conv, 0>(src, frames, nch, rows);
 }
 
-using Deinterleaver = void (*)(const uint8_t*, size_t, int, std::vector<int16_t>*, size_t);
+using Appender = void (*)(const uint8_t*, size_t, int, std::vector<int16_t>*);
+
+// ---------------------------------------------------------------- sample rows
+
+/// Fresh memory of many megabytes otherwise costs one page fault per 4 KiB
+/// when it is first written, which on some machines (virtual ones in
+/// particular) takes longer than reading and decoding the file. So large
+/// sample rows and the read buffer are given the advice to use large pages
+/// and are faulted in with one call before they are filled. The advice
+/// changes no contents; kernels that do not know it ignore it.
+void prefault(void* p, size_t bytes) {
+    const uintptr_t page = uintptr_t(::sysconf(_SC_PAGESIZE));
+    const uintptr_t lo = (reinterpret_cast<uintptr_t>(p) + page - 1) & ~(page - 1);
+    const uintptr_t hi = (reinterpret_cast<uintptr_t>(p) + bytes) & ~(page - 1);
+    if (hi <= lo) return;
+#ifdef MADV_HUGEPAGE
+    ::madvise(reinterpret_cast<void*>(lo), hi - lo, MADV_HUGEPAGE);
+#endif
+#ifdef MADV_POPULATE_WRITE
+    ::madvise(reinterpret_cast<void*>(lo), hi - lo, MADV_POPULATE_WRITE);
+#endif
+}
+
+/// Reserves a row for n samples, faulted in when it is large.
+void reserve_row(std::vector<int16_t>& row, size_t n) {
+    row.reserve(n);
+    if (n * sizeof(int16_t) >= (size_t(4) << 20)) prefault(row.data(), n * sizeof(int16_t));
+}
+
+/// The buffer that file data is read into: one large page, aligned to it.
+class ReadBuffer {
+public:
+    static constexpr size_t size = size_t(2) << 20;
+    ReadBuffer() : fp(static_cast<uint8_t*>(std::aligned_alloc(size, size))) {
+        if (!fp) throw std::bad_alloc();
+        prefault(fp, size);
+    }
+    ~ReadBuffer() { std::free(fp); }
+    ReadBuffer(const ReadBuffer&) = delete;
+    ReadBuffer& operator=(const ReadBuffer&) = delete;
+    uint8_t* get() const { return fp; }
+
+private:
+    uint8_t* fp;
+};
 
 // ---------------------------------------------------------------- format
 
@@ -201,7 +304,7 @@ struct Format {
     int32_t sampfreq = 0;
     int bytes = 0;  // per sample
     uint16_t align = 0;
-    Deinterleaver decode = nullptr;
+    Appender decode = nullptr;
 };
 
 const uint8_t kGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
@@ -255,13 +358,13 @@ Format parse_format(const QString& name, const uint8_t* fmt, size_t fmtlen) {
         if (bits == 0 || bits > 32)
             fail_read(name, QStringLiteral("unsupported PCM sample size of %1 bits").arg(bits));
         f.bytes = int((bits + 7) / 8);
-        static const Deinterleaver pcm[] = {deinterleave<U8>, deinterleave<S16>, deinterleave<S24>, deinterleave<S32>};
+        static const Appender pcm[] = {append<U8>, append<S16>, append<S24>, append<S32>};
         f.decode = pcm[f.bytes - 1];
     } else {
         if (bits != 32 && bits != 64)
             fail_read(name, QStringLiteral("unsupported IEEE float sample size of %1 bits").arg(bits));
         f.bytes = int(bits / 8);
-        f.decode = bits == 32 ? deinterleave<F32> : deinterleave<F64>;
+        f.decode = bits == 32 ? append<F32> : append<F64>;
     }
     if (align != channels * uint32_t(f.bytes))
         fail_read(name, QStringLiteral("the block alignment of %1 bytes does not fit %2 channels of %3 bits")
@@ -342,7 +445,8 @@ Content read_wav(const QString& name, bool headeronly) {
         fail_read(name, QStringLiteral("it holds %1 samples per channel, more than the sample store takes")
                             .arg(frames));
     try {
-        c.samples.assign(size_t(f.nchans), std::vector<int16_t>(size_t(frames)));
+        c.samples.resize(size_t(f.nchans));
+        for (auto& row : c.samples) reserve_row(row, size_t(frames));
     } catch (const std::bad_alloc&) {
         fail_read(name, QStringLiteral("not enough memory for %1 samples in %2 channels").arg(frames).arg(f.nchans));
     }
@@ -350,19 +454,18 @@ Content read_wav(const QString& name, bool headeronly) {
 #ifdef POSIX_FADV_SEQUENTIAL
     ::posix_fadvise(fd, off_t(data_at), off_t(avail), POSIX_FADV_SEQUENTIAL);
 #endif
-    const size_t block_frames = std::max<size_t>(1, (size_t(1) << 20) / f.align);
-    std::unique_ptr<uint8_t[]> buf(new uint8_t[block_frames * f.align]);
+    // A frame is at most 65535 bytes, so a block holds at least one.
+    const ReadBuffer buf;
+    const size_t block_frames = ReadBuffer::size / f.align;
     uint64_t done = 0;
     while (done < frames) {
         const size_t want = size_t(std::min<uint64_t>(block_frames, frames - done));
         const size_t bytes = read_at(fd, name, buf.get(), want * f.align, data_at + done * f.align);
         const size_t n = bytes / f.align;
-        f.decode(buf.get(), n, f.nchans, c.samples.data(), size_t(done));
+        f.decode(buf.get(), n, f.nchans, c.samples.data());
         done += n;
         if (n < want) break;  // the file shrank while being read
     }
-    if (done < frames)
-        for (auto& row : c.samples) row.resize(size_t(done));
     c.nsamples = int32_t(done);
     return c;
 }

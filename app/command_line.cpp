@@ -1,0 +1,88 @@
+#include "app/command_line.h"
+
+#include "app/workspace.h"
+#include "common/errors.h"
+
+#include <QCommandLineParser>
+#include <QFileInfo>
+
+namespace wavrell {
+
+namespace {
+
+void print(FILE* f, const QString& text) {
+    const QByteArray b = text.toLocal8Bit();
+    std::fwrite(b.constData(), 1, size_t(b.size()), f);
+    std::fflush(f);
+}
+
+}  // namespace
+
+TCommandLine parse_command_line(const QStringList& args) {
+    TCommandLine cl;
+    QCommandLineParser p;
+    p.setApplicationDescription(QStringLiteral(
+        "Compares two WAV recordings. Without arguments the window opens.\n"
+        "With --levels, the files are loaded into file 1 and file 2 as the window\n"
+        "would load them and the two information lines (crest factor, RMS and peak\n"
+        "in dB relative to full scale, file name; \"-\" for an empty slot) are\n"
+        "printed, one per line; no window opens."));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Shows this help and exits."));
+    const QCommandLineOption levels(QStringLiteral("levels"),
+                                    QStringLiteral("Prints the information lines of FILE1 [FILE2] and exits."));
+    const QCommandLineOption nonorm(QStringLiteral("no-normalize"),
+                                    QStringLiteral("With --levels: leave level matching off (it is on by default)."));
+    p.addOption(help);
+    p.addOption(levels);
+    p.addOption(nonorm);
+    p.addPositionalArgument(QStringLiteral("FILE1"), QStringLiteral("WAV file for file 1 (with --levels)."),
+                            QStringLiteral("[FILE1"));
+    p.addPositionalArgument(QStringLiteral("FILE2"), QStringLiteral("WAV file for file 2 (with --levels)."),
+                            QStringLiteral("[FILE2]]"));
+
+    const QString prog = args.isEmpty() ? QStringLiteral("wavrell") : args.first();
+    const auto error = [&](const QString& what) {
+        cl.mode = TCommandLine::Mode::Error;
+        cl.text = QStringLiteral("%1: %2\nTry '%1 --help'.\n").arg(prog, what);
+        return cl;
+    };
+    if (!p.parse(args)) return error(p.errorText());
+    if (p.isSet(help)) {
+        cl.mode = TCommandLine::Mode::Help;
+        cl.text = p.helpText().replace(QLatin1String("<executable_name>"), QFileInfo(prog).fileName());
+        return cl;
+    }
+    cl.normalize = !p.isSet(nonorm);
+    cl.files = p.positionalArguments();
+    if (!p.isSet(levels)) {
+        if (!cl.files.isEmpty()) return error(QStringLiteral("files are only taken with --levels"));
+        if (p.isSet(nonorm)) return error(QStringLiteral("--no-normalize is only taken with --levels"));
+        return cl;
+    }
+    if (cl.files.isEmpty() || cl.files.size() > 2)
+        return error(QStringLiteral("--levels takes one or two files"));
+    cl.mode = TCommandLine::Mode::Levels;
+    return cl;
+}
+
+int run_command_line(const TCommandLine& cl, FILE* out, FILE* err) {
+    switch (cl.mode) {
+        case TCommandLine::Mode::Help: print(out, cl.text); return 0;
+        case TCommandLine::Mode::Error: print(err, cl.text); return 1;
+        case TCommandLine::Mode::Window: return 1;
+        case TCommandLine::Mode::Levels: break;
+    }
+    TWorkspace ws;
+    try {
+        if (cl.normalize) ws.setNormalize(true);
+        for (int slot = 0; slot < cl.files.size(); ++slot) ws.load_file(slot, cl.files[slot]);
+    } catch (const Exception& e) {
+        print(err, display_text(e.message()) + QLatin1Char('\n'));
+        return 1;
+    }
+    print(out, ws.infoline(0) + QLatin1Char('\n') + ws.infoline(1) + QLatin1Char('\n'));
+    return 0;
+}
+
+}  // namespace wavrell

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdio>
+
+namespace wavrell {
+
+/// What the program was asked to do on its command line.
+struct TCommandLine {
+    enum class Mode {
+        Window,  ///< no arguments: start the window
+        Levels,  ///< --levels: print the information lines of the files
+        Help,    ///< --help: print `text` on standard output
+        Error,   ///< unusable arguments: print `text` on standard error
+    };
+    Mode mode = Mode::Window;
+    bool normalize = true;  ///< false with --no-normalize
+    QStringList files;      ///< one or two files for --levels
+    QString text;           ///< help text or error message
+};
+
+/// Parses the program's arguments (args[0] is the program name).
+TCommandLine parse_command_line(const QStringList& args);
+
+/// Runs a command line that needs no window (Levels, Help, Error) and
+/// returns the exit code: 0 on success, 1 when a file cannot be loaded or the
+/// arguments are unusable. --levels loads the files into slots 0 and 1 of a
+/// workspace as the window does (normalization switched on first unless
+/// --no-normalize) and prints its two information lines, one per line.
+/// Touches no settings.
+int run_command_line(const TCommandLine& cl, FILE* out = stdout, FILE* err = stderr);
+
+}  // namespace wavrell

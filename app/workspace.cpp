@@ -1,0 +1,136 @@
+#include "app/workspace.h"
+
+#include "audio/wav_file.h"
+#include "common/number_text.h"
+#include "dsp/filter_section.h"
+
+#include <QFileInfo>
+
+#include <cmath>
+
+namespace wavrell {
+
+TWorkspace::TWorkspace(QObject* owner) : QObject(owner) {
+    fwav[0] = new TWav(this);
+    fwav[1] = new TWav(this);
+    // The 500 Hz allpass: the zero mirrors the pole. SampFreq is set to each
+    // file's rate when it is used.
+    fapfilter = new TRealFilterSection(this);
+    fapfilter->setGain(1);
+    fapfilter->setUnityGainAtHF(false);
+    fapfilter->setSampFreq(16000);
+    fapfilter->setFZero(-500);
+    fapfilter->setFPole(500);
+    for (TLevelTable& t : flevels) t.assign(4, {});
+}
+
+void TWorkspace::emit_checks() {
+    if (OnChecksChanged) OnChecksChanged();
+}
+
+void TWorkspace::invalidate_views(bool dirty) {
+    if (OnInvalidateViews) OnInvalidateViews(dirty);
+}
+
+void TWorkspace::setNormalize(bool v) {
+    fnormalize = v;
+    emit_checks();
+    update_levels();
+}
+
+void TWorkspace::setShowerror(bool v) {
+    fshowerror = v;
+    emit_checks();
+    invalidate_views(true);
+}
+
+void TWorkspace::setShowallpass(bool v) {
+    fshowallpass = v;
+    emit_checks();
+    invalidate_views(true);
+}
+
+void TWorkspace::setWavplayno(int32_t v) {
+    if ((v == 0 || v == 1) && fwav[size_t(v)]->nsamples() > 0) fwavplayno = v;
+    emit_checks();
+}
+
+void TWorkspace::setCursorpos(double v) {
+    fcursorpos = v;
+    invalidate_views(false);
+}
+
+void TWorkspace::load_file(int slot, const QString& fname) {
+    TWav& w = *fwav[size_t(slot)];
+    // The store is replaced only when the whole file was read; an error
+    // leaves the workspace as it was.
+    w.open_file(fname, false);
+    if (OnAddToRecentFiles) OnAddToRecentFiles(fname);
+    invalidate_views(true);
+    if (OnResetTimeAxis) OnResetTimeAxis();
+
+    const TFileLevels lv = measure_levels(w, *fapfilter, slot, flevels[size_t(slot)]);
+    ffilerms[size_t(slot)] = lv.rms;
+    ffilepeak[size_t(slot)] = lv.peak;
+    update_levels();
+    fplaycount = 0;
+}
+
+void TWorkspace::close_file(int slot) {
+    fwav[size_t(slot)]->new_file();
+    for (auto& row : flevels[size_t(slot)]) row.clear();
+    finfoline[size_t(slot)].clear();
+    if (OnInfoLinesChanged) OnInfoLinesChanged();
+    if (OnResetTimeAxis) OnResetTimeAxis();
+}
+
+QString TWorkspace::decibel_text(double db) {
+    QString t = QString::number(db, 'f', 1);
+    if (t == QLatin1String("-0.0")) t = QStringLiteral("0.0");
+    t.replace(QLatin1Char('.'), decimal_separator());
+    return t;
+}
+
+QString TWorkspace::info_line(double rms, double peak, double factor, const QString& name) {
+    const auto db = [](double level) {
+        return level > 0 ? decibel_text(20 * std::log10(level)) : QStringLiteral("-inf");
+    };
+    const QString crest = rms > 0 && peak > 0 ? decibel_text(20 * std::log10(peak / rms)) : QStringLiteral("-");
+    return QStringLiteral(" Crest=") + crest + QStringLiteral(" dB, ") + QStringLiteral(" RMS=") +
+           db(rms * factor) + QStringLiteral(" dB, ") + QStringLiteral(" Peak=") + db(peak * factor) +
+           QStringLiteral(" dB  -  ") + name;
+}
+
+void TWorkspace::update_levels() {
+    // A slot without level (silence, no samples) counts as never loaded.
+    double rms[2], peak[2];
+    bool silent[2];
+    for (int s = 0; s < 2; ++s) {
+        silent[s] = !(ffilerms[size_t(s)] > 0 && ffilepeak[size_t(s)] > 0);
+        rms[s] = silent[s] ? 1.0 : ffilerms[size_t(s)];
+        peak[s] = silent[s] ? 1.0 : ffilepeak[size_t(s)];
+    }
+    double f[2];
+    if (rms[0] > rms[1]) {
+        f[0] = rms[1] / rms[0];
+        f[1] = 1;
+    } else {
+        f[1] = rms[0] / rms[1];
+        f[0] = 1;
+    }
+    const double m = std::max(peak[0] * f[0], peak[1] * f[1]);
+    for (int s = 0; s < 2; ++s) ffilenormfactor[size_t(s)] = silent[s] ? 1.0 : f[s] / m;
+    for (int s = 0; s < 2; ++s) ffilefactor[size_t(s)] = fnormalize ? ffilenormfactor[size_t(s)] : 1.0;
+
+    for (int s = 0; s < 2; ++s) {
+        const TWav& w = *fwav[size_t(s)];
+        finfoline[size_t(s)] = w.nsamples() == 0
+                                   ? QStringLiteral("-")
+                                   : info_line(ffilerms[size_t(s)], ffilepeak[size_t(s)], ffilefactor[size_t(s)],
+                                               QFileInfo(w.filename()).fileName());
+    }
+    if (OnInfoLinesChanged) OnInfoLinesChanged();
+    invalidate_views(true);
+}
+
+}  // namespace wavrell

@@ -1,0 +1,134 @@
+#pragma once
+
+#include "app/level_analysis.h"
+
+#include <QObject>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+
+namespace wavrell {
+
+class TWav;
+class TRealFilterSection;
+
+/// The state behind the main window, free of widgets: two file slots (slot 0
+/// is "file 1", slot 1 "file 2"), their level measurements and the
+/// level-matching factors, the display and play modes, the play position and
+/// the two information lines. The window owns one, connects the events below
+/// to its views and mirrors the check states of its commands from it.
+/// Levels are full-scale units (a sample v counts as v / 32768). GUI thread.
+class TWorkspace : public QObject {
+    Q_OBJECT
+public:
+    /// Two empty stores; filerms, filepeak, filenormfactor and filefactor
+    /// all 1.0 (a slot never loaded counts as RMS 1.0 and peak 1.0); empty
+    /// block tables; normalization off.
+    explicit TWorkspace(QObject* owner = nullptr);
+
+    /// The sample store of a slot (0 or 1), owned by the workspace.
+    TWav* wav(int slot) const { return fwav[size_t(slot)]; }
+    /// Block levels of a slot: 4 rows, of which rows 2 × slot and
+    /// 2 × slot + 1 are filled.
+    const TLevelTable& levels(int slot) const { return flevels[size_t(slot)]; }
+    double filerms(int slot) const { return ffilerms[size_t(slot)]; }
+    double filepeak(int slot) const { return ffilepeak[size_t(slot)]; }
+    double filenormfactor(int slot) const { return ffilenormfactor[size_t(slot)]; }
+    /// Factor in force: filenormfactor while normalize is on, else 1.0.
+    double filefactor(int slot) const { return ffilefactor[size_t(slot)]; }
+    /// The information line of a slot (crest factor, RMS and peak in dB and
+    /// the file name; "-" for a slot without samples, empty after closing).
+    const QString& infoline(int slot) const { return finfoline[size_t(slot)]; }
+    /// The 500 Hz allpass used by the measurement (and by the waveform view).
+    TRealFilterSection* apfilter() const { return fapfilter; }
+
+    /// Play position in sample frames.
+    int32_t playcount() const { return fplaycount; }
+    void setPlaycount(int32_t v) { fplaycount = v; }
+
+    /// Level matching on or off; writing mirrors the check state, then
+    /// update_levels.
+    bool normalize() const { return fnormalize; }
+    void setNormalize(bool v);
+
+    /// Show and play the error signal of normalization; writing mirrors the
+    /// check state, then invalidate_views(true).
+    bool showerror() const { return fshowerror; }
+    void setShowerror(bool v);
+
+    /// Draw the allpassed waveform; writing mirrors the check state, then
+    /// invalidate_views(true).
+    bool showallpass() const { return fshowallpass; }
+    void setShowallpass(bool v);
+
+    /// Slot being played. Writing changes it only to a slot (0 or 1) with
+    /// samples; the "Play file" checks are mirrored in every case. No repaint.
+    int32_t wavplayno() const { return fwavplayno; }
+    void setWavplayno(int32_t v);
+
+    /// Cursor time in seconds; writing stores it, then invalidate_views(false).
+    double cursorpos() const { return fcursorpos; }
+    void setCursorpos(double v);
+
+    /// Loads and measures a WAV file into a slot: open, recent files, views
+    /// outdated and time axis refitted, block table and file levels
+    /// measured, update_levels, play position 0. A file that cannot be read
+    /// raises EFileError and changes nothing of the workspace.
+    void load_file(int slot, const QString& fname);
+
+    /// Empties a slot: its samples, its block rows and its information line;
+    /// refits the time axis. File levels and factors keep their values.
+    void close_file(int slot);
+
+    /// Recomputes the normalization factors, the factors in force and both
+    /// information lines, then invalidate_views(true). A slot whose RMS or
+    /// peak is zero takes no part: its factor is 1.0 and the other slot is
+    /// scaled as if it had never been loaded.
+    void update_levels();
+
+    /// Asks the views to repaint; with dirty set also to redraw the cached
+    /// waveform pictures (through OnInvalidateViews).
+    void invalidate_views(bool dirty);
+
+    /// The information line of a slot from its levels and factor, with the
+    /// file name part `name`; "-inf" for a zero level, "-" for the crest
+    /// factor when a level is zero. F is one decimal with the user's decimal
+    /// separator.
+    static QString info_line(double rms, double peak, double factor, const QString& name);
+    /// One decimal, rounded, with the user's decimal separator; "-0.0" is
+    /// shown as "0.0".
+    static QString decibel_text(double db);
+
+    /// Events, empty when unassigned.
+    std::function<void(bool dirty)> OnInvalidateViews;
+    std::function<void()> OnResetTimeAxis;
+    /// A file was opened (load step 2): add it to both recent-files lists.
+    std::function<void(const QString& fname)> OnAddToRecentFiles;
+    /// normalize, showerror, showallpass or wavplayno was written: the
+    /// window sets the check marks of its commands from the workspace.
+    std::function<void()> OnChecksChanged;
+    /// An information line changed (update_levels, close_file).
+    std::function<void()> OnInfoLinesChanged;
+
+private:
+    void emit_checks();
+
+    std::array<TWav*, 2> fwav{};
+    TRealFilterSection* fapfilter = nullptr;
+    std::array<TLevelTable, 2> flevels;
+    std::array<double, 2> ffilerms{1.0, 1.0};
+    std::array<double, 2> ffilepeak{1.0, 1.0};
+    std::array<double, 2> ffilenormfactor{1.0, 1.0};
+    std::array<double, 2> ffilefactor{1.0, 1.0};
+    std::array<QString, 2> finfoline;
+    int32_t fplaycount = 0;
+    bool fnormalize = false;
+    bool fshowerror = false;
+    bool fshowallpass = false;
+    int32_t fwavplayno = 0;
+    double fcursorpos = 0;
+};
+
+}  // namespace wavrell
