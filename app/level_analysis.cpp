@@ -1,5 +1,7 @@
 #include "app/level_analysis.h"
 
+#include "app/range_summary.h"
+
 #include "audio/wav_file.h"
 #include "common/errors.h"
 #include "dsp/filter_section.h"
@@ -333,7 +335,7 @@ int64_t block_count(const TWav& wav) {
 }
 
 TFileLevels measure_levels(const TWav& wav, TRealFilterSection& apfilter, int slot, TLevelTable& table,
-                           TLevelEngine which) {
+                           TLevelEngine which, std::vector<TChannelSummary>* summaries) {
     const int64_t nb = block_count(wav);
     table.assign(4, std::vector<trmspeak>(size_t(nb)));
 
@@ -380,7 +382,21 @@ TFileLevels measure_levels(const TWav& wav, TRealFilterSection& apfilter, int sl
     apfilter.reset();
     size_t nstored = 0;
     while (nstored < segs.size() && segs[nstored].k < nb) ++nstored;
-    if (nstored > 0) {
+    if (summaries) {
+        const int nc = std::min(nch, 2);
+        *summaries = build_summaries(wav.samples(), n, TSectionStep::of(apfilter), nc);
+        std::vector<TMinMax<int64_t>> ranges(nstored);
+        for (size_t j = 0; j < nstored; ++j) ranges[j] = {segs[j].first, segs[j].last};
+        std::vector<TMinMax<double>> extremes;
+        for (int c = 0; c < nc; ++c) {
+            (*summaries)[size_t(c)].allpass_minmax_many(wav.samples()[size_t(c)].data(), ranges, extremes);
+            std::vector<trmspeak>& row = table[size_t(2 * slot + c)];
+            // The summary holds the outputs for raw samples; the section is
+            // linear, so dividing by 32768 gives its outputs for v / 32768.
+            for (size_t j = 0; j < nstored; ++j)
+                row[size_t(segs[j].k)].appeak = std::max(-extremes[j].lo, extremes[j].hi) / 32768.0;
+        }
+    } else if (nstored > 0) {
         const int nc = std::min(nch, 2);
         const int64_t span = segs[nstored - 1].last + 1;  // samples that need the allpass
         const Coefficients f{apfilter.a0(), apfilter.a1(), apfilter.b0(), apfilter.b1(), apfilter.Gain()};

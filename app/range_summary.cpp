@@ -3,6 +3,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 #include <algorithm>
 #include <bit>
@@ -201,6 +204,74 @@ bool TChannelSummary::allpass_minmax(const int16_t* row, int64_t j, int64_t e, d
     return true;
 }
 
+void TChannelSummary::allpass_minmax_many(const int16_t* row, const std::vector<TMinMax<int64_t>>& ranges,
+                                          std::vector<TMinMax<double>>& out) const {
+    out.assign(ranges.size(), TMinMax<double>{inf, -inf});
+    // A job runs block `block` from its kept state up to index `to` and
+    // folds the outputs from index `from` on into range r.
+    struct Job {
+        int64_t block, from, to;
+        size_t r;
+    };
+    std::vector<Job> jobs;
+    jobs.reserve(2 * ranges.size());
+    for (size_t r = 0; r < ranges.size(); ++r) {
+        const int64_t j = ranges[r].lo, e = ranges[r].hi;
+        if (j < 0 || j > e || e >= fcount) continue;
+        const int64_t bj = j / apblock, be = e / apblock;
+        const int64_t jstart = bj * apblock, estart = be * apblock;
+        const bool headfull = j == jstart;
+        const bool tailfull = e + 1 == std::min(fcount, estart + apblock);
+        TMinMax<double>& o = out[r];
+        if (bj == be) {
+            if (headfull && tailfull)
+                fold(fap[0][size_t(bj)], o.lo, o.hi);
+            else
+                jobs.push_back({bj, j, e, r});
+            continue;
+        }
+        if (!headfull) jobs.push_back({bj, j, jstart + apblock - 1, r});
+        if (!tailfull) jobs.push_back({be, estart, e, r});
+        pyramid_minmax(fap, headfull ? bj : bj + 1, tailfull ? be + 1 : be, o.lo, o.hi);
+    }
+    constexpr int k = 8;
+    for (size_t first = 0; first < jobs.size(); first += k) {
+        const int m = int(std::min<size_t>(k, jobs.size() - first));
+        double z[k] = {}, lo[k], hi[k];
+        int64_t start[k] = {}, from[k] = {}, to[k] = {};
+        int64_t steps = 0;
+        for (int q = 0; q < k; ++q) {
+            lo[q] = inf;
+            hi[q] = -inf;
+            if (q >= m) {
+                start[q] = 0, from[q] = 1, to[q] = 0;  // an idle lane: runs over sample 0, folds nothing
+                continue;
+            }
+            const Job& jb = jobs[first + size_t(q)];
+            z[q] = fapstate[size_t(jb.block)];
+            start[q] = jb.block * apblock;
+            from[q] = jb.from;
+            to[q] = jb.to;
+            steps = std::max(steps, jb.to - start[q] + 1);
+        }
+        for (int64_t i = 0; i < steps; ++i)
+            for (int q = 0; q < k; ++q) {
+                // Past its own end a lane runs on zeros; nothing of that is kept.
+                const int64_t idx = start[q] + i;
+                const bool in = idx <= to[q];
+                const double y = fstep(in ? row[idx] : 0, z[q]);
+                const bool keep = in && idx >= from[q];
+                lo[q] = keep && y < lo[q] ? y : lo[q];
+                hi[q] = keep && y > hi[q] ? y : hi[q];
+            }
+        for (int q = 0; q < m; ++q) {
+            TMinMax<double>& o = out[jobs[first + size_t(q)].r];
+            o.lo = std::min(o.lo, lo[q]);
+            o.hi = std::max(o.hi, hi[q]);
+        }
+    }
+}
+
 size_t TChannelSummary::memory_bytes() const {
     size_t n = fapstate.capacity() * sizeof(double);
     for (const auto& level : fraw) n += level.capacity() * sizeof(TMinMax<int16_t>);
@@ -227,8 +298,6 @@ bool steps_cannot_fault(const TSectionStep& s) {
     return std::isfinite(ymax) && ymax < 1e300;
 }
 
-constexpr int kStreams = 8;
-
 /// Allpass tables of one channel while they are built.
 struct ApTables {
     const int16_t* row;
@@ -236,52 +305,122 @@ struct ApTables {
     std::vector<TMinMax<double>>* blocks;
 };
 
-#if defined(__SSE2__)
-constexpr bool kLanes = true;
-
-/// One block of kStreams lanes: x[q] holds a0 × sample of lane q; z, lo and
-/// hi are two lanes per register. The operations are those of the
-/// section's step, so each lane computes exactly what the section would.
-template <bool UnitGain>
-void run_lanes(const double (*x)[TChannelSummary::apblock], __m128d* zz, __m128d* lo, __m128d* hi,
-               const TSectionStep& st) {
-    const __m128d a1 = _mm_set1_pd(st.a1), b1 = _mm_set1_pd(st.b1), b0 = _mm_set1_pd(st.b0),
-                  g = _mm_set1_pd(st.gain);
-    __m128d z0 = zz[0], z1 = zz[1], z2 = zz[2], z3 = zz[3];
-    __m128d l0 = lo[0], l1 = lo[1], l2 = lo[2], l3 = lo[3];
-    __m128d h0 = hi[0], h1 = hi[1], h2 = hi[2], h3 = hi[3];
-    auto step = [&](__m128d a0x, __m128d& z, __m128d& l, __m128d& h) {
-        const __m128d w = _mm_add_pd(a0x, _mm_mul_pd(a1, z));
-        __m128d y = _mm_mul_pd(_mm_add_pd(w, _mm_mul_pd(b1, z)), b0);
-        if (!UnitGain) y = _mm_mul_pd(g, y);  // 1 × t is t: skipped for a unit gain
-        z = w;
-        l = _mm_min_pd(y, l);
-        h = _mm_max_pd(y, h);
-    };
-    for (int64_t j = 0; j < TChannelSummary::apblock; ++j) {
-        step(_mm_loadh_pd(_mm_load_sd(&x[0][j]), &x[1][j]), z0, l0, h0);
-        step(_mm_loadh_pd(_mm_load_sd(&x[2][j]), &x[3][j]), z1, l1, h1);
-        step(_mm_loadh_pd(_mm_load_sd(&x[4][j]), &x[5][j]), z2, l2, h2);
-        step(_mm_loadh_pd(_mm_load_sd(&x[6][j]), &x[7][j]), z3, l3, h3);
+// Lane engines: kCount side-by-side runs of the part of the step that
+// carries the state, u = (a0 x + a1 z) + b1 z with z := a0 x + a1 z, over one
+// block of rows of kCount values of a0 x, keeping the smallest and largest
+// u of each lane. The output y = gain (u b0) is monotone in u (both
+// roundings are), so the extremes of y follow from those of u. No fused
+// multiply-add: the roundings of the section's step.
+struct EnginePlain {
+    static constexpr int kCount = 8;
+    double z[kCount], lo[kCount], hi[kCount];
+    void set_state(const double* v) { std::copy(v, v + kCount, z); }
+    void get(double* zs, double* los, double* his) const {
+        std::copy(z, z + kCount, zs);
+        std::copy(lo, lo + kCount, los);
+        std::copy(hi, hi + kCount, his);
     }
-    zz[0] = z0, zz[1] = z1, zz[2] = z2, zz[3] = z3;
-    lo[0] = l0, lo[1] = l1, lo[2] = l2, lo[3] = l3;
-    hi[0] = h0, hi[1] = h1, hi[2] = h2, hi[3] = h3;
+    void run(const double* xb, double a1, double b1) {
+        for (int q = 0; q < kCount; ++q) lo[q] = inf, hi[q] = -inf;
+        for (int64_t j = 0; j < TChannelSummary::apblock; ++j)
+            for (int q = 0; q < kCount; ++q) {
+                const double w = xb[j * kCount + q] + a1 * z[q];
+                const double u = w + b1 * z[q];
+                z[q] = w;
+                lo[q] = u < lo[q] ? u : lo[q];
+                hi[q] = u > hi[q] ? u : hi[q];
+            }
+    }
+};
+
+#if defined(__SSE2__)
+struct EngineSse2 {
+    static constexpr int kCount = 8;
+    __m128d z[4], lo[4], hi[4];
+    void set_state(const double* v) {
+        for (int r = 0; r < 4; ++r) z[r] = _mm_loadu_pd(v + 2 * r);
+    }
+    void get(double* zs, double* los, double* his) const {
+        for (int r = 0; r < 4; ++r) {
+            _mm_storeu_pd(zs + 2 * r, z[r]);
+            _mm_storeu_pd(los + 2 * r, lo[r]);
+            _mm_storeu_pd(his + 2 * r, hi[r]);
+        }
+    }
+    void run(const double* xb, double a1s, double b1s) {
+        const __m128d a1 = _mm_set1_pd(a1s), b1 = _mm_set1_pd(b1s);
+        __m128d zz[4], l[4], h[4];
+        for (int r = 0; r < 4; ++r) zz[r] = z[r], l[r] = _mm_set1_pd(inf), h[r] = _mm_set1_pd(-inf);
+        for (int64_t j = 0; j < TChannelSummary::apblock; ++j)
+            for (int r = 0; r < 4; ++r) {
+                const __m128d w = _mm_add_pd(_mm_load_pd(xb + j * kCount + 2 * r), _mm_mul_pd(a1, zz[r]));
+                const __m128d u = _mm_add_pd(w, _mm_mul_pd(b1, zz[r]));
+                zz[r] = w;
+                l[r] = _mm_min_pd(u, l[r]);
+                h[r] = _mm_max_pd(u, h[r]);
+            }
+        for (int r = 0; r < 4; ++r) z[r] = zz[r], lo[r] = l[r], hi[r] = h[r];
+    }
+};
+#endif
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define WAVRELL_SUMMARY_AVX2 1
+#define WAVRELL_TARGET_AVX2 __attribute__((target("avx2")))
+struct EngineAvx2 {
+    static constexpr int kCount = 16;
+    __m256d z[4], lo[4], hi[4];
+    WAVRELL_TARGET_AVX2 void set_state(const double* v) {
+        for (int r = 0; r < 4; ++r) z[r] = _mm256_loadu_pd(v + 4 * r);
+    }
+    WAVRELL_TARGET_AVX2 void get(double* zs, double* los, double* his) const {
+        for (int r = 0; r < 4; ++r) {
+            _mm256_storeu_pd(zs + 4 * r, z[r]);
+            _mm256_storeu_pd(los + 4 * r, lo[r]);
+            _mm256_storeu_pd(his + 4 * r, hi[r]);
+        }
+    }
+    WAVRELL_TARGET_AVX2 void run(const double* xb, double a1s, double b1s) {
+        const __m256d a1 = _mm256_set1_pd(a1s), b1 = _mm256_set1_pd(b1s);
+        __m256d zz[4], l[4], h[4];
+        for (int r = 0; r < 4; ++r) zz[r] = z[r], l[r] = _mm256_set1_pd(inf), h[r] = _mm256_set1_pd(-inf);
+        for (int64_t j = 0; j < TChannelSummary::apblock; ++j)
+            for (int r = 0; r < 4; ++r) {
+                const __m256d w =
+                    _mm256_add_pd(_mm256_load_pd(xb + j * kCount + 4 * r), _mm256_mul_pd(a1, zz[r]));
+                const __m256d u = _mm256_add_pd(w, _mm256_mul_pd(b1, zz[r]));
+                zz[r] = w;
+                l[r] = _mm256_min_pd(u, l[r]);
+                h[r] = _mm256_max_pd(u, h[r]);
+            }
+        for (int r = 0; r < 4; ++r) z[r] = zz[r], lo[r] = l[r], hi[r] = h[r];
+    }
+};
+#endif
+
+/// Extremes of the outputs y = gain (u b0) of a block from those of u.
+TMinMax<double> outputs_of(const TSectionStep& st, double ulo, double uhi) {
+    const double a = st.gain * (ulo * st.b0), b = st.gain * (uhi * st.b0);
+    return a <= b ? TMinMax<double>{a, b} : TMinMax<double>{b, a};
 }
 
-/// Fills the allpass tables of one or two channels. Each channel is cut
-/// into lanes of whole blocks, and all lanes of all channels run side by
-/// side. A lane other than a channel's first starts from a zero state; that
-/// guess is put right afterwards: the true state at the lane's start (the
-/// end of the lane before) is run forward block by block until it equals,
-/// bit for bit, the state the lane itself reached there. The section
-/// forgets its state by a factor |a1| per sample, so the two meet within a
-/// few blocks, and from there on the lane's own results are those of one
-/// run from index 0. Needs steps_cannot_fault.
-void build_allpass_lanes(const std::vector<ApTables>& chans, int64_t count, const TSectionStep& st) {
+/// Fills the allpass tables of the given channels (at most the engine's
+/// kCount). Each channel is cut into lanes of whole blocks, and all lanes
+/// of all channels run side by side. A lane other than a channel's first
+/// starts from a zero state; that guess is put right afterwards: the true
+/// state at the lane's start (the end of the lane before) is run forward
+/// block by block until it equals, bit for bit, the state the lane itself
+/// reached there. The section forgets its state by a factor |a1| per
+/// sample, so the two meet within a few blocks, and from there on the
+/// lane's own results are those of one run from index 0. Needs
+/// steps_cannot_fault.
+template <class Engine>
+__attribute__((always_inline)) inline void build_lanes_with(const std::vector<ApTables>& chans, int64_t count,
+                                                            const TSectionStep& st) {
+    constexpr int K = Engine::kCount;
     constexpr int64_t ab = TChannelSummary::apblock;
     const int nch = int(chans.size());
-    const int lanes = kStreams / nch;
+    const int lanes = K / nch;
     const int64_t nblocks = (count + ab - 1) / ab;
     const int64_t lane_blocks = (nblocks + lanes - 1) / lanes;
     for (const ApTables& c : chans) {
@@ -294,7 +433,7 @@ void build_allpass_lanes(const std::vector<ApTables>& chans, int64_t count, cons
         int64_t first = 0, blocks = 0;  // block range of the lane
         double end = 0;                 // state after the lane's last sample
     };
-    Stream streams[kStreams];
+    Stream streams[K];
     for (int c = 0; c < nch; ++c)
         for (int l = 0; l < lanes; ++l) {
             Stream& s = streams[c * lanes + l];
@@ -303,42 +442,29 @@ void build_allpass_lanes(const std::vector<ApTables>& chans, int64_t count, cons
             s.blocks = std::min(nblocks, s.first + lane_blocks) - s.first;
         }
 
-    alignas(64) double xb[kStreams][ab];
-    alignas(16) double zs[kStreams] = {}, los[kStreams], his[kStreams];
-    __m128d z[4], lo[4], hi[4];
-    for (int k = 0; k < 4; ++k) z[k] = _mm_setzero_pd();
-    const bool unit = st.gain == 1;
+    alignas(64) double xb[ab * K];
+    double zs[K] = {}, los[K], his[K];
+    Engine engine;
+    engine.set_state(zs);
     for (int64_t t = 0; t < lane_blocks; ++t) {
-        for (int k = 0; k < 4; ++k) _mm_store_pd(zs + 2 * k, z[k]);
-        for (int q = 0; q < kStreams; ++q) {
+        for (int q = 0; q < K; ++q) {
             const Stream& s = streams[q];
-            double* d = xb[q];
+            double* d = xb + q;
             int64_t len = 0;
             if (s.chan && t < s.blocks) {
                 const int64_t start = (s.first + t) * ab;
                 len = std::min(ab, count - start);
                 const int16_t* x = s.chan->row + start;
-                for (int64_t j = 0; j < len; ++j) d[j] = st.a0 * double(x[j]);
+                for (int64_t j = 0; j < len; ++j) d[j * K] = st.a0 * double(x[j]);
                 (*s.chan->state)[size_t(s.first + t)] = zs[q];
             }
-            for (int64_t j = len; j < ab; ++j) d[j] = 0.0;
+            for (int64_t j = len; j < ab; ++j) d[j * K] = 0.0;
         }
-        for (int k = 0; k < 4; ++k) {
-            lo[k] = _mm_set1_pd(inf);
-            hi[k] = _mm_set1_pd(-inf);
-        }
-        if (unit)
-            run_lanes<true>(xb, z, lo, hi, st);
-        else
-            run_lanes<false>(xb, z, lo, hi, st);
-        for (int k = 0; k < 4; ++k) {
-            _mm_store_pd(zs + 2 * k, z[k]);
-            _mm_store_pd(los + 2 * k, lo[k]);
-            _mm_store_pd(his + 2 * k, hi[k]);
-        }
-        for (int q = 0; q < kStreams; ++q) {
+        engine.run(xb, st.a1, st.b1);
+        engine.get(zs, los, his);
+        for (int q = 0; q < K; ++q) {
             Stream& s = streams[q];
-            if (s.chan && t < s.blocks) (*s.chan->blocks)[size_t(s.first + t)] = {los[q], his[q]};
+            if (s.chan && t < s.blocks) (*s.chan->blocks)[size_t(s.first + t)] = outputs_of(st, los[q], his[q]);
             if (t + 1 == s.blocks) s.end = zs[q];
         }
     }
@@ -380,19 +506,51 @@ void build_allpass_lanes(const std::vector<ApTables>& chans, int64_t count, cons
         }
     }
 }
-#else
-constexpr bool kLanes = false;
-void build_allpass_lanes(const std::vector<ApTables>&, int64_t, const TSectionStep&) {}
+
+#if defined(WAVRELL_SUMMARY_AVX2)
+WAVRELL_TARGET_AVX2 void build_lanes_avx2(const std::vector<ApTables>& chans, int64_t count, const TSectionStep& st) {
+    build_lanes_with<EngineAvx2>(chans, count, st);
+}
 #endif
+#if defined(__SSE2__)
+void build_lanes_sse2(const std::vector<ApTables>& chans, int64_t count, const TSectionStep& st) {
+    build_lanes_with<EngineSse2>(chans, count, st);
+}
+#endif
+void build_lanes_plain(const std::vector<ApTables>& chans, int64_t count, const TSectionStep& st) {
+    build_lanes_with<EnginePlain>(chans, count, st);
+}
+
+/// The widest engine of this processor: its lane count and its builder.
+struct LaneEngine {
+    int count;
+    void (*build)(const std::vector<ApTables>&, int64_t, const TSectionStep&);
+};
+
+LaneEngine lane_engine() {
+#if defined(WAVRELL_SUMMARY_AVX2)
+    if (__builtin_cpu_supports("avx2")) return {EngineAvx2::kCount, build_lanes_avx2};
+#endif
+#if defined(__SSE2__)
+    return {EngineSse2::kCount, build_lanes_sse2};
+#else
+    return {EnginePlain::kCount, build_lanes_plain};
+#endif
+}
 
 }  // namespace
 
 std::vector<TChannelSummary> build_summaries(const TWavSamples16& rows, int64_t count, const TSectionStep& step,
-                                             int nchannels) {
+                                             int nchannels, TSummaryEngine which) {
     const size_t nch = nchannels < 0 ? rows.size() : std::min(rows.size(), size_t(nchannels));
     std::vector<TChannelSummary> out(nch);
+    LaneEngine engine = lane_engine();
+    if (which == TSummaryEngine::plain) engine = {EnginePlain::kCount, build_lanes_plain};
+#if defined(__SSE2__)
+    if (which == TSummaryEngine::sse2) engine = {EngineSse2::kCount, build_lanes_sse2};
+#endif
     // Short signals and sections that may fault go one sample at a time.
-    if (!kLanes || count < 64 * TChannelSummary::apblock * kStreams || !steps_cannot_fault(step)) {
+    if (count < 64 * TChannelSummary::apblock * engine.count || !steps_cannot_fault(step)) {
         for (size_t c = 0; c < nch; ++c) out[c] = TChannelSummary::build(rows[c].data(), count, step);
         return out;
     }
@@ -406,7 +564,7 @@ std::vector<TChannelSummary> build_summaries(const TWavSamples16& rows, int64_t 
             s.fap.emplace_back();
             group.push_back({rows[c].data(), &s.fapstate, &s.fap[0]});
         }
-        build_allpass_lanes(group, count, step);
+        engine.build(group, count, step);
     }
     for (size_t c = 0; c < nch; ++c) out[c].finish_tables(rows[c].data());
     return out;

@@ -11,6 +11,10 @@
 
 namespace wavrell {
 
+/// Vector engine of the summary builder: the widest this processor has, or
+/// a narrower one.
+enum class TSummaryEngine { best, sse2, plain };
+
 /// Smallest and largest value of a block.
 template <class T>
 struct TMinMax {
@@ -55,12 +59,20 @@ public:
     /// validity rule. A zero result may come back as −0 or +0.
     bool allpass_minmax(const int16_t* row, int64_t j, int64_t e, double& lo, double& hi) const;
 
+    /// allpass_minmax for many ranges at once, each with 0 ≤ j ≤ e <
+    /// count() (others give lo = +inf, hi = −inf): the partial blocks of all
+    /// ranges are run again side by side, which is what makes per-block
+    /// records of a whole file (the 100 ms allpass peaks) cheap.
+    void allpass_minmax_many(const int16_t* row, const std::vector<TMinMax<int64_t>>& ranges,
+                             std::vector<TMinMax<double>>& out) const;
+
     /// Bytes held by the summary's tables.
     size_t memory_bytes() const;
 
 private:
     friend class TSummaryFeed;
-    friend std::vector<TChannelSummary> build_summaries(const TWavSamples16&, int64_t, const TSectionStep&, int);
+    friend std::vector<TChannelSummary> build_summaries(const TWavSamples16&, int64_t, const TSectionStep&, int,
+                                                        TSummaryEngine);
 
     /// Builds the raw pyramid from row and the upper allpass levels from the
     /// bottom level already filled in.
@@ -78,8 +90,10 @@ private:
 /// allpass runs of several stretches of the channels go side by side, and
 /// the results are put right where a stretch had to guess its starting
 /// state, so every table is exactly that of one run from index 0.
+/// which picks the engine (tests compare them): the widest this processor
+/// has, or a narrower one; all give the same tables.
 std::vector<TChannelSummary> build_summaries(const TWavSamples16& rows, int64_t count, const TSectionStep& step,
-                                             int nchannels = -1);
+                                             int nchannels = -1, TSummaryEngine which = TSummaryEngine::best);
 
 /// Bytes held by a set of summaries.
 size_t memory_bytes(const std::vector<TChannelSummary>& summaries);
