@@ -1,5 +1,8 @@
 #include "app/range_summary.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -8,6 +11,7 @@
 #endif
 
 #include <algorithm>
+#include <cstdint>
 #include <bit>
 #include <cmath>
 
@@ -17,6 +21,31 @@ namespace {
 
 constexpr double inf = std::numeric_limits<double>::infinity();
 
+/// Sizes a table of many megabytes. Fresh memory otherwise costs one page
+/// fault per 4 KiB when first written, which on some machines (virtual
+/// ones in particular) is a good part of the build; so a large table is
+/// advised to use large pages and faulted in with one call. The advice
+/// changes no contents; kernels that do not know it ignore it.
+template <class T>
+void size_table(std::vector<T>& v, size_t n) {
+    if (v.capacity() < n && n * sizeof(T) >= (size_t(4) << 20)) {
+        std::vector<T>().swap(v);
+        v.reserve(n);
+        const uintptr_t page = uintptr_t(::sysconf(_SC_PAGESIZE));
+        const uintptr_t lo = (reinterpret_cast<uintptr_t>(v.data()) + page - 1) & ~(page - 1);
+        const uintptr_t hi = (reinterpret_cast<uintptr_t>(v.data()) + n * sizeof(T)) & ~(page - 1);
+        if (hi > lo) {
+#ifdef MADV_HUGEPAGE
+            ::madvise(reinterpret_cast<void*>(lo), hi - lo, MADV_HUGEPAGE);
+#endif
+#ifdef MADV_POPULATE_WRITE
+            ::madvise(reinterpret_cast<void*>(lo), hi - lo, MADV_POPULATE_WRITE);
+#endif
+        }
+    }
+    v.resize(n);
+}
+
 template <class T>
 void fold(const TMinMax<T>& v, T& lo, T& hi) {
     lo = v.lo < lo ? v.lo : lo;
@@ -24,7 +53,7 @@ void fold(const TMinMax<T>& v, T& lo, T& hi) {
 }
 
 /// Smallest and largest of n > 0 raw samples.
-TMinMax<int16_t> scan16(const int16_t* p, int64_t n) {
+inline TMinMax<int16_t> scan16(const int16_t* p, int64_t n) {
     int16_t lo = p[0], hi = p[0];
     int64_t i = 0;
 #if defined(__SSE2__)
@@ -35,13 +64,15 @@ TMinMax<int16_t> scan16(const int16_t* p, int64_t n) {
             l = _mm_min_epi16(l, v);
             h = _mm_max_epi16(h, v);
         }
-        alignas(16) int16_t ls[8], hs[8];
-        _mm_store_si128(reinterpret_cast<__m128i*>(ls), l);
-        _mm_store_si128(reinterpret_cast<__m128i*>(hs), h);
-        for (int k = 0; k < 8; ++k) {
-            lo = std::min(lo, ls[k]);
-            hi = std::max(hi, hs[k]);
+        // Fold the eight lanes: halves, quarters, then pairs.
+        for (int shift : {8, 4, 2}) {
+            const __m128i ls = shift == 8 ? _mm_srli_si128(l, 8) : shift == 4 ? _mm_srli_si128(l, 4) : _mm_srli_si128(l, 2);
+            const __m128i hs = shift == 8 ? _mm_srli_si128(h, 8) : shift == 4 ? _mm_srli_si128(h, 4) : _mm_srli_si128(h, 2);
+            l = _mm_min_epi16(l, ls);
+            h = _mm_max_epi16(h, hs);
         }
+        lo = std::min(lo, int16_t(_mm_extract_epi16(l, 0)));
+        hi = std::max(hi, int16_t(_mm_extract_epi16(h, 0)));
     }
 #endif
     for (; i < n; ++i) {
@@ -138,12 +169,15 @@ TChannelSummary TChannelSummary::build(const int16_t* row, int64_t count, const 
 
 void TChannelSummary::finish_tables(const int16_t* row) {
     const int64_t nraw = (fcount + rawblock - 1) / rawblock;
-    fraw.clear();
-    fraw.emplace_back(size_t(nraw));
-    std::vector<TMinMax<int16_t>>& bottom = fraw[0];
-    for (int64_t b = 0; b < nraw; ++b) {
-        const int64_t start = b * rawblock;
-        bottom[size_t(b)] = scan16(row + start, std::min(rawblock, fcount - start));
+    if (fraw.size() != 1 || int64_t(fraw[0].size()) != nraw) {
+        fraw.clear();
+        fraw.emplace_back();
+        std::vector<TMinMax<int16_t>>& bottom = fraw[0];
+        size_table(bottom, size_t(nraw));
+        for (int64_t b = 0; b < nraw; ++b) {
+            const int64_t start = b * rawblock;
+            bottom[size_t(b)] = scan16(row + start, std::min(rawblock, fcount - start));
+        }
     }
     if (nraw > 0) build_pyramid(fraw);
     if (!fap.empty() && !fap[0].empty()) build_pyramid(fap);
@@ -207,14 +241,27 @@ bool TChannelSummary::allpass_minmax(const int16_t* row, int64_t j, int64_t e, d
 void TChannelSummary::allpass_minmax_many(const int16_t* row, const std::vector<TMinMax<int64_t>>& ranges,
                                           std::vector<TMinMax<double>>& out) const {
     out.assign(ranges.size(), TMinMax<double>{inf, -inf});
-    // A job runs block `block` from its kept state up to index `to` and
-    // folds the outputs from index `from` on into range r.
+    // A job runs block `block` from its kept state and folds the outputs of
+    // indices from … to into range r; one run serves two such windows (the
+    // end of one range and the start of the next share a block when the
+    // ranges follow each other).
+    struct Window {
+        int64_t from = 1, to = 0;  // empty
+        size_t r = 0;
+    };
     struct Job {
-        int64_t block, from, to;
-        size_t r;
+        int64_t block;
+        Window w[2];
     };
     std::vector<Job> jobs;
-    jobs.reserve(2 * ranges.size());
+    jobs.reserve(ranges.size() + 1);
+    auto add = [&](int64_t block, int64_t from, int64_t to, size_t r) {
+        if (!jobs.empty() && jobs.back().block == block && jobs.back().w[1].from > jobs.back().w[1].to) {
+            jobs.back().w[1] = {from, to, r};
+            return;
+        }
+        jobs.push_back({block, {{from, to, r}, {}}});
+    };
     for (size_t r = 0; r < ranges.size(); ++r) {
         const int64_t j = ranges[r].lo, e = ranges[r].hi;
         if (j < 0 || j > e || e >= fcount) continue;
@@ -227,48 +274,48 @@ void TChannelSummary::allpass_minmax_many(const int16_t* row, const std::vector<
             if (headfull && tailfull)
                 fold(fap[0][size_t(bj)], o.lo, o.hi);
             else
-                jobs.push_back({bj, j, e, r});
+                add(bj, j, e, r);
             continue;
         }
-        if (!headfull) jobs.push_back({bj, j, jstart + apblock - 1, r});
-        if (!tailfull) jobs.push_back({be, estart, e, r});
+        if (!headfull) add(bj, j, jstart + apblock - 1, r);
+        if (!tailfull) add(be, estart, e, r);
         pyramid_minmax(fap, headfull ? bj : bj + 1, tailfull ? be + 1 : be, o.lo, o.hi);
     }
     constexpr int k = 8;
     for (size_t first = 0; first < jobs.size(); first += k) {
         const int m = int(std::min<size_t>(k, jobs.size() - first));
-        double z[k] = {}, lo[k], hi[k];
-        int64_t start[k] = {}, from[k] = {}, to[k] = {};
+        double z[k] = {}, lo[2][k], hi[2][k];
+        int64_t start[k] = {}, end[k] = {}, from[2][k], to[2][k];
         int64_t steps = 0;
         for (int q = 0; q < k; ++q) {
-            lo[q] = inf;
-            hi[q] = -inf;
-            if (q >= m) {
-                start[q] = 0, from[q] = 1, to[q] = 0;  // an idle lane: runs over sample 0, folds nothing
-                continue;
-            }
+            for (int h = 0; h < 2; ++h) lo[h][q] = inf, hi[h][q] = -inf, from[h][q] = 1, to[h][q] = 0;
+            if (q >= m) continue;  // an idle lane: runs over sample 0, folds nothing
             const Job& jb = jobs[first + size_t(q)];
             z[q] = fapstate[size_t(jb.block)];
             start[q] = jb.block * apblock;
-            from[q] = jb.from;
-            to[q] = jb.to;
-            steps = std::max(steps, jb.to - start[q] + 1);
+            for (int h = 0; h < 2; ++h) from[h][q] = jb.w[h].from, to[h][q] = jb.w[h].to;
+            end[q] = std::max(to[0][q], to[1][q]);
+            steps = std::max(steps, end[q] - start[q] + 1);
         }
         for (int64_t i = 0; i < steps; ++i)
             for (int q = 0; q < k; ++q) {
                 // Past its own end a lane runs on zeros; nothing of that is kept.
                 const int64_t idx = start[q] + i;
-                const bool in = idx <= to[q];
-                const double y = fstep(in ? row[idx] : 0, z[q]);
-                const bool keep = in && idx >= from[q];
-                lo[q] = keep && y < lo[q] ? y : lo[q];
-                hi[q] = keep && y > hi[q] ? y : hi[q];
+                const double y = fstep(idx <= end[q] ? row[idx] : 0, z[q]);
+                for (int h = 0; h < 2; ++h) {
+                    const bool keep = idx >= from[h][q] && idx <= to[h][q];
+                    lo[h][q] = keep && y < lo[h][q] ? y : lo[h][q];
+                    hi[h][q] = keep && y > hi[h][q] ? y : hi[h][q];
+                }
             }
-        for (int q = 0; q < m; ++q) {
-            TMinMax<double>& o = out[jobs[first + size_t(q)].r];
-            o.lo = std::min(o.lo, lo[q]);
-            o.hi = std::max(o.hi, hi[q]);
-        }
+        for (int q = 0; q < m; ++q)
+            for (int h = 0; h < 2; ++h) {
+                const Window& w = jobs[first + size_t(q)].w[h];
+                if (w.from > w.to) continue;
+                TMinMax<double>& o = out[w.r];
+                o.lo = std::min(o.lo, lo[h][q]);
+                o.hi = std::max(o.hi, hi[h][q]);
+            }
     }
 }
 
@@ -303,6 +350,7 @@ struct ApTables {
     const int16_t* row;
     std::vector<double>* state;
     std::vector<TMinMax<double>>* blocks;
+    std::vector<TMinMax<int16_t>>* raw;  // bottom level of the raw pyramid
 };
 
 // Lane engines: kCount side-by-side runs of the part of the step that
@@ -425,8 +473,9 @@ __attribute__((always_inline)) inline void build_lanes_with(const std::vector<Ap
     const int64_t lane_blocks = (nblocks + lanes - 1) / lanes;
     for (const ApTables& c : chans) {
         // Every entry is written below.
-        c.state->resize(size_t(nblocks));
-        c.blocks->resize(size_t(nblocks));
+        size_table(*c.state, size_t(nblocks));
+        size_table(*c.blocks, size_t(nblocks));
+        size_table(*c.raw, size_t((count + TChannelSummary::rawblock - 1) / TChannelSummary::rawblock));
     }
     struct Stream {
         const ApTables* chan = nullptr;
@@ -457,6 +506,10 @@ __attribute__((always_inline)) inline void build_lanes_with(const std::vector<Ap
                 const int16_t* x = s.chan->row + start;
                 for (int64_t j = 0; j < len; ++j) d[j * K] = st.a0 * double(x[j]);
                 (*s.chan->state)[size_t(s.first + t)] = zs[q];
+                // The raw pyramid's blocks while the samples are at hand.
+                constexpr int64_t rb = TChannelSummary::rawblock;
+                TMinMax<int16_t>* raw = s.chan->raw->data() + start / rb;
+                for (int64_t o = 0; o < len; o += rb) raw[o / rb] = scan16(x + o, std::min(rb, len - o));
             }
             for (int64_t j = len; j < ab; ++j) d[j * K] = 0.0;
         }
@@ -562,7 +615,9 @@ std::vector<TChannelSummary> build_summaries(const TWavSamples16& rows, int64_t 
             s.fstep = step;
             s.fap.clear();
             s.fap.emplace_back();
-            group.push_back({rows[c].data(), &s.fapstate, &s.fap[0]});
+            s.fraw.clear();
+            s.fraw.emplace_back();
+            group.push_back({rows[c].data(), &s.fapstate, &s.fap[0], &s.fraw[0]});
         }
         engine.build(group, count, step);
     }

@@ -37,9 +37,10 @@ struct TMinMax {
 /// one the summary was built from. Immutable after building.
 class TChannelSummary {
 public:
-    static constexpr int64_t rawblock = 64;
+    static constexpr int64_t rawblock = 128;
     static constexpr int64_t apblock = 256;
     static constexpr int64_t fanout = 8;
+    static_assert(apblock % rawblock == 0);
 
     TChannelSummary() = default;
 

@@ -2,13 +2,19 @@
 // - redraw: the column ranges of a full-file redraw of all four boxes
 //   (1000 columns each), answered through the summaries and through the
 //   straight passes, with and without the allpass trace;
-// - load: the load-time level measurement (one pass per channel through
-//   the allpass, block records, file levels) alone, with the summaries fed
-//   from inside it, and followed by a separate summary build.
+// - load: the load-time level measurement (measure_levels) as it is without
+//   summaries, and as the load runs it now, building the summaries and
+//   taking the allpass peaks from them; also the measurement followed by a
+//   separate summary build, for comparison.
 // Every variant runs several times, interleaved, in the same process; the
 // least thread CPU time of each counts. Prints the figures and the ratios;
 // bench/range_summary.sh checks them.
+#include "app/level_analysis.h"
 #include "app/range_summary.h"
+#include "audio/wav_file.h"
+
+#include <QFile>
+#include <QString>
 #include "dsp/filter_section.h"
 
 #include <algorithm>
@@ -62,56 +68,6 @@ File make_file(int64_t n, uint32_t seed, double f1, double f2) {
         }
     }
     return file;
-}
-
-struct Levels {
-    double rms = 0, peak = 0, appeak = 0;
-};
-
-// The load-time measurement of one file: every channel once through the
-// allpass, the file's RMS and peak, and a record per 100 ms block of the
-// first two channels. With Feed, the summaries of the first two channels
-// are fed from the same loop.
-template <bool Feed>
-double measure(const File& file, TRealFilterSection& apfilter, std::vector<std::vector<Levels>>& table,
-               std::vector<TChannelSummary>* summaries) {
-    const int64_t n = file.n();
-    const double fs = file.rate;
-    const int64_t blocks = std::llrint(double(n) / fs * 10);
-    table.assign(2, std::vector<Levels>(size_t(blocks)));
-    double filerms = 0, filepeak = 0, total = 0;
-    for (size_t c = 0; c < file.rows.size(); ++c) {
-        apfilter.setSampFreq(fs);
-        apfilter.reset();
-        const int16_t* s = file.rows[c].data();
-        double sumsq = 0, count = 0, peak = 0, appeak = 0;
-        int64_t current = 0;
-        auto body = [&](int64_t i) {
-            const double x = s[i] / 32768.0;
-            const double y = apfilter.filter(x);
-            total += 1;
-            count += 1;
-            sumsq += x * x;
-            filerms += x * x;
-            peak = std::max(peak, std::abs(x));
-            filepeak = std::max(filepeak, std::abs(x));
-            appeak = std::max(appeak, std::abs(y));
-            const int64_t k = int64_t(double(i) / fs * 10);
-            if (k != current) {
-                if (c < 2 && k < blocks) table[c][size_t(k)] = {std::sqrt(sumsq / count), peak, appeak};
-                sumsq = count = peak = appeak = 0;
-                current = k;
-            }
-        };
-        if constexpr (Feed) {
-            TSummaryFeed feed(TSectionStep::of(apfilter), n);
-            feed.push_with(s, n, body);
-            summaries->push_back(feed.finish(s));
-        } else {
-            for (int64_t i = 0; i < n; ++i) body(i);
-        }
-    }
-    return std::sqrt(filerms / total) + filepeak;
 }
 
 struct Column {
@@ -177,45 +133,60 @@ int main(int argc, char** argv) {
     const File files[2] = {make_file(n, 1, 220, 3300), make_file(n, 2, 97, 1700)};
 
     TRealFilterSection apfilter;
+    apfilter.setSampFreq(44100);
     apfilter.setGain(1);
     apfilter.setFZero(-500);
     apfilter.setFPole(500);
 
-    // ---- load: measurement alone, with the feed inside, then a separate build.
-    double t_plain = 1e300, t_fed = 1e300, t_separate = 1e300, t_build = 1e300;
-    std::vector<std::vector<Levels>> table;
+    // ---- load: reading the file and measuring it, without and with the
+    // summaries. The files are written once (by the store's own writer)
+    // into a folder on the build's disk; the reads come from the page cache.
+    const char* dir = argc > 3 ? argv[3] : ".";
+    TWav wavs[2];
+    QString paths[2];
+    for (int k = 0; k < 2; ++k) {
+        wavs[k].setSampfreq(files[k].rate);
+        wavs[k].setNchans(2);
+        wavs[k].setNsamples(int32_t(n));
+        wavs[k].setSamples(files[k].rows);
+        paths[k] = QStringLiteral("%1/range_summary_bench_%2.wav").arg(QString::fromLocal8Bit(dir)).arg(k);
+        wavs[k].save_file(paths[k]);
+    }
+    double t_plain = 1e300, t_with = 1e300, m_plain = 1e300, m_with = 1e300, t_build = 1e300;
+    TLevelTable table;
     std::vector<TChannelSummary> summaries[2];
     double check = 0;
     for (int r = 0; r < reps; ++r) {
-        double t0 = cpu_seconds();
-        for (const File& f : files) check += measure<false>(f, apfilter, table, nullptr);
-        t_plain = std::min(t_plain, cpu_seconds() - t0);
-
-        t0 = cpu_seconds();
-        for (int k = 0; k < 2; ++k) {
-            summaries[k].clear();
-            check += measure<true>(files[k], apfilter, table, &summaries[k]);
+        for (bool with : {false, true}) {
+            double tl = 0, tm = 0;
+            for (int k = 0; k < 2; ++k) {
+                const double t0 = cpu_seconds();
+                wavs[k].open_file(paths[k]);
+                const double t1 = cpu_seconds();
+                check += measure_levels(wavs[k], apfilter, k, table, TLevelEngine::Best, with ? &summaries[k] : nullptr).rms;
+                const double t2 = cpu_seconds();
+                tl += t2 - t0;
+                tm += t2 - t1;
+            }
+            (with ? t_with : t_plain) = std::min(with ? t_with : t_plain, tl);
+            (with ? m_with : m_plain) = std::min(with ? m_with : m_plain, tm);
         }
-        t_fed = std::min(t_fed, cpu_seconds() - t0);
-
-        t0 = cpu_seconds();
         double tb = 0;
         for (int k = 0; k < 2; ++k) {
-            check += measure<false>(files[k], apfilter, table, nullptr);
             const double b0 = cpu_seconds();
-            apfilter.setSampFreq(files[k].rate);
-            summaries[k] = build_summaries(files[k].rows, files[k].n(), TSectionStep::of(apfilter));
+            summaries[k] = build_summaries(wavs[k].samples(), n, TSectionStep::of(apfilter), 2);
             tb += cpu_seconds() - b0;
         }
-        t_separate = std::min(t_separate, cpu_seconds() - t0);
         t_build = std::min(t_build, tb);
     }
+    for (const QString& p : paths) QFile::remove(p);
     const size_t memory = memory_bytes(summaries[0]) + memory_bytes(summaries[1]);
     const double store = 2.0 * 2 * 2 * double(n);
-    std::printf("load: measurement %.3f s, with summaries fed %.3f s, with separate build %.3f s (build %.3f s)\n",
-                t_plain, t_fed, t_separate, t_build);
-    std::printf("load ratio fed %.3f\n", t_fed / t_plain);
-    std::printf("load ratio separate %.3f\n", t_separate / t_plain);
+    std::printf("load (read and measure both files): without summaries %.3f s, with %.3f s\n", t_plain, t_with);
+    std::printf("measurement alone: without %.3f s, with %.3f s; summary build alone %.3f s\n", m_plain, m_with,
+                t_build);
+    std::printf("load ratio %.3f\n", t_with / t_plain);
+    std::printf("measurement ratio %.3f\n", m_with / m_plain);
     std::printf("summary memory %.1f MB of %.1f MB samples: share %.4f\n", double(memory) / 1e6, store / 1e6,
                 double(memory) / store);
 
