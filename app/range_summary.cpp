@@ -46,6 +46,23 @@ void size_table(std::vector<T>& v, size_t n) {
     v.resize(n);
 }
 
+/// True when no step of the section can overflow, from any state it can
+/// reach on 16-bit input: then the step's fault check never fires and a
+/// step without it gives the same bits.
+bool steps_cannot_fault(const TSectionStep& s) {
+    const double r = std::fabs(s.a1);
+    if (!(r < 1 - 1e-9)) return false;
+    const double wmax = std::fabs(s.a0) * 32768 / (1 - r) * 1.01;
+    const double ymax = std::fabs(s.gain) * std::fabs(s.b0) * (1 + std::fabs(s.b1)) * wmax * 1.01;
+    return std::isfinite(ymax) && ymax < 1e300;
+}
+
+/// Extremes of the outputs y = gain (u b0) of a block from those of u.
+TMinMax<double> outputs_of(const TSectionStep& st, double ulo, double uhi) {
+    const double a = st.gain * (ulo * st.b0), b = st.gain * (uhi * st.b0);
+    return a <= b ? TMinMax<double>{a, b} : TMinMax<double>{b, a};
+}
+
 template <class T>
 void fold(const TMinMax<T>& v, T& lo, T& hi) {
     lo = v.lo < lo ? v.lo : lo;
@@ -281,6 +298,7 @@ void TChannelSummary::allpass_minmax_many(const int16_t* row, const std::vector<
         if (!tailfull) add(be, estart, e, r);
         pyramid_minmax(fap, headfull ? bj : bj + 1, tailfull ? be + 1 : be, o.lo, o.hi);
     }
+    const bool fast = steps_cannot_fault(fstep);
     constexpr int k = 8;
     for (size_t first = 0; first < jobs.size(); first += k) {
         const int m = int(std::min<size_t>(k, jobs.size() - first));
@@ -297,17 +315,41 @@ void TChannelSummary::allpass_minmax_many(const int16_t* row, const std::vector<
             end[q] = std::max(to[0][q], to[1][q]);
             steps = std::max(steps, end[q] - start[q] + 1);
         }
-        for (int64_t i = 0; i < steps; ++i)
-            for (int q = 0; q < k; ++q) {
-                // Past its own end a lane runs on zeros; nothing of that is kept.
-                const int64_t idx = start[q] + i;
-                const double y = fstep(idx <= end[q] ? row[idx] : 0, z[q]);
-                for (int h = 0; h < 2; ++h) {
-                    const bool keep = idx >= from[h][q] && idx <= to[h][q];
-                    lo[h][q] = keep && y < lo[h][q] ? y : lo[h][q];
-                    hi[h][q] = keep && y > hi[h][q] ? y : hi[h][q];
+        if (fast) {
+            // The part of the step that carries the state, with the extremes
+            // of u mapped to those of y afterwards (see outputs_of).
+            for (int64_t i = 0; i < steps; ++i)
+                for (int q = 0; q < k; ++q) {
+                    // Past its own end a lane runs on zeros; nothing of that is kept.
+                    const int64_t idx = start[q] + i;
+                    const double w = fstep.a0 * double(idx <= end[q] ? row[idx] : 0) + fstep.a1 * z[q];
+                    const double u = w + fstep.b1 * z[q];
+                    z[q] = w;
+                    for (int h = 0; h < 2; ++h) {
+                        const bool keep = idx >= from[h][q] && idx <= to[h][q];
+                        lo[h][q] = keep && u < lo[h][q] ? u : lo[h][q];
+                        hi[h][q] = keep && u > hi[h][q] ? u : hi[h][q];
+                    }
                 }
-            }
+            for (int q = 0; q < m; ++q)
+                for (int h = 0; h < 2; ++h)
+                    if (from[h][q] <= to[h][q]) {
+                        const TMinMax<double> y = outputs_of(fstep, lo[h][q], hi[h][q]);
+                        lo[h][q] = y.lo;
+                        hi[h][q] = y.hi;
+                    }
+        } else {
+            for (int64_t i = 0; i < steps; ++i)
+                for (int q = 0; q < k; ++q) {
+                    const int64_t idx = start[q] + i;
+                    const double y = fstep(idx <= end[q] ? row[idx] : 0, z[q]);
+                    for (int h = 0; h < 2; ++h) {
+                        const bool keep = idx >= from[h][q] && idx <= to[h][q];
+                        lo[h][q] = keep && y < lo[h][q] ? y : lo[h][q];
+                        hi[h][q] = keep && y > hi[h][q] ? y : hi[h][q];
+                    }
+                }
+        }
         for (int q = 0; q < m; ++q)
             for (int h = 0; h < 2; ++h) {
                 const Window& w = jobs[first + size_t(q)].w[h];
@@ -333,17 +375,6 @@ size_t memory_bytes(const std::vector<TChannelSummary>& summaries) {
 }
 
 namespace {
-
-/// True when no step of the section can overflow, from any state it can
-/// reach on 16-bit input: then the step's fault check never fires and a
-/// step without it gives the same bits.
-bool steps_cannot_fault(const TSectionStep& s) {
-    const double r = std::fabs(s.a1);
-    if (!(r < 1 - 1e-9)) return false;
-    const double wmax = std::fabs(s.a0) * 32768 / (1 - r) * 1.01;
-    const double ymax = std::fabs(s.gain) * std::fabs(s.b0) * (1 + std::fabs(s.b1)) * wmax * 1.01;
-    return std::isfinite(ymax) && ymax < 1e300;
-}
 
 /// Allpass tables of one channel while they are built.
 struct ApTables {
@@ -445,12 +476,6 @@ struct EngineAvx2 {
     }
 };
 #endif
-
-/// Extremes of the outputs y = gain (u b0) of a block from those of u.
-TMinMax<double> outputs_of(const TSectionStep& st, double ulo, double uhi) {
-    const double a = st.gain * (ulo * st.b0), b = st.gain * (uhi * st.b0);
-    return a <= b ? TMinMax<double>{a, b} : TMinMax<double>{b, a};
-}
 
 /// Fills the allpass tables of the given channels (at most the engine's
 /// kCount). Each channel is cut into lanes of whole blocks, and all lanes
