@@ -8,6 +8,8 @@
 #endif
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
+#define WAVRELL_SUMMARY_AVX2 1
+#define WAVRELL_TARGET_AVX2 __attribute__((target("avx2")))
 #endif
 
 #include <algorithm>
@@ -62,6 +64,51 @@ TMinMax<double> outputs_of(const TSectionStep& st, double ulo, double uhi) {
     const double a = st.gain * (ulo * st.b0), b = st.gain * (uhi * st.b0);
     return a <= b ? TMinMax<double>{a, b} : TMinMax<double>{b, a};
 }
+
+#if defined(WAVRELL_SUMMARY_AVX2)
+/// The state-carrying part of the step (see outputs_of) for 8 lanes over
+/// `steps` rows of xb (a0 x of each lane), folding u into two windows of
+/// row numbers per lane (from[h] … to[h], as doubles). z, lo and hi are 8
+/// values each (lo and hi: 2 × 8, by window).
+WAVRELL_TARGET_AVX2 void run_windows_avx2(const double* xb, int64_t steps, const double* from, const double* to,
+                                          double* z, double* lo, double* hi, double a1s, double b1s) {
+    const __m256d a1 = _mm256_set1_pd(a1s), b1 = _mm256_set1_pd(b1s), one = _mm256_set1_pd(1.0);
+    __m256d zz[2], l[2][2], h[2][2], f[2][2], t[2][2];
+    for (int r = 0; r < 2; ++r) {
+        zz[r] = _mm256_loadu_pd(z + 4 * r);
+        for (int w = 0; w < 2; ++w) {
+            l[w][r] = _mm256_loadu_pd(lo + 8 * w + 4 * r);
+            h[w][r] = _mm256_loadu_pd(hi + 8 * w + 4 * r);
+            f[w][r] = _mm256_loadu_pd(from + 8 * w + 4 * r);
+            t[w][r] = _mm256_loadu_pd(to + 8 * w + 4 * r);
+        }
+    }
+    __m256d idx = _mm256_setzero_pd();
+    for (int64_t i = 0; i < steps; ++i) {
+        for (int r = 0; r < 2; ++r) {
+            const __m256d w = _mm256_add_pd(_mm256_load_pd(xb + 8 * i + 4 * r), _mm256_mul_pd(a1, zz[r]));
+            const __m256d u = _mm256_add_pd(w, _mm256_mul_pd(b1, zz[r]));
+            zz[r] = w;
+            for (int k = 0; k < 2; ++k) {
+                const __m256d keep =
+                    _mm256_and_pd(_mm256_cmp_pd(idx, f[k][r], _CMP_GE_OQ), _mm256_cmp_pd(idx, t[k][r], _CMP_LE_OQ));
+                l[k][r] = _mm256_blendv_pd(l[k][r], _mm256_min_pd(u, l[k][r]), keep);
+                h[k][r] = _mm256_blendv_pd(h[k][r], _mm256_max_pd(u, h[k][r]), keep);
+            }
+        }
+        idx = _mm256_add_pd(idx, one);
+    }
+    for (int r = 0; r < 2; ++r) {
+        _mm256_storeu_pd(z + 4 * r, zz[r]);
+        for (int w = 0; w < 2; ++w) {
+            _mm256_storeu_pd(lo + 8 * w + 4 * r, l[w][r]);
+            _mm256_storeu_pd(hi + 8 * w + 4 * r, h[w][r]);
+        }
+    }
+}
+
+const bool have_avx2 = __builtin_cpu_supports("avx2");
+#endif
 
 template <class T>
 void fold(const TMinMax<T>& v, T& lo, T& hi) {
@@ -256,7 +303,7 @@ bool TChannelSummary::allpass_minmax(const int16_t* row, int64_t j, int64_t e, d
 }
 
 void TChannelSummary::allpass_minmax_many(const int16_t* row, const std::vector<TMinMax<int64_t>>& ranges,
-                                          std::vector<TMinMax<double>>& out) const {
+                                          std::vector<TMinMax<double>>& out, TSummaryEngine which) const {
     out.assign(ranges.size(), TMinMax<double>{inf, -inf});
     // A job runs block `block` from its kept state and folds the outputs of
     // indices from … to into range r; one run serves two such windows (the
@@ -315,6 +362,20 @@ void TChannelSummary::allpass_minmax_many(const int16_t* row, const std::vector<
             end[q] = std::max(to[0][q], to[1][q]);
             steps = std::max(steps, end[q] - start[q] + 1);
         }
+#if defined(WAVRELL_SUMMARY_AVX2)
+        if (fast && have_avx2 && which == TSummaryEngine::best) {
+            alignas(32) double xb[apblock * k];
+            double fr[2][k], tr[2][k];
+            for (int q = 0; q < k; ++q) {
+                for (int64_t i = 0; i < steps; ++i) {
+                    const int64_t idx = start[q] + i;
+                    xb[i * k + q] = idx <= end[q] ? fstep.a0 * double(row[idx]) : 0.0;
+                }
+                for (int h = 0; h < 2; ++h) fr[h][q] = double(from[h][q] - start[q]), tr[h][q] = double(to[h][q] - start[q]);
+            }
+            run_windows_avx2(xb, steps, fr[0], tr[0], z, lo[0], hi[0], fstep.a1, fstep.b1);
+        } else
+#endif
         if (fast) {
             // The part of the step that carries the state, with the extremes
             // of u mapped to those of y afterwards (see outputs_of).
@@ -331,13 +392,6 @@ void TChannelSummary::allpass_minmax_many(const int16_t* row, const std::vector<
                         hi[h][q] = keep && u > hi[h][q] ? u : hi[h][q];
                     }
                 }
-            for (int q = 0; q < m; ++q)
-                for (int h = 0; h < 2; ++h)
-                    if (from[h][q] <= to[h][q]) {
-                        const TMinMax<double> y = outputs_of(fstep, lo[h][q], hi[h][q]);
-                        lo[h][q] = y.lo;
-                        hi[h][q] = y.hi;
-                    }
         } else {
             for (int64_t i = 0; i < steps; ++i)
                 for (int q = 0; q < k; ++q) {
@@ -350,6 +404,14 @@ void TChannelSummary::allpass_minmax_many(const int16_t* row, const std::vector<
                     }
                 }
         }
+        if (fast)
+            for (int q = 0; q < m; ++q)
+                for (int h = 0; h < 2; ++h)
+                    if (from[h][q] <= to[h][q]) {
+                        const TMinMax<double> y = outputs_of(fstep, lo[h][q], hi[h][q]);
+                        lo[h][q] = y.lo;
+                        hi[h][q] = y.hi;
+                    }
         for (int q = 0; q < m; ++q)
             for (int h = 0; h < 2; ++h) {
                 const Window& w = jobs[first + size_t(q)].w[h];
@@ -443,9 +505,7 @@ struct EngineSse2 {
 };
 #endif
 
-#if defined(__x86_64__) && defined(__GNUC__)
-#define WAVRELL_SUMMARY_AVX2 1
-#define WAVRELL_TARGET_AVX2 __attribute__((target("avx2")))
+#if defined(WAVRELL_SUMMARY_AVX2)
 struct EngineAvx2 {
     static constexpr int kCount = 16;
     __m256d z[4], lo[4], hi[4];

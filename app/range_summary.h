@@ -64,8 +64,9 @@ public:
     /// count() (others give lo = +inf, hi = −inf): the partial blocks of all
     /// ranges are run again side by side, which is what makes per-block
     /// records of a whole file (the 100 ms allpass peaks) cheap.
+    /// which: as for build_summaries.
     void allpass_minmax_many(const int16_t* row, const std::vector<TMinMax<int64_t>>& ranges,
-                             std::vector<TMinMax<double>>& out) const;
+                             std::vector<TMinMax<double>>& out, TSummaryEngine which = TSummaryEngine::best) const;
 
     /// Bytes held by the summary's tables.
     size_t memory_bytes() const;

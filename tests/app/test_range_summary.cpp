@@ -140,10 +140,14 @@ void check_channel(const std::vector<int16_t>& row, const TChannelSummary& summa
     // Many ranges at once give what one range at a time gives.
     std::vector<TMinMax<int64_t>> many;
     for (const Range& r : random) many.push_back({r.j, r.e});
-    std::vector<TMinMax<double>> got;
+    std::vector<TMinMax<double>> got, narrow;
     summary.allpass_minmax_many(row.data(), many, got);
+    summary.allpass_minmax_many(row.data(), many, narrow, TSummaryEngine::plain);
     ASSERT_EQ(got.size(), many.size());
+    ASSERT_EQ(narrow.size(), many.size());
     for (size_t k = 0; k < many.size(); ++k) {
+        ASSERT_EQ(bits(narrow[k].lo + 0.0), bits(got[k].lo + 0.0)) << what << " many, narrow engine";
+        ASSERT_EQ(bits(narrow[k].hi + 0.0), bits(got[k].hi + 0.0)) << what << " many, narrow engine";
         double lo = std::numeric_limits<double>::infinity(), hi = -lo;
         summary.allpass_minmax(row.data(), many[k].lo, many[k].hi, lo, hi);
         ASSERT_EQ(bits(got[k].lo + 0.0), bits(lo + 0.0)) << what << " many j=" << many[k].lo << " e=" << many[k].hi;
