@@ -276,8 +276,7 @@ __attribute__((always_inline)) inline void run_streams_with(std::vector<Stream>&
                 const int64_t lo = s.row ? std::clamp<int64_t>(-p0, 0, len) : len;
                 const int64_t hi = s.row ? std::clamp<int64_t>(s.valid - p0, lo, len) : len;
                 for (int64_t j = 0; j < lo; ++j) d[j * kCount] = 0.0;
-                const int16_t* src = s.row + p0;
-                for (int64_t j = lo; j < hi; ++j) d[j * kCount] = double(src[j]) * a0s;
+                for (int64_t j = lo; j < hi; ++j) d[j * kCount] = double(s.row[p0 + j]) * a0s;
                 for (int64_t j = hi; j < len; ++j) d[j * kCount] = 0.0;
             }
             // The step of TRealFilterSection::filter with a0 x precomputed.
@@ -339,8 +338,11 @@ TFileLevels measure_levels(const TWav& wav, TRealFilterSection& apfilter, int sl
     const int64_t nb = block_count(wav);
     table.assign(4, std::vector<trmspeak>(size_t(nb)));
 
-    const int64_t n = wav.nsamples();
+    // Rows replaced by hand may disagree with nsamples: only what every
+    // measured row holds is read.
     const int nch = std::min<int>(wav.nchans(), int(wav.samples().size()));
+    int64_t n = wav.nsamples();
+    for (int c = 0; c < nch; ++c) n = std::min<int64_t>(n, int64_t(wav.samples()[size_t(c)].size()));
     if (n <= 0 || nch <= 0) return {};
     if (wav.sampfreq() <= 0)
         throw EMathError(QStringLiteral("Cannot measure \"%1\": the sampling rate is %2 Hz")
@@ -365,8 +367,9 @@ TFileLevels measure_levels(const TWav& wav, TRealFilterSection& apfilter, int sl
             filepeak = std::max(filepeak, st.peak());
             if (row && g.k < nb) {
                 trmspeak& e = (*row)[size_t(g.k)];
-                // A block has fewer than 2^23 samples, so this sum of x^2 is
-                // the exact value that adding up the doubles would give.
+                // For blocks of fewer than 2^23 samples this sum of x^2 is
+                // the exact value that adding up the doubles gives; longer
+                // blocks (rates above 83 MHz) only gain in accuracy.
                 e.rms = std::sqrt(std::ldexp(double(st.sumsq), -30) / double(count));
                 e.peak = st.peak() / 32768.0;
             }
@@ -378,25 +381,36 @@ TFileLevels measure_levels(const TWav& wav, TRealFilterSection& apfilter, int sl
     }
 
     // Allpass peaks of the stored entries of the first two channels.
-    apfilter.setSampFreq(sf);
+    // At some sampling rates of 500 Hz and below the 500 Hz allpass cannot
+    // be designed (its zero falls on a pole of the tangent); the file is
+    // still measured, with allpass peaks of 0.
+    bool allpass = true;
+    try {
+        apfilter.setSampFreq(sf);
+    } catch (const EMathError&) {
+        allpass = false;
+    }
     apfilter.reset();
     size_t nstored = 0;
     while (nstored < segs.size() && segs[nstored].k < nb) ++nstored;
     if (summaries) {
+        // Without a design the summaries' allpass part is that of a section
+        // with all coefficients 0 (every output 0), and the peaks stay 0.
         const int nc = std::min(nch, 2);
-        *summaries = build_summaries(wav.samples(), n, TSectionStep::of(apfilter), nc);
-        std::vector<TMinMax<int64_t>> ranges(nstored);
-        for (size_t j = 0; j < nstored; ++j) ranges[j] = {segs[j].first, segs[j].last};
+        const TSectionStep step = allpass ? TSectionStep::of(apfilter) : TSectionStep{0, 0, 0, 0, 0};
+        *summaries = build_summaries(wav.samples(), n, step, nc);
+        std::vector<TMinMax<int64_t>> ranges(allpass ? nstored : 0);
+        for (size_t j = 0; j < ranges.size(); ++j) ranges[j] = {segs[j].first, segs[j].last};
         std::vector<TMinMax<double>> extremes;
-        for (int c = 0; c < nc; ++c) {
+        for (int c = 0; c < nc && !ranges.empty(); ++c) {
             (*summaries)[size_t(c)].allpass_minmax_many(wav.samples()[size_t(c)].data(), ranges, extremes);
             std::vector<trmspeak>& row = table[size_t(2 * slot + c)];
             // The summary holds the outputs for raw samples; the section is
             // linear, so dividing by 32768 gives its outputs for v / 32768.
-            for (size_t j = 0; j < nstored; ++j)
+            for (size_t j = 0; j < ranges.size(); ++j)
                 row[size_t(segs[j].k)].appeak = std::max(-extremes[j].lo, extremes[j].hi) / 32768.0;
         }
-    } else if (nstored > 0) {
+    } else if (allpass && nstored > 0) {
         const int nc = std::min(nch, 2);
         const int64_t span = segs[nstored - 1].last + 1;  // samples that need the allpass
         const Coefficients f{apfilter.a0(), apfilter.a1(), apfilter.b0(), apfilter.b1(), apfilter.Gain()};

@@ -52,13 +52,16 @@ int64_t block_count(const TWav& wav);
 /// Sums of squares and peaks are exact integer arithmetic on the 16-bit
 /// samples; the allpass runs several independent stretches of the signal
 /// side by side. Results agree with the plain per-sample computation through
-/// TRealFilterSection::filter to far better than 1e-9 relative. GUI thread.
+/// TRealFilterSection::filter to far better than 1e-9 relative. Where the
+/// allpass cannot be designed for the file's rate (some rates of 500 Hz and
+/// below), every `appeak` stays 0. GUI thread.
 ///
 /// With summaries given, the range summaries of the first two channels
 /// (TChannelSummary, for the waveform view) are built instead, and the
 /// allpass peaks are read from them: one run of the allpass serves both,
 /// and the peaks are those of the plain run from index 0 exactly (up to the
-/// exact scaling by 1/32768; `which` then plays no part).
+/// exact scaling by 1/32768; `which` then plays no part). Where the allpass
+/// cannot be designed, the summaries are built without their allpass part.
 TFileLevels measure_levels(const TWav& wav, TRealFilterSection& apfilter, int slot, TLevelTable& table,
                            TLevelEngine which = TLevelEngine::Best,
                            std::vector<TChannelSummary>* summaries = nullptr);

@@ -280,20 +280,25 @@ void reserve_row(std::vector<int16_t>& row, size_t n) {
     if (n * sizeof(int16_t) >= (size_t(4) << 20)) prefault(row.data(), n * sizeof(int16_t));
 }
 
-/// The buffer that file data is read into: one large page, aligned to it.
+/// The buffer that file data is read into: for large data one large page,
+/// aligned to it; for small data just the data's size.
 class ReadBuffer {
 public:
-    static constexpr size_t size = size_t(2) << 20;
-    ReadBuffer() : fp(static_cast<uint8_t*>(std::aligned_alloc(size, size))) {
+    static constexpr size_t large = size_t(2) << 20;
+    explicit ReadBuffer(uint64_t data_bytes)
+        : fsize(data_bytes >= large ? large : size_t(std::max<uint64_t>(data_bytes, 1))),
+          fp(static_cast<uint8_t*>(fsize == large ? std::aligned_alloc(large, large) : std::malloc(fsize))) {
         if (!fp) throw std::bad_alloc();
-        prefault(fp, size);
+        if (fsize == large) prefault(fp, fsize);
     }
     ~ReadBuffer() { std::free(fp); }
     ReadBuffer(const ReadBuffer&) = delete;
     ReadBuffer& operator=(const ReadBuffer&) = delete;
     uint8_t* get() const { return fp; }
+    size_t size() const { return fsize; }
 
 private:
+    size_t fsize;
     uint8_t* fp;
 };
 
@@ -454,9 +459,11 @@ Content read_wav(const QString& name, bool headeronly) {
 #ifdef POSIX_FADV_SEQUENTIAL
     ::posix_fadvise(fd, off_t(data_at), off_t(avail), POSIX_FADV_SEQUENTIAL);
 #endif
-    // A frame is at most 65535 bytes, so a block holds at least one.
-    const ReadBuffer buf;
-    const size_t block_frames = ReadBuffer::size / f.align;
+    if (frames == 0) return c;
+    // Blocks of whole frames (a frame has at most 65535 bytes, less than
+    // the large buffer).
+    const ReadBuffer buf(frames * f.align);
+    const size_t block_frames = buf.size() / f.align;
     uint64_t done = 0;
     while (done < frames) {
         const size_t want = size_t(std::min<uint64_t>(block_frames, frames - done));

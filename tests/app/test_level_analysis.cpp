@@ -160,5 +160,38 @@ TEST(LevelAnalysis, BlockRuleOnAShortFile) {
     EXPECT_EQ(lv.peak, 1.0);
 }
 
+TEST(LevelAnalysis, RateWithoutAllpassStillMeasures) {
+    // At 500 Hz the 500 Hz allpass cannot be designed: levels without it.
+    TWav w;
+    w.setSampfreq(500);
+    w.setNchans(2);
+    w.setNsamples(1000);
+    for (int i = 0; i < 1000; ++i) w.samples()[0][i] = int16_t(i % 2 ? 8192 : -8192);
+    TRealFilterSection ap;
+    ap.setFZero(-500);
+    ap.setFPole(500);
+    for (bool with_summaries : {false, true}) {
+        TLevelTable table;
+        std::vector<TChannelSummary> summaries;
+        const TFileLevels lv =
+            measure_levels(w, ap, 0, table, TLevelEngine::Best, with_summaries ? &summaries : nullptr);
+        EXPECT_DOUBLE_EQ(lv.rms, 0.25 / std::sqrt(2.0));
+        EXPECT_EQ(lv.peak, 0.25);
+        ASSERT_EQ(table[0].size(), 20u);
+        for (size_t k = 1; k < 20; ++k) {
+            EXPECT_EQ(table[0][k].peak, 0.25);
+            EXPECT_EQ(table[0][k].appeak, 0.0);
+        }
+        if (with_summaries) {
+            // The raw part serves the view as usual.
+            ASSERT_EQ(summaries.size(), 2u);
+            int16_t lo = 0, hi = 0;
+            ASSERT_TRUE(summaries[0].raw_minmax(w.samples()[0].data(), 0, 999, lo, hi));
+            EXPECT_EQ(lo, -8192);
+            EXPECT_EQ(hi, 8192);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace wavrell
