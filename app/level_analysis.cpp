@@ -1,5 +1,7 @@
 #include "app/level_analysis.h"
 
+#include "app/range_summary.h"
+
 #include "audio/wav_file.h"
 #include "common/errors.h"
 #include "dsp/filter_section.h"
@@ -332,7 +334,7 @@ int64_t block_count(const TWav& wav) {
 }
 
 TFileLevels measure_levels(const TWav& wav, TRealFilterSection& apfilter, int slot, TLevelTable& table,
-                           TLevelEngine which) {
+                           TLevelEngine which, std::vector<TChannelSummary>* summaries) {
     const int64_t nb = block_count(wav);
     table.assign(4, std::vector<trmspeak>(size_t(nb)));
 
@@ -391,7 +393,24 @@ TFileLevels measure_levels(const TWav& wav, TRealFilterSection& apfilter, int sl
     apfilter.reset();
     size_t nstored = 0;
     while (nstored < segs.size() && segs[nstored].k < nb) ++nstored;
-    if (allpass && nstored > 0) {
+    if (summaries) {
+        // Without a design the summaries' allpass part is that of a section
+        // with all coefficients 0 (every output 0), and the peaks stay 0.
+        const int nc = std::min(nch, 2);
+        const TSectionStep step = allpass ? TSectionStep::of(apfilter) : TSectionStep{0, 0, 0, 0, 0};
+        *summaries = build_summaries(wav.samples(), n, step, nc);
+        std::vector<TMinMax<int64_t>> ranges(allpass ? nstored : 0);
+        for (size_t j = 0; j < ranges.size(); ++j) ranges[j] = {segs[j].first, segs[j].last};
+        std::vector<TMinMax<double>> extremes;
+        for (int c = 0; c < nc && !ranges.empty(); ++c) {
+            (*summaries)[size_t(c)].allpass_minmax_many(wav.samples()[size_t(c)].data(), ranges, extremes);
+            std::vector<trmspeak>& row = table[size_t(2 * slot + c)];
+            // The summary holds the outputs for raw samples; the section is
+            // linear, so dividing by 32768 gives its outputs for v / 32768.
+            for (size_t j = 0; j < ranges.size(); ++j)
+                row[size_t(segs[j].k)].appeak = std::max(-extremes[j].lo, extremes[j].hi) / 32768.0;
+        }
+    } else if (allpass && nstored > 0) {
         const int nc = std::min(nch, 2);
         const int64_t span = segs[nstored - 1].last + 1;  // samples that need the allpass
         const Coefficients f{apfilter.a0(), apfilter.a1(), apfilter.b0(), apfilter.b1(), apfilter.Gain()};

@@ -7,6 +7,7 @@ namespace wavrell {
 
 class TWav;
 class TRealFilterSection;
+class TChannelSummary;
 
 /// Levels of one 100 ms block of one channel, in full-scale units.
 struct trmspeak {
@@ -54,7 +55,15 @@ int64_t block_count(const TWav& wav);
 /// TRealFilterSection::filter to far better than 1e-9 relative. Where the
 /// allpass cannot be designed for the file's rate (some rates of 500 Hz and
 /// below), every `appeak` stays 0. GUI thread.
+///
+/// With summaries given, the range summaries of the first two channels
+/// (TChannelSummary, for the waveform view) are built instead, and the
+/// allpass peaks are read from them: one run of the allpass serves both,
+/// and the peaks are those of the plain run from index 0 exactly (up to the
+/// exact scaling by 1/32768; `which` then plays no part). Where the allpass
+/// cannot be designed, the summaries are built without their allpass part.
 TFileLevels measure_levels(const TWav& wav, TRealFilterSection& apfilter, int slot, TLevelTable& table,
-                           TLevelEngine which = TLevelEngine::Best);
+                           TLevelEngine which = TLevelEngine::Best,
+                           std::vector<TChannelSummary>* summaries = nullptr);
 
 }  // namespace wavrell

@@ -69,7 +69,8 @@ void TWorkspace::load_file(int slot, const QString& fname) {
     invalidate_views(true);
     if (OnResetTimeAxis) OnResetTimeAxis();
 
-    const TFileLevels lv = measure_levels(w, *fapfilter, slot, flevels[size_t(slot)]);
+    const TFileLevels lv =
+        measure_levels(w, *fapfilter, slot, flevels[size_t(slot)], TLevelEngine::Best, &fsummaries[size_t(slot)]);
     ffilerms[size_t(slot)] = lv.rms;
     ffilepeak[size_t(slot)] = lv.peak;
     update_levels();
@@ -79,6 +80,7 @@ void TWorkspace::load_file(int slot, const QString& fname) {
 void TWorkspace::close_file(int slot) {
     fwav[size_t(slot)]->new_file();
     for (auto& row : flevels[size_t(slot)]) row.clear();
+    fsummaries[size_t(slot)].clear();
     finfoline[size_t(slot)].clear();
     if (OnInfoLinesChanged) OnInfoLinesChanged();
     if (OnResetTimeAxis) OnResetTimeAxis();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/level_analysis.h"
+#include "app/range_summary.h"
 
 #include <QObject>
 #include <QString>
@@ -41,6 +42,10 @@ public:
     /// The information line of a slot (crest factor, RMS and peak in dB and
     /// the file name; "-" for a slot without samples, empty after closing).
     const QString& infoline(int slot) const { return finfoline[size_t(slot)]; }
+    /// Range summaries of the first two channels of a slot's file, built by
+    /// the load's measurement (empty before a load and after closing); the
+    /// waveform view answers its column ranges from them.
+    const std::vector<TChannelSummary>& summaries(int slot) const { return fsummaries[size_t(slot)]; }
     /// The 500 Hz allpass used by the measurement (and by the waveform view).
     TRealFilterSection* apfilter() const { return fapfilter; }
 
@@ -118,6 +123,7 @@ private:
     std::array<TWav*, 2> fwav{};
     TRealFilterSection* fapfilter = nullptr;
     std::array<TLevelTable, 2> flevels;
+    std::array<std::vector<TChannelSummary>, 2> fsummaries;
     std::array<double, 2> ffilerms{1.0, 1.0};
     std::array<double, 2> ffilepeak{1.0, 1.0};
     std::array<double, 2> ffilenormfactor{1.0, 1.0};

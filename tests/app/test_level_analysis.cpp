@@ -1,4 +1,5 @@
 #include "app/level_analysis.h"
+#include "app/range_summary.h"
 #include "audio/wav_file.h"
 #include "dsp/filter_section.h"
 
@@ -91,9 +92,14 @@ TEST(LevelAnalysis, BlockTableAndFileLevelsAgreeWithPlainComputation) {
         {"one sample", 1, 1, 8000, 0},
     };
     for (const auto& k : cases)
-    for (TLevelEngine engine : {TLevelEngine::Best, TLevelEngine::Sse2, TLevelEngine::Portable}) {
+    for (int variant = 0; variant < 4; ++variant) {
+        // The three engines, then the measurement that builds the range
+        // summaries and takes the allpass peaks from them.
+        const TLevelEngine engine =
+            variant == 1 ? TLevelEngine::Sse2 : variant == 2 ? TLevelEngine::Portable : TLevelEngine::Best;
+        std::vector<TChannelSummary> summaries;
         SCOPED_TRACE(k.label);
-        SCOPED_TRACE(int(engine));
+        SCOPED_TRACE(variant);
         TWav w;
         fill(w, k.nch, k.n, k.rate, uint32_t(k.n));
         TRealFilterSection ap;
@@ -101,7 +107,11 @@ TEST(LevelAnalysis, BlockTableAndFileLevelsAgreeWithPlainComputation) {
         ap.setFZero(-500);
         ap.setFPole(500);
         TLevelTable table;
-        const TFileLevels got = measure_levels(w, ap, k.slot, table, engine);
+        const TFileLevels got = measure_levels(w, ap, k.slot, table, engine, variant == 3 ? &summaries : nullptr);
+        if (variant == 3) {
+            ASSERT_EQ(summaries.size(), size_t(std::min(k.nch, 2)));
+            for (const TChannelSummary& sm : summaries) EXPECT_EQ(sm.count(), k.n);
+        }
         const Reference want = reference(w, k.slot);
 
         EXPECT_NEAR(got.rms, want.rms, 1e-12 * want.rms);
@@ -160,14 +170,26 @@ TEST(LevelAnalysis, RateWithoutAllpassStillMeasures) {
     TRealFilterSection ap;
     ap.setFZero(-500);
     ap.setFPole(500);
-    TLevelTable table;
-    const TFileLevels lv = measure_levels(w, ap, 0, table);
-    EXPECT_DOUBLE_EQ(lv.rms, 0.25 / std::sqrt(2.0));
-    EXPECT_EQ(lv.peak, 0.25);
-    ASSERT_EQ(table[0].size(), 20u);
-    for (size_t k = 1; k < 20; ++k) {
-        EXPECT_EQ(table[0][k].peak, 0.25);
-        EXPECT_EQ(table[0][k].appeak, 0.0);
+    for (bool with_summaries : {false, true}) {
+        TLevelTable table;
+        std::vector<TChannelSummary> summaries;
+        const TFileLevels lv =
+            measure_levels(w, ap, 0, table, TLevelEngine::Best, with_summaries ? &summaries : nullptr);
+        EXPECT_DOUBLE_EQ(lv.rms, 0.25 / std::sqrt(2.0));
+        EXPECT_EQ(lv.peak, 0.25);
+        ASSERT_EQ(table[0].size(), 20u);
+        for (size_t k = 1; k < 20; ++k) {
+            EXPECT_EQ(table[0][k].peak, 0.25);
+            EXPECT_EQ(table[0][k].appeak, 0.0);
+        }
+        if (with_summaries) {
+            // The raw part serves the view as usual.
+            ASSERT_EQ(summaries.size(), 2u);
+            int16_t lo = 0, hi = 0;
+            ASSERT_TRUE(summaries[0].raw_minmax(w.samples()[0].data(), 0, 999, lo, hi));
+            EXPECT_EQ(lo, -8192);
+            EXPECT_EQ(hi, 8192);
+        }
     }
 }
 

@@ -90,6 +90,14 @@ TEST(Workspace, TwoFilesMatchedThenUnmatchedThenFile2Closed) {
     EXPECT_EQ(ws.infoline(0), QStringLiteral(" Crest=6.0 dB,  RMS=-6.0 dB,  Peak=0.0 dB  -  one.wav"));
     EXPECT_EQ(ws.infoline(1), QStringLiteral(" Crest=0.0 dB,  RMS=-6.0 dB,  Peak=-6.0 dB  -  two.wav"));
 
+    // The load leaves range summaries of the file's channels for the view.
+    ASSERT_EQ(ws.summaries(1).size(), 1u);
+    EXPECT_EQ(ws.summaries(1)[0].count(), ws.wav(1)->nsamples());
+    int16_t lo = 0, hi = 0;
+    ASSERT_TRUE(ws.summaries(1)[0].raw_minmax(ws.wav(1)->samples()[0].data(), 0, 1, lo, hi));
+    EXPECT_EQ(lo, -3277);
+    EXPECT_EQ(hi, 3277);
+
     ws.setNormalize(false);
     EXPECT_EQ(ws.filefactor(0), 1.0);
     EXPECT_EQ(ws.filefactor(1), 1.0);
@@ -107,6 +115,8 @@ TEST(Workspace, TwoFilesMatchedThenUnmatchedThenFile2Closed) {
     ASSERT_EQ(ws.levels(1).size(), 4u);
     for (const auto& row : ws.levels(1)) EXPECT_TRUE(row.empty());
     EXPECT_FALSE(ws.levels(0)[0].empty());
+    EXPECT_TRUE(ws.summaries(1).empty());
+    EXPECT_EQ(ws.summaries(0).size(), 2u);
     // File 2's levels stay in force for file 1 until file 2 is loaded again.
     ws.update_levels();
     EXPECT_DOUBLE_EQ(ws.filenormfactor(0), 2.0);

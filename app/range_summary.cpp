@@ -1,0 +1,760 @@
+#include "app/range_summary.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#define WAVRELL_SUMMARY_AVX2 1
+#define WAVRELL_TARGET_AVX2 __attribute__((target("avx2")))
+#endif
+
+#include <algorithm>
+#include <cstdint>
+#include <bit>
+#include <cmath>
+
+namespace wavrell {
+
+namespace {
+
+constexpr double inf = std::numeric_limits<double>::infinity();
+
+/// Sizes a table of many megabytes. Fresh memory otherwise costs one page
+/// fault per 4 KiB when first written, which on some machines (virtual
+/// ones in particular) is a good part of the build; so a large table is
+/// advised to use large pages and faulted in with one call. The advice
+/// changes no contents; kernels that do not know it ignore it.
+template <class T>
+void size_table(std::vector<T>& v, size_t n) {
+    if (v.capacity() < n && n * sizeof(T) >= (size_t(4) << 20)) {
+        std::vector<T>().swap(v);
+        v.reserve(n);
+        const uintptr_t page = uintptr_t(::sysconf(_SC_PAGESIZE));
+        const uintptr_t lo = (reinterpret_cast<uintptr_t>(v.data()) + page - 1) & ~(page - 1);
+        const uintptr_t hi = (reinterpret_cast<uintptr_t>(v.data()) + n * sizeof(T)) & ~(page - 1);
+        if (hi > lo) {
+#ifdef MADV_HUGEPAGE
+            ::madvise(reinterpret_cast<void*>(lo), hi - lo, MADV_HUGEPAGE);
+#endif
+#ifdef MADV_POPULATE_WRITE
+            ::madvise(reinterpret_cast<void*>(lo), hi - lo, MADV_POPULATE_WRITE);
+#endif
+        }
+    }
+    v.resize(n);
+}
+
+/// True when no step of the section can overflow, from any state it can
+/// reach on 16-bit input: then the step's fault check never fires and a
+/// step without it gives the same bits.
+bool steps_cannot_fault(const TSectionStep& s) {
+    const double r = std::fabs(s.a1);
+    if (!(r < 1 - 1e-9)) return false;
+    const double wmax = std::fabs(s.a0) * 32768 / (1 - r) * 1.01;
+    const double ymax = std::fabs(s.gain) * std::fabs(s.b0) * (1 + std::fabs(s.b1)) * wmax * 1.01;
+    return std::isfinite(ymax) && ymax < 1e300;
+}
+
+/// Extremes of the outputs y = gain (u b0) of a block from those of u.
+TMinMax<double> outputs_of(const TSectionStep& st, double ulo, double uhi) {
+    const double a = st.gain * (ulo * st.b0), b = st.gain * (uhi * st.b0);
+    return a <= b ? TMinMax<double>{a, b} : TMinMax<double>{b, a};
+}
+
+#if defined(WAVRELL_SUMMARY_AVX2)
+/// The state-carrying part of the step (see outputs_of) for 8 lanes over
+/// `steps` rows of xb (a0 x of each lane), folding u into two windows of
+/// row numbers per lane (from[h] … to[h], as doubles). z, lo and hi are 8
+/// values each (lo and hi: 2 × 8, by window).
+WAVRELL_TARGET_AVX2 void run_windows_avx2(const double* xb, int64_t steps, const double* from, const double* to,
+                                          double* z, double* lo, double* hi, double a1s, double b1s) {
+    const __m256d a1 = _mm256_set1_pd(a1s), b1 = _mm256_set1_pd(b1s), one = _mm256_set1_pd(1.0);
+    __m256d zz[2], l[2][2], h[2][2], f[2][2], t[2][2];
+    for (int r = 0; r < 2; ++r) {
+        zz[r] = _mm256_loadu_pd(z + 4 * r);
+        for (int w = 0; w < 2; ++w) {
+            l[w][r] = _mm256_loadu_pd(lo + 8 * w + 4 * r);
+            h[w][r] = _mm256_loadu_pd(hi + 8 * w + 4 * r);
+            f[w][r] = _mm256_loadu_pd(from + 8 * w + 4 * r);
+            t[w][r] = _mm256_loadu_pd(to + 8 * w + 4 * r);
+        }
+    }
+    __m256d idx = _mm256_setzero_pd();
+    for (int64_t i = 0; i < steps; ++i) {
+        for (int r = 0; r < 2; ++r) {
+            const __m256d w = _mm256_add_pd(_mm256_load_pd(xb + 8 * i + 4 * r), _mm256_mul_pd(a1, zz[r]));
+            const __m256d u = _mm256_add_pd(w, _mm256_mul_pd(b1, zz[r]));
+            zz[r] = w;
+            for (int k = 0; k < 2; ++k) {
+                const __m256d keep =
+                    _mm256_and_pd(_mm256_cmp_pd(idx, f[k][r], _CMP_GE_OQ), _mm256_cmp_pd(idx, t[k][r], _CMP_LE_OQ));
+                l[k][r] = _mm256_blendv_pd(l[k][r], _mm256_min_pd(u, l[k][r]), keep);
+                h[k][r] = _mm256_blendv_pd(h[k][r], _mm256_max_pd(u, h[k][r]), keep);
+            }
+        }
+        idx = _mm256_add_pd(idx, one);
+    }
+    for (int r = 0; r < 2; ++r) {
+        _mm256_storeu_pd(z + 4 * r, zz[r]);
+        for (int w = 0; w < 2; ++w) {
+            _mm256_storeu_pd(lo + 8 * w + 4 * r, l[w][r]);
+            _mm256_storeu_pd(hi + 8 * w + 4 * r, h[w][r]);
+        }
+    }
+}
+
+const bool have_avx2 = __builtin_cpu_supports("avx2");
+#endif
+
+template <class T>
+void fold(const TMinMax<T>& v, T& lo, T& hi) {
+    lo = v.lo < lo ? v.lo : lo;
+    hi = v.hi > hi ? v.hi : hi;
+}
+
+/// Smallest and largest of n > 0 raw samples.
+inline TMinMax<int16_t> scan16(const int16_t* p, int64_t n) {
+    int16_t lo = p[0], hi = p[0];
+    int64_t i = 0;
+#if defined(__SSE2__)
+    if (n >= 8) {
+        __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), h = l;
+        for (i = 8; i + 8 <= n; i += 8) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+            l = _mm_min_epi16(l, v);
+            h = _mm_max_epi16(h, v);
+        }
+        // Fold the eight lanes: halves, quarters, then pairs.
+        for (int shift : {8, 4, 2}) {
+            const __m128i ls = shift == 8 ? _mm_srli_si128(l, 8) : shift == 4 ? _mm_srli_si128(l, 4) : _mm_srli_si128(l, 2);
+            const __m128i hs = shift == 8 ? _mm_srli_si128(h, 8) : shift == 4 ? _mm_srli_si128(h, 4) : _mm_srli_si128(h, 2);
+            l = _mm_min_epi16(l, ls);
+            h = _mm_max_epi16(h, hs);
+        }
+        lo = std::min(lo, int16_t(_mm_extract_epi16(l, 0)));
+        hi = std::max(hi, int16_t(_mm_extract_epi16(h, 0)));
+    }
+#endif
+    for (; i < n; ++i) {
+        lo = std::min(lo, p[i]);
+        hi = std::max(hi, p[i]);
+    }
+    return {lo, hi};
+}
+
+/// Adds levels above levels[0] until the top one has at most fanout
+/// blocks; entry k of a level covers entries k × fanout … of the one below.
+template <class T>
+void build_pyramid(std::vector<std::vector<TMinMax<T>>>& levels) {
+    constexpr int64_t f = TChannelSummary::fanout;
+    while (int64_t(levels.back().size()) > f) {
+        const std::vector<TMinMax<T>>& below = levels.back();
+        const int64_t n = int64_t(below.size());
+        std::vector<TMinMax<T>> up(size_t((n + f - 1) / f));
+        for (int64_t k = 0; k < int64_t(up.size()); ++k) {
+            TMinMax<T> m = below[size_t(k * f)];
+            const int64_t end = std::min(n, k * f + f);
+            for (int64_t i = k * f + 1; i < end; ++i) fold(below[size_t(i)], m.lo, m.hi);
+            up[size_t(k)] = m;
+        }
+        levels.push_back(std::move(up));
+    }
+}
+
+/// Folds the bottom-level blocks b0 … b1 − 1 (b0 < b1) into lo and hi,
+/// climbing the pyramid wherever whole upper blocks lie inside the range:
+/// at most 2 × (fanout − 1) blocks per level.
+template <class T>
+void pyramid_minmax(const std::vector<std::vector<TMinMax<T>>>& levels, int64_t b0, int64_t b1, T& lo, T& hi) {
+    constexpr int64_t f = TChannelSummary::fanout;
+    for (size_t lv = 0; b0 < b1; ++lv) {
+        const std::vector<TMinMax<T>>& level = levels[lv];
+        if (b1 - b0 <= 2 * f || lv + 1 == levels.size()) {
+            for (int64_t k = b0; k < b1; ++k) fold(level[size_t(k)], lo, hi);
+            return;
+        }
+        for (; b0 % f != 0; ++b0) fold(level[size_t(b0)], lo, hi);
+        for (; b1 % f != 0; --b1) fold(level[size_t(b1 - 1)], lo, hi);
+        b0 /= f;
+        b1 /= f;
+    }
+}
+
+/// Runs the section from state z over x[0 … n − 1], folding the outputs
+/// from index from on into lo and hi.
+void run_one(const TSectionStep& step, const int16_t* x, int64_t n, int64_t from, double z, double& lo, double& hi) {
+    int64_t i = 0;
+    for (; i < from; ++i) step(x[i], z);
+    for (; i < n; ++i) {
+        const double y = step(x[i], z);
+        lo = y < lo ? y : lo;
+        hi = y > hi ? y : hi;
+    }
+}
+
+/// Two independent runs as run_one (the second one folded from its index
+/// 0), interleaved so that their steps overlap in the processor.
+void run_two(const TSectionStep& step, const int16_t* xa, int64_t na, int64_t froma, double za, const int16_t* xb,
+             int64_t nb, double zb, double& lo, double& hi) {
+    const int64_t both = std::min(na, nb);
+    double loa = inf, hia = -inf, lob = inf, hib = -inf;
+    int64_t i = 0;
+    for (; i < std::min(both, froma); ++i) {
+        step(xa[i], za);
+        const double yb = step(xb[i], zb);
+        lob = yb < lob ? yb : lob;
+        hib = yb > hib ? yb : hib;
+    }
+    for (; i < both; ++i) {
+        const double ya = step(xa[i], za);
+        const double yb = step(xb[i], zb);
+        loa = ya < loa ? ya : loa;
+        hia = ya > hia ? ya : hia;
+        lob = yb < lob ? yb : lob;
+        hib = yb > hib ? yb : hib;
+    }
+    if (na > both) run_one(step, xa + i, na - i, std::max<int64_t>(0, froma - i), za, loa, hia);
+    if (nb > both) run_one(step, xb + i, nb - i, 0, zb, lob, hib);
+    lo = std::min({lo, loa, lob});
+    hi = std::max({hi, hia, hib});
+}
+
+}  // namespace
+
+TChannelSummary TChannelSummary::build(const int16_t* row, int64_t count, const TSectionStep& step) {
+    TSummaryFeed feed(step, count);
+    feed.push(row, count);
+    return feed.finish(row);
+}
+
+void TChannelSummary::finish_tables(const int16_t* row) {
+    const int64_t nraw = (fcount + rawblock - 1) / rawblock;
+    if (fraw.size() != 1 || int64_t(fraw[0].size()) != nraw) {
+        fraw.clear();
+        fraw.emplace_back();
+        std::vector<TMinMax<int16_t>>& bottom = fraw[0];
+        size_table(bottom, size_t(nraw));
+        for (int64_t b = 0; b < nraw; ++b) {
+            const int64_t start = b * rawblock;
+            bottom[size_t(b)] = scan16(row + start, std::min(rawblock, fcount - start));
+        }
+    }
+    if (nraw > 0) build_pyramid(fraw);
+    if (!fap.empty() && !fap[0].empty()) build_pyramid(fap);
+}
+
+bool TChannelSummary::raw_minmax(const int16_t* row, int64_t j, int64_t e, int16_t& lo, int16_t& hi) const {
+    if (j < 0 || j > e || e >= fcount) return false;
+    const int64_t bj = j / rawblock, be = e / rawblock;
+    if (be - bj < 2) {
+        const TMinMax<int16_t> m = scan16(row + j, e - j + 1);
+        lo = m.lo;
+        hi = m.hi;
+        return true;
+    }
+    // Partial blocks at both ends are scanned; the blocks between come from
+    // the pyramid.
+    int16_t l = row[j], h = row[j];
+    int64_t b0 = bj, b1 = be + 1;
+    if (j % rawblock != 0) {
+        fold(scan16(row + j, (bj + 1) * rawblock - j), l, h);
+        b0 = bj + 1;
+    }
+    if (e + 1 != std::min(fcount, (be + 1) * rawblock)) {
+        fold(scan16(row + be * rawblock, e - be * rawblock + 1), l, h);
+        b1 = be;
+    }
+    pyramid_minmax(fraw, b0, b1, l, h);
+    lo = l;
+    hi = h;
+    return true;
+}
+
+bool TChannelSummary::allpass_minmax(const int16_t* row, int64_t j, int64_t e, double& lo, double& hi) const {
+    if (j < 0 || j > e || e >= fcount) return false;
+    const int64_t bj = j / apblock, be = e / apblock;
+    const int64_t jstart = bj * apblock, estart = be * apblock;
+    const bool headfull = j == jstart;
+    const bool tailfull = e + 1 == std::min(fcount, estart + apblock);
+    double l = inf, h = -inf;
+    if (bj == be) {
+        if (headfull && tailfull)
+            fold(fap[0][size_t(bj)], l, h);
+        else
+            run_one(fstep, row + jstart, e - jstart + 1, j - jstart, fapstate[size_t(bj)], l, h);
+    } else {
+        // Block bj is not the last one, so it is whole.
+        if (!headfull && !tailfull)
+            run_two(fstep, row + jstart, apblock, j - jstart, fapstate[size_t(bj)], row + estart, e - estart + 1,
+                    fapstate[size_t(be)], l, h);
+        else if (!headfull)
+            run_one(fstep, row + jstart, apblock, j - jstart, fapstate[size_t(bj)], l, h);
+        else if (!tailfull)
+            run_one(fstep, row + estart, e - estart + 1, 0, fapstate[size_t(be)], l, h);
+        pyramid_minmax(fap, headfull ? bj : bj + 1, tailfull ? be + 1 : be, l, h);
+    }
+    lo = l;
+    hi = h;
+    return true;
+}
+
+void TChannelSummary::allpass_minmax_many(const int16_t* row, const std::vector<TMinMax<int64_t>>& ranges,
+                                          std::vector<TMinMax<double>>& out, TSummaryEngine which) const {
+    out.assign(ranges.size(), TMinMax<double>{inf, -inf});
+    // A job runs block `block` from its kept state and folds the outputs of
+    // indices from … to into range r; one run serves two such windows (the
+    // end of one range and the start of the next share a block when the
+    // ranges follow each other).
+    struct Window {
+        int64_t from = 1, to = 0;  // empty
+        size_t r = 0;
+    };
+    struct Job {
+        int64_t block;
+        Window w[2];
+    };
+    std::vector<Job> jobs;
+    jobs.reserve(ranges.size() + 1);
+    auto add = [&](int64_t block, int64_t from, int64_t to, size_t r) {
+        if (!jobs.empty() && jobs.back().block == block && jobs.back().w[1].from > jobs.back().w[1].to) {
+            jobs.back().w[1] = {from, to, r};
+            return;
+        }
+        jobs.push_back({block, {{from, to, r}, {}}});
+    };
+    for (size_t r = 0; r < ranges.size(); ++r) {
+        const int64_t j = ranges[r].lo, e = ranges[r].hi;
+        if (j < 0 || j > e || e >= fcount) continue;
+        const int64_t bj = j / apblock, be = e / apblock;
+        const int64_t jstart = bj * apblock, estart = be * apblock;
+        const bool headfull = j == jstart;
+        const bool tailfull = e + 1 == std::min(fcount, estart + apblock);
+        TMinMax<double>& o = out[r];
+        if (bj == be) {
+            if (headfull && tailfull)
+                fold(fap[0][size_t(bj)], o.lo, o.hi);
+            else
+                add(bj, j, e, r);
+            continue;
+        }
+        if (!headfull) add(bj, j, jstart + apblock - 1, r);
+        if (!tailfull) add(be, estart, e, r);
+        pyramid_minmax(fap, headfull ? bj : bj + 1, tailfull ? be + 1 : be, o.lo, o.hi);
+    }
+    const bool fast = steps_cannot_fault(fstep);
+    constexpr int k = 8;
+    for (size_t first = 0; first < jobs.size(); first += k) {
+        const int m = int(std::min<size_t>(k, jobs.size() - first));
+        double z[k] = {}, lo[2][k], hi[2][k];
+        int64_t start[k] = {}, end[k] = {}, from[2][k], to[2][k];
+        int64_t steps = 0;
+        for (int q = 0; q < k; ++q) {
+            for (int h = 0; h < 2; ++h) lo[h][q] = inf, hi[h][q] = -inf, from[h][q] = 1, to[h][q] = 0;
+            if (q >= m) continue;  // an idle lane: runs over sample 0, folds nothing
+            const Job& jb = jobs[first + size_t(q)];
+            z[q] = fapstate[size_t(jb.block)];
+            start[q] = jb.block * apblock;
+            for (int h = 0; h < 2; ++h) from[h][q] = jb.w[h].from, to[h][q] = jb.w[h].to;
+            end[q] = std::max(to[0][q], to[1][q]);
+            steps = std::max(steps, end[q] - start[q] + 1);
+        }
+#if defined(WAVRELL_SUMMARY_AVX2)
+        if (fast && have_avx2 && which == TSummaryEngine::best) {
+            alignas(32) double xb[apblock * k];
+            double fr[2][k], tr[2][k];
+            for (int q = 0; q < k; ++q) {
+                for (int64_t i = 0; i < steps; ++i) {
+                    const int64_t idx = start[q] + i;
+                    xb[i * k + q] = idx <= end[q] ? fstep.a0 * double(row[idx]) : 0.0;
+                }
+                for (int h = 0; h < 2; ++h) fr[h][q] = double(from[h][q] - start[q]), tr[h][q] = double(to[h][q] - start[q]);
+            }
+            run_windows_avx2(xb, steps, fr[0], tr[0], z, lo[0], hi[0], fstep.a1, fstep.b1);
+        } else
+#endif
+        if (fast) {
+            // The part of the step that carries the state, with the extremes
+            // of u mapped to those of y afterwards (see outputs_of).
+            for (int64_t i = 0; i < steps; ++i)
+                for (int q = 0; q < k; ++q) {
+                    // Past its own end a lane runs on zeros; nothing of that is kept.
+                    const int64_t idx = start[q] + i;
+                    const double w = fstep.a0 * double(idx <= end[q] ? row[idx] : 0) + fstep.a1 * z[q];
+                    const double u = w + fstep.b1 * z[q];
+                    z[q] = w;
+                    for (int h = 0; h < 2; ++h) {
+                        const bool keep = idx >= from[h][q] && idx <= to[h][q];
+                        lo[h][q] = keep && u < lo[h][q] ? u : lo[h][q];
+                        hi[h][q] = keep && u > hi[h][q] ? u : hi[h][q];
+                    }
+                }
+        } else {
+            for (int64_t i = 0; i < steps; ++i)
+                for (int q = 0; q < k; ++q) {
+                    const int64_t idx = start[q] + i;
+                    const double y = fstep(idx <= end[q] ? row[idx] : 0, z[q]);
+                    for (int h = 0; h < 2; ++h) {
+                        const bool keep = idx >= from[h][q] && idx <= to[h][q];
+                        lo[h][q] = keep && y < lo[h][q] ? y : lo[h][q];
+                        hi[h][q] = keep && y > hi[h][q] ? y : hi[h][q];
+                    }
+                }
+        }
+        if (fast)
+            for (int q = 0; q < m; ++q)
+                for (int h = 0; h < 2; ++h)
+                    if (from[h][q] <= to[h][q]) {
+                        const TMinMax<double> y = outputs_of(fstep, lo[h][q], hi[h][q]);
+                        lo[h][q] = y.lo;
+                        hi[h][q] = y.hi;
+                    }
+        for (int q = 0; q < m; ++q)
+            for (int h = 0; h < 2; ++h) {
+                const Window& w = jobs[first + size_t(q)].w[h];
+                if (w.from > w.to) continue;
+                TMinMax<double>& o = out[w.r];
+                o.lo = std::min(o.lo, lo[h][q]);
+                o.hi = std::max(o.hi, hi[h][q]);
+            }
+    }
+}
+
+size_t TChannelSummary::memory_bytes() const {
+    size_t n = fapstate.capacity() * sizeof(double);
+    for (const auto& level : fraw) n += level.capacity() * sizeof(TMinMax<int16_t>);
+    for (const auto& level : fap) n += level.capacity() * sizeof(TMinMax<double>);
+    return n;
+}
+
+size_t memory_bytes(const std::vector<TChannelSummary>& summaries) {
+    size_t n = 0;
+    for (const TChannelSummary& s : summaries) n += s.memory_bytes();
+    return n;
+}
+
+namespace {
+
+/// Allpass tables of one channel while they are built.
+struct ApTables {
+    const int16_t* row;
+    std::vector<double>* state;
+    std::vector<TMinMax<double>>* blocks;
+    std::vector<TMinMax<int16_t>>* raw;  // bottom level of the raw pyramid
+};
+
+// Lane engines: kCount side-by-side runs of the part of the step that
+// carries the state, u = (a0 x + a1 z) + b1 z with z := a0 x + a1 z, over one
+// block of rows of kCount values of a0 x, keeping the smallest and largest
+// u of each lane. The output y = gain (u b0) is monotone in u (both
+// roundings are), so the extremes of y follow from those of u. No fused
+// multiply-add: the roundings of the section's step.
+struct EnginePlain {
+    static constexpr int kCount = 8;
+    double z[kCount], lo[kCount], hi[kCount];
+    void set_state(const double* v) { std::copy(v, v + kCount, z); }
+    void get(double* zs, double* los, double* his) const {
+        std::copy(z, z + kCount, zs);
+        std::copy(lo, lo + kCount, los);
+        std::copy(hi, hi + kCount, his);
+    }
+    void run(const double* xb, double a1, double b1) {
+        for (int q = 0; q < kCount; ++q) lo[q] = inf, hi[q] = -inf;
+        for (int64_t j = 0; j < TChannelSummary::apblock; ++j)
+            for (int q = 0; q < kCount; ++q) {
+                const double w = xb[j * kCount + q] + a1 * z[q];
+                const double u = w + b1 * z[q];
+                z[q] = w;
+                lo[q] = u < lo[q] ? u : lo[q];
+                hi[q] = u > hi[q] ? u : hi[q];
+            }
+    }
+};
+
+#if defined(__SSE2__)
+struct EngineSse2 {
+    static constexpr int kCount = 8;
+    __m128d z[4], lo[4], hi[4];
+    void set_state(const double* v) {
+        for (int r = 0; r < 4; ++r) z[r] = _mm_loadu_pd(v + 2 * r);
+    }
+    void get(double* zs, double* los, double* his) const {
+        for (int r = 0; r < 4; ++r) {
+            _mm_storeu_pd(zs + 2 * r, z[r]);
+            _mm_storeu_pd(los + 2 * r, lo[r]);
+            _mm_storeu_pd(his + 2 * r, hi[r]);
+        }
+    }
+    void run(const double* xb, double a1s, double b1s) {
+        const __m128d a1 = _mm_set1_pd(a1s), b1 = _mm_set1_pd(b1s);
+        __m128d zz[4], l[4], h[4];
+        for (int r = 0; r < 4; ++r) zz[r] = z[r], l[r] = _mm_set1_pd(inf), h[r] = _mm_set1_pd(-inf);
+        for (int64_t j = 0; j < TChannelSummary::apblock; ++j)
+            for (int r = 0; r < 4; ++r) {
+                const __m128d w = _mm_add_pd(_mm_load_pd(xb + j * kCount + 2 * r), _mm_mul_pd(a1, zz[r]));
+                const __m128d u = _mm_add_pd(w, _mm_mul_pd(b1, zz[r]));
+                zz[r] = w;
+                l[r] = _mm_min_pd(u, l[r]);
+                h[r] = _mm_max_pd(u, h[r]);
+            }
+        for (int r = 0; r < 4; ++r) z[r] = zz[r], lo[r] = l[r], hi[r] = h[r];
+    }
+};
+#endif
+
+#if defined(WAVRELL_SUMMARY_AVX2)
+struct EngineAvx2 {
+    static constexpr int kCount = 16;
+    __m256d z[4], lo[4], hi[4];
+    WAVRELL_TARGET_AVX2 void set_state(const double* v) {
+        for (int r = 0; r < 4; ++r) z[r] = _mm256_loadu_pd(v + 4 * r);
+    }
+    WAVRELL_TARGET_AVX2 void get(double* zs, double* los, double* his) const {
+        for (int r = 0; r < 4; ++r) {
+            _mm256_storeu_pd(zs + 4 * r, z[r]);
+            _mm256_storeu_pd(los + 4 * r, lo[r]);
+            _mm256_storeu_pd(his + 4 * r, hi[r]);
+        }
+    }
+    WAVRELL_TARGET_AVX2 void run(const double* xb, double a1s, double b1s) {
+        const __m256d a1 = _mm256_set1_pd(a1s), b1 = _mm256_set1_pd(b1s);
+        __m256d zz[4], l[4], h[4];
+        for (int r = 0; r < 4; ++r) zz[r] = z[r], l[r] = _mm256_set1_pd(inf), h[r] = _mm256_set1_pd(-inf);
+        for (int64_t j = 0; j < TChannelSummary::apblock; ++j)
+            for (int r = 0; r < 4; ++r) {
+                const __m256d w =
+                    _mm256_add_pd(_mm256_load_pd(xb + j * kCount + 4 * r), _mm256_mul_pd(a1, zz[r]));
+                const __m256d u = _mm256_add_pd(w, _mm256_mul_pd(b1, zz[r]));
+                zz[r] = w;
+                l[r] = _mm256_min_pd(u, l[r]);
+                h[r] = _mm256_max_pd(u, h[r]);
+            }
+        for (int r = 0; r < 4; ++r) z[r] = zz[r], lo[r] = l[r], hi[r] = h[r];
+    }
+};
+#endif
+
+/// Fills the allpass tables of the given channels (at most the engine's
+/// kCount). Each channel is cut into lanes of whole blocks, and all lanes
+/// of all channels run side by side. A lane other than a channel's first
+/// starts from a zero state; that guess is put right afterwards: the true
+/// state at the lane's start (the end of the lane before) is run forward
+/// block by block until it equals, bit for bit, the state the lane itself
+/// reached there. The section forgets its state by a factor |a1| per
+/// sample, so the two meet within a few blocks, and from there on the
+/// lane's own results are those of one run from index 0. Needs
+/// steps_cannot_fault.
+template <class Engine>
+__attribute__((always_inline)) inline void build_lanes_with(const std::vector<ApTables>& chans, int64_t count,
+                                                            const TSectionStep& st) {
+    constexpr int K = Engine::kCount;
+    constexpr int64_t ab = TChannelSummary::apblock;
+    const int nch = int(chans.size());
+    const int lanes = K / nch;
+    const int64_t nblocks = (count + ab - 1) / ab;
+    const int64_t lane_blocks = (nblocks + lanes - 1) / lanes;
+    for (const ApTables& c : chans) {
+        // Every entry is written below.
+        size_table(*c.state, size_t(nblocks));
+        size_table(*c.blocks, size_t(nblocks));
+        size_table(*c.raw, size_t((count + TChannelSummary::rawblock - 1) / TChannelSummary::rawblock));
+    }
+    struct Stream {
+        const ApTables* chan = nullptr;
+        int64_t first = 0, blocks = 0;  // block range of the lane
+        double end = 0;                 // state after the lane's last sample
+    };
+    Stream streams[K];
+    for (int c = 0; c < nch; ++c)
+        for (int l = 0; l < lanes; ++l) {
+            Stream& s = streams[c * lanes + l];
+            s.chan = &chans[size_t(c)];
+            s.first = std::min(nblocks, l * lane_blocks);
+            s.blocks = std::min(nblocks, s.first + lane_blocks) - s.first;
+        }
+
+    alignas(64) double xb[ab * K];
+    double zs[K] = {}, los[K], his[K];
+    Engine engine;
+    engine.set_state(zs);
+    for (int64_t t = 0; t < lane_blocks; ++t) {
+        for (int q = 0; q < K; ++q) {
+            const Stream& s = streams[q];
+            double* d = xb + q;
+            int64_t len = 0;
+            if (s.chan && t < s.blocks) {
+                const int64_t start = (s.first + t) * ab;
+                len = std::min(ab, count - start);
+                const int16_t* x = s.chan->row + start;
+                for (int64_t j = 0; j < len; ++j) d[j * K] = st.a0 * double(x[j]);
+                (*s.chan->state)[size_t(s.first + t)] = zs[q];
+                // The raw pyramid's blocks while the samples are at hand.
+                constexpr int64_t rb = TChannelSummary::rawblock;
+                TMinMax<int16_t>* raw = s.chan->raw->data() + start / rb;
+                for (int64_t o = 0; o < len; o += rb) raw[o / rb] = scan16(x + o, std::min(rb, len - o));
+            }
+            for (int64_t j = len; j < ab; ++j) d[j * K] = 0.0;
+        }
+        engine.run(xb, st.a1, st.b1);
+        engine.get(zs, los, his);
+        for (int q = 0; q < K; ++q) {
+            Stream& s = streams[q];
+            if (s.chan && t < s.blocks) (*s.chan->blocks)[size_t(s.first + t)] = outputs_of(st, los[q], his[q]);
+            if (t + 1 == s.blocks) s.end = zs[q];
+        }
+    }
+
+    // Put the lanes right, each from the exact end of the one before.
+    for (int c = 0; c < nch; ++c) {
+        const ApTables& ch = chans[size_t(c)];
+        double exact_end = 0;
+        for (int l = 0; l < lanes; ++l) {
+            const Stream& s = streams[c * lanes + l];
+            if (s.blocks == 0) continue;
+            int64_t b = s.first;
+            const int64_t stop = s.first + s.blocks;
+            if (l > 0) {
+                double zt = exact_end;
+                while (b < stop && std::bit_cast<uint64_t>(zt) != std::bit_cast<uint64_t>((*ch.state)[size_t(b)])) {
+                    (*ch.state)[size_t(b)] = zt;
+                    const int64_t start = b * ab, len = std::min(ab, count - start);
+                    double l2 = inf, h2 = -inf;
+                    for (int64_t i = start; i < start + len; ++i) {
+                        const double y = st(ch.row[i], zt);
+                        l2 = y < l2 ? y : l2;
+                        h2 = y > h2 ? y : h2;
+                    }
+                    (*ch.blocks)[size_t(b)] = {l2, h2};
+                    ++b;
+                }
+                exact_end = b == stop ? zt : s.end;
+            } else {
+                exact_end = s.end;
+            }
+        }
+        // The last block ran on with padding; run its samples alone.
+        const int64_t last = nblocks - 1, start = last * ab;
+        if (last >= 0 && count - start < ab) {
+            double zt = (*ch.state)[size_t(last)], l2 = inf, h2 = -inf;
+            run_one(st, ch.row + start, count - start, 0, zt, l2, h2);
+            (*ch.blocks)[size_t(last)] = {l2, h2};
+        }
+    }
+}
+
+#if defined(WAVRELL_SUMMARY_AVX2)
+WAVRELL_TARGET_AVX2 void build_lanes_avx2(const std::vector<ApTables>& chans, int64_t count, const TSectionStep& st) {
+    build_lanes_with<EngineAvx2>(chans, count, st);
+}
+#endif
+#if defined(__SSE2__)
+void build_lanes_sse2(const std::vector<ApTables>& chans, int64_t count, const TSectionStep& st) {
+    build_lanes_with<EngineSse2>(chans, count, st);
+}
+#endif
+void build_lanes_plain(const std::vector<ApTables>& chans, int64_t count, const TSectionStep& st) {
+    build_lanes_with<EnginePlain>(chans, count, st);
+}
+
+/// The widest engine of this processor: its lane count and its builder.
+struct LaneEngine {
+    int count;
+    void (*build)(const std::vector<ApTables>&, int64_t, const TSectionStep&);
+};
+
+LaneEngine lane_engine() {
+#if defined(WAVRELL_SUMMARY_AVX2)
+    if (__builtin_cpu_supports("avx2")) return {EngineAvx2::kCount, build_lanes_avx2};
+#endif
+#if defined(__SSE2__)
+    return {EngineSse2::kCount, build_lanes_sse2};
+#else
+    return {EnginePlain::kCount, build_lanes_plain};
+#endif
+}
+
+}  // namespace
+
+std::vector<TChannelSummary> build_summaries(const TWavSamples16& rows, int64_t count, const TSectionStep& step,
+                                             int nchannels, TSummaryEngine which) {
+    const size_t nch = nchannels < 0 ? rows.size() : std::min(rows.size(), size_t(nchannels));
+    std::vector<TChannelSummary> out(nch);
+    LaneEngine engine = lane_engine();
+    if (which == TSummaryEngine::plain) engine = {EnginePlain::kCount, build_lanes_plain};
+#if defined(__SSE2__)
+    if (which == TSummaryEngine::sse2) engine = {EngineSse2::kCount, build_lanes_sse2};
+#endif
+    // Short signals and sections that may fault go one sample at a time.
+    if (count < 64 * TChannelSummary::apblock * engine.count || !steps_cannot_fault(step)) {
+        for (size_t c = 0; c < nch; ++c) out[c] = TChannelSummary::build(rows[c].data(), count, step);
+        return out;
+    }
+    for (size_t c0 = 0; c0 < nch; c0 += 2) {
+        std::vector<ApTables> group;
+        for (size_t c = c0; c < std::min(nch, c0 + 2); ++c) {
+            TChannelSummary& s = out[c];
+            s.fcount = count;
+            s.fstep = step;
+            s.fap.clear();
+            s.fap.emplace_back();
+            s.fraw.clear();
+            s.fraw.emplace_back();
+            group.push_back({rows[c].data(), &s.fapstate, &s.fap[0], &s.fraw[0]});
+        }
+        engine.build(group, count, step);
+    }
+    for (size_t c = 0; c < nch; ++c) out[c].finish_tables(rows[c].data());
+    return out;
+}
+
+TSummaryFeed::TSummaryFeed(const TSectionStep& step, int64_t expected_count) : fstep(step) {
+    const size_t blocks = size_t((std::max<int64_t>(expected_count, 0) + TChannelSummary::apblock - 1) /
+                                 TChannelSummary::apblock);
+    fstate.reserve(blocks + 1);
+    fblocks.reserve(blocks);
+    fstate.push_back(0);
+}
+
+void TSummaryFeed::close_block() {
+    fblocks.push_back({flo, fhi});
+    fstate.push_back(fz1);
+    fpushed += fpos;
+    fpos = 0;
+    flo = inf;
+    fhi = -inf;
+}
+
+TChannelSummary TSummaryFeed::finish(const int16_t* row) {
+    if (fpos > 0) close_block();
+    fstate.resize(fblocks.size());  // drops the state after the last block
+    fstate.shrink_to_fit();
+    fblocks.shrink_to_fit();
+    TChannelSummary s;
+    s.fcount = fpushed;
+    s.fstep = fstep;
+    s.fapstate = std::move(fstate);
+    s.fap.clear();
+    s.fap.push_back(std::move(fblocks));
+    s.finish_tables(row);
+    *this = TSummaryFeed(fstep);
+    return s;
+}
+
+bool TRawSummarySource::minmax(int64_t j, int64_t e, double& lo, double& hi) {
+    int16_t l, h;
+    if (!fsummary.raw_minmax(fsamples, j, e, l, h)) return false;
+    scaled_ends(l, h, lo, hi);
+    return true;
+}
+
+bool TAllpassSummarySource::minmax(int64_t j, int64_t e, double& lo, double& hi) {
+    double l, h;
+    if (!fsummary.allpass_minmax(fsamples, j, e, l, h)) return false;
+    scaled_ends(l, h, lo, hi);
+    return true;
+}
+
+}  // namespace wavrell

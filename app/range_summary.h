@@ -1,0 +1,195 @@
+#pragma once
+
+#include "app/range_source.h"
+#include "audio/wav_file.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+namespace wavrell {
+
+/// Vector engine of the summary builder: the widest this processor has, or
+/// a narrower one.
+enum class TSummaryEngine { best, sse2, plain };
+
+/// Smallest and largest value of a block.
+template <class T>
+struct TMinMax {
+    T lo, hi;
+};
+
+/// Load-time summary of one channel, answering the smallest and largest raw
+/// sample and allpass output over any index range j … e at a cost that does
+/// not grow with e − j beyond a few block edges:
+/// - raw samples: a pyramid of block minima and maxima, rawblock samples per
+///   block at the bottom, fanout blocks per block above;
+/// - allpass outputs (the section run over the raw samples from index 0):
+///   per block of apblock samples the section's state before the block's
+///   first sample and the block's output minimum and maximum, with a pyramid
+///   over those. The partial blocks at the ends of a range are run again
+///   from the kept state, which gives the very outputs of the run from
+///   index 0, since the step is deterministic.
+/// Answers equal a straight pass over the same samples bit for bit. The
+/// summary does not hold the samples: queries take the channel's row, the
+/// one the summary was built from. Immutable after building.
+class TChannelSummary {
+public:
+    static constexpr int64_t rawblock = 128;
+    static constexpr int64_t apblock = 256;
+    static constexpr int64_t fanout = 8;
+    static_assert(apblock % rawblock == 0);
+
+    TChannelSummary() = default;
+
+    /// Builds the summary of count samples of row in one pass (no feed).
+    static TChannelSummary build(const int16_t* row, int64_t count, const TSectionStep& step);
+
+    /// Number of samples summarized.
+    int64_t count() const { return fcount; }
+    /// The section step the allpass part was built with.
+    const TSectionStep& step() const { return fstep; }
+
+    /// Smallest and largest raw sample over j … e (both included); false,
+    /// leaving lo and hi alone, when j > e, j < 0 or e ≥ count().
+    bool raw_minmax(const int16_t* row, int64_t j, int64_t e, int16_t& lo, int16_t& hi) const;
+
+    /// Smallest and largest allpass output over j … e, with the same
+    /// validity rule. A zero result may come back as −0 or +0.
+    bool allpass_minmax(const int16_t* row, int64_t j, int64_t e, double& lo, double& hi) const;
+
+    /// allpass_minmax for many ranges at once, each with 0 ≤ j ≤ e <
+    /// count() (others give lo = +inf, hi = −inf): the partial blocks of all
+    /// ranges are run again side by side, which is what makes per-block
+    /// records of a whole file (the 100 ms allpass peaks) cheap.
+    /// which: as for build_summaries.
+    void allpass_minmax_many(const int16_t* row, const std::vector<TMinMax<int64_t>>& ranges,
+                             std::vector<TMinMax<double>>& out, TSummaryEngine which = TSummaryEngine::best) const;
+
+    /// Bytes held by the summary's tables.
+    size_t memory_bytes() const;
+
+private:
+    friend class TSummaryFeed;
+    friend std::vector<TChannelSummary> build_summaries(const TWavSamples16&, int64_t, const TSectionStep&, int,
+                                                        TSummaryEngine);
+
+    /// Builds the raw pyramid from row and the upper allpass levels from the
+    /// bottom level already filled in.
+    void finish_tables(const int16_t* row);
+
+    int64_t fcount = 0;
+    TSectionStep fstep;
+    std::vector<std::vector<TMinMax<int16_t>>> fraw;  // [level][block]
+    std::vector<double> fapstate;                     // state before each allpass block
+    std::vector<std::vector<TMinMax<double>>> fap;    // [level][block]
+};
+
+/// Builds the summaries of the first count samples of the first nchannels
+/// rows (all rows when negative), as fast as the processor allows: the
+/// allpass runs of several stretches of the channels go side by side, and
+/// the results are put right where a stretch had to guess its starting
+/// state, so every table is exactly that of one run from index 0.
+/// which picks the engine (tests compare them): the widest this processor
+/// has, or a narrower one; all give the same tables.
+std::vector<TChannelSummary> build_summaries(const TWavSamples16& rows, int64_t count, const TSectionStep& step,
+                                             int nchannels = -1, TSummaryEngine which = TSummaryEngine::best);
+
+/// Bytes held by a set of summaries.
+size_t memory_bytes(const std::vector<TChannelSummary>& summaries);
+
+/// Builds one channel's summary sample by sample, so that a pass that
+/// already walks the samples in order (the load-time level measurement)
+/// can carry it: push() is one section step and a compare, inline, with no
+/// dependence on the caller's own arithmetic, so the processor runs it
+/// alongside. The raw pyramid is made by finish() in one quick pass.
+class TSummaryFeed {
+public:
+    explicit TSummaryFeed(const TSectionStep& step, int64_t expected_count = 0);
+
+    /// The next sample of the channel, from index 0 on.
+    void push(int16_t x) {
+        const double y = fstep(x, fz1);
+        flo = y < flo ? y : flo;
+        fhi = y > fhi ? y : fhi;
+        if (++fpos == TChannelSummary::apblock) close_block();
+    }
+
+    /// Feeds count samples.
+    void push(const int16_t* x, int64_t count) {
+        push_with(x, count, [](int64_t) {});
+    }
+
+    /// Feeds x[0 … count − 1] and calls body(i) for each i in the same loop,
+    /// so that the caller's own per-sample work (say, the level measurement
+    /// with its own filter run) and the feed's steps overlap in the
+    /// processor. The feed's state stays in registers within a block.
+    template <class Body>
+    void push_with(const int16_t* x, int64_t count, Body&& body) {
+        const TSectionStep step = fstep;
+        int64_t i = 0;
+        while (i < count) {
+            const int64_t m = std::min(count - i, TChannelSummary::apblock - fpos);
+            double z = fz1, lo = flo, hi = fhi;
+            for (int64_t k = i; k < i + m; ++k) {
+                body(k);
+                const double y = step(x[k], z);
+                lo = y < lo ? y : lo;
+                hi = y > hi ? y : hi;
+            }
+            fz1 = z;
+            flo = lo;
+            fhi = hi;
+            i += m;
+            fpos += m;
+            if (fpos == TChannelSummary::apblock) close_block();
+        }
+    }
+
+    /// The summary of the samples pushed so far; row holds them (at least
+    /// as many as were pushed). The feed is empty afterwards.
+    TChannelSummary finish(const int16_t* row);
+
+private:
+    void close_block();
+
+    TSectionStep fstep;
+    double fz1 = 0;
+    double flo = std::numeric_limits<double>::infinity();
+    double fhi = -std::numeric_limits<double>::infinity();
+    int64_t fpos = 0;
+    int64_t fpushed = 0;  // samples of the closed blocks
+    std::vector<double> fstate;
+    std::vector<TMinMax<double>> fblocks;
+};
+
+/// Main trace answered from a channel summary.
+class TRawSummarySource : public TRangeSource {
+public:
+    /// Both the row and the summary built from it stay owned by the caller.
+    TRawSummarySource(const std::vector<int16_t>& row, const TChannelSummary& summary)
+        : TRangeSource(summary.count()), fsamples(row.data()), fsummary(summary) {}
+
+    bool minmax(int64_t j, int64_t e, double& lo, double& hi) override;
+
+private:
+    const int16_t* fsamples;
+    const TChannelSummary& fsummary;
+};
+
+/// Allpass trace answered from a channel summary.
+class TAllpassSummarySource : public TRangeSource {
+public:
+    TAllpassSummarySource(const std::vector<int16_t>& row, const TChannelSummary& summary)
+        : TRangeSource(summary.count()), fsamples(row.data()), fsummary(summary) {}
+
+    bool minmax(int64_t j, int64_t e, double& lo, double& hi) override;
+
+private:
+    const int16_t* fsamples;
+    const TChannelSummary& fsummary;
+};
+
+}  // namespace wavrell
