@@ -356,7 +356,10 @@ void TForm19::Panel2Resize() {
 
 bool TForm19::event(QEvent* e) {
     const bool result = QMainWindow::event(e);
-    if (e->type() == QEvent::WindowActivate) FormActivate();
+    // The start-up state (normalization on, play file commands off) must
+    // not wait for a window manager that leaves a new window inactive: the
+    // first showing counts as the first activation.
+    if (e->type() == QEvent::WindowActivate || (e->type() == QEvent::Show && isWindow())) FormActivate();
     return result;
 }
 

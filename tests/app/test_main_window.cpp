@@ -183,6 +183,15 @@ TEST_F(MainWindow, FirstActivationOnlyOnce) {
     EXPECT_FALSE(other.playfile1action->isChecked());
     EXPECT_TRUE(other.infolabel2->text().contains(QStringLiteral(" Peak=0.0 dB")));
 
+    // A window manager that shows the window without activating it does not
+    // keep the start-up steps back.
+    TForm19 inactive;
+    inactive.setAttribute(Qt::WA_ShowWithoutActivating);
+    inactive.show();
+    EXPECT_TRUE(inactive.activated);
+    EXPECT_TRUE(inactive.workspace().normalize());
+    EXPECT_FALSE(inactive.playfile2action->isEnabled());
+
     // Later activations repeat nothing.
     other.normalizeaction->trigger();
     other.playfile1action->setEnabled(true);
