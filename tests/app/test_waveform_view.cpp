@@ -257,7 +257,21 @@ TEST_F(WaveformView, EachFilesVerticalAxesMoveTogether) {
     ASSERT_EQ(ws().filefactor(0), 1.0);
     box(0), box(1);
 
+    // Both axes show their new range on the screen, not only their boxes.
+    struct PaintCount : QObject {
+        int n = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            n += e->type() == QEvent::Paint;
+            return false;
+        }
+    } paints[2];
+    QApplication::processEvents();
+    for (int t : {0, 1}) form->yaxis[size_t(t)]->installEventFilter(&paints[t]);
     form->yaxis[0]->set_hilovalues(-0.5, 0.5);
+    QApplication::processEvents();
+    EXPECT_GT(paints[0].n, 0);
+    EXPECT_GT(paints[1].n, 0);
+    for (int t : {0, 1}) form->yaxis[size_t(t)]->removeEventFilter(&paints[t]);
     EXPECT_EQ(form->yaxis[1]->LoValue(), -0.5);
     EXPECT_EQ(form->yaxis[1]->HiValue(), 0.5);
     EXPECT_EQ(form->yaxis[2]->LoValue(), -2);
