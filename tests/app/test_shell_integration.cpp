@@ -73,7 +73,7 @@ protected:
     void SetUp() override {
         set_message_box_hook([this](const QString& text, const QString& caption, int flags) {
             shown.append({text, caption, flags});
-            return mb::IDNO;
+            return answer;
         });
         set_url_opener([this](const QUrl& url) { opened << url; });
         set_end_program_hook([this] { ++ended; });
@@ -135,6 +135,7 @@ protected:
     test::HttpTestServer server;
     HelpMenuSettings configured;
     QList<Shown> shown;
+    int answer = mb::IDNO;
     QList<QUrl> opened;
     int ended = 0;
     QDialog* about = nullptr;
@@ -233,10 +234,20 @@ TEST_F(ShellIntegration, StartOnALaterDayChecksForANewVersion) {
         EXPECT_TRUE(opened.isEmpty());  // the user said no
         EXPECT_EQ(ended, 0);
     }
-    // Later the same day: no second check.
-    TForm19 again;
-    EXPECT_EQ(server.requests(), 1);
-    EXPECT_EQ(shown.size(), 1);
+    {
+        // Later the same day: no second check.
+        TForm19 again;
+        EXPECT_EQ(server.requests(), 1);
+        EXPECT_EQ(shown.size(), 1);
+    }
+    // Accepting the download offered at start-up opens the page and ends
+    // the program.
+    store_last_check(kToday - 1);
+    answer = mb::IDYES;
+    TForm19 accepted;
+    EXPECT_EQ(server.requests(), 2);
+    EXPECT_EQ(opened, QList<QUrl>{QUrl(QStringLiteral("https://www.ostreldata.example/download"))});
+    EXPECT_EQ(ended, 1);
 }
 
 TEST_F(ShellIntegration, AboutBoxOfTheWindow) {
