@@ -3,7 +3,34 @@
 #include "app/main_window.h"
 #include "common/application.h"
 
+#include <QAction>
+#include <QFile>
+#include <QMenu>
+#include <QMenuBar>
 #include <QTimer>
+
+namespace {
+
+/// Writes the visible items of every menu of the window to `path`, one line
+/// each: the menu title, then its items after a tab ("-" for a separator,
+/// the shortcut after a second tab).
+bool write_menu_texts(const wavrell::TForm19& window, const QString& path) {
+    QString text;
+    for (const QAction* m : window.menuBar()->actions()) {
+        if (!m->menu() || !m->isVisible()) continue;
+        text += m->text() + QLatin1Char('\n');
+        for (const QAction* a : m->menu()->actions()) {
+            if (!a->isVisible()) continue;
+            text += QLatin1Char('\t') + (a->isSeparator() ? QStringLiteral("-") : a->text());
+            if (!a->shortcut().isEmpty()) text += QLatin1Char('\t') + a->shortcut().toString();
+            text += QLatin1Char('\n');
+        }
+    }
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text.toUtf8()) >= 0 && f.flush();
+}
+
+}  // namespace
 
 int wavrell_window_main(int argc, char** argv, const QStringList& files) {
     wavrell::TApplication app(argc, argv);
@@ -15,5 +42,12 @@ int wavrell_window_main(int argc, char** argv, const QStringList& files) {
     // cannot be loaded is reported like any load error.
     for (int slot = 0; slot < files.size(); ++slot)
         QTimer::singleShot(0, &window, [&window, slot, file = files[slot]] { window.load_file(slot, file); });
+    // Test hook: WAVRELL_TEST_DUMP_MENUS=FILE makes the window write its
+    // menus to FILE once those files are loaded, and close (ending the run).
+    if (const QString dump = qEnvironmentVariable("WAVRELL_TEST_DUMP_MENUS"); !dump.isEmpty())
+        QTimer::singleShot(0, &window, [&window, dump] {
+            if (!write_menu_texts(window, dump)) qWarning("Cannot write the menus to %s", qPrintable(dump));
+            window.close();
+        });
     return app.exec();
 }

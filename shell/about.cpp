@@ -1,6 +1,7 @@
 #include "shell/about.h"
 
 #include "common/errors.h"
+#include "common/number_text.h"
 #include "shell/day_number.h"
 #include "shell/program_icon.h"
 
@@ -204,9 +205,11 @@ double TAbout::VersionNumber() {
     Loaded();
     // The version is stored text with "." as the separator, whatever the
     // user's locale.
-    bool ok = false;
-    const double v = QLocale::c().toDouble(fversion.trimmed(), &ok);
-    return ok ? v : 0.0;
+    try {
+        return text_dot_to_float(fversion);
+    } catch (const Exception&) {
+        return 0.0;
+    }
 }
 
 uint16_t TAbout::intversion() const {

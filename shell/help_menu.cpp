@@ -30,6 +30,11 @@ constexpr int menu_date = 20020523;
 const QString auto_check_value = QStringLiteral("AutoCheckForNewVersion");
 const QString last_check_value = QStringLiteral("LastNewVersionCheckDate");
 
+std::function<void(THelpMenu&)>& loading_hook() {
+    static std::function<void(THelpMenu&)> h;
+    return h;
+}
+
 std::function<void()>& end_program_hook() {
     static std::function<void()> h;
     return h;
@@ -83,6 +88,8 @@ QString find_help_file(const QString& program_path) {
 }
 
 void set_end_program_hook(std::function<void()> hook) { end_program_hook() = std::move(hook); }
+
+void set_help_menu_loading_hook(std::function<void(THelpMenu&)> hook) { loading_hook() = std::move(hook); }
 
 THelpMenu::THelpMenu(QObject* owner) : QObject(owner) {
     fNewVersionURL = generic_version_url;
@@ -179,6 +186,7 @@ void THelpMenu::store_check_date(int day) {
 }
 
 void THelpMenu::Loaded() {
+    if (loading_hook()) loading_hook()(*this);
     if (!fmainmenu) return;
 
     for (qsizetype i = fAdditionalMenutexts.size() - 1; i >= 0; --i) {

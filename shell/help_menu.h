@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMenuBar>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -9,7 +10,6 @@
 
 class QAction;
 class QMenu;
-class QMenuBar;
 class QNetworkAccessManager;
 
 namespace wavrell {
@@ -33,6 +33,14 @@ QString find_help_file(const QString& program_path);
 /// has been opened from the start-up check (tests); an empty hook restores
 /// the default, which quits the application's event loop as soon as it runs.
 void set_end_program_hook(std::function<void()> hook);
+
+class THelpMenu;
+
+/// Called at the start of every THelpMenu::Loaded with the menu, once its
+/// owner has configured it (tests point a window's Help menu at a version
+/// server and connection-state library of their own before the start-up
+/// check runs); an empty hook (the default) does nothing.
+void set_help_menu_loading_hook(std::function<void(THelpMenu& menu)> hook);
 
 /// Builds the window's "&Help" menu as the last menu of the menu bar: the
 /// user manual, the maker's web and mail links (from the machine-wide

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QImage>
 #include <QLabel>
+#include <QLocale>
 #include <QMainWindow>
 #include <QPushButton>
 #include <QTest>
@@ -167,6 +168,17 @@ TEST(About, VersionNumbers) {
         EXPECT_EQ(about.intversion(), c.intversion) << c.version;
         EXPECT_DOUBLE_EQ(about.VersionNumber(), c.number) << c.version;
     }
+
+    // The stored version always has "." as separator, also for users whose
+    // numbers use ",".
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    for (const auto& [version, number] : {std::pair{"2.5", 2.5}, std::pair{"2,5", 0.0}}) {
+        TAbout about;
+        about.setVersion(QString::fromLatin1(version));
+        EXPECT_DOUBLE_EQ(about.VersionNumber(), number) << version;
+    }
+    QLocale::setDefault(saved);
 }
 
 TEST(About, AutoVersionAndRevisionAfterLoading) {

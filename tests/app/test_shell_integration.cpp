@@ -1,0 +1,354 @@
+// The recent-files lists, the Help menu and the About box as the main window
+// carries them: menus, loading through the lists, the start-up version check,
+// and the lists kept between two runs of the real program.
+
+#include "app/main_window.h"
+#include "app/workspace.h"
+#include "audio/wav_file.h"
+#include "common/message_box.h"
+#include "settings/prog_id.h"
+#include "settings/registry.h"
+#include "shell/about.h"
+#include "shell/day_number.h"
+#include "shell/help_menu.h"
+#include "shell/recent_files.h"
+#include "shell/url_opener.h"
+#include "shell/web_detect.h"
+#include "tests/settings/isolated_folders.h"
+#include "tests/shell/connstate_fake.h"
+#include "tests/shell/http_test_server.h"
+
+#include <QAction>
+#include <QDialog>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProcess>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace wavrell {
+namespace {
+
+const QString user_key = QStringLiteral("\\Software\\OstrelData\\Wavrell");
+constexpr int kToday = 46000;
+
+struct Shown {
+    QString text;
+    QString caption;
+    int flags;
+};
+
+/// The visible items of a menu: "-" for a separator.
+QStringList captions(const QMenu* menu) {
+    QStringList list;
+    for (const QAction* a : menu->actions())
+        if (a->isVisible()) list << (a->isSeparator() ? QStringLiteral("-") : a->text());
+    return list;
+}
+
+QAction* item(const QMenu* menu, const QString& caption) {
+    for (QAction* a : menu->actions())
+        if (a->isVisible() && a->text() == caption) return a;
+    ADD_FAILURE() << "no item " << caption.toStdString() << " in " << menu->title().toStdString();
+    return nullptr;
+}
+
+/// What the window configured on its Help menu before loading it.
+struct HelpMenuSettings {
+    QString url;
+    QString product;
+    QString version;
+    bool enabled = false;
+    bool about = false;
+    int menupos = 0;
+};
+
+class ShellIntegration : public ::testing::Test {
+protected:
+    void SetUp() override {
+        set_message_box_hook([this](const QString& text, const QString& caption, int flags) {
+            shown.append({text, caption, flags});
+            return answer;
+        });
+        set_url_opener([this](const QUrl& url) { opened << url; });
+        set_end_program_hook([this] { ++ended; });
+        set_today_hook([] { return kToday; });
+        set_about_show_hook([this](QDialog& d) { about = &d; });
+        // The manual is found next to the program.
+        special_folder_lookups().executable_path = [this] { return folders.path(QStringLiteral("bin/wavrell")); };
+        folders.write_file(QStringLiteral("bin/wavrell.html"), "<html></html>");
+        // The window's Help menu asks the test's version server, never the
+        // maker's, and the fake connection state (online).
+        set_help_menu_loading_hook([this](THelpMenu& m) {
+            configured = {m.NewVersionURL(),
+                          m.ProgId() ? m.ProgId()->ProductName() : QString(),
+                          m.ProgId() ? m.ProgId()->Version() : QString(),
+                          m.EnableVersionCheck(),
+                          m.AboutBox() != nullptr,
+                          m.MenuPos()};
+            m.setNewVersionURL(server.url());
+            m.setDownloadTimeout(5000);
+            m.webdetect()->setDLLName(test::fake_connstate_library());
+            EXPECT_TRUE(test::set_fake_connection_state(true, 0x42));
+        });
+        server.answer(200, "0.3\r\nhttps://www.ostreldata.example/download\r\n-\r\nVersion 0.3 is out.");
+    }
+    void TearDown() override {
+        set_help_menu_loading_hook({});
+        set_message_box_hook({});
+        set_url_opener({});
+        set_end_program_hook({});
+        set_today_hook({});
+        set_about_show_hook({});
+    }
+
+    /// A short mono WAV file written by sox.
+    QString wav(const QString& name) {
+        const QString path = folders.path(QStringLiteral("wav/") + name);
+        QDir().mkpath(folders.path(QStringLiteral("wav")));
+        QByteArray raw;
+        for (int i = 0; i < 800; ++i) {
+            const int16_t v = static_cast<int16_t>((i % 40 - 20) * 500);
+            raw.append(reinterpret_cast<const char*>(&v), 2);
+        }
+        EXPECT_TRUE(test::sox_write(path, raw, 8000, 1));
+        return path;
+    }
+
+    void store_last_check(int day) {
+        TRegistry reg(RegistryRoot::CurrentUser);
+        ASSERT_TRUE(reg.OpenKey(user_key, true));
+        reg.WriteInteger(QStringLiteral("LastNewVersionCheckDate"), day);
+    }
+    int stored_last_check() {
+        TRegistry reg(RegistryRoot::CurrentUser);
+        if (!reg.OpenKeyReadOnly(user_key) || !reg.ValueExists(QStringLiteral("LastNewVersionCheckDate"))) return 0;
+        return reg.ReadInteger(QStringLiteral("LastNewVersionCheckDate"));
+    }
+
+    test::IsolatedFolders folders;
+    test::HttpTestServer server;
+    HelpMenuSettings configured;
+    QList<Shown> shown;
+    int answer = mb::IDNO;
+    QList<QUrl> opened;
+    int ended = 0;
+    QDialog* about = nullptr;
+};
+
+TEST_F(ShellIntegration, MenusOfTheWindow) {
+    TForm19 w;
+    QStringList titles;
+    for (const QAction* a : w.menuBar()->actions()) titles << a->text();
+    EXPECT_EQ(titles, (QStringList{"&File 1", "F&ile 2", "&Help"}));
+
+    EXPECT_EQ(captions(w.File1Menu), (QStringList{"Open file 1...", "Close file 1", "-", "E&xit"}));
+    EXPECT_EQ(captions(w.File2Menu), (QStringList{"Open file 2...", "Close file 2"}));
+    EXPECT_EQ(captions(w.HelpMenu1->menu()),
+              (QStringList{"&Help...", "-", "E-mail Ostrel Data", "Ostrel Data Web", "Check for new version now",
+                           "Check for new version automatically", "-", "A&bout..."}));
+    EXPECT_EQ(item(w.HelpMenu1->menu(), QStringLiteral("&Help..."))->shortcut(), QKeySequence(Qt::Key_F1));
+    EXPECT_TRUE(item(w.HelpMenu1->menu(), QStringLiteral("Check for new version automatically"))->isChecked());
+
+    // Every file loaded goes to the top of both lists.
+    const QString a = wav(QStringLiteral("a.wav"));
+    const QString b = wav(QStringLiteral("b.wav"));
+    w.load_file(0, a);
+    w.load_file(1, b);
+    const QStringList entries{"-", "&1 " + b, "&2 " + a, "&Clear list..."};
+    EXPECT_EQ(captions(w.File1Menu), (QStringList{"Open file 1...", "Close file 1"} + entries + QStringList{"-", "E&xit"}));
+    EXPECT_EQ(captions(w.File2Menu), (QStringList{"Open file 2...", "Close file 2"} + entries));
+
+    // A file that cannot be loaded is not listed.
+    const QString broken = folders.write_file(QStringLiteral("wav/broken.wav"), "not a wave file");
+    EXPECT_ANY_THROW(w.load_file(0, broken));
+    EXPECT_EQ(captions(w.File2Menu), (QStringList{"Open file 2...", "Close file 2"} + entries));
+}
+
+TEST_F(ShellIntegration, RecentEntryLoadsIntoTheSlotOfItsMenu) {
+    const QString a = wav(QStringLiteral("a.wav"));
+    const QString b = wav(QStringLiteral("b.wav"));
+    TForm19 w;
+    w.load_file(0, a);
+    w.load_file(1, b);
+
+    item(w.File2Menu, "&2 " + a)->trigger();
+    EXPECT_EQ(w.workspace().wav(1)->filename(), a);
+    EXPECT_EQ(w.workspace().wav(0)->filename(), a);
+    EXPECT_EQ(captions(w.File1Menu).mid(3, 2), (QStringList{"&1 " + a, "&2 " + b}));
+
+    item(w.File1Menu, "&2 " + b)->trigger();
+    EXPECT_EQ(w.workspace().wav(0)->filename(), b);
+    EXPECT_EQ(w.workspace().wav(1)->filename(), a);
+    EXPECT_EQ(captions(w.File2Menu).mid(3, 2), (QStringList{"&1 " + b, "&2 " + a}));
+    EXPECT_TRUE(shown.isEmpty());
+}
+
+TEST_F(ShellIntegration, DeletedRecentFileIsReportedAndDropped) {
+    const QString a = wav(QStringLiteral("a.wav"));
+    const QString b = wav(QStringLiteral("b.wav"));
+    {
+        TForm19 w;
+        w.load_file(0, a);
+        w.load_file(1, b);
+        w.load_file(0, b);  // slot 0 now holds b
+        ASSERT_TRUE(QFile::remove(a));
+
+        item(w.File1Menu, "&2 " + a)->trigger();
+        ASSERT_EQ(shown.size(), 1);
+        EXPECT_EQ(shown[0].text, "Can't find \r" + a);
+        EXPECT_EQ(shown[0].caption, QStringLiteral("File not found"));
+        EXPECT_EQ(shown[0].flags, mb::OK | mb::ICONEXCLAMATION);
+        EXPECT_EQ(captions(w.File1Menu),
+                  (QStringList{"Open file 1...", "Close file 1", "-", "&1 " + b, "&Clear list...", "-", "E&xit"}));
+        EXPECT_EQ(w.workspace().wav(0)->filename(), b);
+    }
+    // The shorter list was stored: the next window shows it in both menus.
+    TForm19 next;
+    EXPECT_EQ(captions(next.File1Menu).mid(2, 3), (QStringList{"-", "&1 " + b, "&Clear list..."}));
+    EXPECT_EQ(captions(next.File2Menu).mid(2), (QStringList{"-", "&1 " + b, "&Clear list..."}));
+}
+
+TEST_F(ShellIntegration, StartOnALaterDayChecksForANewVersion) {
+    store_last_check(kToday - 3);
+    {
+        TForm19 w;
+        EXPECT_EQ(configured.url, wavrell_version_url);
+        EXPECT_EQ(configured.product, QStringLiteral("Wavrell"));
+        EXPECT_EQ(configured.version, QStringLiteral("0.2"));
+        EXPECT_TRUE(configured.enabled);
+        EXPECT_TRUE(configured.about);
+        EXPECT_EQ(configured.menupos, 100);
+
+        EXPECT_EQ(server.requests(), 1);
+        EXPECT_TRUE(server.last_request().startsWith("GET /wavrell/wavrellversion.txt "));
+        ASSERT_EQ(shown.size(), 1);
+        EXPECT_EQ(shown[0].text, QStringLiteral("Version 0.3 is out."));
+        EXPECT_EQ(shown[0].caption, QStringLiteral("New version available (current version is 0.2)"));
+        EXPECT_EQ(stored_last_check(), kToday);
+        EXPECT_TRUE(opened.isEmpty());  // the user said no
+        EXPECT_EQ(ended, 0);
+    }
+    {
+        // Later the same day: no second check.
+        TForm19 again;
+        EXPECT_EQ(server.requests(), 1);
+        EXPECT_EQ(shown.size(), 1);
+    }
+    // Accepting the download offered at start-up opens the page and ends
+    // the program.
+    store_last_check(kToday - 1);
+    answer = mb::IDYES;
+    TForm19 accepted;
+    EXPECT_EQ(server.requests(), 2);
+    EXPECT_EQ(opened, QList<QUrl>{QUrl(QStringLiteral("https://www.ostreldata.example/download"))});
+    EXPECT_EQ(ended, 1);
+}
+
+TEST_F(ShellIntegration, AboutBoxOfTheWindow) {
+    TForm19 w;
+    item(w.HelpMenu1->menu(), QStringLiteral("A&bout..."))->trigger();
+    ASSERT_NE(about, nullptr);
+    auto part = [this](const char* name) { return about->findChild<QWidget*>(QLatin1String(name)); };
+    EXPECT_EQ(about->windowTitle(), QStringLiteral("About"));
+    EXPECT_EQ(static_cast<QLabel*>(part("titlelabel"))->text(), QStringLiteral("Wavrell"));
+    EXPECT_EQ(static_cast<QLabel*>(part("versionlabel"))->text(), QStringLiteral("Version 0.2 for Linux"));
+    EXPECT_TRUE(static_cast<QLabel*>(part("copyrightlabel"))->text().contains(QStringLiteral("Ostrel Data")));
+    EXPECT_TRUE(part("fjelmlabel")->isHidden());
+    EXPECT_FALSE(part("compiledatelabel")->isHidden());
+    EXPECT_EQ(part("okbutton")->x(), 254);
+    EXPECT_EQ(part("panel")->y(), (about->height() - 234) / 2);
+    EXPECT_EQ(about->width(), 410);
+}
+
+// ---- the real program, started twice with the same folders
+
+/// Runs the program with the files, lets it write its menus and end;
+/// returns the menus as "title" lines followed by tab-indented items.
+QString run_and_dump_menus(const test::IsolatedFolders& folders, const QStringList& files) {
+    const QString dump = folders.path(QStringLiteral("menus.txt"));
+    QFile::remove(dump);
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* v : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CONFIG_DIRS"})
+        env.insert(QLatin1String(v), qEnvironmentVariable(v));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("WAVRELL_TEST_DUMP_MENUS"), dump);
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(WAVRELL_BINARY_DIR "/wavrell"), files);
+    EXPECT_TRUE(p.waitForStarted(30000));
+    const bool finished = p.waitForFinished(60000);
+    EXPECT_TRUE(finished) << "the program did not end";
+    if (!finished) {
+        p.kill();
+        p.waitForFinished();
+    }
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    return test::read_text(dump);
+}
+
+/// The items of one menu of a dump.
+QStringList dumped_menu(const QString& dump, const QString& title) {
+    QStringList items;
+    bool in = false;
+    for (const QString& line : dump.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        if (!line.startsWith(QLatin1Char('\t'))) {
+            in = line == title;
+            continue;
+        }
+        if (in) items << line.mid(1);
+    }
+    return items;
+}
+
+TEST(ShellIntegrationProgram, RecentFilesSurviveARestart) {
+    test::IsolatedFolders folders;
+    const QString dir = folders.path(QStringLiteral("wav"));
+    QDir().mkpath(dir);
+    QByteArray raw(1600, '\0');
+    const QString a = dir + QStringLiteral("/first.wav");
+    const QString b = dir + QStringLiteral("/second.wav");
+    ASSERT_TRUE(test::sox_write(a, raw, 8000, 1));
+    ASSERT_TRUE(test::sox_write(b, raw, 8000, 1));
+    // No version check may run while the program is tested.
+    {
+        TRegistry reg(RegistryRoot::CurrentUser);
+        ASSERT_TRUE(reg.OpenKey(user_key, true));
+        reg.WriteInteger(QStringLiteral("AutoCheckForNewVersion"), 0);
+    }
+
+    const QString first = run_and_dump_menus(folders, {a, b});
+    const QStringList entries{"-", "&1 " + b, "&2 " + a, "&Clear list..."};
+    EXPECT_EQ(dumped_menu(first, QStringLiteral("&File 1")),
+              (QStringList{"Open file 1...\tCtrl+F1", "Close file 1"} + entries + QStringList{"-", "E&xit"}));
+    EXPECT_EQ(dumped_menu(first, QStringLiteral("F&ile 2")),
+              (QStringList{"Open file 2...\tCtrl+F2", "Close file 2"} + entries));
+    // The build's program finds its manual beside it.
+    const QStringList help = dumped_menu(first, QStringLiteral("&Help"));
+    ASSERT_FALSE(help.isEmpty());
+    EXPECT_EQ(help.first(), QStringLiteral("&Help...\tF1"));
+    EXPECT_EQ(help.last(), QStringLiteral("A&bout..."));
+
+    // A second run without files shows both in both menus, in the same order.
+    const QString second = run_and_dump_menus(folders, {});
+    EXPECT_EQ(dumped_menu(second, QStringLiteral("&File 1")), dumped_menu(first, QStringLiteral("&File 1")));
+    EXPECT_EQ(dumped_menu(second, QStringLiteral("F&ile 2")), dumped_menu(first, QStringLiteral("F&ile 2")));
+
+    // A file deleted between two runs is gone from both menus.
+    ASSERT_TRUE(QFile::remove(b));
+    const QString third = run_and_dump_menus(folders, {});
+    const QStringList left{"-", "&1 " + a, "&Clear list..."};
+    EXPECT_EQ(dumped_menu(third, QStringLiteral("&File 1")),
+              (QStringList{"Open file 1...\tCtrl+F1", "Close file 1"} + left + QStringList{"-", "E&xit"}));
+    EXPECT_EQ(dumped_menu(third, QStringLiteral("F&ile 2")),
+              (QStringList{"Open file 2...\tCtrl+F2", "Close file 2"} + left));
+}
+
+}  // namespace
+}  // namespace wavrell
