@@ -1,29 +1,53 @@
 #include "app/command_line.h"
-#include "app/main_window.h"
-#include "common/application.h"
+#include "app/window_main.h"
 
 #include <QCoreApplication>
-#include <QTimer>
+
+#include <cstdio>
+#include <string>
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+namespace {
+
+/// Loads the window library from the program's own folder (found through
+/// /proc/self/exe, so symbolic links to the program work), else by name
+/// through the program's run path, and returns its entry function; reports
+/// on standard error and returns nullptr when neither works.
+TWindowMain load_window_main(const char* argv0) {
+    std::string dir;
+    char self[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        dir.assign(self, size_t(n));
+        dir.erase(dir.rfind('/') + 1);
+    }
+    void* lib = dir.empty() ? nullptr : ::dlopen((dir + window_library).c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!lib) lib = ::dlopen(window_library, RTLD_NOW | RTLD_LOCAL);
+    void* entry = lib ? ::dlsym(lib, "wavrell_window_main") : nullptr;
+    if (!entry) {
+        const char* why = ::dlerror();
+        std::fprintf(stderr, "%s: cannot start the window: %s\n", argv0, why ? why : window_library);
+        return nullptr;
+    }
+    return reinterpret_cast<TWindowMain>(entry);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QStringList args;
     for (int i = 0; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
     const wavrell::TCommandLine cl = wavrell::parse_command_line(args);
     if (cl.mode != wavrell::TCommandLine::Mode::Window) {
-        // No window, no settings: the command-line uses need no GUI.
+        // No window, no settings: the command-line uses need no GUI, and the
+        // program does not even load the GUI libraries for them.
         QCoreApplication app(argc, argv);
         app.setApplicationName(QStringLiteral("Wavrell"));
         return wavrell::run_command_line(cl);
     }
-
-    wavrell::TApplication app(argc, argv);
-    app.setApplicationName(QStringLiteral("Wavrell"));
-    wavrell::TForm19 window;
-    window.show();
-    // Files named on the command line load as "Open file 1..." and "Open
-    // file 2..." would load them, once the event loop runs; a file that
-    // cannot be loaded is reported like any load error.
-    for (int slot = 0; slot < cl.files.size(); ++slot)
-        QTimer::singleShot(0, &window, [&window, slot, file = cl.files[slot]] { window.load_file(slot, file); });
-    return app.exec();
+    const TWindowMain window_main = load_window_main(argc > 0 ? argv[0] : "wavrell");
+    if (!window_main) return 1;
+    return window_main(argc, argv, cl.files);
 }

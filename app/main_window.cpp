@@ -26,6 +26,8 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include <algorithm>
+
 namespace wavrell {
 
 namespace {
@@ -49,6 +51,18 @@ QString default_open_dialog(QWidget* parent) {
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return dialog.selectedFiles().first();
 }
+
+// Keeps a tool button from showing a hint: Qt falls back to the caption
+// when an action has no hint of its own.
+class TNoHint : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        return event->type() == QEvent::ToolTip || QObject::eventFilter(watched, event);
+    }
+};
 
 }  // namespace
 
@@ -143,6 +157,8 @@ void TForm19::create_menus() {
     // Keys such as Space and the arrows belong to the window, not to a
     // focused tool button.
     for (QToolButton* b : ToolBar1->findChildren<QToolButton*>()) b->setFocusPolicy(Qt::NoFocus);
+    // "Play" is the one command without a hint.
+    if (QWidget* play = ToolBar1->widgetForAction(playaction)) play->installEventFilter(new TNoHint(play));
 }
 
 void TForm19::create_components() {
@@ -313,7 +329,9 @@ void TForm19::Panel1Resize() {
     const int y1Top = infolabel1->y() + labelH + 2;
     xaxis->move(xaxis->x(), Panel1->height() - xaxis->height() - infolabel1->y());
     const int y1Left = y1Top;
-    const int yH = (xaxis->y() - infolabel1->y() - 2 * labelH - 4) / 4;
+    // A window too small for the boxes gives them no height rather than a
+    // negative one.
+    const int yH = std::max(0, (xaxis->y() - infolabel1->y() - 2 * labelH - 4) / 4);
     const int yW = yaxis[0]->width();
     yaxis[0]->setGeometry(y1Left, y1Top, yW, yH);
     yaxis[1]->setGeometry(y1Left, y1Top + yH, yW, yH);
@@ -321,7 +339,7 @@ void TForm19::Panel1Resize() {
     yaxis[2]->setGeometry(y1Left, infolabel2->y() + labelH + 2, yW, yH);
     yaxis[3]->setGeometry(y1Left, yaxis[2]->y() + yH, yW, yH);
     const int xLeft = yaxis[1]->x() + yaxis[1]->width();
-    xaxis->setGeometry(xLeft, xaxis->y(), Panel1->width() - xLeft - y1Left, xaxis->height());
+    xaxis->setGeometry(xLeft, xaxis->y(), std::max(0, Panel1->width() - xLeft - y1Left), xaxis->height());
     infolabel1->setGeometry(xLeft, infolabel1->y(), std::max(0, Panel1->width() - xLeft), labelH);
     infolabel2->setGeometry(xLeft, infolabel2->y(), std::max(0, Panel1->width() - xLeft), labelH);
     for (int t = 0; t < 4; ++t)
@@ -331,14 +349,17 @@ void TForm19::Panel1Resize() {
 
 void TForm19::Panel2Resize() {
     const int top = crestlabel->y() + crestlabel->height() + 2;
-    const int h = Panel2->height() - top - crestlabel->y();
+    const int h = std::max(0, Panel2->height() - top - crestlabel->y());
     crestaxis->setGeometry(crestaxis->x(), top, crestaxis->width(), h);
     for (TPaintBox* box : crestpaint) box->setGeometry(box->x(), top, box->width(), h);
 }
 
 bool TForm19::event(QEvent* e) {
     const bool result = QMainWindow::event(e);
-    if (e->type() == QEvent::WindowActivate) FormActivate();
+    // The start-up state (normalization on, play file commands off) must
+    // not wait for a window manager that leaves a new window inactive: the
+    // first showing counts as the first activation.
+    if (e->type() == QEvent::WindowActivate || (e->type() == QEvent::Show && isWindow())) FormActivate();
     return result;
 }
 

@@ -10,6 +10,10 @@
 
 #include <QAction>
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+
 namespace wavrell {
 
 void TForm19::playactionExecute() {
@@ -53,6 +57,9 @@ void TForm19::MPCPlay1Stash(std::vector<int16_t>& arr, int32_t& used, bool&) {
     for (int k = 0; k < N; ++k) chans[size_t(k)] = k;
     w.playchunk(chans, ws->playcount(), F, playbuf);
 
+    // Whole frames only: with a channel count that does not divide the chunk
+    // the rest of the chunk would hold stale values of an earlier chunk.
+    used = N * F;
     const bool error = ws->showerror(), normalize = ws->normalize();
     for (int i = 0; i < used && size_t(i) < playbuf.size(); ++i) {
         const double v = playbuf[size_t(i)];
@@ -63,13 +70,18 @@ void TForm19::MPCPlay1Stash(std::vector<int16_t>& arr, int32_t& used, bool&) {
         else
             arr[size_t(i)] = int16_t(v);
     }
-    ws->setPlaycount(ws->playcount() + F);
+    // Past the end the chunks are silent; after some thirteen hours at
+    // 44.1 kHz the frame index stops growing instead of wrapping around.
+    ws->setPlaycount(int32_t(std::min<int64_t>(int64_t(ws->playcount()) + F, INT32_MAX)));
     // The chunk now heard lies nBuffers − 1 chunks behind the one just filled.
     const int64_t queued = int64_t(MPCPlay1->nBuffers() - 1) * MPCPlay1->nChunkSamples();
     if (w.sampfreq() > 0) ws->setCursorpos((ws->playcount() - double(queued) / N) / w.sampfreq());
 }
 
 void TForm19::MPCPlay1Closed() {
+    // The notice is posted: when "Play" was used again before it arrived,
+    // it belongs to the session stopped then, and the new one plays on.
+    if (MPCPlay1->OwnBoard()) return;
     playaction->setChecked(false);
     invalidate_views(false);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/prog_id.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QString>

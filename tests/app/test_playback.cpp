@@ -1,0 +1,697 @@
+// Playback through the main window, against the PulseAudio server that
+// scripts/test starts. Each test plays to a null sink of its own at 44100 Hz
+// stereo, the rate of the files, so that the server passes the samples
+// through untouched, and records the sink's monitor with parec.
+
+#include "app/main_window.h"
+#include "app/paint_box.h"
+#include "app/workspace.h"
+#include "audio/mpc_play.h"
+#include "audio/pulse_device.h"
+#include "audio/wav_file.h"
+#include "common/message_box.h"
+#include "plot/axis.h"
+#include "tests/support/test_support.h"
+
+#include <QAction>
+#include <QElapsedTimer>
+#include <QMetaObject>
+#include <QProcess>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <unordered_map>
+#include <vector>
+
+namespace wavrell {
+namespace {
+
+constexpr int kRate = 44100;
+constexpr int kChunkValues = 4096;  // the window's chunk
+constexpr int kBuffers = 8;         // the window's ring
+
+using Samples = std::vector<int16_t>;  // interleaved
+
+bool wait_until(const std::function<bool()>& pred, int ms = 10000) {
+    QElapsedTimer t;
+    t.start();
+    while (!pred()) {
+        if (t.elapsed() > ms) return false;
+        QTest::qWait(2);
+    }
+    return true;
+}
+
+void settle(int ms, const std::function<void()>& each = {}) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        QTest::qWait(5);
+        if (each) each();
+    }
+}
+
+// A null sink of this test alone, so that other tests playing at the same
+// time do not mix into the recording.
+class PrivateSink {
+public:
+    PrivateSink() {
+        name = QStringLiteral("wavrellplay%1").arg(::getpid());
+        description = QStringLiteral("WavrellPlay%1").arg(::getpid());
+        QByteArray out;
+        const int rc = test::run_program(
+            QStringLiteral("pactl"),
+            {QStringLiteral("load-module"), QStringLiteral("module-null-sink"), QStringLiteral("sink_name=") + name,
+             QStringLiteral("rate=%1").arg(kRate), QStringLiteral("channels=2"),
+             QStringLiteral("sink_properties=device.description=") + description},
+            &out);
+        EXPECT_EQ(rc, 0) << "no sound server; run the tests through scripts/test";
+        module = out.trimmed();
+    }
+    ~PrivateSink() {
+        if (!module.isEmpty())
+            test::run_program(QStringLiteral("pactl"), {QStringLiteral("unload-module"), QString::fromLatin1(module)});
+    }
+    QString name, description;
+    QByteArray module;
+};
+
+// Records a sink's monitor as interleaved stereo 16-bit values.
+class Recorder {
+public:
+    explicit Recorder(const QString& sink) {
+        proc.start(QStringLiteral("parec"),
+                   {QStringLiteral("-d"), sink + QStringLiteral(".monitor"), QStringLiteral("--format=s16le"),
+                    QStringLiteral("--rate=%1").arg(kRate), QStringLiteral("--channels=2"), QStringLiteral("--raw"),
+                    QStringLiteral("--latency-msec=20")});
+    }
+    ~Recorder() {
+        if (proc.state() != QProcess::NotRunning) finish();
+    }
+    // Started and delivering (silence, until something plays).
+    bool running() {
+        if (!proc.waitForStarted(5000)) return false;
+        return wait_until([this] {
+            pump();
+            return data.size() > 4000;
+        });
+    }
+    void pump() { data += proc.readAllStandardOutput(); }
+    Samples finish() {
+        pump();
+        proc.terminate();
+        proc.waitForFinished(5000);
+        pump();
+        Samples v(size_t(data.size()) / 4 * 2);
+        std::memcpy(v.data(), data.constData(), v.size() * 2);
+        return v;
+    }
+    QProcess proc;
+    QByteArray data;
+};
+
+// Stereo noise between 100 and amp in magnitude, never 0: two frames
+// identify their place in a file.
+Samples noise(int frames, uint32_t seed, int amp) {
+    Samples v(size_t(frames) * 2);
+    uint32_t x = seed;
+    for (int16_t& s : v) {
+        x = x * 1664525u + 1013904223u;
+        const int r = int((x >> 8) % uint32_t(2 * (amp - 100))) - (amp - 100);
+        s = int16_t(r >= 0 ? r + 100 : r - 100);
+    }
+    return v;
+}
+
+// One stretch of the played stream: frames [from, to) of a stereo file's
+// samples scaled by factor, or silence when samples is null.
+struct Stretch {
+    const Samples* samples;
+    double factor;
+    int64_t from, to;
+};
+
+struct Comparison {
+    bool found = false;     // the stream's first sound is in the recording
+    int64_t lost = 0;       // frames of the first stretch the monitor missed
+    int64_t matched = 0;    // stream frames found in a row from there on
+    int64_t total = 0;      // stream frames
+    bool silentAfter = false;  // nothing but silence follows them
+    std::string firstDifference;
+};
+
+// Compares a recording with the stream the stretches describe. A captured
+// value matches when it lies within tol of value × factor (tol 0: bit for
+// bit). Level matching puts the louder peak at full scale, 32768, which a
+// 16-bit sample cannot hold: with tol > 0 the expected value is limited as
+// the conversion limits it before adding the dither (−32767 … 32766). The
+// monitor may miss the first frames of a new stream, so the recording's
+// first sound is looked for among the first 8192 frames.
+Comparison compare(const Samples& cap, const std::vector<Stretch>& stream, double tol) {
+    Comparison r;
+    struct Frame {
+        bool silent;
+        double v[2];
+    };
+    auto expected = [&](int64_t k) {
+        for (const Stretch& s : stream) {
+            const int64_t n = s.to - s.from;
+            if (k < n) {
+                if (!s.samples) return Frame{true, {0, 0}};
+                const size_t i = size_t(s.from + k) * 2;
+                return Frame{false, {(*s.samples)[i] * s.factor, (*s.samples)[i + 1] * s.factor}};
+            }
+            k -= n;
+        }
+        return Frame{true, {0, 0}};
+    };
+    for (const Stretch& s : stream) r.total += s.to - s.from;
+    auto matches = [&](size_t c, int64_t k) {
+        const Frame e = expected(k);
+        for (int ch = 0; ch < 2; ++ch) {
+            const double v = tol > 0 ? std::clamp(e.v[ch], -32767.0, 32766.0) : e.v[ch];
+            if (std::abs(cap[c * 2 + size_t(ch)] - v) > tol) return false;
+        }
+        return true;
+    };
+    const size_t frames = cap.size() / 2;
+    size_t c0 = 0;
+    while (c0 < frames && cap[c0 * 2] == 0 && cap[c0 * 2 + 1] == 0) ++c0;
+    for (int64_t lost = 0; lost < 8192 && !r.found; ++lost) {
+        bool ok = c0 + 32 <= frames;
+        for (int64_t k = 0; ok && k < 32; ++k) ok = matches(c0 + size_t(k), lost + k);
+        if (ok) {
+            r.found = true;
+            r.lost = lost;
+        }
+    }
+    if (!r.found) return r;
+    int64_t k = r.lost;
+    size_t c = c0;
+    while (k < r.total && c < frames && matches(c, k)) ++k, ++c;
+    r.matched = k;
+    if (k < r.total && c < frames) {
+        const Frame e = expected(k);
+        std::ostringstream out;
+        out << "stream frame " << k << ": expected " << e.v[0] << ", " << e.v[1] << ", recorded " << cap[c * 2]
+            << ", " << cap[c * 2 + 1];
+        r.firstDifference = out.str();
+    }
+    r.silentAfter = true;
+    for (size_t i = c * 2; i < cap.size() && r.silentAfter; ++i) r.silentAfter = std::abs(cap[i]) <= tol;
+    return r;
+}
+
+class PlaybackTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        set_message_box_hook([this](const QString& text, const QString&, int) {
+            shown << text;
+            return mb::IDOK;
+        });
+        dir = test::build_temp_dir();
+        qputenv("PULSE_SINK", sink.name.toUtf8());
+        new_window();
+    }
+    void TearDown() override {
+        form.reset();
+        qunsetenv("PULSE_SINK");
+        set_message_box_hook({});
+    }
+
+    // A fresh window after its first activation. It plays to the default
+    // output (DeviceID WAVE_MAPPER), which PULSE_SINK makes the private sink
+    // for this process alone: device numbers would shift while tests running
+    // beside this one load and unload their sinks.
+    void new_window() {
+        form.reset();
+        form = std::make_unique<TForm19>();
+        form->show();
+        form->FormActivate();
+        ws = &form->workspace();
+    }
+
+    QString write(const QString& name, const Samples& v, int channels, int rate = kRate) {
+        const QString path = dir->filePath(name);
+        EXPECT_TRUE(test::sox_write(path, QByteArray(reinterpret_cast<const char*>(v.data()), qsizetype(v.size() * 2)),
+                                    rate, channels));
+        return path;
+    }
+
+    // Plays on (the stash runs from the event loop) until the play position
+    // has reached frame p.
+    bool play_until(int64_t p, Recorder& rec) {
+        return wait_until([&] {
+            rec.pump();
+            return ws->playcount() >= p;
+        });
+    }
+
+    void stop(Recorder* rec = nullptr) {
+        if (form->playaction->isChecked()) form->playaction->trigger();
+        EXPECT_FALSE(form->MPCPlay1->OwnBoard());
+        settle(400, [rec] {
+            if (rec) rec->pump();
+        });
+    }
+
+    // Calls the window's stash handler as the player does, for a chunk
+    // prefilled with a marker value; returns the values it reported.
+    Samples stash_once() {
+        TWaveChunk arr(size_t(form->MPCPlay1->nChunkSamples()), int16_t(0x5A5A));
+        int32_t used = int32_t(arr.size());
+        bool last = false;
+        form->MPCPlay1->OnStash(arr, used, last);
+        EXPECT_FALSE(last);
+        EXPECT_EQ(arr.size(), size_t(form->MPCPlay1->nChunkSamples()));
+        arr.resize(size_t(used));
+        return arr;
+    }
+
+    // The cursor position the window shows after a chunk: the chunk heard
+    // while nBuffers − 1 others wait.
+    double cursor_for(int64_t playcount, int nchans, int rate) const {
+        return (double(playcount) - double((kBuffers - 1) * kChunkValues) / nchans) / rate;
+    }
+
+    PrivateSink sink;
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<TForm19> form;
+    TWorkspace* ws = nullptr;
+    QStringList shown;
+};
+
+// "Play" picks what can be played, takes the format of that file, and fills
+// the whole ring at once: afterwards the play position is nBuffers chunks on
+// and the cursor one chunk past where playback started.
+TEST_F(PlaybackTest, PlayChoosesTheFileAndFillsTheRing) {
+    const QString stereo = write(QStringLiteral("stereo.wav"), noise(3 * kRate, 1, 20000), 2);
+    const QString mono = write(QStringLiteral("mono.wav"), noise(22050, 2, 20000), 1, 22050);
+    struct Case {
+        const char* what;
+        QString file1, file2;
+        bool spaceFirst;   // Space before "Play" (both loaded: file 2)
+        int seekX;         // a mouse seek in file 1's box before "Play", or -1
+        int slot, rate, nchans;
+    };
+    const Case cases[] = {
+        {"only file 2 loaded", {}, mono, false, -1, 1, 22050, 1},
+        {"only file 1 loaded, after a seek", stereo, {}, false, 200, 0, kRate, 2},
+        {"both loaded, file 2 chosen before", stereo, mono, true, -1, 1, 22050, 1},
+        {"both loaded, file 1 chosen", stereo, mono, false, -1, 0, kRate, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        new_window();
+        if (!c.file1.isEmpty()) form->load_file(0, c.file1);
+        if (!c.file2.isEmpty()) form->load_file(1, c.file2);
+        if (c.spaceFirst) QTest::keyClick(form.get(), Qt::Key_Space);
+        int64_t start = 0;
+        if (c.seekX >= 0) {
+            QTest::mouseClick(form->PaintBox[0], Qt::LeftButton, {}, QPoint(c.seekX, 5));
+            start = std::llround(std::nearbyint(kRate * form->xaxis->pixel_to_value(c.seekX)));
+            ASSERT_GT(start, 0);
+            EXPECT_EQ(ws->playcount(), start);
+        }
+        form->playaction->trigger();
+        ASSERT_TRUE(form->MPCPlay1->OwnBoard());
+        EXPECT_EQ(ws->wavplayno(), c.slot);
+        EXPECT_EQ(form->playfile1action->isChecked(), c.slot == 0);
+        EXPECT_EQ(form->playfile2action->isChecked(), c.slot == 1);
+        EXPECT_TRUE(form->playfile1action->isEnabled());
+        EXPECT_TRUE(form->playfile2action->isEnabled());
+        EXPECT_EQ(form->MPCPlay1->sfTot(), c.rate * c.nchans);
+        EXPECT_EQ(form->MPCPlay1->nChans(), c.nchans);
+        // Nothing has been played yet: these are the first nBuffers chunks.
+        const int64_t frames = kChunkValues / c.nchans;
+        EXPECT_EQ(ws->playcount(), start + kBuffers * frames);
+        EXPECT_DOUBLE_EQ(ws->cursorpos(), double(start + frames) / c.rate);
+
+        form->playaction->trigger();
+        EXPECT_FALSE(form->playaction->isChecked());
+        EXPECT_FALSE(form->MPCPlay1->OwnBoard());
+        EXPECT_FALSE(form->playfile1action->isEnabled());
+        EXPECT_FALSE(form->playfile2action->isEnabled());
+        // Playing again goes on where the stash stopped taking chunks.
+        const int64_t resumed = ws->playcount();
+        form->playaction->trigger();
+        EXPECT_EQ(ws->playcount(), resumed + kBuffers * frames);
+        form->playaction->trigger();
+        EXPECT_FALSE(form->MPCPlay1->OwnBoard());
+    }
+
+    SCOPED_TRACE("nothing loaded");
+    new_window();
+    form->playaction->trigger();
+    EXPECT_FALSE(form->playaction->isChecked());
+    EXPECT_FALSE(form->MPCPlay1->OwnBoard());
+    EXPECT_FALSE(form->playfile1action->isEnabled());
+    EXPECT_FALSE(form->playfile2action->isEnabled());
+    EXPECT_EQ(ws->playcount(), 0);
+    settle(100);
+    EXPECT_TRUE(shown.isEmpty()) << shown.join('|').toStdString();
+}
+
+// What one chunk holds in each mode, called as the player calls it.
+TEST_F(PlaybackTest, StashFillsChunksFromThePlayedFile) {
+    // A square at half of full scale: alone in the workspace it is matched
+    // to full scale with factor 2.
+    Samples square(size_t(kRate) * 2);
+    for (size_t i = 0; i < square.size(); ++i) square[i] = (i / 2) % 100 < 50 ? 16384 : -16384;
+    const QString squareFile = write(QStringLiteral("square.wav"), square, 2);
+    const Samples mono = noise(22050, 3, 12000);
+    const QString monoFile = write(QStringLiteral("mono.wav"), mono, 1, 22050);
+    form->load_file(0, squareFile);
+    ASSERT_DOUBLE_EQ(ws->filenormfactor(0), 2.0);
+    form->MPCPlay1->setNChans(2);
+    form->MPCPlay1->setSfTot(2 * kRate);
+
+    {
+        SCOPED_TRACE("normalization on: 16384 × 2 limited to 32766, then dithered");
+        ASSERT_TRUE(ws->normalize());
+        const Samples got = stash_once();
+        ASSERT_EQ(got.size(), size_t(kChunkValues));
+        // 32765 … 32767 and −32768 … −32766: the 16-bit range holds no more.
+        for (size_t i = 0; i < got.size(); ++i) {
+            if (square[i] > 0) {
+                ASSERT_GE(got[i], 32765) << i;
+            } else {
+                ASSERT_LE(got[i], -32766) << i;
+            }
+        }
+        EXPECT_EQ(ws->playcount(), kChunkValues / 2);
+        EXPECT_DOUBLE_EQ(ws->cursorpos(), cursor_for(kChunkValues / 2, 2, kRate));
+    }
+    {
+        SCOPED_TRACE("normalization off: the samples unchanged");
+        form->normalizeaction->trigger();
+        ASSERT_FALSE(ws->normalize());
+        const Samples got = stash_once();
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), square.begin() + kChunkValues));
+    }
+    {
+        SCOPED_TRACE("error signal, normalization off: only the two dithers");
+        form->showerroraction->trigger();
+        ASSERT_TRUE(ws->showerror());
+        const Samples got = stash_once();
+        ASSERT_EQ(got.size(), size_t(kChunkValues));
+        int nonzero = 0;
+        for (int16_t v : got) {
+            EXPECT_LE(std::abs(v), 2);
+            nonzero += v != 0;
+        }
+        EXPECT_GT(nonzero, 0) << "the error signal is plain silence";
+        form->showerroraction->trigger();
+    }
+    {
+        SCOPED_TRACE("the file's last frames, then silence");
+        ws->setPlaycount(kRate - 100);
+        const Samples got = stash_once();
+        ASSERT_EQ(got.size(), size_t(kChunkValues));
+        EXPECT_TRUE(std::equal(got.begin(), got.begin() + 200, square.end() - 200));
+        EXPECT_TRUE(std::all_of(got.begin() + 200, got.end(), [](int16_t v) { return v == 0; }));
+        EXPECT_EQ(ws->playcount(), kRate - 100 + kChunkValues / 2);
+        // Wholly past the end: silent, and the cursor moves on beyond the
+        // end once the last sound has been heard.
+        for (int i = 0; i < kBuffers; ++i) {
+            const Samples after = stash_once();
+            EXPECT_TRUE(std::all_of(after.begin(), after.end(), [](int16_t v) { return v == 0; }));
+        }
+        EXPECT_GT(ws->cursorpos(), ws->wav(0)->tottime());
+    }
+    {
+        SCOPED_TRACE("a mono file in a stereo stream at another rate: channel 2 silent, the file's own rate");
+        form->load_file(1, monoFile);
+        ws->setWavplayno(1);
+        ASSERT_EQ(ws->wavplayno(), 1);
+        ws->setPlaycount(1000);
+        const Samples got = stash_once();
+        ASSERT_EQ(got.size(), size_t(kChunkValues));
+        for (size_t i = 0; i < got.size() / 2; ++i) {
+            ASSERT_EQ(got[2 * i], mono[1000 + i]) << i;
+            ASSERT_EQ(got[2 * i + 1], 0) << i;
+        }
+        EXPECT_DOUBLE_EQ(ws->cursorpos(), cursor_for(1000 + kChunkValues / 2, 2, 22050));
+    }
+    {
+        SCOPED_TRACE("mono stream: one chunk is nChunkSamples frames");
+        form->MPCPlay1->setNChans(1);
+        form->MPCPlay1->setSfTot(22050);
+        ws->setPlaycount(0);
+        const Samples got = stash_once();
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), mono.begin()));
+        EXPECT_EQ(ws->playcount(), kChunkValues);
+        EXPECT_DOUBLE_EQ(ws->cursorpos(), cursor_for(kChunkValues, 1, 22050));
+    }
+    {
+        SCOPED_TRACE("three channels: whole frames only");
+        form->MPCPlay1->setNChans(3);
+        form->MPCPlay1->setSfTot(3 * 22050);
+        ws->setPlaycount(0);
+        const Samples got = stash_once();
+        EXPECT_EQ(got.size(), size_t(kChunkValues / 3 * 3));
+        EXPECT_EQ(ws->playcount(), kChunkValues / 3);
+    }
+}
+
+// Every way of switching during playback changes only the file being
+// played, never the play position; a click into the played file's box
+// seeks.
+TEST_F(PlaybackTest, SwitchingDuringPlayback) {
+    form->load_file(0, write(QStringLiteral("a.wav"), noise(4 * kRate, 4, 20000), 2));
+    form->load_file(1, write(QStringLiteral("b.wav"), noise(4 * kRate, 5, 10000), 2));
+    form->playaction->trigger();
+    ASSERT_TRUE(form->MPCPlay1->OwnBoard());
+    ASSERT_EQ(ws->wavplayno(), 0);
+
+    const QPoint inBox(40, 5);
+    struct Case {
+        const char* what;
+        std::function<void()> act;
+        int slot;
+    };
+    const Case cases[] = {
+        {"Space", [&] { QTest::keyClick(form.get(), Qt::Key_Space); }, 1},
+        {"Space again", [&] { QTest::keyClick(form.get(), Qt::Key_Space); }, 0},
+        {"Play file 2", [&] { form->playfile2action->trigger(); }, 1},
+        {"Play file 1", [&] { form->playfile1action->trigger(); }, 0},
+        {"click into file 2's second box", [&] { QTest::mouseClick(form->PaintBox[3], Qt::LeftButton, {}, inBox); }, 1},
+        {"click into file 1's first box", [&] { QTest::mouseClick(form->PaintBox[0], Qt::LeftButton, {}, inBox); }, 0},
+        {"click into file 2's first crest box", [&] { QTest::mouseClick(form->crestpaint[2], Qt::LeftButton, {}, QPoint(5, 5)); }, 1},
+        {"click into file 1's second crest box", [&] { QTest::mouseClick(form->crestpaint[1], Qt::LeftButton, {}, QPoint(5, 5)); }, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int32_t before = ws->playcount();
+        c.act();
+        EXPECT_EQ(ws->wavplayno(), c.slot);
+        EXPECT_EQ(ws->playcount(), before);
+        EXPECT_EQ(form->playfile1action->isChecked(), c.slot == 0);
+        EXPECT_EQ(form->playfile2action->isChecked(), c.slot == 1);
+        // The stream goes on (the next chunk comes from the other file).
+        ASSERT_TRUE(wait_until([&] { return ws->playcount() > before; }));
+    }
+
+    SCOPED_TRACE("a click into the played file's box seeks");
+    QTest::mouseClick(form->PaintBox[1], Qt::LeftButton, {}, inBox);
+    EXPECT_EQ(ws->wavplayno(), 0);
+    EXPECT_EQ(ws->playcount(), std::lround(kRate * form->xaxis->pixel_to_value(inBox.x())));
+
+    SCOPED_TRACE("a file command for an empty slot is ignored");
+    form->Closefile21->trigger();
+    form->playfile2action->trigger();
+    EXPECT_EQ(ws->wavplayno(), 0);
+    EXPECT_TRUE(form->playfile1action->isChecked());
+    EXPECT_FALSE(form->playfile2action->isChecked());
+    stop();
+    EXPECT_TRUE(shown.isEmpty()) << shown.join('|').toStdString();
+}
+
+// Escape stops and the close notice takes the check mark off "Play" (the
+// file commands stay enabled); a close notice of a session stopped before
+// "Play" was used again leaves the new session alone.
+TEST_F(PlaybackTest, CloseNoticeEndsOnlyItsOwnSession) {
+    form->load_file(0, write(QStringLiteral("a.wav"), noise(kRate, 6, 20000), 2));
+    form->playaction->trigger();
+    ASSERT_TRUE(form->MPCPlay1->OwnBoard());
+    QTest::keyClick(form.get(), Qt::Key_Escape);
+    EXPECT_FALSE(form->MPCPlay1->OwnBoard());
+    ASSERT_TRUE(wait_until([&] { return !form->playaction->isChecked(); }));
+    EXPECT_TRUE(form->playfile1action->isEnabled());
+    EXPECT_TRUE(form->playfile2action->isEnabled());
+
+    // F9 three times in a row, faster than the notices arrive.
+    form->playaction->trigger();
+    form->playaction->trigger();
+    form->playaction->trigger();
+    ASSERT_TRUE(form->MPCPlay1->OwnBoard());
+    // The device's notices arrive in order: once the new session asks for a
+    // chunk, the earlier session's close notice has been handled.
+    const int32_t before = ws->playcount();
+    ASSERT_TRUE(wait_until([&] { return ws->playcount() > before; }));
+    settle(100);
+    EXPECT_TRUE(form->playaction->isChecked()) << "the earlier session's notice took the check mark off";
+    EXPECT_TRUE(form->MPCPlay1->OwnBoard());
+    form->playaction->trigger();
+    EXPECT_FALSE(form->MPCPlay1->OwnBoard());
+    settle(200);
+    EXPECT_FALSE(form->playaction->isChecked());
+    EXPECT_TRUE(shown.isEmpty()) << shown.join('|').toStdString();
+}
+
+// A device that cannot be opened: the message is shown, "Play" keeps its
+// mark and the file commands stay disabled; "Play" again only takes the
+// mark off.
+TEST_F(PlaybackTest, DeviceThatCannotBeOpened) {
+    form->load_file(0, write(QStringLiteral("a.wav"), noise(kRate, 7, 20000), 2));
+    form->MPCPlay1->setDeviceID(5000);
+    QMetaObject::invokeMethod(form->playaction, &QAction::trigger, Qt::QueuedConnection);
+    ASSERT_TRUE(wait_until([&] { return !shown.isEmpty(); }));
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_TRUE(shown[0].startsWith(QStringLiteral("WaveOutOpen:"))) << shown[0].toStdString();
+    EXPECT_TRUE(form->playaction->isChecked());
+    EXPECT_FALSE(form->MPCPlay1->OwnBoard());
+    EXPECT_FALSE(form->playfile1action->isEnabled());
+    EXPECT_EQ(ws->playcount(), 0);
+    form->playaction->trigger();
+    EXPECT_FALSE(form->playaction->isChecked());
+    settle(100);
+    EXPECT_EQ(shown.size(), 1);
+}
+
+// Plays file 1, switches to file 2 during playback and back again, and
+// compares what reached the sink with the files: file 1 up to the switch
+// frame, file 2 from that same frame, file 1 again from the second switch,
+// with no frame missing or repeated. Without normalization the samples
+// arrive bit for bit; with it each lies within 1.5 of the level-matched value.
+TEST_F(PlaybackTest, SwitchingIsGaplessAtTheSameFrame) {
+    const Samples a = noise(6 * kRate, 8, 28000);
+    const Samples b = noise(6 * kRate, 9, 9000);
+    form->load_file(0, write(QStringLiteral("a.wav"), a, 2));
+    form->load_file(1, write(QStringLiteral("b.wav"), b, 2));
+
+    for (const bool normalize : {false, true}) {
+        SCOPED_TRACE(normalize ? "normalization on" : "normalization off");
+        if (ws->normalize() != normalize) form->normalizeaction->trigger();
+        ASSERT_EQ(ws->normalize(), normalize);
+        const double fa = ws->filefactor(0), fb = ws->filefactor(1);
+        if (normalize) {
+            ASSERT_GT(fb / fa, 2.0) << "the files must need level matching";
+        }
+        const double tol = normalize ? 1.5 : 0.0;
+
+        // A busy machine may let the stream run dry, which leaves a gap in
+        // the recording; such a run (the device counts it) is repeated.
+        for (int attempt = 1;; ++attempt) {
+            ws->setPlaycount(0);
+            ws->setWavplayno(0);
+            const uint64_t underrunsBefore = TWaveOutDevice::underruns();
+            Recorder rec(sink.name);
+            ASSERT_TRUE(rec.running()) << "the monitor records nothing";
+
+            form->playaction->trigger();
+            ASSERT_TRUE(play_until(kRate, rec));
+            const int64_t s1 = ws->playcount();
+            QTest::keyClick(form.get(), Qt::Key_Space);
+            ASSERT_EQ(ws->wavplayno(), 1);
+            ASSERT_TRUE(play_until(s1 + kRate, rec));
+            const int64_t s2 = ws->playcount();
+            QTest::keyClick(form.get(), Qt::Key_Space);
+            ASSERT_EQ(ws->wavplayno(), 0);
+            ASSERT_TRUE(play_until(s2 + 30000, rec));
+            const int64_t end = ws->playcount();
+            // The switches fall between chunks.
+            EXPECT_EQ(s1 % (kChunkValues / 2), 0);
+            EXPECT_EQ(s2 % (kChunkValues / 2), 0);
+            stop(&rec);
+            const Samples cap = rec.finish();
+
+            const Comparison r = compare(cap, {{&a, fa, 0, s1}, {&b, fb, s1, s2}, {&a, fa, s2, end}}, tol);
+            // Stopping discards what was still queued; everything before must
+            // be there, and the second switch must have been heard well.
+            const bool complete = r.found && r.matched >= s2 + 10000 && r.silentAfter;
+            if (!complete && TWaveOutDevice::underruns() != underrunsBefore && attempt < 3) {
+                std::cerr << "playback ran dry (busy machine); playing again\n";
+                continue;
+            }
+            ASSERT_TRUE(r.found) << "file 1's first frames are not in the recording";
+            EXPECT_LT(r.lost, 4096);
+            EXPECT_GE(r.matched, s2 + 10000) << r.firstDifference;
+            EXPECT_LE(r.matched, end);
+            EXPECT_TRUE(r.silentAfter) << "sound after the matched stream: " << r.firstDifference;
+
+            if (!normalize) {
+                // The switch frame found from the recording alone: where file 1's
+                // continuation ends, file 2 begins at the same index.
+                const auto* got = cap.data();
+                size_t c0 = 0;
+                while (got[2 * c0] == 0 && got[2 * c0 + 1] == 0) ++c0;
+                int64_t k = r.lost;
+                size_t c = c0;
+                while (std::memcmp(got + 2 * c, a.data() + 2 * k, 4) == 0) ++k, ++c;
+                EXPECT_EQ(k, s1);
+                EXPECT_EQ(std::memcmp(got + 2 * c, b.data() + 2 * k, 8), 0) << "file 2 does not begin at frame " << k;
+            }
+            break;
+        }
+    }
+    EXPECT_TRUE(shown.isEmpty()) << shown.join('|').toStdString();
+}
+
+// Loading a file during playback restarts at frame 0 after the chunks
+// already queued; closing the file being played leaves playback running in
+// silence.
+TEST_F(PlaybackTest, LoadRestartsAndClosingGivesSilence) {
+    const Samples a = noise(5 * kRate, 10, 20000);
+    form->load_file(0, write(QStringLiteral("a.wav"), a, 2));
+    const QString other = write(QStringLiteral("c.wav"), noise(kRate, 11, 5000), 2);
+    form->normalizeaction->trigger();
+    ASSERT_FALSE(ws->normalize());
+
+    for (int attempt = 1;; ++attempt) {
+        ws->setPlaycount(0);
+        const uint64_t underrunsBefore = TWaveOutDevice::underruns();
+        Recorder rec(sink.name);
+        ASSERT_TRUE(rec.running());
+        form->playaction->trigger();
+        ASSERT_TRUE(play_until(kRate, rec));
+        const int64_t p1 = ws->playcount();
+        form->load_file(1, other);
+        EXPECT_EQ(ws->playcount(), 0);
+        EXPECT_EQ(ws->wavplayno(), 0);
+        ASSERT_TRUE(play_until(30000, rec));
+        const int64_t p2 = ws->playcount();
+        form->Closefile11->trigger();
+        ASSERT_TRUE(play_until(p2 + kRate, rec));
+        EXPECT_TRUE(form->playaction->isChecked());
+        EXPECT_TRUE(form->MPCPlay1->OwnBoard());
+        const int64_t end = ws->playcount();
+        stop(&rec);
+        const Samples cap = rec.finish();
+
+        const Comparison r = compare(cap, {{&a, 1.0, 0, p1}, {&a, 1.0, 0, p2}, {nullptr, 0, 0, end - p2}}, 0);
+        const bool complete = r.found && r.matched >= p1 + p2 + 20000 && r.silentAfter;
+        if (!complete && TWaveOutDevice::underruns() != underrunsBefore && attempt < 3) {
+            std::cerr << "playback ran dry (busy machine); playing again\n";
+            continue;
+        }
+        ASSERT_TRUE(r.found);
+        EXPECT_GE(r.matched, p1 + p2 + 20000) << r.firstDifference;
+        EXPECT_TRUE(r.silentAfter) << r.firstDifference;
+        break;
+    }
+    EXPECT_TRUE(shown.isEmpty()) << shown.join('|').toStdString();
+}
+
+}  // namespace
+}  // namespace wavrell
