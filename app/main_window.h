@@ -120,8 +120,11 @@ public:
     void yaxisScaleChanged(int t);
 
     enum class TraceKind { Main, Allpass, Error };
-    /// The range query of one trace of box t (straight pass over the samples).
+    /// The range query of one trace of box t: from the file's range
+    /// summaries, or by a pass over the samples when use_range_summaries is
+    /// off (both draw the same pixels; the error trace is always a pass).
     TRangeQuery trace_query(int t, TraceKind kind);
+    bool use_range_summaries = true;
 
 private:
     void create_components();

@@ -4,6 +4,8 @@
 #include "app/main_window.h"
 
 #include "app/paint_box.h"
+#include "app/range_source.h"
+#include "app/range_summary.h"
 #include "app/waveform_trace.h"
 #include "app/workspace.h"
 #include "audio/wav_file.h"
@@ -43,58 +45,39 @@ bool TForm19::playing() const { return playaction->isChecked(); }
 TRangeQuery TForm19::trace_query(int t, TraceKind kind) {
     const int s = t / 2, c = t % 2;
     const TWav& w = *ws->wav(s);
-    const std::vector<int16_t>& row = w.samples()[c];
-    switch (kind) {
-        case TraceKind::Main:
-            return [&row](int64_t j, int64_t e, double& lo, double& hi) {
-                const auto [mn, mx] = std::minmax_element(row.begin() + j, row.begin() + e + 1);
-                lo = *mn;
-                hi = *mx;
-                return true;
-            };
-        case TraceKind::Error: {
-            const double f = ws->filefactor(s);
-            return [&row, f](int64_t j, int64_t e, double& lo, double& hi) {
-                // The error of normalization with fresh dither, in sample units.
-                lo = hi = float_to_sample16(row[j] * f) / f - row[j];
-                for (int64_t i = j + 1; i <= e; ++i) {
-                    const double v = float_to_sample16(row[i] * f) / f - row[i];
-                    lo = std::min(lo, v);
-                    hi = std::max(hi, v);
-                }
-                return true;
-            };
-        }
-        case TraceKind::Allpass: {
-            // The filter runs from index 0, each sample once, as far as the
-            // columns need; the last output is kept because neighbouring
-            // columns share their edge index.
-            apfilter->setSampFreq(w.sampfreq());
-            apfilter->reset();
-            struct State {
-                int64_t next = 0;
-                double last = 0;
-            };
-            auto st = std::make_shared<State>();
-            TRealFilterSection* filter = apfilter;
-            return [&row, st, filter](int64_t j, int64_t e, double& lo, double& hi) {
-                bool first = true;
-                auto take = [&](double y) {
-                    if (first) { lo = hi = y; first = false; }
-                    else { lo = std::min(lo, y); hi = std::max(hi, y); }
-                };
-                if (j < st->next) take(st->last);  // index j = st->next − 1
-                while (st->next <= e) {
-                    const double y = filter->filter(row[st->next]);
-                    if (st->next >= j) take(y);
-                    st->last = y;
-                    ++st->next;
-                }
-                return !first;
-            };
-        }
+    const std::vector<int16_t>& row = w.samples()[size_t(c)];
+    const double f = ws->filefactor(s);
+    if (kind == TraceKind::Error) {
+        // The error of normalization with fresh dither on every redraw, in
+        // sample units: always a pass over the samples.
+        return [&row, f](int64_t j, int64_t e, double& lo, double& hi) {
+            lo = hi = float_to_sample16(row[size_t(j)] * f) / f - row[size_t(j)];
+            for (int64_t i = j + 1; i <= e; ++i) {
+                const double v = float_to_sample16(row[size_t(i)] * f) / f - row[size_t(i)];
+                lo = std::min(lo, v);
+                hi = std::max(hi, v);
+            }
+            return true;
+        };
     }
-    return {};
+    // Main and allpass traces come from the load-time summaries where they
+    // fit the drawing's filter; the straight passes give the same values.
+    const std::vector<TChannelSummary>& summaries = ws->summaries(s);
+    const bool summarized = use_range_summaries && size_t(c) < summaries.size();
+    std::shared_ptr<TRangeSource> source;
+    if (kind == TraceKind::Main) {
+        if (summarized) source = std::make_shared<TRawSummarySource>(row, summaries[size_t(c)]);
+        else source = std::make_shared<TRawStraightSource>(row);
+    } else {
+        apfilter->setSampFreq(w.sampfreq());
+        apfilter->reset();
+        if (summarized && summaries[size_t(c)].step() == TSectionStep::of(*apfilter))
+            source = std::make_shared<TAllpassSummarySource>(row, summaries[size_t(c)]);
+        else
+            source = std::make_shared<TAllpassStraightSource>(row, *apfilter);
+    }
+    source->setFactor(f);
+    return [source](int64_t j, int64_t e, double& lo, double& hi) { return source->minmax(j, e, lo, hi); };
 }
 
 void TForm19::redraw_picture(int t) {
@@ -117,13 +100,14 @@ void TForm19::redraw_picture(int t) {
     const int64_t n = w.nsamples();
     if (n > 0 && c < w.nchans()) {
         const double fs = w.sampfreq();
-        const double scale = ws->filefactor(s) / 32768.0;
+        // Main and allpass sources give full-scale values with the factor
+        // applied; the error trace gives sample units.
         if (ws->showallpass() && !ws->showerror())
-            draw_trace(canvas, W, *xaxis, *ax, fs, n, trace_query(t, TraceKind::Allpass), scale, QColor(255, 0, 0));
+            draw_trace(canvas, W, *xaxis, *ax, fs, n, trace_query(t, TraceKind::Allpass), 1.0, QColor(255, 0, 0));
         if (ws->showerror())
             draw_trace(canvas, W, *xaxis, *ax, fs, n, trace_query(t, TraceKind::Error), 1.0 / 32768.0, linecolors[t]);
         else
-            draw_trace(canvas, W, *xaxis, *ax, fs, n, trace_query(t, TraceKind::Main), scale, linecolors[t]);
+            draw_trace(canvas, W, *xaxis, *ax, fs, n, trace_query(t, TraceKind::Main), 1.0, linecolors[t]);
     }
     bmpdirty[t] = false;
 }
