@@ -1,9 +1,9 @@
 #include "app/command_line.h"
 #include "app/main_window.h"
+#include "app/start_files.h"
 #include "common/application.h"
 
 #include <QCoreApplication>
-#include <QTimer>
 
 int main(int argc, char** argv) {
     QStringList args;
@@ -20,10 +20,6 @@ int main(int argc, char** argv) {
     app.setApplicationName(QStringLiteral("Wavrell"));
     wavrell::TForm19 window;
     window.show();
-    // Files named on the command line load as "Open file 1..." and "Open
-    // file 2..." would load them, once the event loop runs; a file that
-    // cannot be loaded is reported like any load error.
-    for (int slot = 0; slot < cl.files.size(); ++slot)
-        QTimer::singleShot(0, &window, [&window, slot, file = cl.files[slot]] { window.load_file(slot, file); });
+    wavrell::open_start_files(window, cl.files);
     return app.exec();
 }

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QStringList>
+
+namespace wavrell {
+
+class TForm19;
+
+/// Loads the files named on the command line into slots 0 and 1 of the
+/// window, in this order, once the event loop runs (as "Open file 1..." and
+/// "Open file 2..." would load them). A file that cannot be loaded is
+/// reported like any load error and the next one is still loaded. GUI thread.
+void open_start_files(TForm19& window, const QStringList& files);
+
+}  // namespace wavrell
