@@ -54,7 +54,8 @@ int64_t block_count(const TWav& wav);
 /// side by side. Results agree with the plain per-sample computation through
 /// TRealFilterSection::filter to far better than 1e-9 relative. Where the
 /// allpass cannot be designed for the file's rate (some rates of 500 Hz and
-/// below), every `appeak` stays 0. GUI thread.
+/// below), every `appeak` stays 0. Any thread (it touches only its
+/// arguments).
 ///
 /// With summaries given, the range summaries of the first two channels
 /// (TChannelSummary, for the waveform view) are built instead, and the

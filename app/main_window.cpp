@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include "app/file_drop.h"
 #include "app/paint_box.h"
 #include "app/panel.h"
 #include "app/toolbar_icons.h"
@@ -81,6 +82,7 @@ TForm19::TForm19(QWidget* parent) : QMainWindow(parent) {
     create_player();
     create_shell_components();
     wire_workspace();
+    filedrop = new TFileDrop(this);
 
     resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
 }
@@ -459,8 +461,6 @@ void TForm19::open_into(int slot) {
     if (name.isEmpty()) return;
     load_file(slot, name);
 }
-
-void TForm19::load_file(int slot, const QString& fname) { ws->load_file(slot, fname); }
 
 void TForm19::openaction1Execute() { open_into(0); }
 void TForm19::Openaction2Execute() { open_into(1); }

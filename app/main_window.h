@@ -14,11 +14,13 @@ class QAction;
 class QActionGroup;
 class QLabel;
 class QMenu;
+class QProgressDialog;
 class QToolBar;
 
 namespace wavrell {
 
 class TAxis;
+class TFileDrop;
 class TFjelmAbout;
 class THelpMenu;
 class TMPCPlay;
@@ -154,11 +156,28 @@ private:
     std::vector<int16_t> playbuf;  // excerpt of the played file, reused per chunk
 
 public:
-    /// Loads a file into slot 0 or 1 (the open commands and the recent
-    /// files lists end here).
+    /// Loads a file into slot 0 or 1 (the open commands, the recent files
+    /// lists, dropped files and the command line end here). The file is
+    /// read and measured on a worker thread while the window goes on
+    /// painting; a load that lasts longer than 0.5 s shows a progress
+    /// dialog whose Cancel leaves the slot as it was. Returns once the load
+    /// has ended: committed into the workspace, cancelled, or failed (the
+    /// file error is raised here, on the GUI thread, with the slot
+    /// unchanged). A load into a slot that is still loading is refused.
     void load_file(int slot, const QString& fname);
+    /// A load into this slot is running.
+    bool loading(int slot) const { return floading[size_t(slot)]; }
+    /// The dialog of the running load once it shows, else nullptr.
+    QProgressDialog* load_progress(int slot) const { return fprogress[size_t(slot)]; }
+    /// Runs on the worker thread before each file is read (tests hold a
+    /// load there); empty normally.
+    static std::function<void(int slot, const QString& fname)> load_worker_hook;
+
+    TFileDrop* filedrop = nullptr;  // owned as a Qt child
 
 private:
+    std::array<bool, 2> floading{};
+    std::array<QProgressDialog*, 2> fprogress{};
 
     TWorkspace* ws = nullptr;  // owned as a Qt child
 };

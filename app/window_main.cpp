@@ -1,6 +1,7 @@
 #include "app/window_main.h"
 
 #include "app/main_window.h"
+#include "app/start_files.h"
 #include "common/application.h"
 
 #include <QAction>
@@ -37,17 +38,15 @@ int wavrell_window_main(int argc, char** argv, const QStringList& files) {
     app.setApplicationName(QStringLiteral("Wavrell"));
     wavrell::TForm19 window;
     window.show();
-    // Files named on the command line load as "Open file 1..." and "Open
-    // file 2..." would load them, once the event loop runs; a file that
-    // cannot be loaded is reported like any load error.
-    for (int slot = 0; slot < files.size(); ++slot)
-        QTimer::singleShot(0, &window, [&window, slot, file = files[slot]] { window.load_file(slot, file); });
     // Test hook: WAVRELL_TEST_DUMP_MENUS=FILE makes the window write its
-    // menus to FILE once those files are loaded, and close (ending the run).
+    // menus to FILE once the command-line files are loaded, and close
+    // (ending the run).
+    std::function<void()> then;
     if (const QString dump = qEnvironmentVariable("WAVRELL_TEST_DUMP_MENUS"); !dump.isEmpty())
-        QTimer::singleShot(0, &window, [&window, dump] {
+        then = [&window, dump] {
             if (!write_menu_texts(window, dump)) qWarning("Cannot write the menus to %s", qPrintable(dump));
             window.close();
-        });
+        };
+    wavrell::open_start_files(window, files, then);
     return app.exec();
 }

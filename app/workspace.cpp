@@ -60,19 +60,58 @@ void TWorkspace::setCursorpos(double v) {
     invalidate_views(false);
 }
 
+TLoadedFile::TLoadedFile() = default;
+TLoadedFile::TLoadedFile(TLoadedFile&&) noexcept = default;
+TLoadedFile& TLoadedFile::operator=(TLoadedFile&&) noexcept = default;
+TLoadedFile::~TLoadedFile() = default;
+
+std::unique_ptr<TRealFilterSection> TWorkspace::allpass_copy() const {
+    auto f = std::make_unique<TRealFilterSection>();
+    f->setGain(fapfilter->Gain());
+    f->setUnityGainAtHF(fapfilter->UnityGainAtHF());
+    // Designed at the rate of the window description: apfilter may hold the
+    // rate of a file for which the allpass cannot be designed, and the
+    // measurement sets each file's own rate anyway.
+    f->setSampFreq(16000);
+    f->setFZero(fapfilter->FZero());
+    f->setFPole(fapfilter->FPole());
+    return f;
+}
+
+TLoadedFile TWorkspace::read_file(int slot, const QString& fname, TRealFilterSection& allpass,
+                                  const std::atomic<bool>* cancel) {
+    const auto check = [&] {
+        if (cancel && cancel->load())
+            throw ELoadCancelled(QStringLiteral("Loading \"%1\" was cancelled").arg(fname));
+    };
+    check();
+    TLoadedFile f;
+    f.slot = slot;
+    f.wav = std::make_unique<TWav>();
+    f.wav->open_file(fname, false);
+    check();
+    f.file = measure_levels(*f.wav, allpass, slot, f.levels, TLevelEngine::Best, &f.summaries);
+    return f;
+}
+
 void TWorkspace::load_file(int slot, const QString& fname) {
-    TWav& w = *fwav[size_t(slot)];
-    // The store is replaced only when the whole file was read; an error
+    // Measured with apfilter itself, which is then left at the file's rate.
+    commit_load(read_file(slot, fname, *fapfilter));
+}
+
+void TWorkspace::commit_load(TLoadedFile&& f) {
+    const size_t slot = size_t(f.slot);
+    // Only a file read and measured completely gets here: an error before
     // leaves the workspace as it was.
-    w.open_file(fname, false);
-    if (OnAddToRecentFiles) OnAddToRecentFiles(fname);
+    fwav[slot]->swap_content(*f.wav);
+    if (OnAddToRecentFiles) OnAddToRecentFiles(fwav[slot]->filename());
     invalidate_views(true);
     if (OnResetTimeAxis) OnResetTimeAxis();
 
-    const TFileLevels lv =
-        measure_levels(w, *fapfilter, slot, flevels[size_t(slot)], TLevelEngine::Best, &fsummaries[size_t(slot)]);
-    ffilerms[size_t(slot)] = lv.rms;
-    ffilepeak[size_t(slot)] = lv.peak;
+    flevels[slot] = std::move(f.levels);
+    ffilerms[slot] = f.file.rms;
+    ffilepeak[slot] = f.file.peak;
+    fsummaries[slot] = std::move(f.summaries);
     update_levels();
     fplaycount = 0;
 }

@@ -2,18 +2,39 @@
 
 #include "app/level_analysis.h"
 #include "app/range_summary.h"
+#include "common/errors.h"
 
 #include <QObject>
 #include <QString>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 namespace wavrell {
 
 class TWav;
 class TRealFilterSection;
+
+/// A file read and measured for one slot but not yet part of a workspace
+/// (TWorkspace::read_file makes it, TWorkspace::commit_load takes it in).
+struct TLoadedFile {
+    TLoadedFile();
+    TLoadedFile(TLoadedFile&&) noexcept;
+    TLoadedFile& operator=(TLoadedFile&&) noexcept;
+    ~TLoadedFile();
+
+    int slot = 0;
+    std::unique_ptr<TWav> wav;  ///< the file's samples, no Qt parent
+    TLevelTable levels;         ///< 4 rows, those of `slot` filled
+    TFileLevels file;           ///< RMS and peak over all channels
+    std::vector<TChannelSummary> summaries;  ///< range summaries of the first two channels
+};
+
+/// The load was given up (its cancel flag was set) before it ended.
+WAVRELL_DECLARE_ERROR(ELoadCancelled);
 
 /// The state behind the main window, free of widgets: two file slots (slot 0
 /// is "file 1", slot 1 "file 2"), their level measurements and the
@@ -82,6 +103,22 @@ public:
     /// measured, update_levels, play position 0. A file that cannot be read
     /// raises EFileError and changes nothing of the workspace.
     void load_file(int slot, const QString& fname);
+
+    /// The first half of load_file, touching no workspace: reads fname into
+    /// a fresh store and measures it with `allpass` (a filter of the
+    /// workspace's settings, see allpass_copy, whose SampFreq it changes).
+    /// Runs on any thread. Raises EFileError for a file that cannot be read,
+    /// and ELoadCancelled when `cancel` is set before the reading or the
+    /// measuring begins.
+    static TLoadedFile read_file(int slot, const QString& fname, TRealFilterSection& allpass,
+                                 const std::atomic<bool>* cancel = nullptr);
+    /// A filter with the settings of apfilter, without Qt parent, for
+    /// read_file on another thread. GUI thread.
+    std::unique_ptr<TRealFilterSection> allpass_copy() const;
+    /// The second half of load_file: takes the file into its slot, then
+    /// recent files, views outdated, time axis refitted, levels stored,
+    /// update_levels, play position 0. GUI thread.
+    void commit_load(TLoadedFile&& f);
 
     /// Empties a slot: its samples, its block rows and its information line;
     /// refits the time axis. File levels and factors keep their values.

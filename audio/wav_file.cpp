@@ -13,6 +13,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -562,6 +563,14 @@ void TWav::save_file(const QString& fname) const {
 }
 
 void TWav::new_file() { setNsamples(0); }
+
+void TWav::swap_content(TWav& other) noexcept {
+    ffilename.swap(other.ffilename);
+    fsamples.swap(other.fsamples);
+    std::swap(fsampfreq, other.fsampfreq);
+    std::swap(fnchans, other.fnchans);
+    std::swap(fnsamples, other.fnsamples);
+}
 
 void TWav::playchunk(const std::vector<int32_t>& chans, int32_t first, int32_t count, tsmallintarr& buf) const {
     const size_t nk = chans.size();

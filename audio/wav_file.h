@@ -79,6 +79,10 @@ public:
     /// Drops the samples (nsamples := 0); nchans, sampfreq and filename stay.
     void new_file();
 
+    /// Exchanges file name, format and samples with another store (no
+    /// copying of samples); the Qt parents stay.
+    void swap_content(TWav& other) noexcept;
+
     /// Sets buf to chans.size() × count values, interleaved: entry
     /// i × chans.size() + k holds samples[chans[k]][first + i]. Channels the
     /// store does not have and positions outside a row give 0.

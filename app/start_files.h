@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QStringList>
+
+#include <functional>
+
+namespace wavrell {
+
+class TForm19;
+
+/// Loads the files named on the command line into slots 0 and 1 of the
+/// window, in this order, once the event loop runs (as "Open file 1..." and
+/// "Open file 2..." would load them). A file that cannot be loaded is
+/// reported like any load error and the next one is still loaded. `then`
+/// runs after the last load has ended. GUI thread.
+void open_start_files(TForm19& window, const QStringList& files, std::function<void()> then = {});
+
+}  // namespace wavrell

@@ -1,0 +1,394 @@
+#include "app/file_drop.h"
+#include "app/main_window.h"
+#include "app/paint_box.h"
+#include "app/start_files.h"
+#include "app/workspace.h"
+#include "audio/wav_file.h"
+#include "common/errors.h"
+#include "common/message_box.h"
+#include "dsp/filter_section.h"
+#include "plot/axis.h"
+#include "settings/prog_id.h"
+#include "shell/recent_files.h"
+#include "tests/support/test_support.h"
+
+#include <QAbstractButton>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QMimeData>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QSemaphore>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QUrl>
+#include <QtEndian>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+namespace wavrell {
+namespace {
+
+/// Writes a one-channel 8000 Hz WAV file with sox: `n` samples of a square
+/// wave of amplitude `a`.
+QString square_file(const QTemporaryDir& dir, const QString& name, int a, int n, int channels = 1) {
+    QByteArray b(2 * n * channels, 0);
+    for (int i = 0; i < n * channels; ++i) qToLittleEndian<int16_t>(int16_t((i / channels) % 2 ? -a : a), b.data() + 2 * i);
+    const QString path = dir.filePath(name);
+    EXPECT_TRUE(test::sox_write(path, b, 8000, channels));
+    return path;
+}
+
+/// Runs the event loop until pred holds or 20 s have passed.
+template <class P>
+bool wait_for(P pred) {
+    for (int i = 0; i < 2000 && !pred(); ++i) QTest::qWait(10);
+    return pred();
+}
+
+/// Collects the message boxes shown while it lives.
+struct MessageBoxes {
+    QStringList texts;
+    MessageBoxes() {
+        set_message_box_hook([this](const QString& text, const QString&, int) {
+            texts << text;
+            return mb::IDOK;
+        });
+    }
+    ~MessageBoxes() { set_message_box_hook({}); }
+};
+
+/// A window shown offscreen with its files in a temporary folder.
+struct WindowFixture {
+    std::unique_ptr<QTemporaryDir> dir = test::build_temp_dir();
+    TForm19 w;
+    WindowFixture() {
+        w.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&w));
+    }
+    QString filename(int slot) { return w.workspace().wav(slot)->filename(); }
+};
+
+TEST(FileLoading, ReadFileTouchesNoWorkspaceAndCommitEqualsLoadFile) {
+    auto dir = test::build_temp_dir();
+    const QString f = square_file(*dir, QStringLiteral("sq.wav"), 8192, 24000, 2);
+    TWorkspace direct, split;
+    direct.setNormalize(true);
+    split.setNormalize(true);
+    direct.load_file(1, f);
+
+    QStringList log;
+    split.OnAddToRecentFiles = [&](const QString& n) { log << "recent " + n; };
+    split.OnResetTimeAxis = [&] { log << "reset time axis"; };
+    split.OnInfoLinesChanged = [&] { log << "lines"; };
+    auto allpass = split.allpass_copy();
+    TLoadedFile r = TWorkspace::read_file(1, f, *allpass);
+    EXPECT_TRUE(log.isEmpty());
+    EXPECT_EQ(split.wav(1)->nsamples(), 0);
+    EXPECT_EQ(split.infoline(1), QStringLiteral("-"));
+    EXPECT_EQ(split.apfilter()->SampFreq(), 16000);  // the copy was tuned, not apfilter
+
+    split.setPlaycount(99);
+    split.commit_load(std::move(r));
+    EXPECT_EQ(log, (QStringList{"recent " + f, "reset time axis", "lines"}));
+    EXPECT_EQ(split.wav(1)->filename(), f);
+    EXPECT_EQ(split.wav(1)->nsamples(), 24000);
+    EXPECT_EQ(split.wav(1)->nchans(), 2);
+    EXPECT_EQ(split.wav(1)->samples(), direct.wav(1)->samples());
+    EXPECT_EQ(split.infoline(1), direct.infoline(1));
+    EXPECT_EQ(split.filefactor(1), direct.filefactor(1));
+    EXPECT_EQ(split.playcount(), 0);
+    ASSERT_EQ(split.levels(1).size(), 4u);
+    for (int row = 2; row < 4; ++row) {
+        ASSERT_EQ(split.levels(1)[row].size(), direct.levels(1)[row].size());
+        for (size_t k = 0; k < direct.levels(1)[row].size(); ++k) {
+            EXPECT_EQ(split.levels(1)[row][k].rms, direct.levels(1)[row][k].rms);
+            EXPECT_EQ(split.levels(1)[row][k].appeak, direct.levels(1)[row][k].appeak);
+        }
+    }
+
+    // After a file at a rate where the allpass cannot be designed, apfilter
+    // keeps that rate; copies for further loads still work.
+    QByteArray k(2000, 0);
+    const QString low = dir->filePath(QStringLiteral("low.wav"));
+    ASSERT_TRUE(test::sox_write(low, k, 1000, 1));
+    direct.load_file(0, low);
+    EXPECT_EQ(direct.apfilter()->SampFreq(), 1000);
+    auto again = direct.allpass_copy();
+    EXPECT_EQ(TWorkspace::read_file(0, f, *again).file.peak, 8192 / 32768.0);
+
+    std::atomic<bool> cancel{true};
+    EXPECT_THROW(TWorkspace::read_file(0, f, *allpass, &cancel), ELoadCancelled);
+    EXPECT_THROW(TWorkspace::read_file(0, dir->filePath("missing.wav"), *allpass), EFileError);
+}
+
+TEST(FileLoading, CommandLineFilesGoIntoSlotsInOrderAndABadOneIsReported) {
+    MessageBoxes boxes;
+    struct Case {
+        const char* what;
+        bool first_good, second_good;
+    };
+    for (const Case c : {Case{"both", true, true}, Case{"first bad", false, true}, Case{"one file", true, false}}) {
+        WindowFixture fx;
+        const QString a = square_file(*fx.dir, QStringLiteral("a.wav"), 1000, 8000);
+        const QString b = square_file(*fx.dir, QStringLiteral("b.wav"), 2000, 4000);
+        const QString missing = fx.dir->filePath(QStringLiteral("missing.wav"));
+        QStringList files{c.first_good ? a : missing};
+        if (c.second_good) files << b;
+        boxes.texts.clear();
+        open_start_files(fx.w, files);
+        EXPECT_EQ(fx.filename(0), QString()) << c.what;  // not before the event loop runs
+        ASSERT_TRUE(wait_for([&] {
+            return (!c.second_good || fx.filename(1) == b) && (c.first_good ? fx.filename(0) == a : !boxes.texts.isEmpty());
+        })) << c.what;
+        QTest::qWait(50);
+        EXPECT_EQ(fx.filename(0), c.first_good ? a : QString()) << c.what;
+        EXPECT_EQ(fx.w.workspace().wav(0)->nsamples(), c.first_good ? 8000 : 0) << c.what;
+        EXPECT_EQ(fx.w.workspace().wav(1)->nsamples(), c.second_good ? 4000 : 0) << c.what;
+        EXPECT_EQ(fx.w.infolabel1->text(), fx.w.workspace().infoline(0)) << c.what;
+        if (c.first_good) {
+            EXPECT_TRUE(boxes.texts.isEmpty()) << c.what;
+        } else {
+            ASSERT_EQ(boxes.texts.size(), 1) << c.what;
+            EXPECT_TRUE(boxes.texts[0].contains(QStringLiteral("missing.wav"))) << boxes.texts[0].toStdString();
+        }
+        // Loaded in order: the newest entry of the recent files is the last file.
+        EXPECT_EQ(fx.w.RecentFiles1->filename(1), c.second_good ? b : a) << c.what;
+    }
+}
+
+/// Sends a drag over `target` and, when it is accepted, drops it there.
+/// Returns whether the enter, the move and the drop were accepted.
+struct DragResult {
+    bool enter = false, move = false, drop = false;
+};
+DragResult drag_and_drop(QWidget* target, QMimeData* data) {
+    DragResult r;
+    const QPoint pos(target->width() / 2, target->height() / 2);
+    QDragEnterEvent enter(pos, Qt::CopyAction | Qt::LinkAction, data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &enter);
+    r.enter = enter.isAccepted();
+    if (!r.enter) return r;
+    QDragMoveEvent move(pos + QPoint(1, 0), Qt::CopyAction | Qt::LinkAction, data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &move);
+    r.move = move.isAccepted();
+    QDropEvent drop(QPointF(pos + QPoint(1, 0)), Qt::CopyAction | Qt::LinkAction, data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &drop);
+    r.drop = drop.isAccepted();
+    EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
+    return r;
+}
+
+std::unique_ptr<QMimeData> urls(const QList<QUrl>& list) {
+    auto m = std::make_unique<QMimeData>();
+    m->setUrls(list);
+    return m;
+}
+
+TEST(FileLoading, FileDroppedOnEachFilesBoxesLoadsIntoThatSlot) {
+    MessageBoxes boxes;
+    WindowFixture fx;
+    TForm19& w = fx.w;
+    const QString a = square_file(*fx.dir, QStringLiteral("a.wav"), 1000, 8000);
+    const QString b = square_file(*fx.dir, QStringLiteral("b.wav"), 2000, 4000);
+    struct Case {
+        const char* what;
+        QWidget* target;
+        int slot;
+    };
+    const Case cases[] = {
+        {"waveform box 1", w.PaintBox[0], 0},     {"waveform box 2", w.PaintBox[1], 0},
+        {"crest box 2", w.crestpaint[1], 0},      {"information line 1", w.infolabel1, 0},
+        {"waveform box 3", w.PaintBox[2], 1},     {"waveform box 4", w.PaintBox[3], 1},
+        {"crest box 3", w.crestpaint[2], 1},      {"crest box 4", w.crestpaint[3], 1},
+        {"information line 2", w.infolabel2, 1},  {"crest box 1", w.crestpaint[0], 0},
+    };
+    for (const Case& c : cases) {
+        // Every drop changes the slot's file.
+        const QString file = fx.filename(c.slot) == a ? b : a;
+        const QString other = w.workspace().wav(1 - c.slot)->filename();
+        const auto data = urls({QUrl::fromLocalFile(file)});
+        const DragResult r = drag_and_drop(c.target, data.get());
+        EXPECT_TRUE(r.enter && r.move && r.drop) << c.what;
+        ASSERT_TRUE(wait_for([&] { return fx.filename(c.slot) == file; })) << c.what;
+        EXPECT_EQ(w.workspace().wav(c.slot)->nsamples(), file == a ? 8000 : 4000) << c.what;
+        EXPECT_EQ(fx.filename(1 - c.slot), other) << c.what;
+    }
+
+    // Two files together, dropped beside the boxes (on the time axis, which
+    // hands the drag on to the window), load into slots 0 and 1 in order.
+    const QString c = square_file(*fx.dir, QStringLiteral("c.wav"), 3000, 2000);
+    const auto two = urls({QUrl::fromLocalFile(c), QUrl::fromLocalFile(b)});
+    ASSERT_NE(fx.filename(1), b);
+    const DragResult r = drag_and_drop(w.xaxis, two.get());
+    EXPECT_TRUE(r.enter && r.move && r.drop);
+    ASSERT_TRUE(wait_for([&] { return fx.filename(0) == c && fx.filename(1) == b; }))
+        << boxes.texts.join(", ").toStdString();
+    EXPECT_TRUE(boxes.texts.isEmpty());
+    EXPECT_EQ(w.workspace().wav(0)->nsamples(), 2000);
+    EXPECT_EQ(w.workspace().wav(1)->nsamples(), 4000);
+    EXPECT_EQ(w.RecentFiles1->filename(1), b);
+    EXPECT_EQ(w.RecentFiles1->filename(2), c);
+}
+
+TEST(FileLoading, DragsOfAnythingButLocalFilesAreRefused) {
+    WindowFixture fx;
+    TForm19& w = fx.w;
+    const QString a = square_file(*fx.dir, QStringLiteral("a.wav"), 1000, 8000);
+    const QUrl local = QUrl::fromLocalFile(a);
+    auto text = std::make_unique<QMimeData>();
+    text->setText(a);
+    struct Case {
+        const char* what;
+        QWidget* target;
+        std::unique_ptr<QMimeData> data;
+    };
+    Case cases[] = {
+        {"web address", w.PaintBox[0], urls({QUrl(QStringLiteral("https://example.org/a.wav"))})},
+        {"local file and web address", w.PaintBox[0],
+         urls({local, QUrl(QStringLiteral("https://example.org/b.wav"))})},
+        {"remote file", w.crestpaint[2], urls({QUrl(QStringLiteral("sftp://host/a.wav"))})},
+        {"folder", w.infolabel1, urls({QUrl::fromLocalFile(fx.dir->path())})},
+        {"missing file", w.PaintBox[2], urls({QUrl::fromLocalFile(fx.dir->filePath("missing.wav"))})},
+        {"three files", w.PaintBox[0], urls({local, local, local})},
+        {"plain text", w.PaintBox[0], std::move(text)},
+        {"one file beside the boxes", w.xaxis, urls({local})},
+        {"one file on the tool bar", w.ToolBar1, urls({local})},
+    };
+    for (Case& c : cases) {
+        const DragResult r = drag_and_drop(c.target, c.data.get());
+        EXPECT_FALSE(r.enter) << c.what;
+        // A drop that arrives all the same (without enter) is refused too.
+        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, c.data.get(), Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(c.target, &drop);
+        EXPECT_FALSE(drop.isAccepted()) << c.what;
+    }
+    QTest::qWait(100);
+    EXPECT_EQ(fx.filename(0), QString());
+    EXPECT_EQ(fx.filename(1), QString());
+}
+
+TEST(FileLoading, CancelledLoadLeavesTheSlotAsItWas) {
+    WindowFixture fx;
+    TForm19& w = fx.w;
+    TWorkspace& ws = w.workspace();
+    const QString a = square_file(*fx.dir, QStringLiteral("a.wav"), 1000, 8000, 2);
+    const QString b = square_file(*fx.dir, QStringLiteral("b.wav"), 2000, 4000);
+    const QString c = square_file(*fx.dir, QStringLiteral("c.wav"), 3000, 2000);
+    w.load_file(0, a);
+    ASSERT_EQ(fx.filename(0), a);
+    ws.setPlaycount(1234);
+    const QString line = ws.infoline(0);
+    const double rms = ws.filerms(0), factor = ws.filefactor(0);
+    const TLevelTable levels = ws.levels(0);
+
+    // The reading of b is held on the worker until the test lets it go.
+    QSemaphore release;
+    std::atomic<int> held{0};
+    TForm19::load_worker_hook = [&](int, const QString& f) {
+        if (f != b) return;
+        ++held;
+        release.tryAcquire(1, 20000);
+    };
+    int paints = 0;
+    w.PaintBox[0]->OnPaint = [&](TPaintBox*, QPainter&) { ++paints; };
+    bool refused_same_slot = false, dialog_seen = false;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        QProgressDialog* p = w.load_progress(0);
+        if (!p || !p->isVisible() || held.load() == 0) return;
+        poll.stop();
+        dialog_seen = true;
+        // The window still paints and takes loads into the other slot.
+        paints = 0;
+        w.PaintBox[0]->update();
+        wait_for([&] { return paints > 0; });
+        w.load_file(1, c);
+        // A second load into the busy slot is refused.
+        w.load_file(0, c);
+        refused_same_slot = fx.filename(0) == a && w.loading(0);
+        QPushButton* cancel = nullptr;
+        for (QPushButton* button : p->findChildren<QPushButton*>())
+            if (button->text() == QStringLiteral("Cancel")) cancel = button;
+        ASSERT_NE(cancel, nullptr);
+        QTest::mouseClick(cancel, Qt::LeftButton);
+    });
+    poll.start();
+    w.load_file(0, b);
+    // The worker is still held: the cancel did not wait for it.
+    EXPECT_EQ(held.load(), 1);
+    release.release();
+    TForm19::load_worker_hook = {};
+    EXPECT_TRUE(dialog_seen);
+    EXPECT_GT(paints, 0);
+    EXPECT_TRUE(refused_same_slot);
+    EXPECT_FALSE(w.loading(0));
+    EXPECT_EQ(w.load_progress(0), nullptr);
+    QTest::qWait(200);  // whatever the worker still delivers is dropped
+
+    EXPECT_EQ(fx.filename(0), a);
+    EXPECT_EQ(ws.wav(0)->nchans(), 2);
+    EXPECT_EQ(ws.wav(0)->nsamples(), 8000);
+    EXPECT_EQ(ws.infoline(0), line);
+    EXPECT_EQ(w.infolabel1->text(), line);
+    EXPECT_EQ(ws.filerms(0), rms);
+    EXPECT_EQ(ws.filefactor(0), factor);
+    ASSERT_EQ(ws.levels(0).size(), levels.size());
+    for (size_t row = 0; row < levels.size(); ++row) EXPECT_EQ(ws.levels(0)[row].size(), levels[row].size());
+    // The other slot's load went through meanwhile (and reset the play position).
+    EXPECT_EQ(fx.filename(1), c);
+    EXPECT_EQ(w.RecentFiles1->filename(1), c);
+    EXPECT_EQ(w.RecentFiles1->filename(2), a);  // b never made it into the list
+}
+
+TEST(FileLoading, SlowLoadCommitsWhenDoneAndAFailedOneRaisesOnTheGuiThread) {
+    WindowFixture fx;
+    TForm19& w = fx.w;
+    const QString a = square_file(*fx.dir, QStringLiteral("a.wav"), 1000, 8000);
+    const QString b = square_file(*fx.dir, QStringLiteral("b.wav"), 2000, 4000, 2);
+    w.load_file(1, a);
+
+    // Held until the dialog shows, then let go: the load is taken in.
+    QSemaphore release;
+    TForm19::load_worker_hook = [&](int, const QString&) { release.tryAcquire(1, 20000); };
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (w.load_progress(1) && w.load_progress(1)->isVisible()) {
+            poll.stop();
+            release.release();
+        }
+    });
+    poll.start();
+    w.load_file(1, b);
+    TForm19::load_worker_hook = {};
+    EXPECT_EQ(fx.filename(1), b);
+    EXPECT_EQ(w.workspace().wav(1)->nchans(), 2);
+    EXPECT_EQ(w.load_progress(1), nullptr);
+    EXPECT_EQ(w.infolabel2->text(), w.workspace().infoline(1));
+
+    const QString notwav = fx.dir->filePath(QStringLiteral("text.wav"));
+    {
+        QFile f(notwav);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("not a sound file");
+    }
+    try {
+        w.load_file(1, notwav);
+        ADD_FAILURE() << "no error";
+    } catch (const EFileError& e) {
+        EXPECT_TRUE(e.message().contains(QStringLiteral("text.wav"))) << e.message().toStdString();
+    }
+    EXPECT_FALSE(w.loading(1));
+    EXPECT_EQ(fx.filename(1), b);
+    EXPECT_EQ(w.workspace().wav(1)->nsamples(), 4000);
+}
+
+}  // namespace
+}  // namespace wavrell
