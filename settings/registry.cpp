@@ -1,7 +1,7 @@
 #include "settings/registry.h"
 
 #include "settings/ini_file.h"
-#include "settings/special_folders.h"
+#include "settings/appdata_folders.h"
 
 #include <QDir>
 #include <QFileInfo>

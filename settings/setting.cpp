@@ -3,7 +3,7 @@
 #include "settings/ini_file.h"
 #include "settings/prog_id.h"
 #include "settings/registry.h"
-#include "settings/special_folders.h"
+#include "settings/appdata_folders.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -3,7 +3,7 @@
 #include "common/message_box.h"
 #include "settings/prog_id.h"
 #include "settings/registry.h"
-#include "settings/special_folders.h"
+#include "settings/appdata_folders.h"
 #include "shell/about.h"
 #include "shell/day_number.h"
 #include "shell/http_get.h"

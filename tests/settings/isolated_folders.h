@@ -1,6 +1,6 @@
 #pragma once
 
-#include "settings/special_folders.h"
+#include "settings/appdata_folders.h"
 #include "tests/support/test_support.h"
 
 #include <QByteArray>

@@ -1,4 +1,4 @@
-#include "settings/special_folders.h"
+#include "settings/appdata_folders.h"
 
 #include <QCoreApplication>
 #include <QDir>
