@@ -1,5 +1,7 @@
 #include "app/range_summary.h"
 
+#include "common/prefault.h"
+
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -23,27 +25,14 @@ namespace {
 
 constexpr double inf = std::numeric_limits<double>::infinity();
 
-/// Sizes a table of many megabytes. Fresh memory otherwise costs one page
-/// fault per 4 KiB when first written, which on some machines (virtual
-/// ones in particular) is a good part of the build; so a large table is
-/// advised to use large pages and faulted in with one call. The advice
-/// changes no contents; kernels that do not know it ignore it.
+/// Sizes a table of many megabytes, faulted in with large-page advice
+/// before it is filled (see prefault).
 template <class T>
 void size_table(std::vector<T>& v, size_t n) {
     if (v.capacity() < n && n * sizeof(T) >= (size_t(4) << 20)) {
         std::vector<T>().swap(v);
         v.reserve(n);
-        const uintptr_t page = uintptr_t(::sysconf(_SC_PAGESIZE));
-        const uintptr_t lo = (reinterpret_cast<uintptr_t>(v.data()) + page - 1) & ~(page - 1);
-        const uintptr_t hi = (reinterpret_cast<uintptr_t>(v.data()) + n * sizeof(T)) & ~(page - 1);
-        if (hi > lo) {
-#ifdef MADV_HUGEPAGE
-            ::madvise(reinterpret_cast<void*>(lo), hi - lo, MADV_HUGEPAGE);
-#endif
-#ifdef MADV_POPULATE_WRITE
-            ::madvise(reinterpret_cast<void*>(lo), hi - lo, MADV_POPULATE_WRITE);
-#endif
-        }
+        prefault(v.data(), n * sizeof(T));
     }
     v.resize(n);
 }

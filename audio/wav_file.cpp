@@ -1,5 +1,7 @@
 #include "audio/wav_file.h"
 
+#include "common/prefault.h"
+
 #include "common/errors.h"
 
 #include <QFile>
@@ -255,25 +257,6 @@ void append(const uint8_t* src, size_t frames, int nch, std::vector<int16_t>* ro
 using Appender = void (*)(const uint8_t*, size_t, int, std::vector<int16_t>*);
 
 // ---------------------------------------------------------------- sample rows
-
-/// Fresh memory of many megabytes otherwise costs one page fault per 4 KiB
-/// when it is first written, which on some machines (virtual ones in
-/// particular) takes longer than reading and decoding the file. So large
-/// sample rows and the read buffer are given the advice to use large pages
-/// and are faulted in with one call before they are filled. The advice
-/// changes no contents; kernels that do not know it ignore it.
-void prefault(void* p, size_t bytes) {
-    const uintptr_t page = uintptr_t(::sysconf(_SC_PAGESIZE));
-    const uintptr_t lo = (reinterpret_cast<uintptr_t>(p) + page - 1) & ~(page - 1);
-    const uintptr_t hi = (reinterpret_cast<uintptr_t>(p) + bytes) & ~(page - 1);
-    if (hi <= lo) return;
-#ifdef MADV_HUGEPAGE
-    ::madvise(reinterpret_cast<void*>(lo), hi - lo, MADV_HUGEPAGE);
-#endif
-#ifdef MADV_POPULATE_WRITE
-    ::madvise(reinterpret_cast<void*>(lo), hi - lo, MADV_POPULATE_WRITE);
-#endif
-}
 
 /// Reserves a row for n samples, faulted in when it is large.
 void reserve_row(std::vector<int16_t>& row, size_t n) {
