@@ -14,6 +14,9 @@ runs=${3:-3}
 [ -x "$build/bench/bench_window_redraw" ] || "$root/scripts/build" Release "$build" >/dev/null
 work=$(mktemp -d "$build/window-redraw-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
+# The window keeps recent files and settings: in private folders here.
+mkdir -p "$work/home" "$work/config" "$work/data" "$work/etc-xdg"
+export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data XDG_CONFIG_DIRS=$work/etc-xdg
 seconds=$((minutes * 60))
 sox -n -r 44100 -c 2 -b 16 "$work/a.wav" synth "$seconds" pinknoise tremolo 0.5 80 gain -6
 sox -n -r 44100 -c 2 -b 16 "$work/b.wav" synth "$seconds" sine 220 sine 3000 tremolo 2 60 gain -3
