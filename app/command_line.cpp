@@ -76,6 +76,7 @@ int run_command_line(const TCommandLine& cl, FILE* out, FILE* err) {
         case TCommandLine::Mode::Levels: break;
     }
     TWorkspace ws;
+    ws.setBuildSummaries(false);  // nothing draws the files here
     try {
         if (cl.normalize) ws.setNormalize(true);
         for (int slot = 0; slot < cl.files.size(); ++slot) ws.load_file(slot, cl.files[slot]);

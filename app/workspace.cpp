@@ -79,7 +79,7 @@ std::unique_ptr<TRealFilterSection> TWorkspace::allpass_copy() const {
 }
 
 TLoadedFile TWorkspace::read_file(int slot, const QString& fname, TRealFilterSection& allpass,
-                                  const std::atomic<bool>* cancel) {
+                                  const std::atomic<bool>* cancel, bool summaries) {
     const auto check = [&] {
         if (cancel && cancel->load())
             throw ELoadCancelled(QStringLiteral("Loading \"%1\" was cancelled").arg(fname));
@@ -90,13 +90,13 @@ TLoadedFile TWorkspace::read_file(int slot, const QString& fname, TRealFilterSec
     f.wav = std::make_unique<TWav>();
     f.wav->open_file(fname, false);
     check();
-    f.file = measure_levels(*f.wav, allpass, slot, f.levels, TLevelEngine::Best, &f.summaries);
+    f.file = measure_levels(*f.wav, allpass, slot, f.levels, TLevelEngine::Best, summaries ? &f.summaries : nullptr);
     return f;
 }
 
 void TWorkspace::load_file(int slot, const QString& fname) {
     // Measured with apfilter itself, which is then left at the file's rate.
-    commit_load(read_file(slot, fname, *fapfilter));
+    commit_load(read_file(slot, fname, *fapfilter, nullptr, fbuildsummaries));
 }
 
 void TWorkspace::commit_load(TLoadedFile&& f) {

@@ -104,14 +104,21 @@ public:
     /// raises EFileError and changes nothing of the workspace.
     void load_file(int slot, const QString& fname);
 
+    /// Whether load_file builds the range summaries that the waveform view
+    /// draws from (on by default; a workspace without a window, such as the
+    /// level report of the command line, leaves them out).
+    bool BuildSummaries() const { return fbuildsummaries; }
+    void setBuildSummaries(bool v) { fbuildsummaries = v; }
+
     /// The first half of load_file, touching no workspace: reads fname into
     /// a fresh store and measures it with `allpass` (a filter of the
     /// workspace's settings, see allpass_copy, whose SampFreq it changes).
     /// Runs on any thread. Raises EFileError for a file that cannot be read,
     /// and ELoadCancelled when `cancel` is set before the reading or the
-    /// measuring begins.
+    /// measuring begins. With `summaries` off the range summaries of the
+    /// waveform view are not built (nothing will draw the file).
     static TLoadedFile read_file(int slot, const QString& fname, TRealFilterSection& allpass,
-                                 const std::atomic<bool>* cancel = nullptr);
+                                 const std::atomic<bool>* cancel = nullptr, bool summaries = true);
     /// A filter with the settings of apfilter, without Qt parent, for
     /// read_file on another thread. GUI thread.
     std::unique_ptr<TRealFilterSection> allpass_copy() const;
@@ -167,6 +174,7 @@ private:
     std::array<double, 2> ffilefactor{1.0, 1.0};
     std::array<QString, 2> finfoline;
     int32_t fplaycount = 0;
+    bool fbuildsummaries = true;
     bool fnormalize = false;
     bool fshowerror = false;
     bool fshowallpass = false;
