@@ -237,6 +237,30 @@ struct TWaveOutDevice::Private {
         return done;
     }
 
+    // Waits (lock held) until `state()` of the context or stream is ready;
+    // returns 0, the server's error code when it failed, or a time-out.
+    template <class State>
+    int wait_ready(State state, decltype(state()) ready, bool (*good)(decltype(state())), int fallback) {
+        int err = 0;
+        arm_timer();
+        for (;;) {
+            const auto st = state();
+            if (st == ready) break;
+            if (!good(st)) {
+                err = pa_context_errno(ctx);
+                if (!err) err = fallback;
+                break;
+            }
+            if (timed_out) {
+                err = PA_ERR_TIMEOUT;
+                break;
+            }
+            pa_threaded_mainloop_wait(ml);
+        }
+        disarm_timer();
+        return err;
+    }
+
     int apply_volume(uint32_t word) {
         if (!stream) return PA_ERR_BADSTATE;
         const pa_cvolume cv = make_cvolume(map, word);
@@ -481,24 +505,10 @@ int TWaveOutDevice::open(uint32_t deviceId, const TWaveFormat& format, QObject* 
         return PA_ERR_INTERNAL;
     }
 
-    int err = 0;
     pa_threaded_mainloop_lock(p.ml);
-    p.arm_timer();
-    for (;;) {
-        const pa_context_state_t st = pa_context_get_state(p.ctx);
-        if (st == PA_CONTEXT_READY) break;
-        if (!PA_CONTEXT_IS_GOOD(st)) {
-            err = pa_context_errno(p.ctx);
-            if (!err) err = PA_ERR_CONNECTIONREFUSED;
-            break;
-        }
-        if (p.timed_out) {
-            err = PA_ERR_TIMEOUT;
-            break;
-        }
-        pa_threaded_mainloop_wait(p.ml);
-    }
-    p.disarm_timer();
+    int err = p.wait_ready([&p] { return pa_context_get_state(p.ctx); }, PA_CONTEXT_READY,
+                           [](pa_context_state_t st) -> bool { return PA_CONTEXT_IS_GOOD(st); },
+                           PA_ERR_CONNECTIONREFUSED);
 
     std::string sink;
     if (!err && deviceId != WAVE_MAPPER) {
@@ -544,22 +554,9 @@ int TWaveOutDevice::open(uint32_t deviceId, const TWaveFormat& format, QObject* 
                                        PA_STREAM_ADJUST_LATENCY, &cv, nullptr) < 0) {
             err = pa_context_errno(p.ctx);
         } else {
-            p.arm_timer();
-            for (;;) {
-                const pa_stream_state_t st = pa_stream_get_state(p.stream);
-                if (st == PA_STREAM_READY) break;
-                if (!PA_STREAM_IS_GOOD(st)) {
-                    err = pa_context_errno(p.ctx);
-                    if (!err) err = PA_ERR_INTERNAL;
-                    break;
-                }
-                if (p.timed_out) {
-                    err = PA_ERR_TIMEOUT;
-                    break;
-                }
-                pa_threaded_mainloop_wait(p.ml);
-            }
-            p.disarm_timer();
+            err = p.wait_ready([&p] { return pa_stream_get_state(p.stream); }, PA_STREAM_READY,
+                               [](pa_stream_state_t st) -> bool { return PA_STREAM_IS_GOOD(st); },
+                               PA_ERR_INTERNAL);
         }
     }
     pa_threaded_mainloop_unlock(p.ml);

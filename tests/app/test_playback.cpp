@@ -61,30 +61,6 @@ void settle(int ms, const std::function<void()>& each = {}) {
     }
 }
 
-// A null sink of this test alone, so that other tests playing at the same
-// time do not mix into the recording.
-class PrivateSink {
-public:
-    PrivateSink() {
-        name = QStringLiteral("wavrellplay%1").arg(::getpid());
-        description = QStringLiteral("WavrellPlay%1").arg(::getpid());
-        QByteArray out;
-        const int rc = test::run_program(
-            QStringLiteral("pactl"),
-            {QStringLiteral("load-module"), QStringLiteral("module-null-sink"), QStringLiteral("sink_name=") + name,
-             QStringLiteral("rate=%1").arg(kRate), QStringLiteral("channels=2"),
-             QStringLiteral("sink_properties=device.description=") + description},
-            &out);
-        EXPECT_EQ(rc, 0) << "no sound server; run the tests through scripts/test";
-        module = out.trimmed();
-    }
-    ~PrivateSink() {
-        if (!module.isEmpty())
-            test::run_program(QStringLiteral("pactl"), {QStringLiteral("unload-module"), QString::fromLatin1(module)});
-    }
-    QString name, description;
-    QByteArray module;
-};
 
 // Records a sink's monitor as interleaved stereo 16-bit values.
 class Recorder {
@@ -284,7 +260,7 @@ protected:
         return (double(playcount) - double((kBuffers - 1) * kChunkValues) / nchans) / rate;
     }
 
-    PrivateSink sink;
+    test::PrivateNullSink sink{QStringLiteral("WavrellPlay"), kRate};
     std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<TForm19> form;
     TWorkspace* ws = nullptr;

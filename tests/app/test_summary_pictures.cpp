@@ -79,7 +79,9 @@ TEST(SummaryPictures, SummariesDrawTheStraightPassPixels) {
                 // The comparison means something only where traces are drawn.
                 for (int t = 0; t < 4; ++t)
                     EXPECT_TRUE(has_colour(summary[size_t(t)], TForm19::linecolors[size_t(t)].rgb())) << t;
-                if (allpass) EXPECT_TRUE(has_colour(summary[2], qRgb(255, 0, 0)));
+                if (allpass) {
+                    EXPECT_TRUE(has_colour(summary[2], qRgb(255, 0, 0)));
+                }
             }
         }
     }

@@ -440,35 +440,11 @@ TEST_F(PlayerTest, VolumeSetAndReadBack) {
     EXPECT_EQ(player->RightVolume(), 0xFFFF);
 }
 
-// A sink of this test alone, so that other tests playing at the same time do
-// not mix into the recording.
-class PrivateSink {
-public:
-    PrivateSink() {
-        name = QStringLiteral("wavrellexact%1").arg(::getpid());
-        description = QStringLiteral("WavrellExact%1").arg(::getpid());
-        QByteArray out;
-        const int rc = test::run_program(
-            QStringLiteral("pactl"),
-            {QStringLiteral("load-module"), QStringLiteral("module-null-sink"), QStringLiteral("sink_name=") + name,
-             QStringLiteral("rate=44100"), QStringLiteral("channels=2"),
-             QStringLiteral("sink_properties=device.description=") + description},
-            &out);
-        EXPECT_EQ(rc, 0);
-        module = out.trimmed();
-    }
-    ~PrivateSink() {
-        if (!module.isEmpty())
-            test::run_program(QStringLiteral("pactl"), {QStringLiteral("unload-module"), QString::fromLatin1(module)});
-    }
-    QString name, description;
-    QByteArray module;
-};
 
 // What is played reaches the sink bit-exact and in full, including the
 // final chunk; counts beyond the chunk or of part of a frame are cut.
 TEST_F(PlayerTest, PlaysBitExactAndTheFinalChunkInFull) {
-    PrivateSink sink;
+    test::PrivateNullSink sink(QStringLiteral("WavrellExact"), 44100);
     player->read_devicenames();
     const qsizetype id = player->Devicenames().indexOf(sink.description);
     ASSERT_GE(id, 0);

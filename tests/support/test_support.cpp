@@ -4,6 +4,8 @@
 #include <QProcess>
 #include <QTemporaryFile>
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 namespace wavrell::test {
@@ -59,6 +61,25 @@ bool sox_write(const QString& path, const QByteArray& raw, int rate, int channel
     args += output_options;
     args << path;
     return sox(args);
+}
+
+PrivateNullSink::PrivateNullSink(const QString& prefix, int rate) {
+    name = prefix.toLower() + QString::number(::getpid());
+    description = prefix + QString::number(::getpid());
+    QByteArray out;
+    const int rc = run_program(
+        QStringLiteral("pactl"),
+        {QStringLiteral("load-module"), QStringLiteral("module-null-sink"), QStringLiteral("sink_name=") + name,
+         QStringLiteral("rate=%1").arg(rate), QStringLiteral("channels=2"),
+         QStringLiteral("sink_properties=device.description=") + description},
+        &out);
+    EXPECT_EQ(rc, 0) << "no sound server; run the tests through scripts/test";
+    module = out.trimmed();
+}
+
+PrivateNullSink::~PrivateNullSink() {
+    if (!module.isEmpty())
+        run_program(QStringLiteral("pactl"), {QStringLiteral("unload-module"), QString::fromLatin1(module)});
 }
 
 }  // namespace wavrell::test

@@ -30,4 +30,20 @@ bool sox_write(const QString& path, const QByteArray& raw_s16le, int rate, int c
 /// Runs sox with the given arguments; returns true on exit code 0.
 bool sox(const QStringList& args, QByteArray* out = nullptr, QByteArray* err = nullptr);
 
+/// A null sink on the test sound server for one test alone (loaded with
+/// pactl, unloaded when the object goes), so that other tests playing at
+/// the same time do not mix into its recording; its monitor is
+/// name + ".monitor".
+class PrivateNullSink {
+public:
+    /// prefix names the sink (the process id is appended); rate in Hz.
+    PrivateNullSink(const QString& prefix, int rate);
+    ~PrivateNullSink();
+    PrivateNullSink(const PrivateNullSink&) = delete;
+    PrivateNullSink& operator=(const PrivateNullSink&) = delete;
+
+    QString name, description;
+    QByteArray module;
+};
+
 }  // namespace wavrell::test
