@@ -437,10 +437,13 @@ struct ApTables {
 
 // Lane engines: kCount side-by-side runs of the part of the step that
 // carries the state, u = (a0 x + a1 z) + b1 z with z := a0 x + a1 z, over one
-// block of rows of kCount values of a0 x, keeping the smallest and largest
-// u of each lane. The output y = gain (u b0) is monotone in u (both
-// roundings are), so the extremes of y follow from those of u. No fused
-// multiply-add: the roundings of the section's step.
+// block of apblock samples per lane (lane q reads p[q][0 … apblock − 1]),
+// keeping the smallest and largest u of each lane. The output
+// y = gain (u b0) is monotone in u (both roundings are), so the extremes of
+// y follow from those of u. No fused multiply-add: the roundings of the
+// section's step. The vector engines read four samples of each lane at a
+// time and turn them across in registers, so that one vector holds one
+// step of several lanes.
 struct EnginePlain {
     static constexpr int kCount = 8;
     double z[kCount], lo[kCount], hi[kCount];
@@ -450,11 +453,11 @@ struct EnginePlain {
         std::copy(lo, lo + kCount, los);
         std::copy(hi, hi + kCount, his);
     }
-    void run(const double* xb, double a1, double b1) {
+    void run(const int16_t* const* p, double a0, double a1, double b1) {
         for (int q = 0; q < kCount; ++q) lo[q] = inf, hi[q] = -inf;
         for (int64_t j = 0; j < TChannelSummary::apblock; ++j)
             for (int q = 0; q < kCount; ++q) {
-                const double w = xb[j * kCount + q] + a1 * z[q];
+                const double w = a0 * double(p[q][j]) + a1 * z[q];
                 const double u = w + b1 * z[q];
                 z[q] = w;
                 lo[q] = u < lo[q] ? u : lo[q];
@@ -477,19 +480,30 @@ struct EngineSse2 {
             _mm_storeu_pd(his + 2 * r, hi[r]);
         }
     }
-    void run(const double* xb, double a1s, double b1s) {
-        const __m128d a1 = _mm_set1_pd(a1s), b1 = _mm_set1_pd(b1s);
-        __m128d zz[4], l[4], h[4];
-        for (int r = 0; r < 4; ++r) zz[r] = z[r], l[r] = _mm_set1_pd(inf), h[r] = _mm_set1_pd(-inf);
-        for (int64_t j = 0; j < TChannelSummary::apblock; ++j)
-            for (int r = 0; r < 4; ++r) {
-                const __m128d w = _mm_add_pd(_mm_load_pd(xb + j * kCount + 2 * r), _mm_mul_pd(a1, zz[r]));
-                const __m128d u = _mm_add_pd(w, _mm_mul_pd(b1, zz[r]));
-                zz[r] = w;
-                l[r] = _mm_min_pd(u, l[r]);
-                h[r] = _mm_max_pd(u, h[r]);
+    void run(const int16_t* const* p, double a0s, double a1s, double b1s) {
+        const __m128d a0 = _mm_set1_pd(a0s), a1 = _mm_set1_pd(a1s), b1 = _mm_set1_pd(b1s);
+        for (int r = 0; r < 4; ++r) {
+            __m128d zz = z[r], l = _mm_set1_pd(inf), h = _mm_set1_pd(-inf);
+            const int16_t* pa = p[2 * r];
+            const int16_t* pb = p[2 * r + 1];
+            for (int64_t j = 0; j < TChannelSummary::apblock; j += 4) {
+                // a0 b0 a1 b1 a2 b2 a3 b3, widened to 32 bits with the sign.
+                const __m128i ab = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pa + j)),
+                                                      _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pb + j)));
+                const __m128i s01 = _mm_srai_epi32(_mm_unpacklo_epi16(ab, ab), 16);
+                const __m128i s23 = _mm_srai_epi32(_mm_unpackhi_epi16(ab, ab), 16);
+                const __m128d x[4] = {_mm_cvtepi32_pd(s01), _mm_cvtepi32_pd(_mm_srli_si128(s01, 8)),
+                                      _mm_cvtepi32_pd(s23), _mm_cvtepi32_pd(_mm_srli_si128(s23, 8))};
+                for (int k = 0; k < 4; ++k) {
+                    const __m128d w = _mm_add_pd(_mm_mul_pd(a0, x[k]), _mm_mul_pd(a1, zz));
+                    const __m128d u = _mm_add_pd(w, _mm_mul_pd(b1, zz));
+                    zz = w;
+                    l = _mm_min_pd(u, l);
+                    h = _mm_max_pd(u, h);
+                }
             }
-        for (int r = 0; r < 4; ++r) z[r] = zz[r], lo[r] = l[r], hi[r] = h[r];
+            z[r] = zz, lo[r] = l, hi[r] = h;
+        }
     }
 };
 #endif
@@ -508,18 +522,31 @@ struct EngineAvx2 {
             _mm256_storeu_pd(his + 4 * r, hi[r]);
         }
     }
-    WAVRELL_TARGET_AVX2 void run(const double* xb, double a1s, double b1s) {
-        const __m256d a1 = _mm256_set1_pd(a1s), b1 = _mm256_set1_pd(b1s);
+    WAVRELL_TARGET_AVX2 void run(const int16_t* const* p, double a0s, double a1s, double b1s) {
+        const __m256d a0 = _mm256_set1_pd(a0s), a1 = _mm256_set1_pd(a1s), b1 = _mm256_set1_pd(b1s);
         __m256d zz[4], l[4], h[4];
         for (int r = 0; r < 4; ++r) zz[r] = z[r], l[r] = _mm256_set1_pd(inf), h[r] = _mm256_set1_pd(-inf);
-        for (int64_t j = 0; j < TChannelSummary::apblock; ++j)
+        for (int64_t j = 0; j < TChannelSummary::apblock; j += 4)
             for (int r = 0; r < 4; ++r) {
-                const __m256d w =
-                    _mm256_add_pd(_mm256_load_pd(xb + j * kCount + 4 * r), _mm256_mul_pd(a1, zz[r]));
-                const __m256d u = _mm256_add_pd(w, _mm256_mul_pd(b1, zz[r]));
-                zz[r] = w;
-                l[r] = _mm256_min_pd(u, l[r]);
-                h[r] = _mm256_max_pd(u, h[r]);
+                const int16_t* const* q = p + 4 * r;
+                auto load4 = [&](int k) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(q[k] + j)); };
+                // Four steps of four lanes: ab = a0 b0 a1 b1 …, then steps 0
+                // and 1 of lanes a b c d, and steps 2 and 3.
+                const __m128i ab = _mm_unpacklo_epi16(load4(0), load4(1));
+                const __m128i cd = _mm_unpacklo_epi16(load4(2), load4(3));
+                const __m256i s01 = _mm256_cvtepi16_epi32(_mm_unpacklo_epi32(ab, cd));
+                const __m256i s23 = _mm256_cvtepi16_epi32(_mm_unpackhi_epi32(ab, cd));
+                const __m256d x[4] = {_mm256_cvtepi32_pd(_mm256_castsi256_si128(s01)),
+                                      _mm256_cvtepi32_pd(_mm256_extracti128_si256(s01, 1)),
+                                      _mm256_cvtepi32_pd(_mm256_castsi256_si128(s23)),
+                                      _mm256_cvtepi32_pd(_mm256_extracti128_si256(s23, 1))};
+                for (int k = 0; k < 4; ++k) {
+                    const __m256d w = _mm256_add_pd(_mm256_mul_pd(a0, x[k]), _mm256_mul_pd(a1, zz[r]));
+                    const __m256d u = _mm256_add_pd(w, _mm256_mul_pd(b1, zz[r]));
+                    zz[r] = w;
+                    l[r] = _mm256_min_pd(u, l[r]);
+                    h[r] = _mm256_max_pd(u, h[r]);
+                }
             }
         for (int r = 0; r < 4; ++r) z[r] = zz[r], lo[r] = l[r], hi[r] = h[r];
     }
@@ -544,7 +571,10 @@ __attribute__((always_inline)) inline void build_lanes_with(const std::vector<Ap
     const int nch = int(chans.size());
     const int lanes = K / nch;
     const int64_t nblocks = (count + ab - 1) / ab;
-    const int64_t lane_blocks = (nblocks + lanes - 1) / lanes;
+    // An odd number of blocks per lane, so that the lanes' read positions
+    // fall on different offsets within a 4 KiB page: equal offsets make the
+    // loads of one lane wait on the stores of another.
+    const int64_t lane_blocks = ((nblocks + lanes - 1) / lanes) | 1;
     for (const ApTables& c : chans) {
         // Every entry is written below.
         size_table(*c.state, size_t(nblocks));
@@ -565,29 +595,40 @@ __attribute__((always_inline)) inline void build_lanes_with(const std::vector<Ap
             s.blocks = std::min(nblocks, s.first + lane_blocks) - s.first;
         }
 
-    alignas(64) double xb[ab * K];
+    // Lanes without a whole block read zeros (a short last block is copied
+    // in front of them); nothing of those steps is kept.
+    alignas(16) static const int16_t zeros[ab] = {};
+    alignas(16) int16_t tail[K][ab];
+    const int16_t* ptr[K];
     double zs[K] = {}, los[K], his[K];
     Engine engine;
     engine.set_state(zs);
     for (int64_t t = 0; t < lane_blocks; ++t) {
         for (int q = 0; q < K; ++q) {
             const Stream& s = streams[q];
-            double* d = xb + q;
-            int64_t len = 0;
-            if (s.chan && t < s.blocks) {
-                const int64_t start = (s.first + t) * ab;
-                len = std::min(ab, count - start);
-                const int16_t* x = s.chan->row + start;
-                for (int64_t j = 0; j < len; ++j) d[j * K] = st.a0 * double(x[j]);
-                (*s.chan->state)[size_t(s.first + t)] = zs[q];
-                // The raw pyramid's blocks while the samples are at hand.
-                constexpr int64_t rb = TChannelSummary::rawblock;
-                TMinMax<int16_t>* raw = s.chan->raw->data() + start / rb;
-                for (int64_t o = 0; o < len; o += rb) raw[o / rb] = scan16(x + o, std::min(rb, len - o));
+            ptr[q] = zeros;
+            if (!s.chan || t >= s.blocks) continue;
+            const int64_t start = (s.first + t) * ab;
+            const int64_t len = std::min(ab, count - start);
+            const int16_t* x = s.chan->row + start;
+            ptr[q] = x;
+#if defined(__SSE2__)
+            // Sixteen streams are more than the processor follows by itself.
+            if (t + 2 < s.blocks)
+                for (int64_t o = 0; o < ab; o += 32) _mm_prefetch(reinterpret_cast<const char*>(x + 2 * ab + o), _MM_HINT_T0);
+#endif
+            if (len < ab) {
+                std::copy(x, x + len, tail[q]);
+                std::fill(tail[q] + len, tail[q] + ab, int16_t(0));
+                ptr[q] = tail[q];
             }
-            for (int64_t j = len; j < ab; ++j) d[j * K] = 0.0;
+            (*s.chan->state)[size_t(s.first + t)] = zs[q];
+            // The raw pyramid's blocks while the samples are at hand.
+            constexpr int64_t rb = TChannelSummary::rawblock;
+            TMinMax<int16_t>* raw = s.chan->raw->data() + start / rb;
+            for (int64_t o = 0; o < len; o += rb) raw[o / rb] = scan16(x + o, std::min(rb, len - o));
         }
-        engine.run(xb, st.a1, st.b1);
+        engine.run(ptr, st.a0, st.a1, st.b1);
         engine.get(zs, los, his);
         for (int q = 0; q < K; ++q) {
             Stream& s = streams[q];
