@@ -8,7 +8,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
+#include <functional>
 #include <limits>
+#include <thread>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -333,6 +336,69 @@ int64_t block_count(const TWav& wav) {
     return b > 0 ? int64_t(b) : 0;
 }
 
+namespace {
+
+/// Runs first on the calling thread and second on another one, side by
+/// side; returns when both are done and passes on the first error.
+void side_by_side(const std::function<void()>& first, const std::function<void()>& second) {
+    std::exception_ptr error;
+    std::thread helper([&] {
+        try {
+            second();
+        } catch (...) {
+            error = std::current_exception();
+        }
+    });
+    try {
+        first();
+    } catch (...) {
+        helper.join();
+        throw;
+    }
+    helper.join();
+    if (error) std::rethrow_exception(error);
+}
+
+/// Largest |allpass output| of each stored segment of one channel, into
+/// apmax (one entry per segment, 0 before): the channel is cut into as many
+/// lanes as the engine has.
+void allpass_peaks(const int16_t* row, const std::vector<Segment>& segs, size_t nstored, const Coefficients& f,
+                   const Engine& eng, std::vector<double>& apmax) {
+    const int64_t span = segs[nstored - 1].last + 1;  // samples that need the allpass
+    const double r = std::fabs(f.a1);
+    const double warm_needed = r < 1e-300 ? 1.0 : (r >= 1.0 ? 1e300 : std::ceil(std::log(1e-30) / std::log(r)));
+    int lanes = eng.count;
+    while (lanes > 1 && double(span) / lanes < 4.0 * warm_needed) lanes /= 2;
+    const int64_t warm = lanes > 1 ? int64_t(warm_needed) : 0;
+    const int64_t len = (span + lanes - 1) / lanes;
+
+    apmax.assign(nstored, 0.0);
+    std::vector<Stream> streams(size_t(eng.count));
+    for (int l = 0; l < lanes; ++l) {
+        Stream& s = streams[size_t(l)];
+        const int64_t begin = int64_t(l) * len;
+        const int64_t end = std::min(span, begin + len);
+        s.row = row;
+        s.valid = span;
+        s.origin = begin - warm;
+        if (warm > 0) s.events.push_back({warm - 1, nullptr});
+        if (begin >= end) continue;
+        // Segments overlapping [begin, end); one cut by a lane edge takes
+        // the larger of the two lanes' maxima.
+        auto it = std::upper_bound(segs.begin(), segs.begin() + nstored, begin,
+                                   [](int64_t p, const Segment& g) { return p < g.first; });
+        if (it != segs.begin()) --it;
+        for (; it != segs.begin() + nstored && it->first < end; ++it) {
+            if (it->last < begin) continue;
+            const int64_t last = std::min(it->last, end - 1);
+            s.events.push_back({last - s.origin, &apmax[size_t(it - segs.begin())]});
+        }
+    }
+    eng.run(streams, warm + len, f);
+}
+
+}  // namespace
+
 TFileLevels measure_levels(const TWav& wav, TRealFilterSection& apfilter, int slot, TLevelTable& table,
                            TLevelEngine which, std::vector<TChannelSummary>* summaries) {
     const int64_t nb = block_count(wav);
@@ -352,35 +418,6 @@ TFileLevels measure_levels(const TWav& wav, TRealFilterSection& apfilter, int sl
     const std::vector<Segment> segs = find_segments(n, sf);
     const int64_t tail = segs.empty() ? 0 : segs.back().last + 1;
 
-    // Levels: exact integer sums of squares and integer peaks.
-    // One channel's sum fits 64 bits (2^31 samples of at most 2^30).
-    double filesumsq = 0;
-    int filepeak = 0;
-    for (int c = 0; c < nch; ++c) {
-        int64_t chansumsq = 0;
-        const int16_t* s = wav.samples()[size_t(c)].data();
-        std::vector<trmspeak>* row = c < 2 ? &table[size_t(2 * slot + c)] : nullptr;
-        for (const Segment& g : segs) {
-            const int64_t count = g.last - g.first + 1;
-            const IntStats st = int_stats(s + g.first, count);
-            chansumsq += st.sumsq;
-            filepeak = std::max(filepeak, st.peak());
-            if (row && g.k < nb) {
-                trmspeak& e = (*row)[size_t(g.k)];
-                // For blocks of fewer than 2^23 samples this sum of x^2 is
-                // the exact value that adding up the doubles gives; longer
-                // blocks (rates above 83 MHz) only gain in accuracy.
-                e.rms = std::sqrt(std::ldexp(double(st.sumsq), -30) / double(count));
-                e.peak = st.peak() / 32768.0;
-            }
-        }
-        const IntStats st = int_stats(s + tail, n - tail);
-        chansumsq += st.sumsq;
-        filepeak = std::max(filepeak, st.peak());
-        filesumsq += std::ldexp(double(chansumsq), -30);
-    }
-
-    // Allpass peaks of the stored entries of the first two channels.
     // At some sampling rates of 500 Hz and below the 500 Hz allpass cannot
     // be designed (its zero falls on a pole of the tangent); the file is
     // still measured, with allpass peaks of 0.
@@ -393,65 +430,81 @@ TFileLevels measure_levels(const TWav& wav, TRealFilterSection& apfilter, int sl
     apfilter.reset();
     size_t nstored = 0;
     while (nstored < segs.size() && segs[nstored].k < nb) ++nstored;
-    if (summaries) {
-        // Without a design the summaries' allpass part is that of a section
-        // with all coefficients 0 (every output 0), and the peaks stay 0.
-        const int nc = std::min(nch, 2);
-        const TSectionStep step = allpass ? TSectionStep::of(apfilter) : TSectionStep{0, 0, 0, 0, 0};
-        *summaries = build_summaries(wav.samples(), n, step, nc);
-        std::vector<TMinMax<int64_t>> ranges(allpass ? nstored : 0);
-        for (size_t j = 0; j < ranges.size(); ++j) ranges[j] = {segs[j].first, segs[j].last};
-        std::vector<TMinMax<double>> extremes;
-        for (int c = 0; c < nc && !ranges.empty(); ++c) {
-            (*summaries)[size_t(c)].allpass_minmax_many(wav.samples()[size_t(c)].data(), ranges, extremes);
-            std::vector<trmspeak>& row = table[size_t(2 * slot + c)];
+    const int nc = std::min(nch, 2);
+    // Without a design the summaries' allpass part is that of a section
+    // with all coefficients 0 (every output 0), and the peaks stay 0.
+    const TSectionStep step = allpass ? TSectionStep::of(apfilter) : TSectionStep{0, 0, 0, 0, 0};
+    const Coefficients coef{apfilter.a0(), apfilter.a1(), apfilter.b0(), apfilter.b1(), apfilter.Gain()};
+    const Engine eng = engine(which);
+    if (summaries) summaries->assign(size_t(nc), TChannelSummary());
+
+    // Each channel on its own: levels from exact integer sums of squares
+    // and integer peaks (one channel's sum fits 64 bits: 2^31 samples of at
+    // most 2^30), and for the first two the allpass peaks of the stored
+    // entries (and the summaries).
+    std::vector<IntStats> totals(static_cast<size_t>(nch));
+    auto measure_channel = [&](int c) {
+        const int16_t* s = wav.samples()[size_t(c)].data();
+        std::vector<trmspeak>* row = c < 2 ? &table[size_t(2 * slot + c)] : nullptr;
+        IntStats total;
+        for (const Segment& g : segs) {
+            const int64_t count = g.last - g.first + 1;
+            const IntStats st = int_stats(s + g.first, count);
+            total.sumsq += st.sumsq;
+            total.hi = std::max(total.hi, st.hi);
+            total.lo = std::min(total.lo, st.lo);
+            if (row && g.k < nb) {
+                trmspeak& e = (*row)[size_t(g.k)];
+                // For blocks of fewer than 2^23 samples this sum of x^2 is
+                // the exact value that adding up the doubles gives; longer
+                // blocks (rates above 83 MHz) only gain in accuracy.
+                e.rms = std::sqrt(std::ldexp(double(st.sumsq), -30) / double(count));
+                e.peak = st.peak() / 32768.0;
+            }
+        }
+        const IntStats st = int_stats(s + tail, n - tail);
+        total.sumsq += st.sumsq;
+        total.hi = std::max(total.hi, st.hi);
+        total.lo = std::min(total.lo, st.lo);
+        totals[size_t(c)] = total;
+        if (!row) return;
+
+        if (summaries) {
+            TChannelSummary& sum = (*summaries)[size_t(c)];
+            sum = build_summary(s, n, step);
+            if (!allpass || nstored == 0) return;
+            std::vector<TMinMax<int64_t>> ranges(nstored);
+            for (size_t j = 0; j < nstored; ++j) ranges[j] = {segs[j].first, segs[j].last};
+            std::vector<TMinMax<double>> extremes;
+            sum.allpass_minmax_many(s, ranges, extremes);
             // The summary holds the outputs for raw samples; the section is
             // linear, so dividing by 32768 gives its outputs for v / 32768.
-            for (size_t j = 0; j < ranges.size(); ++j)
-                row[size_t(segs[j].k)].appeak = std::max(-extremes[j].lo, extremes[j].hi) / 32768.0;
+            for (size_t j = 0; j < nstored; ++j)
+                (*row)[size_t(segs[j].k)].appeak = std::max(-extremes[j].lo, extremes[j].hi) / 32768.0;
+        } else if (allpass && nstored > 0) {
+            std::vector<double> apmax;
+            allpass_peaks(s, segs, nstored, coef, eng, apmax);
+            for (size_t j = 0; j < nstored; ++j) (*row)[size_t(segs[j].k)].appeak = apmax[j];
         }
-    } else if (allpass && nstored > 0) {
-        const int nc = std::min(nch, 2);
-        const int64_t span = segs[nstored - 1].last + 1;  // samples that need the allpass
-        const Coefficients f{apfilter.a0(), apfilter.a1(), apfilter.b0(), apfilter.b1(), apfilter.Gain()};
-        const double r = std::fabs(f.a1);
-        const double warm_needed = r < 1e-300 ? 1.0 : (r >= 1.0 ? 1e300 : std::ceil(std::log(1e-30) / std::log(r)));
-        const Engine eng = engine(which);
-        int lanes = eng.count / nc;
-        while (lanes > 1 && double(span) / lanes < 4.0 * warm_needed) lanes /= 2;
-        const int64_t warm = lanes > 1 ? int64_t(warm_needed) : 0;
-        const int64_t len = (span + lanes - 1) / lanes;
-
-        std::vector<std::vector<double>> apmax(size_t(nc), std::vector<double>(nstored, 0.0));
-        std::vector<Stream> streams(size_t(eng.count));
-        for (int c = 0; c < nc; ++c)
-            for (int l = 0; l < lanes; ++l) {
-                Stream& s = streams[size_t(c * lanes + l)];
-                const int64_t begin = int64_t(l) * len;
-                const int64_t end = std::min(span, begin + len);
-                s.row = wav.samples()[size_t(c)].data();
-                s.valid = span;
-                s.origin = begin - warm;
-                if (warm > 0) s.events.push_back({warm - 1, nullptr});
-                if (begin >= end) continue;
-                // Segments overlapping [begin, end); one cut by a lane edge
-                // takes the larger of the two lanes' maxima.
-                auto it = std::upper_bound(segs.begin(), segs.begin() + nstored, begin,
-                                           [](int64_t p, const Segment& g) { return p < g.first; });
-                if (it != segs.begin()) --it;
-                for (; it != segs.begin() + nstored && it->first < end; ++it) {
-                    if (it->last < begin) continue;
-                    const int64_t last = std::min(it->last, end - 1);
-                    s.events.push_back({last - s.origin, &apmax[size_t(c)][size_t(it - segs.begin())]});
-                }
-            }
-        eng.run(streams, warm + len, f);
-        for (int c = 0; c < nc; ++c) {
-            std::vector<trmspeak>& row = table[size_t(2 * slot + c)];
-            for (size_t j = 0; j < nstored; ++j) row[size_t(segs[j].k)].appeak = apmax[size_t(c)][j];
-        }
+    };
+    // The first two channels, which carry the most work, side by side when
+    // they are long enough to repay a thread. Not with summaries: building
+    // them is bound by memory traffic, and two builds at once cost more in
+    // all than one after the other (the window loads in the background
+    // anyway).
+    int c0 = 0;
+    if (nc == 2 && !summaries && n >= (int64_t(1) << 18)) {
+        side_by_side([&] { measure_channel(0); }, [&] { measure_channel(1); });
+        c0 = 2;
     }
+    for (int c = c0; c < nch; ++c) measure_channel(c);
 
+    double filesumsq = 0;
+    int filepeak = 0;
+    for (const IntStats& t : totals) {
+        filesumsq += std::ldexp(double(t.sumsq), -30);
+        filepeak = std::max(filepeak, t.peak());
+    }
     TFileLevels out;
     out.rms = std::sqrt(filesumsq / (double(n) * double(nch)));
     out.peak = filepeak / 32768.0;

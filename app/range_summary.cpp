@@ -708,35 +708,30 @@ LaneEngine lane_engine() {
 
 }  // namespace
 
-std::vector<TChannelSummary> build_summaries(const TWavSamples16& rows, int64_t count, const TSectionStep& step,
-                                             int nchannels, TSummaryEngine which) {
-    const size_t nch = nchannels < 0 ? rows.size() : std::min(rows.size(), size_t(nchannels));
-    std::vector<TChannelSummary> out(nch);
+TChannelSummary build_summary(const int16_t* row, int64_t count, const TSectionStep& step, TSummaryEngine which) {
     LaneEngine engine = lane_engine();
     if (which == TSummaryEngine::plain) engine = {EnginePlain::kCount, build_lanes_plain};
 #if defined(__SSE2__)
     if (which == TSummaryEngine::sse2) engine = {EngineSse2::kCount, build_lanes_sse2};
 #endif
     // Short signals and sections that may fault go one sample at a time.
-    if (count < 64 * TChannelSummary::apblock * engine.count || !steps_cannot_fault(step)) {
-        for (size_t c = 0; c < nch; ++c) out[c] = TChannelSummary::build(rows[c].data(), count, step);
-        return out;
-    }
-    for (size_t c0 = 0; c0 < nch; c0 += 2) {
-        std::vector<ApTables> group;
-        for (size_t c = c0; c < std::min(nch, c0 + 2); ++c) {
-            TChannelSummary& s = out[c];
-            s.fcount = count;
-            s.fstep = step;
-            s.fap.clear();
-            s.fap.emplace_back();
-            s.fraw.clear();
-            s.fraw.emplace_back();
-            group.push_back({rows[c].data(), &s.fapstate, &s.fap[0], &s.fraw[0]});
-        }
-        engine.build(group, count, step);
-    }
-    for (size_t c = 0; c < nch; ++c) out[c].finish_tables(rows[c].data());
+    if (count < 64 * TChannelSummary::apblock * engine.count || !steps_cannot_fault(step))
+        return TChannelSummary::build(row, count, step);
+    TChannelSummary s;
+    s.fcount = count;
+    s.fstep = step;
+    s.fap.emplace_back();
+    s.fraw.emplace_back();
+    engine.build({{row, &s.fapstate, &s.fap[0], &s.fraw[0]}}, count, step);
+    s.finish_tables(row);
+    return s;
+}
+
+std::vector<TChannelSummary> build_summaries(const TWavSamples16& rows, int64_t count, const TSectionStep& step,
+                                             int nchannels, TSummaryEngine which) {
+    const size_t nch = nchannels < 0 ? rows.size() : std::min(rows.size(), size_t(nchannels));
+    std::vector<TChannelSummary> out(nch);
+    for (size_t c = 0; c < nch; ++c) out[c] = build_summary(rows[c].data(), count, step, which);
     return out;
 }
 

@@ -64,7 +64,7 @@ public:
     /// count() (others give lo = +inf, hi = −inf): the partial blocks of all
     /// ranges are run again side by side, which is what makes per-block
     /// records of a whole file (the 100 ms allpass peaks) cheap.
-    /// which: as for build_summaries.
+    /// which: as for build_summary.
     void allpass_minmax_many(const int16_t* row, const std::vector<TMinMax<int64_t>>& ranges,
                              std::vector<TMinMax<double>>& out, TSummaryEngine which = TSummaryEngine::best) const;
 
@@ -73,8 +73,7 @@ public:
 
 private:
     friend class TSummaryFeed;
-    friend std::vector<TChannelSummary> build_summaries(const TWavSamples16&, int64_t, const TSectionStep&, int,
-                                                        TSummaryEngine);
+    friend TChannelSummary build_summary(const int16_t*, int64_t, const TSectionStep&, TSummaryEngine);
 
     /// Builds the raw pyramid from row and the upper allpass levels from the
     /// bottom level already filled in.
@@ -87,13 +86,16 @@ private:
     std::vector<std::vector<TMinMax<double>>> fap;    // [level][block]
 };
 
-/// Builds the summaries of the first count samples of the first nchannels
-/// rows (all rows when negative), as fast as the processor allows: the
-/// allpass runs of several stretches of the channels go side by side, and
-/// the results are put right where a stretch had to guess its starting
-/// state, so every table is exactly that of one run from index 0.
-/// which picks the engine (tests compare them): the widest this processor
-/// has, or a narrower one; all give the same tables.
+/// Builds the summary of the first count samples of one row, as fast as the
+/// processor allows: the allpass runs of several stretches of the row go
+/// side by side, and the results are put right where a stretch had to guess
+/// its starting state, so every table is exactly that of one run from
+/// index 0. which picks the engine (tests compare them): the widest this
+/// processor has, or a narrower one; all give the same tables.
+TChannelSummary build_summary(const int16_t* row, int64_t count, const TSectionStep& step,
+                              TSummaryEngine which = TSummaryEngine::best);
+
+/// build_summary of the first nchannels rows (all rows when negative).
 std::vector<TChannelSummary> build_summaries(const TWavSamples16& rows, int64_t count, const TSectionStep& step,
                                              int nchannels = -1, TSummaryEngine which = TSummaryEngine::best);
 

@@ -7,7 +7,7 @@
 //   taking the allpass peaks from them; also the measurement followed by a
 //   separate summary build, for comparison.
 // Every variant runs several times, interleaved, in the same process; the
-// least thread CPU time of each counts. Prints the figures and the ratios;
+// least CPU time of the process (all its threads) counts. Prints the figures and the ratios;
 // bench/range_summary.sh checks them.
 #include "app/level_analysis.h"
 #include "app/range_summary.h"
@@ -32,7 +32,7 @@ namespace {
 
 double cpu_seconds() {
     timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
 }
 

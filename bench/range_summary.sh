@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Range summaries of the waveform view, on two 60-minute stereo 44.1 kHz
 # signals in memory (bench_range_summary, which times every variant in the
-# same run by its own thread CPU clock):
+# same run by the CPU time of all its threads):
 # - a full-file redraw of all four boxes (1000 columns each) through the
 #   summaries against the straight passes, without and with the allpass
 #   trace: the summaries must be at least 50 times faster;
