@@ -135,7 +135,10 @@ struct Coefficients {
 
 // Lane engines: the running state of kCount side-by-side recurrences (z the
 // filter state, m the largest |u| since the last flush) and one run over len
-// rows of kCount values of a0 x each.
+// steps, lane q reading its samples from p[q][0 … len − 1]. a0s x is the
+// filter's a0 x (see run_streams_with). The vector engines read four samples
+// of each lane at a time and turn them across in registers, so that one
+// vector holds one step of several lanes.
 #if defined(__x86_64__) && defined(__GNUC__)
 #define WAVRELL_AVX2 1
 #define WAVRELL_TARGET_AVX2 __attribute__((target("avx2")))
@@ -149,25 +152,22 @@ struct LanesSse2 {
     void clear() {
         for (int r = 0; r < kCount / 2; ++r) z[r] = m[r] = _mm_setzero_pd();
     }
-    void run(const double* xb, int64_t len, double a1s, double b1s) {
-        const __m128d a1 = _mm_set1_pd(a1s), b1 = _mm_set1_pd(b1s);
+    void run(const int16_t* const* p, int64_t len, double a0s_, double a1s, double b1s) {
+        const __m128d a0s = _mm_set1_pd(a0s_), a1 = _mm_set1_pd(a1s), b1 = _mm_set1_pd(b1s);
         const __m128d mask = _mm_castsi128_pd(_mm_set1_epi64x(std::numeric_limits<int64_t>::max()));
-        __m128d zz[kCount / 2], mm[kCount / 2];
         for (int r = 0; r < kCount / 2; ++r) {
-            zz[r] = z[r];
-            mm[r] = m[r];
-        }
-        for (int64_t j = 0; j < len; ++j)
-            for (int r = 0; r < kCount / 2; ++r) {
-                const __m128d a0x = _mm_load_pd(xb + j * kCount + 2 * r);
-                const __m128d w = _mm_add_pd(a0x, _mm_mul_pd(a1, zz[r]));
-                const __m128d u = _mm_add_pd(w, _mm_mul_pd(b1, zz[r]));
-                zz[r] = w;
-                mm[r] = _mm_max_pd(mm[r], _mm_and_pd(u, mask));
+            __m128d zz = z[r], mm = m[r];
+            const int16_t* pa = p[2 * r];
+            const int16_t* pb = p[2 * r + 1];
+            for (int64_t j = 0; j < len; ++j) {
+                const __m128d x = _mm_setr_pd(double(pa[j]), double(pb[j]));
+                const __m128d w = _mm_add_pd(_mm_mul_pd(x, a0s), _mm_mul_pd(a1, zz));
+                const __m128d u = _mm_add_pd(w, _mm_mul_pd(b1, zz));
+                zz = w;
+                mm = _mm_max_pd(mm, _mm_and_pd(u, mask));
             }
-        for (int r = 0; r < kCount / 2; ++r) {
-            z[r] = zz[r];
-            m[r] = mm[r];
+            z[r] = zz;
+            m[r] = mm;
         }
     }
     double take_max(int q) {
@@ -182,9 +182,9 @@ struct LanesSse2 {
 #endif
 
 #ifdef WAVRELL_AVX2
-// Four values per register and twice the streams, so that four chains of
-// the recurrence are in flight. No fused multiply-add: the same roundings
-// as the filter step.
+// Four values per register and four registers, so that four chains of the
+// recurrence are in flight. No fused multiply-add: the same roundings as
+// the filter step.
 struct LanesAvx2 {
     static constexpr int kCount = 16;
     __m256d z[kCount / 4];
@@ -192,22 +192,44 @@ struct LanesAvx2 {
     WAVRELL_TARGET_AVX2 void clear() {
         for (int r = 0; r < kCount / 4; ++r) z[r] = m[r] = _mm256_setzero_pd();
     }
-    WAVRELL_TARGET_AVX2 void run(const double* xb, int64_t len, double a1s, double b1s) {
-        const __m256d a1 = _mm256_set1_pd(a1s), b1 = _mm256_set1_pd(b1s);
+    WAVRELL_TARGET_AVX2 void run(const int16_t* const* p, int64_t len, double a0s_, double a1s, double b1s) {
+        const __m256d a0s = _mm256_set1_pd(a0s_), a1 = _mm256_set1_pd(a1s), b1 = _mm256_set1_pd(b1s);
         const __m256d mask = _mm256_castsi256_pd(_mm256_set1_epi64x(std::numeric_limits<int64_t>::max()));
         __m256d zz[kCount / 4], mm[kCount / 4];
         for (int r = 0; r < kCount / 4; ++r) {
             zz[r] = z[r];
             mm[r] = m[r];
         }
-        for (int64_t j = 0; j < len; ++j)
+#define WAVRELL_STEP(r, x)                                                                   \
+    do {                                                                                     \
+        const __m256d w_ = _mm256_add_pd(_mm256_mul_pd((x), a0s), _mm256_mul_pd(a1, zz[r])); \
+        const __m256d u_ = _mm256_add_pd(w_, _mm256_mul_pd(b1, zz[r]));                     \
+        zz[r] = w_;                                                                          \
+        mm[r] = _mm256_max_pd(mm[r], _mm256_and_pd(u_, mask));                               \
+    } while (0)
+        int64_t j = 0;
+        for (; j + 4 <= len; j += 4)
             for (int r = 0; r < kCount / 4; ++r) {
-                const __m256d a0x = _mm256_load_pd(xb + j * kCount + 4 * r);
-                const __m256d w = _mm256_add_pd(a0x, _mm256_mul_pd(a1, zz[r]));
-                const __m256d u = _mm256_add_pd(w, _mm256_mul_pd(b1, zz[r]));
-                zz[r] = w;
-                mm[r] = _mm256_max_pd(mm[r], _mm256_and_pd(u, mask));
+                const int16_t* const* q = p + 4 * r;
+                // ab = a0 b0 a1 b1 …; then steps 0 and 1 of lanes a b c d,
+                // and steps 2 and 3.
+                const __m128i ab = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(q[0] + j)),
+                                                      _mm_loadl_epi64(reinterpret_cast<const __m128i*>(q[1] + j)));
+                const __m128i cd = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(q[2] + j)),
+                                                      _mm_loadl_epi64(reinterpret_cast<const __m128i*>(q[3] + j)));
+                const __m256i s01 = _mm256_cvtepi16_epi32(_mm_unpacklo_epi32(ab, cd));
+                const __m256i s23 = _mm256_cvtepi16_epi32(_mm_unpackhi_epi32(ab, cd));
+                WAVRELL_STEP(r, _mm256_cvtepi32_pd(_mm256_castsi256_si128(s01)));
+                WAVRELL_STEP(r, _mm256_cvtepi32_pd(_mm256_extracti128_si256(s01, 1)));
+                WAVRELL_STEP(r, _mm256_cvtepi32_pd(_mm256_castsi256_si128(s23)));
+                WAVRELL_STEP(r, _mm256_cvtepi32_pd(_mm256_extracti128_si256(s23, 1)));
             }
+        for (; j < len; ++j)
+            for (int r = 0; r < kCount / 4; ++r) {
+                const int16_t* const* q = p + 4 * r;
+                WAVRELL_STEP(r, _mm256_setr_pd(double(q[0][j]), double(q[1][j]), double(q[2][j]), double(q[3][j])));
+            }
+#undef WAVRELL_STEP
         for (int r = 0; r < kCount / 4; ++r) {
             z[r] = zz[r];
             m[r] = mm[r];
@@ -232,10 +254,10 @@ struct LanesPlain {
     void clear() {
         for (int q = 0; q < kCount; ++q) z[q] = m[q] = 0;
     }
-    void run(const double* xb, int64_t len, double a1, double b1) {
+    void run(const int16_t* const* p, int64_t len, double a0s, double a1, double b1) {
         for (int64_t j = 0; j < len; ++j)
             for (int q = 0; q < kCount; ++q) {
-                const double w = xb[j * kCount + q] + a1 * z[q];
+                const double w = double(p[q][j]) * a0s + a1 * z[q];
                 const double u = w + b1 * z[q];
                 z[q] = w;
                 m[q] = std::max(m[q], std::fabs(u));
@@ -256,12 +278,16 @@ __attribute__((always_inline)) inline void run_streams_with(std::vector<Stream>&
                                                             const Coefficients& f) {
     constexpr int kCount = Lanes::kCount;
     constexpr int64_t kChunk = 256;
-    alignas(64) double xb[kChunk * kCount];
     // a0 (v / 32768) = (a0 v) / 32768 = v (a0 / 32768): scaling by a power
     // of two is exact, so one product gives the same a0 x as the filter.
     const double a0s = f.a0 / 32768.0;
     const double out_gain = std::fabs(f.gain);
     const double out_b0 = std::fabs(f.b0);
+    // Lanes read their rows in place; a stretch that reaches outside the
+    // samples (before 0 or past valid, counting as 0) is copied here.
+    alignas(16) static const int16_t zeros[kChunk] = {};
+    alignas(16) int16_t edge[kCount][kChunk];
+    const int16_t* ptr[kCount];
     Lanes lanes;
     lanes.clear();
     int64_t t = 0;
@@ -274,16 +300,27 @@ __attribute__((always_inline)) inline void run_streams_with(std::vector<Stream>&
             const int64_t len = end - t;
             for (int q = 0; q < kCount; ++q) {
                 const Stream& s = streams[size_t(q)];
-                double* d = xb + q;
+                ptr[q] = zeros;
+                if (!s.row) continue;
                 const int64_t p0 = s.origin + t;
-                const int64_t lo = s.row ? std::clamp<int64_t>(-p0, 0, len) : len;
-                const int64_t hi = s.row ? std::clamp<int64_t>(s.valid - p0, lo, len) : len;
-                for (int64_t j = 0; j < lo; ++j) d[j * kCount] = 0.0;
-                for (int64_t j = lo; j < hi; ++j) d[j * kCount] = double(s.row[p0 + j]) * a0s;
-                for (int64_t j = hi; j < len; ++j) d[j * kCount] = 0.0;
+                if (p0 >= 0 && p0 + len <= s.valid) {
+                    ptr[q] = s.row + p0;
+#ifdef __SSE2__
+                    // Sixteen streams are more than the processor follows by itself.
+                    if (p0 + len + 512 <= s.valid)
+                        for (int64_t o = 0; o < len; o += 32)
+                            _mm_prefetch(reinterpret_cast<const char*>(s.row + p0 + 512 + o), _MM_HINT_T0);
+#endif
+                    continue;
+                }
+                const int64_t lo = std::clamp<int64_t>(-p0, 0, len);
+                const int64_t hi = std::clamp<int64_t>(s.valid - p0, lo, len);
+                std::fill(edge[q], edge[q] + len, int16_t(0));
+                std::copy(s.row + p0 + lo, s.row + p0 + hi, edge[q] + lo);
+                ptr[q] = edge[q];
             }
-            // The step of TRealFilterSection::filter with a0 x precomputed.
-            lanes.run(xb, len, f.a1, f.b1);
+            // The step of TRealFilterSection::filter.
+            lanes.run(ptr, len, a0s, f.a1, f.b1);
             t = end;
         }
         for (int q = 0; q < kCount; ++q) {
@@ -446,10 +483,35 @@ TFileLevels measure_levels(const TWav& wav, TRealFilterSection& apfilter, int sl
     auto measure_channel = [&](int c) {
         const int16_t* s = wav.samples()[size_t(c)].data();
         std::vector<trmspeak>* row = c < 2 ? &table[size_t(2 * slot + c)] : nullptr;
+        // With summaries, the samples are read once: the summary's raw part
+        // and the sums of squares of its raw blocks give the levels of the
+        // whole blocks inside a stretch; only the partial blocks at its
+        // ends are read again.
+        TChannelSummary* sum = summaries && row ? &(*summaries)[size_t(c)] : nullptr;
+        std::vector<int64_t> squares;
+        if (sum) *sum = build_summary(s, n, step, TSummaryEngine::best, &squares);
+        auto stretch_stats = [&](int64_t first, int64_t count) {
+            if (!sum || count <= 0) return int_stats(s + first, count);
+            constexpr int64_t rb = TChannelSummary::rawblock;
+            const int64_t last = first + count - 1;
+            const int64_t b0 = (first + rb - 1) / rb, b1 = (last + 1) / rb;  // whole raw blocks b0 … b1 − 1
+            IntStats st;
+            if (b0 >= b1) {
+                st = int_stats(s + first, count);
+            } else {
+                st.sumsq = int_stats(s + first, b0 * rb - first).sumsq + int_stats(s + b1 * rb, last + 1 - b1 * rb).sumsq;
+                for (int64_t b = b0; b < b1; ++b) st.sumsq += squares[size_t(b)];
+                int16_t lo = 0, hi = 0;
+                sum->raw_minmax(s, first, last, lo, hi);
+                st.hi = std::max<int>(hi, 0);
+                st.lo = std::min<int>(lo, 0);
+            }
+            return st;
+        };
         IntStats total;
         for (const Segment& g : segs) {
             const int64_t count = g.last - g.first + 1;
-            const IntStats st = int_stats(s + g.first, count);
+            const IntStats st = stretch_stats(g.first, count);
             total.sumsq += st.sumsq;
             total.hi = std::max(total.hi, st.hi);
             total.lo = std::min(total.lo, st.lo);
@@ -462,21 +524,19 @@ TFileLevels measure_levels(const TWav& wav, TRealFilterSection& apfilter, int sl
                 e.peak = st.peak() / 32768.0;
             }
         }
-        const IntStats st = int_stats(s + tail, n - tail);
+        const IntStats st = stretch_stats(tail, n - tail);
         total.sumsq += st.sumsq;
         total.hi = std::max(total.hi, st.hi);
         total.lo = std::min(total.lo, st.lo);
         totals[size_t(c)] = total;
         if (!row) return;
 
-        if (summaries) {
-            TChannelSummary& sum = (*summaries)[size_t(c)];
-            sum = build_summary(s, n, step);
+        if (sum) {
             if (!allpass || nstored == 0) return;
             std::vector<TMinMax<int64_t>> ranges(nstored);
             for (size_t j = 0; j < nstored; ++j) ranges[j] = {segs[j].first, segs[j].last};
             std::vector<TMinMax<double>> extremes;
-            sum.allpass_minmax_many(s, ranges, extremes);
+            sum->allpass_minmax_many(s, ranges, extremes);
             // The summary holds the outputs for raw samples; the section is
             // linear, so dividing by 32768 gives its outputs for v / 32768.
             for (size_t j = 0; j < nstored; ++j)

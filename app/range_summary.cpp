@@ -54,51 +54,6 @@ TMinMax<double> outputs_of(const TSectionStep& st, double ulo, double uhi) {
     return a <= b ? TMinMax<double>{a, b} : TMinMax<double>{b, a};
 }
 
-#if defined(WAVRELL_SUMMARY_AVX2)
-/// The state-carrying part of the step (see outputs_of) for 8 lanes over
-/// `steps` rows of xb (a0 x of each lane), folding u into two windows of
-/// row numbers per lane (from[h] … to[h], as doubles). z, lo and hi are 8
-/// values each (lo and hi: 2 × 8, by window).
-WAVRELL_TARGET_AVX2 void run_windows_avx2(const double* xb, int64_t steps, const double* from, const double* to,
-                                          double* z, double* lo, double* hi, double a1s, double b1s) {
-    const __m256d a1 = _mm256_set1_pd(a1s), b1 = _mm256_set1_pd(b1s), one = _mm256_set1_pd(1.0);
-    __m256d zz[2], l[2][2], h[2][2], f[2][2], t[2][2];
-    for (int r = 0; r < 2; ++r) {
-        zz[r] = _mm256_loadu_pd(z + 4 * r);
-        for (int w = 0; w < 2; ++w) {
-            l[w][r] = _mm256_loadu_pd(lo + 8 * w + 4 * r);
-            h[w][r] = _mm256_loadu_pd(hi + 8 * w + 4 * r);
-            f[w][r] = _mm256_loadu_pd(from + 8 * w + 4 * r);
-            t[w][r] = _mm256_loadu_pd(to + 8 * w + 4 * r);
-        }
-    }
-    __m256d idx = _mm256_setzero_pd();
-    for (int64_t i = 0; i < steps; ++i) {
-        for (int r = 0; r < 2; ++r) {
-            const __m256d w = _mm256_add_pd(_mm256_load_pd(xb + 8 * i + 4 * r), _mm256_mul_pd(a1, zz[r]));
-            const __m256d u = _mm256_add_pd(w, _mm256_mul_pd(b1, zz[r]));
-            zz[r] = w;
-            for (int k = 0; k < 2; ++k) {
-                const __m256d keep =
-                    _mm256_and_pd(_mm256_cmp_pd(idx, f[k][r], _CMP_GE_OQ), _mm256_cmp_pd(idx, t[k][r], _CMP_LE_OQ));
-                l[k][r] = _mm256_blendv_pd(l[k][r], _mm256_min_pd(u, l[k][r]), keep);
-                h[k][r] = _mm256_blendv_pd(h[k][r], _mm256_max_pd(u, h[k][r]), keep);
-            }
-        }
-        idx = _mm256_add_pd(idx, one);
-    }
-    for (int r = 0; r < 2; ++r) {
-        _mm256_storeu_pd(z + 4 * r, zz[r]);
-        for (int w = 0; w < 2; ++w) {
-            _mm256_storeu_pd(lo + 8 * w + 4 * r, l[w][r]);
-            _mm256_storeu_pd(hi + 8 * w + 4 * r, h[w][r]);
-        }
-    }
-}
-
-const bool have_avx2 = __builtin_cpu_supports("avx2");
-#endif
-
 template <class T>
 void fold(const TMinMax<T>& v, T& lo, T& hi) {
     lo = v.lo < lo ? v.lo : lo;
@@ -132,6 +87,44 @@ inline TMinMax<int16_t> scan16(const int16_t* p, int64_t n) {
         lo = std::min(lo, p[i]);
         hi = std::max(hi, p[i]);
     }
+    return {lo, hi};
+}
+
+/// Smallest and largest of n > 0 raw samples, and the sum of their squares
+/// (exact: at most 2^30 per sample).
+inline TMinMax<int16_t> scan16_squares(const int16_t* p, int64_t n, int64_t& sumsq) {
+    int16_t lo = p[0], hi = p[0];
+    int64_t acc = 0;
+    int64_t i = 0;
+#if defined(__SSE2__)
+    if (n >= 8) {
+        // Pairs of squares (at most 2^31, so taken as unsigned) widened to
+        // 64 bits before they are added up.
+        __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), h = l;
+        __m128i a = _mm_setzero_si128();
+        const __m128i zero = _mm_setzero_si128();
+        for (i = 0; i + 8 <= n; i += 8) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+            const __m128i sq = _mm_madd_epi16(v, v);
+            a = _mm_add_epi64(a, _mm_add_epi64(_mm_unpacklo_epi32(sq, zero), _mm_unpackhi_epi32(sq, zero)));
+            l = _mm_min_epi16(l, v);
+            h = _mm_max_epi16(h, v);
+        }
+        alignas(16) int64_t a64[2];
+        _mm_store_si128(reinterpret_cast<__m128i*>(a64), a);
+        acc = a64[0] + a64[1];
+        alignas(16) int16_t lv[8], hv[8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(lv), l);
+        _mm_store_si128(reinterpret_cast<__m128i*>(hv), h);
+        for (int k = 0; k < 8; ++k) lo = std::min(lo, lv[k]), hi = std::max(hi, hv[k]);
+    }
+#endif
+    for (; i < n; ++i) {
+        acc += int32_t(p[i]) * int32_t(p[i]);
+        lo = std::min(lo, p[i]);
+        hi = std::max(hi, p[i]);
+    }
+    sumsq = acc;
     return {lo, hi};
 }
 
@@ -291,127 +284,6 @@ bool TChannelSummary::allpass_minmax(const int16_t* row, int64_t j, int64_t e, d
     return true;
 }
 
-void TChannelSummary::allpass_minmax_many(const int16_t* row, const std::vector<TMinMax<int64_t>>& ranges,
-                                          std::vector<TMinMax<double>>& out, TSummaryEngine which) const {
-    out.assign(ranges.size(), TMinMax<double>{inf, -inf});
-    // A job runs block `block` from its kept state and folds the outputs of
-    // indices from … to into range r; one run serves two such windows (the
-    // end of one range and the start of the next share a block when the
-    // ranges follow each other).
-    struct Window {
-        int64_t from = 1, to = 0;  // empty
-        size_t r = 0;
-    };
-    struct Job {
-        int64_t block;
-        Window w[2];
-    };
-    std::vector<Job> jobs;
-    jobs.reserve(ranges.size() + 1);
-    auto add = [&](int64_t block, int64_t from, int64_t to, size_t r) {
-        if (!jobs.empty() && jobs.back().block == block && jobs.back().w[1].from > jobs.back().w[1].to) {
-            jobs.back().w[1] = {from, to, r};
-            return;
-        }
-        jobs.push_back({block, {{from, to, r}, {}}});
-    };
-    for (size_t r = 0; r < ranges.size(); ++r) {
-        const int64_t j = ranges[r].lo, e = ranges[r].hi;
-        if (j < 0 || j > e || e >= fcount) continue;
-        const int64_t bj = j / apblock, be = e / apblock;
-        const int64_t jstart = bj * apblock, estart = be * apblock;
-        const bool headfull = j == jstart;
-        const bool tailfull = e + 1 == std::min(fcount, estart + apblock);
-        TMinMax<double>& o = out[r];
-        if (bj == be) {
-            if (headfull && tailfull)
-                fold(fap[0][size_t(bj)], o.lo, o.hi);
-            else
-                add(bj, j, e, r);
-            continue;
-        }
-        if (!headfull) add(bj, j, jstart + apblock - 1, r);
-        if (!tailfull) add(be, estart, e, r);
-        pyramid_minmax(fap, headfull ? bj : bj + 1, tailfull ? be + 1 : be, o.lo, o.hi);
-    }
-    const bool fast = steps_cannot_fault(fstep);
-    constexpr int k = 8;
-    for (size_t first = 0; first < jobs.size(); first += k) {
-        const int m = int(std::min<size_t>(k, jobs.size() - first));
-        double z[k] = {}, lo[2][k], hi[2][k];
-        int64_t start[k] = {}, end[k] = {}, from[2][k], to[2][k];
-        int64_t steps = 0;
-        for (int q = 0; q < k; ++q) {
-            for (int h = 0; h < 2; ++h) lo[h][q] = inf, hi[h][q] = -inf, from[h][q] = 1, to[h][q] = 0;
-            if (q >= m) continue;  // an idle lane: runs over sample 0, folds nothing
-            const Job& jb = jobs[first + size_t(q)];
-            z[q] = fapstate[size_t(jb.block)];
-            start[q] = jb.block * apblock;
-            for (int h = 0; h < 2; ++h) from[h][q] = jb.w[h].from, to[h][q] = jb.w[h].to;
-            end[q] = std::max(to[0][q], to[1][q]);
-            steps = std::max(steps, end[q] - start[q] + 1);
-        }
-#if defined(WAVRELL_SUMMARY_AVX2)
-        if (fast && have_avx2 && which == TSummaryEngine::best) {
-            alignas(32) double xb[apblock * k];
-            double fr[2][k], tr[2][k];
-            for (int q = 0; q < k; ++q) {
-                for (int64_t i = 0; i < steps; ++i) {
-                    const int64_t idx = start[q] + i;
-                    xb[i * k + q] = idx <= end[q] ? fstep.a0 * double(row[idx]) : 0.0;
-                }
-                for (int h = 0; h < 2; ++h) fr[h][q] = double(from[h][q] - start[q]), tr[h][q] = double(to[h][q] - start[q]);
-            }
-            run_windows_avx2(xb, steps, fr[0], tr[0], z, lo[0], hi[0], fstep.a1, fstep.b1);
-        } else
-#endif
-        if (fast) {
-            // The part of the step that carries the state, with the extremes
-            // of u mapped to those of y afterwards (see outputs_of).
-            for (int64_t i = 0; i < steps; ++i)
-                for (int q = 0; q < k; ++q) {
-                    // Past its own end a lane runs on zeros; nothing of that is kept.
-                    const int64_t idx = start[q] + i;
-                    const double w = fstep.a0 * double(idx <= end[q] ? row[idx] : 0) + fstep.a1 * z[q];
-                    const double u = w + fstep.b1 * z[q];
-                    z[q] = w;
-                    for (int h = 0; h < 2; ++h) {
-                        const bool keep = idx >= from[h][q] && idx <= to[h][q];
-                        lo[h][q] = keep && u < lo[h][q] ? u : lo[h][q];
-                        hi[h][q] = keep && u > hi[h][q] ? u : hi[h][q];
-                    }
-                }
-        } else {
-            for (int64_t i = 0; i < steps; ++i)
-                for (int q = 0; q < k; ++q) {
-                    const int64_t idx = start[q] + i;
-                    const double y = fstep(idx <= end[q] ? row[idx] : 0, z[q]);
-                    for (int h = 0; h < 2; ++h) {
-                        const bool keep = idx >= from[h][q] && idx <= to[h][q];
-                        lo[h][q] = keep && y < lo[h][q] ? y : lo[h][q];
-                        hi[h][q] = keep && y > hi[h][q] ? y : hi[h][q];
-                    }
-                }
-        }
-        if (fast)
-            for (int q = 0; q < m; ++q)
-                for (int h = 0; h < 2; ++h)
-                    if (from[h][q] <= to[h][q]) {
-                        const TMinMax<double> y = outputs_of(fstep, lo[h][q], hi[h][q]);
-                        lo[h][q] = y.lo;
-                        hi[h][q] = y.hi;
-                    }
-        for (int q = 0; q < m; ++q)
-            for (int h = 0; h < 2; ++h) {
-                const Window& w = jobs[first + size_t(q)].w[h];
-                if (w.from > w.to) continue;
-                TMinMax<double>& o = out[w.r];
-                o.lo = std::min(o.lo, lo[h][q]);
-                o.hi = std::max(o.hi, hi[h][q]);
-            }
-    }
-}
-
 size_t TChannelSummary::memory_bytes() const {
     size_t n = fapstate.capacity() * sizeof(double);
     for (const auto& level : fraw) n += level.capacity() * sizeof(TMinMax<int16_t>);
@@ -433,6 +305,7 @@ struct ApTables {
     std::vector<double>* state;
     std::vector<TMinMax<double>>* blocks;
     std::vector<TMinMax<int16_t>>* raw;  // bottom level of the raw pyramid
+    std::vector<int64_t>* squares;       // per raw block the sum of squares, if wanted
 };
 
 // Lane engines: kCount side-by-side runs of the part of the step that
@@ -453,9 +326,9 @@ struct EnginePlain {
         std::copy(lo, lo + kCount, los);
         std::copy(hi, hi + kCount, his);
     }
-    void run(const int16_t* const* p, double a0, double a1, double b1) {
+    void run(const int16_t* const* p, int64_t j0, int64_t j1, double a0, double a1, double b1) {
         for (int q = 0; q < kCount; ++q) lo[q] = inf, hi[q] = -inf;
-        for (int64_t j = 0; j < TChannelSummary::apblock; ++j)
+        for (int64_t j = j0; j < j1; ++j)
             for (int q = 0; q < kCount; ++q) {
                 const double w = a0 * double(p[q][j]) + a1 * z[q];
                 const double u = w + b1 * z[q];
@@ -480,28 +353,33 @@ struct EngineSse2 {
             _mm_storeu_pd(his + 2 * r, hi[r]);
         }
     }
-    void run(const int16_t* const* p, double a0s, double a1s, double b1s) {
+    void run(const int16_t* const* p, int64_t j0, int64_t j1, double a0s, double a1s, double b1s) {
         const __m128d a0 = _mm_set1_pd(a0s), a1 = _mm_set1_pd(a1s), b1 = _mm_set1_pd(b1s);
         for (int r = 0; r < 4; ++r) {
             __m128d zz = z[r], l = _mm_set1_pd(inf), h = _mm_set1_pd(-inf);
             const int16_t* pa = p[2 * r];
             const int16_t* pb = p[2 * r + 1];
-            for (int64_t j = 0; j < TChannelSummary::apblock; j += 4) {
+            auto step = [&](__m128d x) {
+                const __m128d w = _mm_add_pd(_mm_mul_pd(a0, x), _mm_mul_pd(a1, zz));
+                const __m128d u = _mm_add_pd(w, _mm_mul_pd(b1, zz));
+                zz = w;
+                l = _mm_min_pd(u, l);
+                h = _mm_max_pd(u, h);
+            };
+            const int64_t j4 = j0 + std::max<int64_t>(0, j1 - j0) / 4 * 4;  // end of the whole groups of 4
+            int64_t j = j0;
+            for (; j < j4; j += 4) {
                 // a0 b0 a1 b1 a2 b2 a3 b3, widened to 32 bits with the sign.
                 const __m128i ab = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pa + j)),
                                                       _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pb + j)));
                 const __m128i s01 = _mm_srai_epi32(_mm_unpacklo_epi16(ab, ab), 16);
                 const __m128i s23 = _mm_srai_epi32(_mm_unpackhi_epi16(ab, ab), 16);
-                const __m128d x[4] = {_mm_cvtepi32_pd(s01), _mm_cvtepi32_pd(_mm_srli_si128(s01, 8)),
-                                      _mm_cvtepi32_pd(s23), _mm_cvtepi32_pd(_mm_srli_si128(s23, 8))};
-                for (int k = 0; k < 4; ++k) {
-                    const __m128d w = _mm_add_pd(_mm_mul_pd(a0, x[k]), _mm_mul_pd(a1, zz));
-                    const __m128d u = _mm_add_pd(w, _mm_mul_pd(b1, zz));
-                    zz = w;
-                    l = _mm_min_pd(u, l);
-                    h = _mm_max_pd(u, h);
-                }
+                step(_mm_cvtepi32_pd(s01));
+                step(_mm_cvtepi32_pd(_mm_srli_si128(s01, 8)));
+                step(_mm_cvtepi32_pd(s23));
+                step(_mm_cvtepi32_pd(_mm_srli_si128(s23, 8)));
             }
+            for (; j < j1; ++j) step(_mm_setr_pd(double(pa[j]), double(pb[j])));
             z[r] = zz, lo[r] = l, hi[r] = h;
         }
     }
@@ -522,32 +400,43 @@ struct EngineAvx2 {
             _mm256_storeu_pd(his + 4 * r, hi[r]);
         }
     }
-    WAVRELL_TARGET_AVX2 void run(const int16_t* const* p, double a0s, double a1s, double b1s) {
+    WAVRELL_TARGET_AVX2 void run(const int16_t* const* p, int64_t j0, int64_t j1, double a0s, double a1s,
+                                 double b1s) {
         const __m256d a0 = _mm256_set1_pd(a0s), a1 = _mm256_set1_pd(a1s), b1 = _mm256_set1_pd(b1s);
         __m256d zz[4], l[4], h[4];
         for (int r = 0; r < 4; ++r) zz[r] = z[r], l[r] = _mm256_set1_pd(inf), h[r] = _mm256_set1_pd(-inf);
-        for (int64_t j = 0; j < TChannelSummary::apblock; j += 4)
+#define WAVRELL_STEP(r, x)                                                                   \
+    do {                                                                                     \
+        const __m256d w_ = _mm256_add_pd(_mm256_mul_pd(a0, (x)), _mm256_mul_pd(a1, zz[r]));  \
+        const __m256d u_ = _mm256_add_pd(w_, _mm256_mul_pd(b1, zz[r]));                     \
+        zz[r] = w_;                                                                          \
+        l[r] = _mm256_min_pd(u_, l[r]);                                                      \
+        h[r] = _mm256_max_pd(u_, h[r]);                                                      \
+    } while (0)
+        const int64_t j4 = j0 + std::max<int64_t>(0, j1 - j0) / 4 * 4;  // end of the whole groups of 4
+        int64_t j = j0;
+        for (; j < j4; j += 4)
             for (int r = 0; r < 4; ++r) {
                 const int16_t* const* q = p + 4 * r;
-                auto load4 = [&](int k) { return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(q[k] + j)); };
                 // Four steps of four lanes: ab = a0 b0 a1 b1 …, then steps 0
                 // and 1 of lanes a b c d, and steps 2 and 3.
-                const __m128i ab = _mm_unpacklo_epi16(load4(0), load4(1));
-                const __m128i cd = _mm_unpacklo_epi16(load4(2), load4(3));
+                const __m128i ab = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(q[0] + j)),
+                                                      _mm_loadl_epi64(reinterpret_cast<const __m128i*>(q[1] + j)));
+                const __m128i cd = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(q[2] + j)),
+                                                      _mm_loadl_epi64(reinterpret_cast<const __m128i*>(q[3] + j)));
                 const __m256i s01 = _mm256_cvtepi16_epi32(_mm_unpacklo_epi32(ab, cd));
                 const __m256i s23 = _mm256_cvtepi16_epi32(_mm_unpackhi_epi32(ab, cd));
-                const __m256d x[4] = {_mm256_cvtepi32_pd(_mm256_castsi256_si128(s01)),
-                                      _mm256_cvtepi32_pd(_mm256_extracti128_si256(s01, 1)),
-                                      _mm256_cvtepi32_pd(_mm256_castsi256_si128(s23)),
-                                      _mm256_cvtepi32_pd(_mm256_extracti128_si256(s23, 1))};
-                for (int k = 0; k < 4; ++k) {
-                    const __m256d w = _mm256_add_pd(_mm256_mul_pd(a0, x[k]), _mm256_mul_pd(a1, zz[r]));
-                    const __m256d u = _mm256_add_pd(w, _mm256_mul_pd(b1, zz[r]));
-                    zz[r] = w;
-                    l[r] = _mm256_min_pd(u, l[r]);
-                    h[r] = _mm256_max_pd(u, h[r]);
-                }
+                WAVRELL_STEP(r, _mm256_cvtepi32_pd(_mm256_castsi256_si128(s01)));
+                WAVRELL_STEP(r, _mm256_cvtepi32_pd(_mm256_extracti128_si256(s01, 1)));
+                WAVRELL_STEP(r, _mm256_cvtepi32_pd(_mm256_castsi256_si128(s23)));
+                WAVRELL_STEP(r, _mm256_cvtepi32_pd(_mm256_extracti128_si256(s23, 1)));
             }
+        for (; j < j1; ++j)
+            for (int r = 0; r < 4; ++r) {
+                const int16_t* const* q = p + 4 * r;
+                WAVRELL_STEP(r, _mm256_setr_pd(double(q[0][j]), double(q[1][j]), double(q[2][j]), double(q[3][j])));
+            }
+#undef WAVRELL_STEP
         for (int r = 0; r < 4; ++r) z[r] = zz[r], lo[r] = l[r], hi[r] = h[r];
     }
 };
@@ -580,6 +469,7 @@ __attribute__((always_inline)) inline void build_lanes_with(const std::vector<Ap
         size_table(*c.state, size_t(nblocks));
         size_table(*c.blocks, size_t(nblocks));
         size_table(*c.raw, size_t((count + TChannelSummary::rawblock - 1) / TChannelSummary::rawblock));
+        if (c.squares) size_table(*c.squares, c.raw->size());
     }
     struct Stream {
         const ApTables* chan = nullptr;
@@ -626,9 +516,14 @@ __attribute__((always_inline)) inline void build_lanes_with(const std::vector<Ap
             // The raw pyramid's blocks while the samples are at hand.
             constexpr int64_t rb = TChannelSummary::rawblock;
             TMinMax<int16_t>* raw = s.chan->raw->data() + start / rb;
-            for (int64_t o = 0; o < len; o += rb) raw[o / rb] = scan16(x + o, std::min(rb, len - o));
+            if (s.chan->squares) {
+                int64_t* sq = s.chan->squares->data() + start / rb;
+                for (int64_t o = 0; o < len; o += rb) raw[o / rb] = scan16_squares(x + o, std::min(rb, len - o), sq[o / rb]);
+            } else {
+                for (int64_t o = 0; o < len; o += rb) raw[o / rb] = scan16(x + o, std::min(rb, len - o));
+            }
         }
-        engine.run(ptr, st.a0, st.a1, st.b1);
+        engine.run(ptr, 0, ab, st.a0, st.a1, st.b1);
         engine.get(zs, los, his);
         for (int q = 0; q < K; ++q) {
             Stream& s = streams[q];
@@ -708,21 +603,28 @@ LaneEngine lane_engine() {
 
 }  // namespace
 
-TChannelSummary build_summary(const int16_t* row, int64_t count, const TSectionStep& step, TSummaryEngine which) {
+TChannelSummary build_summary(const int16_t* row, int64_t count, const TSectionStep& step, TSummaryEngine which,
+                              std::vector<int64_t>* squares) {
     LaneEngine engine = lane_engine();
     if (which == TSummaryEngine::plain) engine = {EnginePlain::kCount, build_lanes_plain};
 #if defined(__SSE2__)
     if (which == TSummaryEngine::sse2) engine = {EngineSse2::kCount, build_lanes_sse2};
 #endif
     // Short signals and sections that may fault go one sample at a time.
-    if (count < 64 * TChannelSummary::apblock * engine.count || !steps_cannot_fault(step))
+    if (count < 64 * TChannelSummary::apblock * engine.count || !steps_cannot_fault(step)) {
+        if (squares) {
+            constexpr int64_t rb = TChannelSummary::rawblock;
+            squares->assign(size_t((count + rb - 1) / rb), 0);
+            for (int64_t o = 0; o < count; o += rb) scan16_squares(row + o, std::min(rb, count - o), (*squares)[size_t(o / rb)]);
+        }
         return TChannelSummary::build(row, count, step);
+    }
     TChannelSummary s;
     s.fcount = count;
     s.fstep = step;
     s.fap.emplace_back();
     s.fraw.emplace_back();
-    engine.build({{row, &s.fapstate, &s.fap[0], &s.fraw[0]}}, count, step);
+    engine.build({{row, &s.fapstate, &s.fap[0], &s.fraw[0], squares}}, count, step);
     s.finish_tables(row);
     return s;
 }
@@ -733,6 +635,150 @@ std::vector<TChannelSummary> build_summaries(const TWavSamples16& rows, int64_t 
     std::vector<TChannelSummary> out(nch);
     for (size_t c = 0; c < nch; ++c) out[c] = build_summary(rows[c].data(), count, step, which);
     return out;
+}
+
+namespace {
+
+/// A block whose allpass outputs are needed in part: the samples before
+/// split go to range `before`, those from split on to range `after` (none
+/// when npos).
+struct PartialBlock {
+    static constexpr size_t npos = size_t(-1);
+    int64_t block;
+    int64_t split;
+    size_t before = npos, after = npos;
+};
+
+/// Runs the partial blocks side by side, kCount at a time, grouped by their
+/// split so that every lane of a run switches ranges at the same step.
+template <class Engine>
+__attribute__((always_inline)) inline void run_partial_blocks_with(const int16_t* row, int64_t count,
+                                                                   const TSectionStep& st,
+                                                                   const std::vector<double>& states,
+                                                                   std::vector<PartialBlock>& jobs,
+                                                                   std::vector<TMinMax<double>>& out) {
+    constexpr int K = Engine::kCount;
+    constexpr int64_t ab = TChannelSummary::apblock;
+    std::stable_sort(jobs.begin(), jobs.end(),
+                     [](const PartialBlock& x, const PartialBlock& y) { return x.split < y.split; });
+    alignas(16) static const int16_t zeros[ab] = {};
+    alignas(16) int16_t tail[ab];  // the last block, short of apblock samples, padded
+    const int16_t* ptr[K];
+    double zs[K], los[K], his[K];
+    Engine engine;
+    auto fold_into = [&](size_t r, double ulo, double uhi) {
+        if (r == PartialBlock::npos) return;
+        const TMinMax<double> y = outputs_of(st, ulo, uhi);
+        out[r].lo = std::min(out[r].lo, y.lo);
+        out[r].hi = std::max(out[r].hi, y.hi);
+    };
+    for (size_t first = 0; first < jobs.size();) {
+        const int64_t split = jobs[first].split;
+        size_t m = 0;
+        bool any_after = false;
+        for (; m < size_t(K) && first + m < jobs.size() && jobs[first + m].split == split; ++m) {
+            const PartialBlock& jb = jobs[first + m];
+            const int64_t start = jb.block * ab;
+            ptr[m] = row + start;
+            if (start + ab > count) {
+                std::fill(std::copy(row + start, row + count, tail), tail + ab, int16_t(0));
+                ptr[m] = tail;
+            }
+            zs[m] = states[size_t(jb.block)];
+            any_after = any_after || jb.after != PartialBlock::npos;
+        }
+        for (size_t q = m; q < size_t(K); ++q) ptr[q] = zeros, zs[q] = 0;
+        engine.set_state(zs);
+        if (split > 0) {
+            engine.run(ptr, 0, split, st.a0, st.a1, st.b1);
+            engine.get(zs, los, his);
+            for (size_t q = 0; q < m; ++q) fold_into(jobs[first + q].before, los[q], his[q]);
+        }
+        if (any_after) {
+            engine.run(ptr, split, ab, st.a0, st.a1, st.b1);
+            engine.get(zs, los, his);
+            for (size_t q = 0; q < m; ++q) fold_into(jobs[first + q].after, los[q], his[q]);
+        }
+        first += m;
+    }
+}
+
+#if defined(WAVRELL_SUMMARY_AVX2)
+WAVRELL_TARGET_AVX2 void run_partial_blocks_avx2(const int16_t* row, int64_t count, const TSectionStep& st,
+                                                 const std::vector<double>& states, std::vector<PartialBlock>& jobs,
+                                                 std::vector<TMinMax<double>>& out) {
+    run_partial_blocks_with<EngineAvx2>(row, count, st, states, jobs, out);
+}
+#endif
+#if defined(__SSE2__)
+void run_partial_blocks_sse2(const int16_t* row, int64_t count, const TSectionStep& st,
+                             const std::vector<double>& states, std::vector<PartialBlock>& jobs,
+                             std::vector<TMinMax<double>>& out) {
+    run_partial_blocks_with<EngineSse2>(row, count, st, states, jobs, out);
+}
+#endif
+void run_partial_blocks_plain(const int16_t* row, int64_t count, const TSectionStep& st,
+                              const std::vector<double>& states, std::vector<PartialBlock>& jobs,
+                              std::vector<TMinMax<double>>& out) {
+    run_partial_blocks_with<EnginePlain>(row, count, st, states, jobs, out);
+}
+
+}  // namespace
+
+void TChannelSummary::allpass_minmax_many(const int16_t* row, const std::vector<TMinMax<int64_t>>& ranges,
+                                          std::vector<TMinMax<double>>& out, TSummaryEngine which) const {
+    out.assign(ranges.size(), TMinMax<double>{inf, -inf});
+    // Whole blocks come from the tables; a block cut by a range's start or
+    // end is run again from its kept state. The end of one range and the
+    // start of the next usually cut the same block at the same place: one
+    // run serves both.
+    std::vector<PartialBlock> jobs;
+    jobs.reserve(ranges.size() + 1);
+    const bool fast = steps_cannot_fault(fstep);
+    auto add = [&](int64_t block, int64_t split, size_t before, size_t after) {
+        if (!jobs.empty() && jobs.back().block == block && jobs.back().split == split) {
+            PartialBlock& last = jobs.back();
+            if (before != PartialBlock::npos && last.before == PartialBlock::npos) return void(last.before = before);
+            if (after != PartialBlock::npos && last.after == PartialBlock::npos) return void(last.after = after);
+        }
+        jobs.push_back({block, split, before, after});
+    };
+    for (size_t r = 0; r < ranges.size(); ++r) {
+        const int64_t j = ranges[r].lo, e = ranges[r].hi;
+        if (j < 0 || j > e || e >= fcount) continue;
+        const int64_t bj = j / apblock, be = e / apblock;
+        const int64_t jstart = bj * apblock, estart = be * apblock;
+        const bool headfull = j == jstart;
+        const bool tailfull = e + 1 == std::min(fcount, estart + apblock);
+        TMinMax<double>& o = out[r];
+        if (bj == be && headfull && tailfull) {
+            fold(fap[0][size_t(bj)], o.lo, o.hi);
+        } else if (!fast || (bj == be && !headfull && (!tailfull || estart + apblock > fcount))) {
+            // A range inside one block, away from both its edges, or one
+            // that ends the file inside a short last block (or a section
+            // that may fault): run on its own.
+            if (!allpass_minmax(row, j, e, o.lo, o.hi)) continue;
+        } else if (bj == be) {
+            if (headfull)
+                add(bj, e - jstart + 1, r, PartialBlock::npos);
+            else
+                add(bj, j - jstart, PartialBlock::npos, r);
+        } else {
+            // Block bj is not the last one, so it is whole.
+            if (!headfull) add(bj, j - jstart, PartialBlock::npos, r);
+            if (!tailfull) add(be, e - estart + 1, r, PartialBlock::npos);
+            pyramid_minmax(fap, headfull ? bj : bj + 1, tailfull ? be + 1 : be, o.lo, o.hi);
+        }
+    }
+    if (jobs.empty()) return;
+    auto run = run_partial_blocks_plain;
+#if defined(__SSE2__)
+    if (which != TSummaryEngine::plain) run = run_partial_blocks_sse2;
+#endif
+#if defined(WAVRELL_SUMMARY_AVX2)
+    if (which == TSummaryEngine::best && __builtin_cpu_supports("avx2")) run = run_partial_blocks_avx2;
+#endif
+    run(row, fcount, fstep, fapstate, jobs, out);
 }
 
 TSummaryFeed::TSummaryFeed(const TSectionStep& step, int64_t expected_count) : fstep(step) {

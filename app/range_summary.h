@@ -73,7 +73,8 @@ public:
 
 private:
     friend class TSummaryFeed;
-    friend TChannelSummary build_summary(const int16_t*, int64_t, const TSectionStep&, TSummaryEngine);
+    friend TChannelSummary build_summary(const int16_t*, int64_t, const TSectionStep&, TSummaryEngine,
+                                         std::vector<int64_t>*);
 
     /// Builds the raw pyramid from row and the upper allpass levels from the
     /// bottom level already filled in.
@@ -92,8 +93,11 @@ private:
 /// its starting state, so every table is exactly that of one run from
 /// index 0. which picks the engine (tests compare them): the widest this
 /// processor has, or a narrower one; all give the same tables.
+/// With squares given, it is also filled with the sum of the squares of
+/// the samples of each raw block (rawblock samples, the last one maybe
+/// fewer), taken while the samples are at hand.
 TChannelSummary build_summary(const int16_t* row, int64_t count, const TSectionStep& step,
-                              TSummaryEngine which = TSummaryEngine::best);
+                              TSummaryEngine which = TSummaryEngine::best, std::vector<int64_t>* squares = nullptr);
 
 /// build_summary of the first nchannels rows (all rows when negative).
 std::vector<TChannelSummary> build_summaries(const TWavSamples16& rows, int64_t count, const TSectionStep& step,

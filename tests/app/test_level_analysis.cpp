@@ -85,7 +85,7 @@ TEST(LevelAnalysis, BlockTableAndFileLevelsAgreeWithPlainComputation) {
         int nch, n, rate, slot;
     } cases[] = {
         {"3 channels at 11025 Hz, odd length (blocks of 1102.5 samples)", 3, 33333, 11025, 0},
-        {"stereo at 44100 Hz in slot 1 (side-by-side stretches with warm-up)", 2, 180001, 44100, 1},
+        {"stereo at 44100 Hz in slot 1 (side-by-side stretches with warm-up)", 2, 300001, 44100, 1},
         {"mono at 192000 Hz", 1, 400003, 192000, 0},
         {"mono at 7 Hz (every sample starts a new block)", 1, 45, 7, 1},
         {"stereo at 8000 Hz, shorter than one block", 2, 799, 8000, 0},
