@@ -489,7 +489,15 @@ TFileLevels measure_levels(const TWav& wav, TRealFilterSection& apfilter, int sl
         // ends are read again.
         TChannelSummary* sum = summaries && row ? &(*summaries)[size_t(c)] : nullptr;
         std::vector<int64_t> squares;
-        if (sum) *sum = build_summary(s, n, step, TSummaryEngine::best, &squares);
+        std::vector<TMinMax<int64_t>> ranges;
+        std::vector<TMinMax<double>> extremes;
+        if (sum) {
+            // The allpass peaks of the stored entries come from the same
+            // run of the allpass that builds the summary.
+            if (allpass)
+                for (size_t j = 0; j < nstored; ++j) ranges.push_back({segs[j].first, segs[j].last});
+            *sum = build_summary(s, n, step, TSummaryEngine::best, &squares, &ranges, &extremes);
+        }
         auto stretch_stats = [&](int64_t first, int64_t count) {
             if (!sum || count <= 0) return int_stats(s + first, count);
             constexpr int64_t rb = TChannelSummary::rawblock;
@@ -533,10 +541,6 @@ TFileLevels measure_levels(const TWav& wav, TRealFilterSection& apfilter, int sl
 
         if (sum) {
             if (!allpass || nstored == 0) return;
-            std::vector<TMinMax<int64_t>> ranges(nstored);
-            for (size_t j = 0; j < nstored; ++j) ranges[j] = {segs[j].first, segs[j].last};
-            std::vector<TMinMax<double>> extremes;
-            sum->allpass_minmax_many(s, ranges, extremes);
             // The summary holds the outputs for raw samples; the section is
             // linear, so dividing by 32768 gives its outputs for v / 32768.
             for (size_t j = 0; j < nstored; ++j)

@@ -306,6 +306,10 @@ struct ApTables {
     std::vector<TMinMax<double>>* blocks;
     std::vector<TMinMax<int16_t>>* raw;  // bottom level of the raw pyramid
     std::vector<int64_t>* squares;       // per raw block the sum of squares, if wanted
+    // Ranges whose allpass extremes are wanted (ascending, each starting
+    // right after the one before, the first at 0), and where they go.
+    const std::vector<TMinMax<int64_t>>* ranges;
+    std::vector<TMinMax<double>>* extremes;
 };
 
 // Lane engines: kCount side-by-side runs of the part of the step that
@@ -475,6 +479,8 @@ __attribute__((always_inline)) inline void build_lanes_with(const std::vector<Ap
         const ApTables* chan = nullptr;
         int64_t first = 0, blocks = 0;  // block range of the lane
         double end = 0;                 // state after the lane's last sample
+        size_t range = 0;               // the wanted range the lane is in (ranges->size(): none)
+        double rlo = inf, rhi = -inf;   // extremes of u in it so far
     };
     Stream streams[K];
     for (int c = 0; c < nch; ++c)
@@ -483,6 +489,12 @@ __attribute__((always_inline)) inline void build_lanes_with(const std::vector<Ap
             s.chan = &chans[size_t(c)];
             s.first = std::min(nblocks, l * lane_blocks);
             s.blocks = std::min(nblocks, s.first + lane_blocks) - s.first;
+            if (const auto* rs = s.chan->ranges) {
+                s.chan->extremes->assign(rs->size(), TMinMax<double>{inf, -inf});
+                s.range = size_t(std::lower_bound(rs->begin(), rs->end(), s.first * ab,
+                                                  [](const TMinMax<int64_t>& r, int64_t p) { return r.hi < p; }) -
+                                 rs->begin());
+            }
         }
 
     // Lanes without a whole block read zeros (a short last block is copied
@@ -523,14 +535,56 @@ __attribute__((always_inline)) inline void build_lanes_with(const std::vector<Ap
                 for (int64_t o = 0; o < len; o += rb) raw[o / rb] = scan16(x + o, std::min(rb, len - o));
             }
         }
-        engine.run(ptr, 0, ab, st.a0, st.a1, st.b1);
-        engine.get(zs, los, his);
+        // The block runs in pieces, cut after the last sample of any lane's
+        // wanted range; each piece's extremes go to the block and to the
+        // range the lane is in.
+        double blo[K], bhi[K];
+        for (int q = 0; q < K; ++q) blo[q] = inf, bhi[q] = -inf;
+        for (int64_t j0 = 0;;) {
+            int64_t cut = ab;
+            for (int q = 0; q < K; ++q) {
+                const Stream& s = streams[q];
+                if (!s.chan || !s.chan->ranges || t >= s.blocks || s.range >= s.chan->ranges->size()) continue;
+                cut = std::min(cut, (*s.chan->ranges)[s.range].hi - (s.first + t) * ab + 1);
+            }
+            engine.run(ptr, j0, cut, st.a0, st.a1, st.b1);
+            engine.get(zs, los, his);
+            for (int q = 0; q < K; ++q) {
+                Stream& s = streams[q];
+                if (!s.chan || t >= s.blocks) continue;
+                blo[q] = std::min(blo[q], los[q]);
+                bhi[q] = std::max(bhi[q], his[q]);
+                if (!s.chan->ranges || s.range >= s.chan->ranges->size()) continue;
+                s.rlo = std::min(s.rlo, los[q]);
+                s.rhi = std::max(s.rhi, his[q]);
+                if ((*s.chan->ranges)[s.range].hi - (s.first + t) * ab + 1 == cut) {
+                    TMinMax<double>& e = (*s.chan->extremes)[s.range];
+                    e.lo = std::min(e.lo, s.rlo);
+                    e.hi = std::max(e.hi, s.rhi);
+                    s.rlo = inf, s.rhi = -inf;
+                    ++s.range;
+                }
+            }
+            if (cut == ab) break;
+            j0 = cut;
+        }
         for (int q = 0; q < K; ++q) {
             Stream& s = streams[q];
-            if (s.chan && t < s.blocks) (*s.chan->blocks)[size_t(s.first + t)] = outputs_of(st, los[q], his[q]);
+            if (s.chan && t < s.blocks) (*s.chan->blocks)[size_t(s.first + t)] = outputs_of(st, blo[q], bhi[q]);
             if (t + 1 == s.blocks) s.end = zs[q];
         }
     }
+    // A lane's part of the range it ends in (cut by the lane's end).
+    for (Stream& s : streams)
+        if (s.chan && s.chan->ranges && s.range < s.chan->ranges->size() && s.rlo <= s.rhi) {
+            TMinMax<double>& e = (*s.chan->extremes)[s.range];
+            e.lo = std::min(e.lo, s.rlo);
+            e.hi = std::max(e.hi, s.rhi);
+        }
+    for (const ApTables& c : chans)
+        if (c.extremes)
+            for (TMinMax<double>& e : *c.extremes)
+                if (e.lo <= e.hi) e = outputs_of(st, e.lo, e.hi);
 
     // Put the lanes right, each from the exact end of the one before.
     for (int c = 0; c < nch; ++c) {
@@ -556,6 +610,23 @@ __attribute__((always_inline)) inline void build_lanes_with(const std::vector<Ap
                     ++b;
                 }
                 exact_end = b == stop ? zt : s.end;
+                // Ranges touching the blocks run again had parts from the
+                // guessed state: they are run again whole, from the kept
+                // state before their first sample's block (right by now, as
+                // every lane before this one is).
+                if (ch.ranges && b > s.first) {
+                    const auto& rs = *ch.ranges;
+                    auto it = std::lower_bound(rs.begin(), rs.end(), s.first * ab,
+                                               [](const TMinMax<int64_t>& r, int64_t p) { return r.hi < p; });
+                    for (; it != rs.end() && it->lo < b * ab; ++it) {
+                        const int64_t from = it->lo / ab * ab;
+                        double zr = (*ch.state)[size_t(from / ab)], l2 = inf, h2 = -inf;
+                        // States of the blocks after b are set right below
+                        // only if they differ; those before are exact.
+                        run_one(st, ch.row + from, it->hi - from + 1, it->lo - from, zr, l2, h2);
+                        (*ch.extremes)[size_t(it - rs.begin())] = {l2, h2};
+                    }
+                }
             } else {
                 exact_end = s.end;
             }
@@ -604,7 +675,8 @@ LaneEngine lane_engine() {
 }  // namespace
 
 TChannelSummary build_summary(const int16_t* row, int64_t count, const TSectionStep& step, TSummaryEngine which,
-                              std::vector<int64_t>* squares) {
+                              std::vector<int64_t>* squares, const std::vector<TMinMax<int64_t>>* ranges,
+                              std::vector<TMinMax<double>>* extremes) {
     LaneEngine engine = lane_engine();
     if (which == TSummaryEngine::plain) engine = {EnginePlain::kCount, build_lanes_plain};
 #if defined(__SSE2__)
@@ -617,14 +689,16 @@ TChannelSummary build_summary(const int16_t* row, int64_t count, const TSectionS
             squares->assign(size_t((count + rb - 1) / rb), 0);
             for (int64_t o = 0; o < count; o += rb) scan16_squares(row + o, std::min(rb, count - o), (*squares)[size_t(o / rb)]);
         }
-        return TChannelSummary::build(row, count, step);
+        TChannelSummary s = TChannelSummary::build(row, count, step);
+        if (ranges) s.allpass_minmax_many(row, *ranges, *extremes, which);
+        return s;
     }
     TChannelSummary s;
     s.fcount = count;
     s.fstep = step;
     s.fap.emplace_back();
     s.fraw.emplace_back();
-    engine.build({{row, &s.fapstate, &s.fap[0], &s.fraw[0], squares}}, count, step);
+    engine.build({{row, &s.fapstate, &s.fap[0], &s.fraw[0], squares, ranges, ranges ? extremes : nullptr}}, count, step);
     s.finish_tables(row);
     return s;
 }

@@ -74,7 +74,8 @@ public:
 private:
     friend class TSummaryFeed;
     friend TChannelSummary build_summary(const int16_t*, int64_t, const TSectionStep&, TSummaryEngine,
-                                         std::vector<int64_t>*);
+                                         std::vector<int64_t>*, const std::vector<TMinMax<int64_t>>*,
+                                         std::vector<TMinMax<double>>*);
 
     /// Builds the raw pyramid from row and the upper allpass levels from the
     /// bottom level already filled in.
@@ -95,9 +96,14 @@ private:
 /// processor has, or a narrower one; all give the same tables.
 /// With squares given, it is also filled with the sum of the squares of
 /// the samples of each raw block (rawblock samples, the last one maybe
-/// fewer), taken while the samples are at hand.
+/// fewer), taken while the samples are at hand. With ranges given
+/// (ascending, each starting right after the one before, the first at 0,
+/// all below count), extremes gets what allpass_minmax_many would give for
+/// them, from the same run of the allpass.
 TChannelSummary build_summary(const int16_t* row, int64_t count, const TSectionStep& step,
-                              TSummaryEngine which = TSummaryEngine::best, std::vector<int64_t>* squares = nullptr);
+                              TSummaryEngine which = TSummaryEngine::best, std::vector<int64_t>* squares = nullptr,
+                              const std::vector<TMinMax<int64_t>>* ranges = nullptr,
+                              std::vector<TMinMax<double>>* extremes = nullptr);
 
 /// build_summary of the first nchannels rows (all rows when negative).
 std::vector<TChannelSummary> build_summaries(const TWavSamples16& rows, int64_t count, const TSectionStep& step,
