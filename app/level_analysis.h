@@ -55,11 +55,13 @@ int64_t block_count(const TWav& wav);
 /// TRealFilterSection::filter to far better than 1e-9 relative. Where the
 /// allpass cannot be designed for the file's rate (some rates of 500 Hz and
 /// below), every `appeak` stays 0. Any thread (it touches only its
-/// arguments).
+/// arguments); without summaries, the first two channels of a long file are
+/// measured side by side on a second thread of its own.
 ///
 /// With summaries given, the range summaries of the first two channels
 /// (TChannelSummary, for the waveform view) are built instead, and the
-/// allpass peaks are read from them: one run of the allpass serves both,
+/// levels and allpass peaks of those channels come from the same single
+/// pass over their samples: one run of the allpass serves both,
 /// and the peaks are those of the plain run from index 0 exactly (up to the
 /// exact scaling by 1/32768; `which` then plays no part). Where the allpass
 /// cannot be designed, the summaries are built without their allpass part.
