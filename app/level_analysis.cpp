@@ -11,6 +11,7 @@
 #include <exception>
 #include <functional>
 #include <limits>
+#include <system_error>
 #include <thread>
 
 #ifdef __SSE2__
@@ -379,13 +380,21 @@ namespace {
 /// side; returns when both are done and passes on the first error.
 void side_by_side(const std::function<void()>& first, const std::function<void()>& second) {
     std::exception_ptr error;
-    std::thread helper([&] {
-        try {
-            second();
-        } catch (...) {
-            error = std::current_exception();
-        }
-    });
+    std::thread helper;
+    try {
+        helper = std::thread([&] {
+            try {
+                second();
+            } catch (...) {
+                error = std::current_exception();
+            }
+        });
+    } catch (const std::system_error&) {
+        // No thread to be had: one after the other.
+        first();
+        second();
+        return;
+    }
     try {
         first();
     } catch (...) {

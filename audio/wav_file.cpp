@@ -17,6 +17,7 @@
 #include <limits>
 #include <memory>
 #include <type_traits>
+#include <system_error>
 #include <thread>
 #include <new>
 #include <utility>
@@ -459,27 +460,34 @@ Content read_wav(const QString& name, bool headeronly) {
 #endif
     const FrameReader reader{fd, name, f, data_at};
     uint64_t done = 0;
-    if (frames * f.align < (uint64_t(32) << 20) || std::thread::hardware_concurrency() < 2) {
+    // A long file is read by two threads: each first sizes every other row,
+    // then, once all rows are sized, reads one half of the file. The copies
+    // out of the file cache, which bound the speed, then run on two
+    // processors.
+    const uint64_t half = frames / 2;
+    std::barrier rows_sized(2);
+    uint64_t second = 0;
+    std::exception_ptr second_error;
+    std::thread helper;
+    if (frames * f.align >= (uint64_t(32) << 20) && std::thread::hardware_concurrency() >= 2) {
+        try {
+            helper = std::thread([&] {
+                size_rows(1, 2);
+                rows_sized.arrive_and_wait();
+                try {
+                    second = reader.read(half, frames, rows);
+                } catch (...) {
+                    second_error = std::current_exception();
+                }
+            });
+        } catch (const std::system_error&) {
+            // No thread to be had: one reads it all.
+        }
+    }
+    if (!helper.joinable()) {
         size_rows(0, 1);
         done = reader.read(0, frames, rows);
     } else {
-        // A long file is read by two threads: each first sizes every other
-        // row, then, once all rows are sized, reads one half of the file.
-        // The copies out of the file cache, which bound the speed, then run
-        // on two processors.
-        const uint64_t half = frames / 2;
-        std::barrier rows_sized(2);
-        uint64_t second = 0;
-        std::exception_ptr second_error;
-        std::thread helper([&] {
-            size_rows(1, 2);
-            rows_sized.arrive_and_wait();
-            try {
-                second = reader.read(half, frames, rows);
-            } catch (...) {
-                second_error = std::current_exception();
-            }
-        });
         size_rows(0, 2);
         rows_sized.arrive_and_wait();
         try {
