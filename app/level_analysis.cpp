@@ -512,17 +512,16 @@ TFileLevels measure_levels(const TWav& wav, TRealFilterSection& apfilter, int sl
             constexpr int64_t rb = TChannelSummary::rawblock;
             const int64_t last = first + count - 1;
             const int64_t b0 = (first + rb - 1) / rb, b1 = (last + 1) / rb;  // whole raw blocks b0 … b1 − 1
+            if (b0 >= b1) return int_stats(s + first, count);
+            const IntStats head = int_stats(s + first, b0 * rb - first);
+            const IntStats end = int_stats(s + b1 * rb, last + 1 - b1 * rb);
             IntStats st;
-            if (b0 >= b1) {
-                st = int_stats(s + first, count);
-            } else {
-                st.sumsq = int_stats(s + first, b0 * rb - first).sumsq + int_stats(s + b1 * rb, last + 1 - b1 * rb).sumsq;
-                for (int64_t b = b0; b < b1; ++b) st.sumsq += squares[size_t(b)];
-                int16_t lo = 0, hi = 0;
-                sum->raw_minmax(s, first, last, lo, hi);
-                st.hi = std::max<int>(hi, 0);
-                st.lo = std::min<int>(lo, 0);
-            }
+            st.sumsq = head.sumsq + end.sumsq;
+            for (int64_t b = b0; b < b1; ++b) st.sumsq += squares[size_t(b)];
+            int16_t lo = 0, hi = 0;
+            sum->raw_blocks_minmax(b0, b1, lo, hi);
+            st.hi = std::max({head.hi, end.hi, int(hi)});
+            st.lo = std::min({head.lo, end.lo, int(lo)});
             return st;
         };
         IntStats total;

@@ -284,6 +284,12 @@ bool TChannelSummary::raw_minmax(const int16_t* row, int64_t j, int64_t e, int16
     return true;
 }
 
+bool TChannelSummary::raw_blocks_minmax(int64_t b0, int64_t b1, int16_t& lo, int16_t& hi) const {
+    if (b0 < 0 || b0 >= b1 || fraw.empty() || b1 > int64_t(fraw[0].size())) return false;
+    pyramid_minmax(fraw, b0, b1, lo, hi);
+    return true;
+}
+
 bool TChannelSummary::allpass_minmax(const int16_t* row, int64_t j, int64_t e, double& lo, double& hi) const {
     if (j < 0 || j > e || e >= fcount) return false;
     const int64_t bj = j / apblock, be = e / apblock;

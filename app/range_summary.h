@@ -56,6 +56,11 @@ public:
     /// leaving lo and hi alone, when j > e, j < 0 or e ≥ count().
     bool raw_minmax(const int16_t* row, int64_t j, int64_t e, int16_t& lo, int16_t& hi) const;
 
+    /// Folds the smallest and largest raw sample of the whole raw blocks
+    /// b0 … b1 − 1 (rawblock samples each from b × rawblock) into lo and hi;
+    /// false when the blocks are not all there.
+    bool raw_blocks_minmax(int64_t b0, int64_t b1, int16_t& lo, int16_t& hi) const;
+
     /// Smallest and largest allpass output over j … e, with the same
     /// validity rule. A zero result may come back as −0 or +0.
     bool allpass_minmax(const int16_t* row, int64_t j, int64_t e, double& lo, double& hi) const;
