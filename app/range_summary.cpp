@@ -128,34 +128,6 @@ inline TMinMax<int16_t> scan16_squares(const int16_t* p, int64_t n, int64_t& sum
     return {lo, hi};
 }
 
-#if defined(WAVRELL_SUMMARY_AVX2)
-/// scan16_squares sixteen samples at a time.
-WAVRELL_TARGET_AVX2 TMinMax<int16_t> scan16_squares_avx2(const int16_t* p, int64_t n, int64_t& sumsq) {
-    if (n < 16) return scan16_squares(p, n, sumsq);
-    __m256i l = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)), h = l;
-    __m256i a = _mm256_setzero_si256();
-    const __m256i zero = _mm256_setzero_si256();
-    int64_t i = 0;
-    for (; i + 16 <= n; i += 16) {
-        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
-        const __m256i sq = _mm256_madd_epi16(v, v);
-        a = _mm256_add_epi64(a, _mm256_add_epi64(_mm256_unpacklo_epi32(sq, zero), _mm256_unpackhi_epi32(sq, zero)));
-        l = _mm256_min_epi16(l, v);
-        h = _mm256_max_epi16(h, v);
-    }
-    int64_t rest = 0;
-    TMinMax<int16_t> m = i < n ? scan16_squares(p + i, n - i, rest) : TMinMax<int16_t>{p[0], p[0]};
-    alignas(32) int64_t a64[4];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(a64), a);
-    sumsq = a64[0] + a64[1] + a64[2] + a64[3] + rest;
-    alignas(32) int16_t lv[16], hv[16];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(lv), l);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(hv), h);
-    for (int k = 0; k < 16; ++k) m.lo = std::min(m.lo, lv[k]), m.hi = std::max(m.hi, hv[k]);
-    return m;
-}
-#endif
-
 /// Adds levels above levels[0] until the top one has at most fanout
 /// blocks; entry k of a level covers entries k × fanout … of the one below.
 template <class T>
@@ -357,9 +329,6 @@ struct ApTables {
 // step of several lanes.
 struct EnginePlain {
     static constexpr int kCount = 8;
-    static TMinMax<int16_t> scan_squares(const int16_t* p, int64_t n, int64_t& sumsq) {
-        return scan16_squares(p, n, sumsq);
-    }
     double z[kCount], lo[kCount], hi[kCount];
     void set_state(const double* v) { std::copy(v, v + kCount, z); }
     void get(double* zs, double* los, double* his) const {
@@ -383,9 +352,6 @@ struct EnginePlain {
 #if defined(__SSE2__)
 struct EngineSse2 {
     static constexpr int kCount = 8;
-    static TMinMax<int16_t> scan_squares(const int16_t* p, int64_t n, int64_t& sumsq) {
-        return scan16_squares(p, n, sumsq);
-    }
     __m128d z[4], lo[4], hi[4];
     void set_state(const double* v) {
         for (int r = 0; r < 4; ++r) z[r] = _mm_loadu_pd(v + 2 * r);
@@ -433,9 +399,6 @@ struct EngineSse2 {
 #if defined(WAVRELL_SUMMARY_AVX2)
 struct EngineAvx2 {
     static constexpr int kCount = 16;
-    WAVRELL_TARGET_AVX2 static TMinMax<int16_t> scan_squares(const int16_t* p, int64_t n, int64_t& sumsq) {
-        return scan16_squares_avx2(p, n, sumsq);
-    }
     __m256d z[4], lo[4], hi[4];
     WAVRELL_TARGET_AVX2 void set_state(const double* v) {
         for (int r = 0; r < 4; ++r) z[r] = _mm256_loadu_pd(v + 4 * r);
@@ -573,7 +536,7 @@ __attribute__((always_inline)) inline void build_lanes_with(const std::vector<Ap
             TMinMax<int16_t>* raw = s.chan->raw->data() + start / rb;
             if (s.chan->squares) {
                 int64_t* sq = s.chan->squares->data() + start / rb;
-                for (int64_t o = 0; o < len; o += rb) raw[o / rb] = Engine::scan_squares(x + o, std::min(rb, len - o), sq[o / rb]);
+                for (int64_t o = 0; o < len; o += rb) raw[o / rb] = scan16_squares(x + o, std::min(rb, len - o), sq[o / rb]);
             } else {
                 for (int64_t o = 0; o < len; o += rb) raw[o / rb] = scan16(x + o, std::min(rb, len - o));
             }
