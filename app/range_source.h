@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/sample_row.h"
 #include "dsp/filter_section.h"
 
 #include <cmath>
@@ -84,7 +85,7 @@ class TRawStraightSource : public TRangeSource {
 public:
     /// samples: the channel's row of count values (not owned).
     TRawStraightSource(const int16_t* samples, int64_t count) : TRangeSource(count), fsamples(samples) {}
-    explicit TRawStraightSource(const std::vector<int16_t>& row) : TRawStraightSource(row.data(), int64_t(row.size())) {}
+    explicit TRawStraightSource(const TSampleRow& row) : TRawStraightSource(row.data(), int64_t(row.size())) {}
 
     bool minmax(int64_t j, int64_t e, double& lo, double& hi) override;
 
@@ -103,7 +104,7 @@ public:
     /// SampFreq already set to the file's rate); its settings are copied into
     /// a section of the source's own, which is reset before index 0.
     TAllpassStraightSource(const int16_t* samples, int64_t count, const TRealFilterSection& design);
-    TAllpassStraightSource(const std::vector<int16_t>& row, const TRealFilterSection& design)
+    TAllpassStraightSource(const TSampleRow& row, const TRealFilterSection& design)
         : TAllpassStraightSource(row.data(), int64_t(row.size()), design) {}
 
     bool minmax(int64_t j, int64_t e, double& lo, double& hi) override;

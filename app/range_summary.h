@@ -186,7 +186,7 @@ private:
 class TRawSummarySource : public TRangeSource {
 public:
     /// Both the row and the summary built from it stay owned by the caller.
-    TRawSummarySource(const std::vector<int16_t>& row, const TChannelSummary& summary)
+    TRawSummarySource(const TSampleRow& row, const TChannelSummary& summary)
         : TRangeSource(summary.count()), fsamples(row.data()), fsummary(summary) {}
 
     bool minmax(int64_t j, int64_t e, double& lo, double& hi) override;
@@ -199,7 +199,7 @@ private:
 /// Allpass trace answered from a channel summary.
 class TAllpassSummarySource : public TRangeSource {
 public:
-    TAllpassSummarySource(const std::vector<int16_t>& row, const TChannelSummary& summary)
+    TAllpassSummarySource(const TSampleRow& row, const TChannelSummary& summary)
         : TRangeSource(summary.count()), fsamples(row.data()), fsummary(summary) {}
 
     bool minmax(int64_t j, int64_t e, double& lo, double& hi) override;

@@ -45,7 +45,7 @@ bool TForm19::playing() const { return playaction->isChecked(); }
 TRangeQuery TForm19::trace_query(int t, TraceKind kind) {
     const int s = t / 2, c = t % 2;
     const TWav& w = *ws->wav(s);
-    const std::vector<int16_t>& row = w.samples()[size_t(c)];
+    const TSampleRow& row = w.samples()[size_t(c)];
     const double f = ws->filefactor(s);
     if (kind == TraceKind::Error) {
         // The error of normalization with fresh dither on every redraw, in

@@ -451,6 +451,7 @@ Content read_wav(const QString& name, bool headeronly) {
     auto size_rows = [&](size_t first_row, size_t step) {
         for (size_t r = first_row; r < c.samples.size(); r += step) {
             if (frames * sizeof(int16_t) >= (size_t(4) << 20)) prefault(rows[r], frames * sizeof(int16_t));
+            const TUnfilledGrowth unfilled;  // the reader writes every sample
             c.samples[r].resize(size_t(frames));
         }
     };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "audio/sample_row.h"
+
 #include <QObject>
 #include <QString>
 
@@ -14,7 +16,7 @@ using tsmallintarr = std::vector<int16_t>;
 
 /// Sample data of a store: one row of signed 16-bit samples per channel. A
 /// value v stands for v / 32768 of full scale.
-using TWavSamples16 = std::vector<std::vector<int16_t>>;
+using TWavSamples16 = std::vector<TSampleRow>;
 
 /// One sound file in memory as signed 16-bit samples, one row per channel,
 /// read from and written to RIFF/WAVE files. Owned by its Qt parent. GUI

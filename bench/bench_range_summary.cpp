@@ -46,7 +46,7 @@ struct File {
 // few seconds of digital silence every five minutes.
 File make_file(int64_t n, uint32_t seed, double f1, double f2) {
     File file;
-    file.rows.assign(2, std::vector<int16_t>(size_t(n)));
+    file.rows.assign(2, TSampleRow(size_t(n)));
     constexpr int table = 4096;
     std::vector<double> sine(table);
     for (int k = 0; k < table; ++k) sine[size_t(k)] = std::sin(2 * M_PI * k / table);

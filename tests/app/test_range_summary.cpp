@@ -110,7 +110,7 @@ std::vector<TChannelSummary> summarize(const TWavSamples16& rows, int64_t n, con
 
 // Every range through the summaries against the straight passes, for the
 // raw and the allpass trace, at several factors.
-void check_channel(const std::vector<int16_t>& row, const TChannelSummary& summary, const TRealFilterSection& design,
+void check_channel(const TSampleRow& row, const TChannelSummary& summary, const TRealFilterSection& design,
                    std::mt19937& rng, const std::string& what) {
     const int64_t n = int64_t(row.size());
     ASSERT_EQ(summary.count(), n);
@@ -218,7 +218,7 @@ TEST(RangeSummary, SummariesAnswerLikeTheStraightPass) {
     for (Builder how : {Builder::whole, Builder::whole_sse2, Builder::whole_plain, Builder::feed, Builder::channel}) {
         for (const SignalCase& c : cases) {
             std::mt19937 rng(1234);
-            TWavSamples16 rows(3, std::vector<int16_t>(size_t(c.n)));
+            TWavSamples16 rows(3, TSampleRow(size_t(c.n)));
             for (auto& row : rows)
                 for (int64_t i = 0; i < c.n; ++i) row[size_t(i)] = c.gen(i, rng);
             TRealFilterSection design;
@@ -283,7 +283,7 @@ TEST(RangeSummary, FaultingStepsAnswerLikeTheStraightPass) {
     make_allpass(design, 44100);
     design.setGain(1e305);
     const int64_t n = 300001;
-    TWavSamples16 rows(2, std::vector<int16_t>(size_t(n)));
+    TWavSamples16 rows(2, TSampleRow(size_t(n)));
     std::mt19937 rng(77);
     for (auto& row : rows)
         for (int64_t i = 0; i < n; ++i)
@@ -300,7 +300,7 @@ TEST(RangeSummary, FaultingStepsAnswerLikeTheStraightPass) {
 // ranges come in order (one running pass) or jump back (a restart).
 TEST(RangeSummary, StraightAllpassIsTheSectionRunFromTheStart) {
     std::mt19937 rng(99);
-    std::vector<int16_t> row(20000);
+    TSampleRow row(20000);
     for (auto& v : row) v = int16_t(std::uniform_int_distribution<int>(-32768, 32767)(rng));
     TRealFilterSection design;
     make_allpass(design, 48000);
@@ -364,7 +364,7 @@ TEST(RangeSummary, SoxFilesAnswerLikeTheStraightPass) {
 // 16-bit samples.
 TEST(RangeSummary, MemoryIsASmallShareOfTheSamples) {
     const int64_t n = 60 * 44100 + 123;
-    TWavSamples16 rows(2, std::vector<int16_t>(size_t(n)));
+    TWavSamples16 rows(2, TSampleRow(size_t(n)));
     for (auto& row : rows)
         for (int64_t i = 0; i < n; ++i) row[size_t(i)] = int16_t((i * 2654435761u) >> 16);
     TRealFilterSection design;

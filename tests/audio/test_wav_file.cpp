@@ -71,7 +71,7 @@ void write_file(const QString& path, const QByteArray& bytes) {
     ASSERT_EQ(f.write(bytes), bytes.size());
 }
 
-TWavSamples16 rows(std::initializer_list<std::vector<int16_t>> r) { return TWavSamples16(r); }
+TWavSamples16 rows(std::initializer_list<TSampleRow> r) { return TWavSamples16(r); }
 
 /// A store holding a small known content, to see that failures leave it alone.
 void fill_known(TWav& w) {
@@ -205,7 +205,7 @@ struct LayoutCase {
     const char* label;
     QByteArray file;
     int nch;
-    std::vector<std::vector<int16_t>> samples;
+    TWavSamples16 samples;
 };
 
 TEST(WavFile, WalksChunksAndTakesWholeFramesPresent) {
@@ -305,7 +305,7 @@ TEST(WavFile, WideSamplesRoundHalfToEvenAndSaturate) {
         const char* label;
         QByteArray fmt;
         QByteArray data;
-        std::vector<int16_t> expected;
+        TSampleRow expected;
     } cases[] = {
         {"24-bit", fmt_body(1, 1, 8000, 24),
          s24({0x80, 0x180, 0x17F, 0x181, -0x80, -0x180, 0x7FFF7F, 0x7FFF80, 0x7FFFFF, -0x800000, -0x7FFF80}),
