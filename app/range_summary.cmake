@@ -1,6 +1,7 @@
 target_sources(wavrell_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/range_source.h ${CMAKE_CURRENT_LIST_DIR}/range_source.cpp
   ${CMAKE_CURRENT_LIST_DIR}/range_summary.h ${CMAKE_CURRENT_LIST_DIR}/range_summary.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lanes_across.h
 )
 # The block scans must become packed compares in every optimized build, and
 # the section step must stay the plain multiply-then-add sequence of the

@@ -1,5 +1,7 @@
 #include "app/range_summary.h"
 
+#include "app/lanes_across.h"
+
 #include "common/prefault.h"
 
 #include <sys/mman.h>
@@ -427,24 +429,13 @@ struct EngineAvx2 {
         int64_t j = j0;
         for (; j < j4; j += 4)
             for (int r = 0; r < 4; ++r) {
-                const int16_t* const* q = p + 4 * r;
-                // Four steps of four lanes: ab = a0 b0 a1 b1 …, then steps 0
-                // and 1 of lanes a b c d, and steps 2 and 3.
-                const __m128i ab = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(q[0] + j)),
-                                                      _mm_loadl_epi64(reinterpret_cast<const __m128i*>(q[1] + j)));
-                const __m128i cd = _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(q[2] + j)),
-                                                      _mm_loadl_epi64(reinterpret_cast<const __m128i*>(q[3] + j)));
-                const __m256i s01 = _mm256_cvtepi16_epi32(_mm_unpacklo_epi32(ab, cd));
-                const __m256i s23 = _mm256_cvtepi16_epi32(_mm_unpackhi_epi32(ab, cd));
-                WAVRELL_STEP(r, _mm256_cvtepi32_pd(_mm256_castsi256_si128(s01)));
-                WAVRELL_STEP(r, _mm256_cvtepi32_pd(_mm256_extracti128_si256(s01, 1)));
-                WAVRELL_STEP(r, _mm256_cvtepi32_pd(_mm256_castsi256_si128(s23)));
-                WAVRELL_STEP(r, _mm256_cvtepi32_pd(_mm256_extracti128_si256(s23, 1)));
+                __m256d x[4];
+                lanes_across4(p + 4 * r, j, x);
+                for (int k = 0; k < 4; ++k) WAVRELL_STEP(r, x[k]);
             }
         for (; j < j1; ++j)
             for (int r = 0; r < 4; ++r) {
-                const int16_t* const* q = p + 4 * r;
-                WAVRELL_STEP(r, _mm256_setr_pd(double(q[0][j]), double(q[1][j]), double(q[2][j]), double(q[3][j])));
+                WAVRELL_STEP(r, lanes_across1(p + 4 * r, j));
             }
 #undef WAVRELL_STEP
         for (int r = 0; r < 4; ++r) z[r] = zz[r], lo[r] = l[r], hi[r] = h[r];
