@@ -443,9 +443,9 @@ struct EngineAvx2 {
 };
 #endif
 
-/// Fills the allpass tables of the given channels (at most the engine's
-/// kCount). Each channel is cut into lanes of whole blocks, and all lanes
-/// of all channels run side by side. A lane other than a channel's first
+/// Fills the tables of one channel. The channel is cut into the engine's
+/// kCount lanes of whole blocks, which run side by side. A lane other than
+/// the first
 /// starts from a zero state; that guess is put right afterwards: the true
 /// state at the lane's start (the end of the lane before) is run forward
 /// block by block until it equals, bit for bit, the state the lane itself
@@ -454,45 +454,39 @@ struct EngineAvx2 {
 /// lane's own results are those of one run from index 0. Needs
 /// steps_cannot_fault.
 template <class Engine>
-__attribute__((always_inline)) inline void build_lanes_with(const std::vector<ApTables>& chans, int64_t count,
+__attribute__((always_inline)) inline void build_lanes_with(const ApTables& ch, int64_t count,
                                                             const TSectionStep& st) {
     constexpr int K = Engine::kCount;
     constexpr int64_t ab = TChannelSummary::apblock;
-    const int nch = int(chans.size());
-    const int lanes = K / nch;
+    constexpr int lanes = K;
     const int64_t nblocks = (count + ab - 1) / ab;
     // An odd number of blocks per lane, so that the lanes' read positions
     // fall on different offsets within a 4 KiB page: equal offsets make the
     // loads of one lane wait on the stores of another.
     const int64_t lane_blocks = ((nblocks + lanes - 1) / lanes) | 1;
-    for (const ApTables& c : chans) {
-        // Every entry is written below.
-        size_table(*c.state, size_t(nblocks));
-        size_table(*c.blocks, size_t(nblocks));
-        size_table(*c.raw, size_t((count + TChannelSummary::rawblock - 1) / TChannelSummary::rawblock));
-        if (c.squares) size_table(*c.squares, c.raw->size());
-    }
+    // Every entry is written below.
+    size_table(*ch.state, size_t(nblocks));
+    size_table(*ch.blocks, size_t(nblocks));
+    size_table(*ch.raw, size_t((count + TChannelSummary::rawblock - 1) / TChannelSummary::rawblock));
+    if (ch.squares) size_table(*ch.squares, ch.raw->size());
+    const size_t nranges = ch.ranges ? ch.ranges->size() : 0;
+    if (ch.ranges) ch.extremes->assign(nranges, TMinMax<double>{inf, -inf});
     struct Stream {
-        const ApTables* chan = nullptr;
         int64_t first = 0, blocks = 0;  // block range of the lane
         double end = 0;                 // state after the lane's last sample
-        size_t range = 0;               // the wanted range the lane is in (ranges->size(): none)
+        size_t range = 0;               // the wanted range the lane is in (nranges: none)
         double rlo = inf, rhi = -inf;   // extremes of u in it so far
     };
     Stream streams[K];
-    for (int c = 0; c < nch; ++c)
-        for (int l = 0; l < lanes; ++l) {
-            Stream& s = streams[c * lanes + l];
-            s.chan = &chans[size_t(c)];
-            s.first = std::min(nblocks, l * lane_blocks);
-            s.blocks = std::min(nblocks, s.first + lane_blocks) - s.first;
-            if (const auto* rs = s.chan->ranges) {
-                s.chan->extremes->assign(rs->size(), TMinMax<double>{inf, -inf});
-                s.range = size_t(std::lower_bound(rs->begin(), rs->end(), s.first * ab,
-                                                  [](const TMinMax<int64_t>& r, int64_t p) { return r.hi < p; }) -
-                                 rs->begin());
-            }
-        }
+    for (int l = 0; l < lanes; ++l) {
+        Stream& s = streams[l];
+        s.first = std::min(nblocks, l * lane_blocks);
+        s.blocks = std::min(nblocks, s.first + lane_blocks) - s.first;
+        if (ch.ranges)
+            s.range = size_t(std::lower_bound(ch.ranges->begin(), ch.ranges->end(), s.first * ab,
+                                              [](const TMinMax<int64_t>& r, int64_t p) { return r.hi < p; }) -
+                             ch.ranges->begin());
+    }
 
     // Lanes without a whole block read zeros (a short last block is copied
     // in front of them); nothing of those steps is kept.
@@ -506,10 +500,10 @@ __attribute__((always_inline)) inline void build_lanes_with(const std::vector<Ap
         for (int q = 0; q < K; ++q) {
             const Stream& s = streams[q];
             ptr[q] = zeros;
-            if (!s.chan || t >= s.blocks) continue;
+            if (t >= s.blocks) continue;
             const int64_t start = (s.first + t) * ab;
             const int64_t len = std::min(ab, count - start);
-            const int16_t* x = s.chan->row + start;
+            const int16_t* x = ch.row + start;
             ptr[q] = x;
 #if defined(__SSE2__)
             // Sixteen streams are more than the processor follows by itself.
@@ -521,12 +515,12 @@ __attribute__((always_inline)) inline void build_lanes_with(const std::vector<Ap
                 std::fill(tail[q] + len, tail[q] + ab, int16_t(0));
                 ptr[q] = tail[q];
             }
-            (*s.chan->state)[size_t(s.first + t)] = zs[q];
+            (*ch.state)[size_t(s.first + t)] = zs[q];
             // The raw pyramid's blocks while the samples are at hand.
             constexpr int64_t rb = TChannelSummary::rawblock;
-            TMinMax<int16_t>* raw = s.chan->raw->data() + start / rb;
-            if (s.chan->squares) {
-                int64_t* sq = s.chan->squares->data() + start / rb;
+            TMinMax<int16_t>* raw = ch.raw->data() + start / rb;
+            if (ch.squares) {
+                int64_t* sq = ch.squares->data() + start / rb;
                 for (int64_t o = 0; o < len; o += rb) raw[o / rb] = scan16_squares(x + o, std::min(rb, len - o), sq[o / rb]);
             } else {
                 for (int64_t o = 0; o < len; o += rb) raw[o / rb] = scan16(x + o, std::min(rb, len - o));
@@ -541,21 +535,21 @@ __attribute__((always_inline)) inline void build_lanes_with(const std::vector<Ap
             int64_t cut = ab;
             for (int q = 0; q < K; ++q) {
                 const Stream& s = streams[q];
-                if (!s.chan || !s.chan->ranges || t >= s.blocks || s.range >= s.chan->ranges->size()) continue;
-                cut = std::min(cut, (*s.chan->ranges)[s.range].hi - (s.first + t) * ab + 1);
+                if (t >= s.blocks || s.range >= nranges) continue;
+                cut = std::min(cut, (*ch.ranges)[s.range].hi - (s.first + t) * ab + 1);
             }
             engine.run(ptr, j0, cut, st.a0, st.a1, st.b1);
             engine.get(zs, los, his);
             for (int q = 0; q < K; ++q) {
                 Stream& s = streams[q];
-                if (!s.chan || t >= s.blocks) continue;
+                if (t >= s.blocks) continue;
                 blo[q] = std::min(blo[q], los[q]);
                 bhi[q] = std::max(bhi[q], his[q]);
-                if (!s.chan->ranges || s.range >= s.chan->ranges->size()) continue;
+                if (s.range >= nranges) continue;
                 s.rlo = std::min(s.rlo, los[q]);
                 s.rhi = std::max(s.rhi, his[q]);
-                if ((*s.chan->ranges)[s.range].hi - (s.first + t) * ab + 1 == cut) {
-                    TMinMax<double>& e = (*s.chan->extremes)[s.range];
+                if ((*ch.ranges)[s.range].hi - (s.first + t) * ab + 1 == cut) {
+                    TMinMax<double>& e = (*ch.extremes)[s.range];
                     e.lo = std::min(e.lo, s.rlo);
                     e.hi = std::max(e.hi, s.rhi);
                     s.rlo = inf, s.rhi = -inf;
@@ -567,95 +561,91 @@ __attribute__((always_inline)) inline void build_lanes_with(const std::vector<Ap
         }
         for (int q = 0; q < K; ++q) {
             Stream& s = streams[q];
-            if (s.chan && t < s.blocks) (*s.chan->blocks)[size_t(s.first + t)] = outputs_of(st, blo[q], bhi[q]);
+            if (t < s.blocks) (*ch.blocks)[size_t(s.first + t)] = outputs_of(st, blo[q], bhi[q]);
             if (t + 1 == s.blocks) s.end = zs[q];
         }
     }
     // A lane's part of the range it ends in (cut by the lane's end).
     for (Stream& s : streams)
-        if (s.chan && s.chan->ranges && s.range < s.chan->ranges->size() && s.rlo <= s.rhi) {
-            TMinMax<double>& e = (*s.chan->extremes)[s.range];
+        if (s.range < nranges && s.rlo <= s.rhi) {
+            TMinMax<double>& e = (*ch.extremes)[s.range];
             e.lo = std::min(e.lo, s.rlo);
             e.hi = std::max(e.hi, s.rhi);
         }
-    for (const ApTables& c : chans)
-        if (c.extremes)
-            for (TMinMax<double>& e : *c.extremes)
-                if (e.lo <= e.hi) e = outputs_of(st, e.lo, e.hi);
+    if (ch.ranges)
+        for (TMinMax<double>& e : *ch.extremes)
+            if (e.lo <= e.hi) e = outputs_of(st, e.lo, e.hi);
 
     // Put the lanes right, each from the exact end of the one before.
-    for (int c = 0; c < nch; ++c) {
-        const ApTables& ch = chans[size_t(c)];
-        double exact_end = 0;
-        for (int l = 0; l < lanes; ++l) {
-            const Stream& s = streams[c * lanes + l];
-            if (s.blocks == 0) continue;
-            int64_t b = s.first;
-            const int64_t stop = s.first + s.blocks;
-            if (l > 0) {
-                double zt = exact_end;
-                while (b < stop && std::bit_cast<uint64_t>(zt) != std::bit_cast<uint64_t>((*ch.state)[size_t(b)])) {
-                    (*ch.state)[size_t(b)] = zt;
-                    const int64_t start = b * ab, len = std::min(ab, count - start);
-                    double l2 = inf, h2 = -inf;
-                    for (int64_t i = start; i < start + len; ++i) {
-                        const double y = st(ch.row[i], zt);
-                        l2 = y < l2 ? y : l2;
-                        h2 = y > h2 ? y : h2;
-                    }
-                    (*ch.blocks)[size_t(b)] = {l2, h2};
-                    ++b;
+    double exact_end = 0;
+    for (int l = 0; l < lanes; ++l) {
+        const Stream& s = streams[l];
+        if (s.blocks == 0) continue;
+        int64_t b = s.first;
+        const int64_t stop = s.first + s.blocks;
+        if (l > 0) {
+            double zt = exact_end;
+            while (b < stop && std::bit_cast<uint64_t>(zt) != std::bit_cast<uint64_t>((*ch.state)[size_t(b)])) {
+                (*ch.state)[size_t(b)] = zt;
+                const int64_t start = b * ab, len = std::min(ab, count - start);
+                double l2 = inf, h2 = -inf;
+                for (int64_t i = start; i < start + len; ++i) {
+                    const double y = st(ch.row[i], zt);
+                    l2 = y < l2 ? y : l2;
+                    h2 = y > h2 ? y : h2;
                 }
-                exact_end = b == stop ? zt : s.end;
-                // Ranges touching the blocks run again had parts from the
-                // guessed state: they are run again whole, from the kept
-                // state before their first sample's block (right by now, as
-                // every lane before this one is).
-                if (ch.ranges && b > s.first) {
-                    const auto& rs = *ch.ranges;
-                    auto it = std::lower_bound(rs.begin(), rs.end(), s.first * ab,
-                                               [](const TMinMax<int64_t>& r, int64_t p) { return r.hi < p; });
-                    for (; it != rs.end() && it->lo < b * ab; ++it) {
-                        const int64_t from = it->lo / ab * ab;
-                        double zr = (*ch.state)[size_t(from / ab)], l2 = inf, h2 = -inf;
-                        // States of the blocks after b are set right below
-                        // only if they differ; those before are exact.
-                        run_one(st, ch.row + from, it->hi - from + 1, it->lo - from, zr, l2, h2);
-                        (*ch.extremes)[size_t(it - rs.begin())] = {l2, h2};
-                    }
-                }
-            } else {
-                exact_end = s.end;
+                (*ch.blocks)[size_t(b)] = {l2, h2};
+                ++b;
             }
+            exact_end = b == stop ? zt : s.end;
+            // Ranges touching the blocks run again had parts from the
+            // guessed state: they are run again whole, from the kept
+            // state before their first sample's block (right by now, as
+            // every lane before this one is).
+            if (ch.ranges && b > s.first) {
+                const auto& rs = *ch.ranges;
+                auto it = std::lower_bound(rs.begin(), rs.end(), s.first * ab,
+                                           [](const TMinMax<int64_t>& r, int64_t p) { return r.hi < p; });
+                for (; it != rs.end() && it->lo < b * ab; ++it) {
+                    const int64_t from = it->lo / ab * ab;
+                    double zr = (*ch.state)[size_t(from / ab)], l2 = inf, h2 = -inf;
+                    // States of the blocks after b are set right below
+                    // only if they differ; those before are exact.
+                    run_one(st, ch.row + from, it->hi - from + 1, it->lo - from, zr, l2, h2);
+                    (*ch.extremes)[size_t(it - rs.begin())] = {l2, h2};
+                }
+            }
+        } else {
+            exact_end = s.end;
         }
-        // The last block ran on with padding; run its samples alone.
-        const int64_t last = nblocks - 1, start = last * ab;
-        if (last >= 0 && count - start < ab) {
-            double zt = (*ch.state)[size_t(last)], l2 = inf, h2 = -inf;
-            run_one(st, ch.row + start, count - start, 0, zt, l2, h2);
-            (*ch.blocks)[size_t(last)] = {l2, h2};
-        }
+    }
+    // The last block ran on with padding; run its samples alone.
+    const int64_t last = nblocks - 1, start = last * ab;
+    if (last >= 0 && count - start < ab) {
+        double zt = (*ch.state)[size_t(last)], l2 = inf, h2 = -inf;
+        run_one(st, ch.row + start, count - start, 0, zt, l2, h2);
+        (*ch.blocks)[size_t(last)] = {l2, h2};
     }
 }
 
 #if defined(WAVRELL_SUMMARY_AVX2)
-WAVRELL_TARGET_AVX2 void build_lanes_avx2(const std::vector<ApTables>& chans, int64_t count, const TSectionStep& st) {
-    build_lanes_with<EngineAvx2>(chans, count, st);
+WAVRELL_TARGET_AVX2 void build_lanes_avx2(const ApTables& ch, int64_t count, const TSectionStep& st) {
+    build_lanes_with<EngineAvx2>(ch, count, st);
 }
 #endif
 #if defined(__SSE2__)
-void build_lanes_sse2(const std::vector<ApTables>& chans, int64_t count, const TSectionStep& st) {
-    build_lanes_with<EngineSse2>(chans, count, st);
+void build_lanes_sse2(const ApTables& ch, int64_t count, const TSectionStep& st) {
+    build_lanes_with<EngineSse2>(ch, count, st);
 }
 #endif
-void build_lanes_plain(const std::vector<ApTables>& chans, int64_t count, const TSectionStep& st) {
-    build_lanes_with<EnginePlain>(chans, count, st);
+void build_lanes_plain(const ApTables& ch, int64_t count, const TSectionStep& st) {
+    build_lanes_with<EnginePlain>(ch, count, st);
 }
 
 /// The widest engine of this processor: its lane count and its builder.
 struct LaneEngine {
     int count;
-    void (*build)(const std::vector<ApTables>&, int64_t, const TSectionStep&);
+    void (*build)(const ApTables&, int64_t, const TSectionStep&);
 };
 
 LaneEngine lane_engine() {
@@ -695,7 +685,7 @@ TChannelSummary build_summary(const int16_t* row, int64_t count, const TSectionS
     s.fstep = step;
     s.fap.emplace_back();
     s.fraw.emplace_back();
-    engine.build({{row, &s.fapstate, &s.fap[0], &s.fraw[0], squares, ranges, ranges ? extremes : nullptr}}, count, step);
+    engine.build({row, &s.fapstate, &s.fap[0], &s.fraw[0], squares, ranges, ranges ? extremes : nullptr}, count, step);
     s.finish_tables(row);
     return s;
 }

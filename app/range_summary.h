@@ -67,8 +67,8 @@ public:
 
     /// allpass_minmax for many ranges at once, each with 0 ≤ j ≤ e <
     /// count() (others give lo = +inf, hi = −inf): the partial blocks of all
-    /// ranges are run again side by side, which is what makes per-block
-    /// records of a whole file (the 100 ms allpass peaks) cheap.
+    /// ranges are run again side by side. (The level measurement asks its
+    /// ranges while building instead, see build_summary.)
     /// which: as for build_summary.
     void allpass_minmax_many(const int16_t* row, const std::vector<TMinMax<int64_t>>& ranges,
                              std::vector<TMinMax<double>>& out, TSummaryEngine which = TSummaryEngine::best) const;
