@@ -482,42 +482,33 @@ TFileLevels measure_levels(const TWav& wav, TRealFilterSection& apfilter, int sl
     auto measure_channel = [&](int c) {
         const int16_t* s = wav.samples()[size_t(c)].data();
         std::vector<trmspeak>* row = c < 2 ? &table[size_t(2 * slot + c)] : nullptr;
-        // With summaries, the samples are read once: the summary's raw part
-        // and the sums of squares of its raw blocks give the levels of the
-        // whole blocks inside a stretch; only the partial blocks at its
-        // ends are read again.
+        // With summaries, the samples are read once: the pass that builds
+        // the summary also gives each stretch's statistics (the
+        // segments, then the tail) and, from the same run of the allpass,
+        // the allpass peaks of the stored entries.
         TChannelSummary* sum = summaries && row ? &(*summaries)[size_t(c)] : nullptr;
-        std::vector<int64_t> squares;
-        std::vector<TMinMax<int64_t>> ranges;
-        std::vector<TMinMax<double>> extremes;
+        std::vector<TStretchStats> stretches;
         if (sum) {
-            // The allpass peaks of the stored entries come from the same
-            // run of the allpass that builds the summary.
-            if (allpass)
-                for (size_t j = 0; j < nstored; ++j) ranges.push_back({segs[j].first, segs[j].last});
-            *sum = build_summary(s, n, step, TSummaryEngine::best, &squares, &ranges, &extremes);
+            std::vector<TMinMax<int64_t>> ranges;
+            ranges.reserve(segs.size() + 1);
+            for (const Segment& g : segs) ranges.push_back({g.first, g.last});
+            if (tail < n) ranges.push_back({tail, n - 1});
+            *sum = build_summary(s, n, step, TSummaryEngine::best, &ranges, &stretches);
         }
-        auto stretch_stats = [&](int64_t first, int64_t count) {
-            if (!sum || count <= 0) return int_stats(s + first, count);
-            constexpr int64_t rb = TChannelSummary::rawblock;
-            const int64_t last = first + count - 1;
-            const int64_t b0 = (first + rb - 1) / rb, b1 = (last + 1) / rb;  // whole raw blocks b0 … b1 − 1
-            if (b0 >= b1) return int_stats(s + first, count);
-            const IntStats head = int_stats(s + first, b0 * rb - first);
-            const IntStats end = int_stats(s + b1 * rb, last + 1 - b1 * rb);
+        auto stretch_stats = [&](size_t index, int64_t first, int64_t count) {
+            if (!sum) return int_stats(s + first, count);
+            const TStretchStats& t = stretches[index];
             IntStats st;
-            st.sumsq = head.sumsq + end.sumsq;
-            for (int64_t b = b0; b < b1; ++b) st.sumsq += squares[size_t(b)];
-            int16_t lo = 0, hi = 0;
-            sum->raw_blocks_minmax(b0, b1, lo, hi);
-            st.hi = std::max({head.hi, end.hi, int(hi)});
-            st.lo = std::min({head.lo, end.lo, int(lo)});
+            st.sumsq = t.sumsq;
+            st.hi = std::max(0, int(t.raw.hi));
+            st.lo = std::min(0, int(t.raw.lo));
             return st;
         };
         IntStats total;
-        for (const Segment& g : segs) {
+        for (size_t j = 0; j < segs.size(); ++j) {
+            const Segment& g = segs[j];
             const int64_t count = g.last - g.first + 1;
-            const IntStats st = stretch_stats(g.first, count);
+            const IntStats st = stretch_stats(j, g.first, count);
             total.sumsq += st.sumsq;
             total.hi = std::max(total.hi, st.hi);
             total.lo = std::min(total.lo, st.lo);
@@ -530,7 +521,7 @@ TFileLevels measure_levels(const TWav& wav, TRealFilterSection& apfilter, int sl
                 e.peak = st.peak() / 32768.0;
             }
         }
-        const IntStats st = stretch_stats(tail, n - tail);
+        const IntStats st = tail < n ? stretch_stats(segs.size(), tail, n - tail) : IntStats();
         total.sumsq += st.sumsq;
         total.hi = std::max(total.hi, st.hi);
         total.lo = std::min(total.lo, st.lo);
@@ -541,8 +532,10 @@ TFileLevels measure_levels(const TWav& wav, TRealFilterSection& apfilter, int sl
             if (!allpass || nstored == 0) return;
             // The summary holds the outputs for raw samples; the section is
             // linear, so dividing by 32768 gives its outputs for v / 32768.
-            for (size_t j = 0; j < nstored; ++j)
-                (*row)[size_t(segs[j].k)].appeak = std::max(-extremes[j].lo, extremes[j].hi) / 32768.0;
+            for (size_t j = 0; j < nstored; ++j) {
+                const TMinMax<double>& e = stretches[j].allpass;
+                (*row)[size_t(segs[j].k)].appeak = std::max(-e.lo, e.hi) / 32768.0;
+            }
         } else if (allpass && nstored > 0) {
             std::vector<double> apmax;
             allpass_peaks(s, segs, nstored, coef, eng, apmax);

@@ -30,9 +30,9 @@ constexpr double inf = std::numeric_limits<double>::infinity();
 /// Sizes a table of many megabytes, faulted in with large-page advice
 /// before it is filled (see prefault).
 template <class T>
-void size_table(std::vector<T>& v, size_t n) {
+void size_table(TSummaryTable<T>& v, size_t n) {
     if (v.capacity() < n && n * sizeof(T) >= (size_t(4) << 20)) {
-        std::vector<T>().swap(v);
+        TSummaryTable<T>().swap(v);
         v.reserve(n);
         prefault(v.data(), n * sizeof(T));
     }
@@ -133,12 +133,12 @@ inline TMinMax<int16_t> scan16_squares(const int16_t* p, int64_t n, int64_t& sum
 /// Adds levels above levels[0] until the top one has at most fanout
 /// blocks; entry k of a level covers entries k × fanout … of the one below.
 template <class T>
-void build_pyramid(std::vector<std::vector<TMinMax<T>>>& levels) {
+void build_pyramid(std::vector<TSummaryTable<TMinMax<T>>>& levels) {
     constexpr int64_t f = TChannelSummary::fanout;
     while (int64_t(levels.back().size()) > f) {
-        const std::vector<TMinMax<T>>& below = levels.back();
+        const TSummaryTable<TMinMax<T>>& below = levels.back();
         const int64_t n = int64_t(below.size());
-        std::vector<TMinMax<T>> up(size_t((n + f - 1) / f));
+        TSummaryTable<TMinMax<T>> up(size_t((n + f - 1) / f));
         for (int64_t k = 0; k < int64_t(up.size()); ++k) {
             TMinMax<T> m = below[size_t(k * f)];
             const int64_t end = std::min(n, k * f + f);
@@ -153,10 +153,10 @@ void build_pyramid(std::vector<std::vector<TMinMax<T>>>& levels) {
 /// climbing the pyramid wherever whole upper blocks lie inside the range:
 /// at most 2 × (fanout − 1) blocks per level.
 template <class T>
-void pyramid_minmax(const std::vector<std::vector<TMinMax<T>>>& levels, int64_t b0, int64_t b1, T& lo, T& hi) {
+void pyramid_minmax(const std::vector<TSummaryTable<TMinMax<T>>>& levels, int64_t b0, int64_t b1, T& lo, T& hi) {
     constexpr int64_t f = TChannelSummary::fanout;
     for (size_t lv = 0; b0 < b1; ++lv) {
-        const std::vector<TMinMax<T>>& level = levels[lv];
+        const TSummaryTable<TMinMax<T>>& level = levels[lv];
         if (b1 - b0 <= 2 * f || lv + 1 == levels.size()) {
             for (int64_t k = b0; k < b1; ++k) fold(level[size_t(k)], lo, hi);
             return;
@@ -220,7 +220,7 @@ void TChannelSummary::finish_tables(const int16_t* row) {
     if (fraw.size() != 1 || int64_t(fraw[0].size()) != nraw) {
         fraw.clear();
         fraw.emplace_back();
-        std::vector<TMinMax<int16_t>>& bottom = fraw[0];
+        TSummaryTable<TMinMax<int16_t>>& bottom = fraw[0];
         size_table(bottom, size_t(nraw));
         for (int64_t b = 0; b < nraw; ++b) {
             const int64_t start = b * rawblock;
@@ -255,12 +255,6 @@ bool TChannelSummary::raw_minmax(const int16_t* row, int64_t j, int64_t e, int16
     pyramid_minmax(fraw, b0, b1, l, h);
     lo = l;
     hi = h;
-    return true;
-}
-
-bool TChannelSummary::raw_blocks_minmax(int64_t b0, int64_t b1, int16_t& lo, int16_t& hi) const {
-    if (b0 < 0 || b0 >= b1 || fraw.empty() || b1 > int64_t(fraw[0].size())) return false;
-    pyramid_minmax(fraw, b0, b1, lo, hi);
     return true;
 }
 
@@ -310,14 +304,13 @@ namespace {
 /// Allpass tables of one channel while they are built.
 struct ApTables {
     const int16_t* row;
-    std::vector<double>* state;
-    std::vector<TMinMax<double>>* blocks;
-    std::vector<TMinMax<int16_t>>* raw;  // bottom level of the raw pyramid
-    std::vector<int64_t>* squares;       // per raw block the sum of squares, if wanted
-    // Ranges whose allpass extremes are wanted (ascending, each starting
+    TSummaryTable<double>* state;
+    TSummaryTable<TMinMax<double>>* blocks;
+    TSummaryTable<TMinMax<int16_t>>* raw;  // bottom level of the raw pyramid
+    // Ranges whose stretch statistics are wanted (ascending, each starting
     // right after the one before, the first at 0), and where they go.
     const std::vector<TMinMax<int64_t>>* ranges;
-    std::vector<TMinMax<double>>* extremes;
+    std::vector<TStretchStats>* stats;
 };
 
 // Lane engines: kCount side-by-side runs of the part of the step that
@@ -468,14 +461,14 @@ __attribute__((always_inline)) inline void build_lanes_with(const ApTables& ch, 
     size_table(*ch.state, size_t(nblocks));
     size_table(*ch.blocks, size_t(nblocks));
     size_table(*ch.raw, size_t((count + TChannelSummary::rawblock - 1) / TChannelSummary::rawblock));
-    if (ch.squares) size_table(*ch.squares, ch.raw->size());
     const size_t nranges = ch.ranges ? ch.ranges->size() : 0;
-    if (ch.ranges) ch.extremes->assign(nranges, TMinMax<double>{inf, -inf});
+    if (ch.ranges) ch.stats->assign(nranges, TStretchStats());
     struct Stream {
         int64_t first = 0, blocks = 0;  // block range of the lane
         double end = 0;                 // state after the lane's last sample
-        size_t range = 0;               // the wanted range the lane is in (nranges: none)
+        size_t range = 0;               // the wanted range the lane's allpass run is in (nranges: none)
         double rlo = inf, rhi = -inf;   // extremes of u in it so far
+        size_t rawrange = 0;            // the wanted range the lane's raw scan is in
     };
     Stream streams[K];
     for (int l = 0; l < lanes; ++l) {
@@ -486,6 +479,7 @@ __attribute__((always_inline)) inline void build_lanes_with(const ApTables& ch, 
             s.range = size_t(std::lower_bound(ch.ranges->begin(), ch.ranges->end(), s.first * ab,
                                               [](const TMinMax<int64_t>& r, int64_t p) { return r.hi < p; }) -
                              ch.ranges->begin());
+        s.rawrange = s.range;
     }
 
     // Lanes without a whole block read zeros (a short last block is copied
@@ -506,9 +500,15 @@ __attribute__((always_inline)) inline void build_lanes_with(const ApTables& ch, 
             const int16_t* x = ch.row + start;
             ptr[q] = x;
 #if defined(__SSE2__)
-            // Sixteen streams are more than the processor follows by itself.
-            if (t + 2 < s.blocks)
+            // Sixteen streams are more than the processor follows by itself,
+            // and so are the lanes' places in the three tables written below.
+            if (t + 2 < s.blocks) {
                 for (int64_t o = 0; o < ab; o += 32) _mm_prefetch(reinterpret_cast<const char*>(x + 2 * ab + o), _MM_HINT_T0);
+                const size_t ahead = size_t(s.first + t + 2);
+                _mm_prefetch(reinterpret_cast<const char*>(ch.state->data() + ahead), _MM_HINT_T0);
+                _mm_prefetch(reinterpret_cast<const char*>(ch.blocks->data() + ahead), _MM_HINT_T0);
+                _mm_prefetch(reinterpret_cast<const char*>(ch.raw->data() + ahead * (ab / TChannelSummary::rawblock)), _MM_HINT_T0);
+            }
 #endif
             if (len < ab) {
                 std::copy(x, x + len, tail[q]);
@@ -516,12 +516,32 @@ __attribute__((always_inline)) inline void build_lanes_with(const ApTables& ch, 
                 ptr[q] = tail[q];
             }
             (*ch.state)[size_t(s.first + t)] = zs[q];
-            // The raw pyramid's blocks while the samples are at hand.
+            // The raw pyramid's blocks, and the wanted ranges' raw
+            // statistics, while the samples are at hand.
             constexpr int64_t rb = TChannelSummary::rawblock;
             TMinMax<int16_t>* raw = ch.raw->data() + start / rb;
-            if (ch.squares) {
-                int64_t* sq = ch.squares->data() + start / rb;
-                for (int64_t o = 0; o < len; o += rb) raw[o / rb] = scan16_squares(x + o, std::min(rb, len - o), sq[o / rb]);
+            if (ch.ranges) {
+                size_t& r = streams[q].rawrange;
+                for (int64_t o = 0; o < len; o += rb) {
+                    const int64_t e = std::min(rb, len - o);
+                    TMinMax<int16_t> m{std::numeric_limits<int16_t>::max(), std::numeric_limits<int16_t>::min()};
+                    // Pieces of the raw block, cut where a range ends.
+                    for (int64_t p = 0; p < e;) {
+                        const int64_t rend = r < nranges ? (*ch.ranges)[r].hi + 1 - (start + o) : e;
+                        const int64_t pe = std::min(e, rend);
+                        int64_t sq = 0;
+                        const TMinMax<int16_t> piece = scan16_squares(x + o + p, pe - p, sq);
+                        fold(piece, m.lo, m.hi);
+                        if (r < nranges) {
+                            TStretchStats& out = (*ch.stats)[r];
+                            out.sumsq += sq;
+                            fold(piece, out.raw.lo, out.raw.hi);
+                            if (pe == rend) ++r;
+                        }
+                        p = pe;
+                    }
+                    raw[o / rb] = m;
+                }
             } else {
                 for (int64_t o = 0; o < len; o += rb) raw[o / rb] = scan16(x + o, std::min(rb, len - o));
             }
@@ -549,7 +569,7 @@ __attribute__((always_inline)) inline void build_lanes_with(const ApTables& ch, 
                 s.rlo = std::min(s.rlo, los[q]);
                 s.rhi = std::max(s.rhi, his[q]);
                 if ((*ch.ranges)[s.range].hi - (s.first + t) * ab + 1 == cut) {
-                    TMinMax<double>& e = (*ch.extremes)[s.range];
+                    TMinMax<double>& e = (*ch.stats)[s.range].allpass;
                     e.lo = std::min(e.lo, s.rlo);
                     e.hi = std::max(e.hi, s.rhi);
                     s.rlo = inf, s.rhi = -inf;
@@ -568,13 +588,13 @@ __attribute__((always_inline)) inline void build_lanes_with(const ApTables& ch, 
     // A lane's part of the range it ends in (cut by the lane's end).
     for (Stream& s : streams)
         if (s.range < nranges && s.rlo <= s.rhi) {
-            TMinMax<double>& e = (*ch.extremes)[s.range];
+            TMinMax<double>& e = (*ch.stats)[s.range].allpass;
             e.lo = std::min(e.lo, s.rlo);
             e.hi = std::max(e.hi, s.rhi);
         }
     if (ch.ranges)
-        for (TMinMax<double>& e : *ch.extremes)
-            if (e.lo <= e.hi) e = outputs_of(st, e.lo, e.hi);
+        for (TStretchStats& e : *ch.stats)
+            if (e.allpass.lo <= e.allpass.hi) e.allpass = outputs_of(st, e.allpass.lo, e.allpass.hi);
 
     // Put the lanes right, each from the exact end of the one before.
     double exact_end = 0;
@@ -612,7 +632,7 @@ __attribute__((always_inline)) inline void build_lanes_with(const ApTables& ch, 
                     // States of the blocks after b are set right below
                     // only if they differ; those before are exact.
                     run_one(st, ch.row + from, it->hi - from + 1, it->lo - from, zr, l2, h2);
-                    (*ch.extremes)[size_t(it - rs.begin())] = {l2, h2};
+                    (*ch.stats)[size_t(it - rs.begin())].allpass = {l2, h2};
                 }
             }
         } else {
@@ -662,8 +682,7 @@ LaneEngine lane_engine() {
 }  // namespace
 
 TChannelSummary build_summary(const int16_t* row, int64_t count, const TSectionStep& step, TSummaryEngine which,
-                              std::vector<int64_t>* squares, const std::vector<TMinMax<int64_t>>* ranges,
-                              std::vector<TMinMax<double>>* extremes) {
+                              const std::vector<TMinMax<int64_t>>* ranges, std::vector<TStretchStats>* stats) {
     LaneEngine engine = lane_engine();
     if (which == TSummaryEngine::plain) engine = {EnginePlain::kCount, build_lanes_plain};
 #if defined(__SSE2__)
@@ -671,13 +690,18 @@ TChannelSummary build_summary(const int16_t* row, int64_t count, const TSectionS
 #endif
     // Short signals and sections that may fault go one sample at a time.
     if (count < 64 * TChannelSummary::apblock * engine.count || !steps_cannot_fault(step)) {
-        if (squares) {
-            constexpr int64_t rb = TChannelSummary::rawblock;
-            squares->assign(size_t((count + rb - 1) / rb), 0);
-            for (int64_t o = 0; o < count; o += rb) scan16_squares(row + o, std::min(rb, count - o), (*squares)[size_t(o / rb)]);
-        }
         TChannelSummary s = TChannelSummary::build(row, count, step);
-        if (ranges) s.allpass_minmax_many(row, *ranges, *extremes, which);
+        if (ranges) {
+            std::vector<TMinMax<double>> extremes;
+            s.allpass_minmax_many(row, *ranges, extremes, which);
+            stats->assign(ranges->size(), TStretchStats());
+            for (size_t k = 0; k < ranges->size(); ++k) {
+                TStretchStats& out = (*stats)[k];
+                const TMinMax<int64_t>& r = (*ranges)[k];
+                out.raw = scan16_squares(row + r.lo, r.hi - r.lo + 1, out.sumsq);
+                out.allpass = extremes[k];
+            }
+        }
         return s;
     }
     TChannelSummary s;
@@ -685,7 +709,7 @@ TChannelSummary build_summary(const int16_t* row, int64_t count, const TSectionS
     s.fstep = step;
     s.fap.emplace_back();
     s.fraw.emplace_back();
-    engine.build({row, &s.fapstate, &s.fap[0], &s.fraw[0], squares, ranges, ranges ? extremes : nullptr}, count, step);
+    engine.build({row, &s.fapstate, &s.fap[0], &s.fraw[0], ranges, ranges ? stats : nullptr}, count, step);
     s.finish_tables(row);
     return s;
 }
@@ -715,7 +739,7 @@ struct PartialBlock {
 template <class Engine>
 __attribute__((always_inline)) inline void run_partial_blocks_with(const int16_t* row, int64_t count,
                                                                    const TSectionStep& st,
-                                                                   const std::vector<double>& states,
+                                                                   const TSummaryTable<double>& states,
                                                                    std::vector<PartialBlock>& jobs,
                                                                    std::vector<TMinMax<double>>& out) {
     constexpr int K = Engine::kCount;
@@ -766,20 +790,20 @@ __attribute__((always_inline)) inline void run_partial_blocks_with(const int16_t
 
 #if defined(WAVRELL_SUMMARY_AVX2)
 WAVRELL_TARGET_AVX2 void run_partial_blocks_avx2(const int16_t* row, int64_t count, const TSectionStep& st,
-                                                 const std::vector<double>& states, std::vector<PartialBlock>& jobs,
+                                                 const TSummaryTable<double>& states, std::vector<PartialBlock>& jobs,
                                                  std::vector<TMinMax<double>>& out) {
     run_partial_blocks_with<EngineAvx2>(row, count, st, states, jobs, out);
 }
 #endif
 #if defined(__SSE2__)
 void run_partial_blocks_sse2(const int16_t* row, int64_t count, const TSectionStep& st,
-                             const std::vector<double>& states, std::vector<PartialBlock>& jobs,
+                             const TSummaryTable<double>& states, std::vector<PartialBlock>& jobs,
                              std::vector<TMinMax<double>>& out) {
     run_partial_blocks_with<EngineSse2>(row, count, st, states, jobs, out);
 }
 #endif
 void run_partial_blocks_plain(const int16_t* row, int64_t count, const TSectionStep& st,
-                              const std::vector<double>& states, std::vector<PartialBlock>& jobs,
+                              const TSummaryTable<double>& states, std::vector<PartialBlock>& jobs,
                               std::vector<TMinMax<double>>& out) {
     run_partial_blocks_with<EnginePlain>(row, count, st, states, jobs, out);
 }

@@ -2,6 +2,7 @@
 
 #include "app/range_source.h"
 #include "audio/wav_file.h"
+#include "common/no_fill_allocator.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -15,10 +16,24 @@ namespace wavrell {
 /// a narrower one.
 enum class TSummaryEngine { best, sse2, plain };
 
+/// A table of a summary; the builders write every entry they size.
+template <class T>
+using TSummaryTable = std::vector<T, TNoFillAllocator<T>>;
+
 /// Smallest and largest value of a block.
 template <class T>
 struct TMinMax {
     T lo, hi;
+};
+
+/// What the level measurement keeps of one stretch of a channel, taken in
+/// the run that builds the channel's summary: the exact sum of the squares
+/// of its raw samples, their smallest and largest, and the smallest and
+/// largest allpass output (as allpass_minmax gives them).
+struct TStretchStats {
+    int64_t sumsq = 0;
+    TMinMax<int16_t> raw{std::numeric_limits<int16_t>::max(), std::numeric_limits<int16_t>::min()};
+    TMinMax<double> allpass{std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity()};
 };
 
 /// Load-time summary of one channel, answering the smallest and largest raw
@@ -56,11 +71,6 @@ public:
     /// leaving lo and hi alone, when j > e, j < 0 or e ≥ count().
     bool raw_minmax(const int16_t* row, int64_t j, int64_t e, int16_t& lo, int16_t& hi) const;
 
-    /// Folds the smallest and largest raw sample of the whole raw blocks
-    /// b0 … b1 − 1 (rawblock samples each from b × rawblock) into lo and hi;
-    /// false when the blocks are not all there.
-    bool raw_blocks_minmax(int64_t b0, int64_t b1, int16_t& lo, int16_t& hi) const;
-
     /// Smallest and largest allpass output over j … e, with the same
     /// validity rule. A zero result may come back as −0 or +0.
     bool allpass_minmax(const int16_t* row, int64_t j, int64_t e, double& lo, double& hi) const;
@@ -79,8 +89,7 @@ public:
 private:
     friend class TSummaryFeed;
     friend TChannelSummary build_summary(const int16_t*, int64_t, const TSectionStep&, TSummaryEngine,
-                                         std::vector<int64_t>*, const std::vector<TMinMax<int64_t>>*,
-                                         std::vector<TMinMax<double>>*);
+                                         const std::vector<TMinMax<int64_t>>*, std::vector<TStretchStats>*);
 
     /// Builds the raw pyramid from row and the upper allpass levels from the
     /// bottom level already filled in.
@@ -88,9 +97,9 @@ private:
 
     int64_t fcount = 0;
     TSectionStep fstep;
-    std::vector<std::vector<TMinMax<int16_t>>> fraw;  // [level][block]
-    std::vector<double> fapstate;                     // state before each allpass block
-    std::vector<std::vector<TMinMax<double>>> fap;    // [level][block]
+    std::vector<TSummaryTable<TMinMax<int16_t>>> fraw;  // [level][block]
+    TSummaryTable<double> fapstate;                     // state before each allpass block
+    std::vector<TSummaryTable<TMinMax<double>>> fap;    // [level][block]
 };
 
 /// Builds the summary of the first count samples of one row, as fast as the
@@ -99,16 +108,14 @@ private:
 /// its starting state, so every table is exactly that of one run from
 /// index 0. which picks the engine (tests compare them): the widest this
 /// processor has, or a narrower one; all give the same tables.
-/// With squares given, it is also filled with the sum of the squares of
-/// the samples of each raw block (rawblock samples, the last one maybe
-/// fewer), taken while the samples are at hand. With ranges given
-/// (ascending, each starting right after the one before, the first at 0,
-/// all below count), extremes gets what allpass_minmax_many would give for
-/// them, from the same run of the allpass.
+/// With ranges given (ascending, each starting right after the one
+/// before, the first at 0, all below count), stats gets for each of them
+/// its stretch statistics, from the same pass over the samples and the
+/// same run of the allpass.
 TChannelSummary build_summary(const int16_t* row, int64_t count, const TSectionStep& step,
-                              TSummaryEngine which = TSummaryEngine::best, std::vector<int64_t>* squares = nullptr,
+                              TSummaryEngine which = TSummaryEngine::best,
                               const std::vector<TMinMax<int64_t>>* ranges = nullptr,
-                              std::vector<TMinMax<double>>* extremes = nullptr);
+                              std::vector<TStretchStats>* stats = nullptr);
 
 /// build_summary of the first nchannels rows (all rows when negative).
 std::vector<TChannelSummary> build_summaries(const TWavSamples16& rows, int64_t count, const TSectionStep& step,
@@ -178,8 +185,8 @@ private:
     double fhi = -std::numeric_limits<double>::infinity();
     int64_t fpos = 0;
     int64_t fpushed = 0;  // samples of the closed blocks
-    std::vector<double> fstate;
-    std::vector<TMinMax<double>> fblocks;
+    TSummaryTable<double> fstate;
+    TSummaryTable<TMinMax<double>> fblocks;
 };
 
 /// Main trace answered from a channel summary.

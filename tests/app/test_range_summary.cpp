@@ -236,41 +236,51 @@ TEST(RangeSummary, SummariesAnswerLikeTheStraightPass) {
     }
 }
 
-// The level measurement takes its allpass peaks and sums of squares from
-// the run that builds the summary: contiguous ranges from 0, from single
-// samples (several ending in one block) to many blocks, asked while
-// building, give what the built summary gives for them, with every engine;
-// the sums of squares are those of each raw block.
+// The level measurement takes each stretch's statistics from the pass that
+// builds the summary: contiguous ranges from 0, from single samples
+// (several ending in one block) to many blocks, asked while building, give
+// the allpass extremes the built summary gives for them, with every engine,
+// and the raw extremes and sums of squares of a straight pass; so does a
+// row too short for the side-by-side lanes.
 TEST(RangeSummary, RangesAskedWhileBuildingAnswerLikeTheSummary) {
-    const int64_t n = 400003;
-    std::mt19937 rng(99);
-    std::vector<int16_t> row(static_cast<size_t>(n));
-    for (int64_t i = 0; i < n; ++i)
-        row[size_t(i)] = i % 60000 >= 40000 ? int16_t(0) : int16_t(std::uniform_int_distribution<int>(-20000, 20000)(rng));
-    std::vector<TMinMax<int64_t>> ranges;
-    for (int64_t j = 0, k = 0; j < n - 7000; ++k) {
-        const int64_t len = std::uniform_int_distribution<int64_t>(k % 4 == 0 ? 1 : 300, k % 4 == 0 ? 300 : 6000)(rng);
-        ranges.push_back({j, j + len - 1});
-        j += len;
-    }
-    TRealFilterSection design;
-    make_allpass(design, 44100);
-    for (TSummaryEngine which : {TSummaryEngine::best, TSummaryEngine::sse2, TSummaryEngine::plain}) {
-        SCOPED_TRACE(int(which));
-        std::vector<int64_t> squares;
-        std::vector<TMinMax<double>> got, want;
-        const TChannelSummary s = build_summary(row.data(), n, TSectionStep::of(design), which, &squares, &ranges, &got);
-        s.allpass_minmax_many(row.data(), ranges, want, TSummaryEngine::plain);
-        ASSERT_EQ(got.size(), ranges.size());
-        for (size_t k = 0; k < ranges.size(); ++k) {
-            ASSERT_EQ(bits(got[k].lo + 0.0), bits(want[k].lo + 0.0)) << "j=" << ranges[k].lo << " e=" << ranges[k].hi;
-            ASSERT_EQ(bits(got[k].hi + 0.0), bits(want[k].hi + 0.0)) << "j=" << ranges[k].lo << " e=" << ranges[k].hi;
+    for (const int64_t n : {int64_t(400003), int64_t(9001)}) {
+        std::mt19937 rng(99);
+        std::vector<int16_t> row(static_cast<size_t>(n));
+        for (int64_t i = 0; i < n; ++i)
+            row[size_t(i)] =
+                i % 60000 >= 40000 ? int16_t(0) : int16_t(std::uniform_int_distribution<int>(-20000, 20000)(rng));
+        std::vector<TMinMax<int64_t>> ranges;
+        for (int64_t j = 0, k = 0; j < n - 7000; ++k) {
+            const int64_t len =
+                std::uniform_int_distribution<int64_t>(k % 4 == 0 ? 1 : 300, k % 4 == 0 ? 300 : 6000)(rng);
+            ranges.push_back({j, std::min(j + len, n - 7000) - 1});
+            j += len;
         }
-        ASSERT_EQ(squares.size(), size_t((n + rb - 1) / rb));
-        for (size_t b = 0; b < squares.size(); ++b) {
-            int64_t sum = 0;
-            for (int64_t i = int64_t(b) * rb; i < std::min(n, int64_t(b + 1) * rb); ++i) sum += row[size_t(i)] * row[size_t(i)];
-            ASSERT_EQ(squares[b], sum) << "raw block " << b;
+        TRealFilterSection design;
+        make_allpass(design, 44100);
+        for (TSummaryEngine which : {TSummaryEngine::best, TSummaryEngine::sse2, TSummaryEngine::plain}) {
+            SCOPED_TRACE("n=" + std::to_string(n) + " engine " + std::to_string(int(which)));
+            std::vector<TStretchStats> got;
+            std::vector<TMinMax<double>> want;
+            const TChannelSummary s =
+                build_summary(row.data(), n, TSectionStep::of(design), which, &ranges, &got);
+            s.allpass_minmax_many(row.data(), ranges, want, TSummaryEngine::plain);
+            ASSERT_EQ(got.size(), ranges.size());
+            for (size_t k = 0; k < ranges.size(); ++k) {
+                const TMinMax<int64_t>& r = ranges[k];
+                ASSERT_EQ(bits(got[k].allpass.lo + 0.0), bits(want[k].lo + 0.0)) << "j=" << r.lo << " e=" << r.hi;
+                ASSERT_EQ(bits(got[k].allpass.hi + 0.0), bits(want[k].hi + 0.0)) << "j=" << r.lo << " e=" << r.hi;
+                int64_t sum = 0;
+                int16_t lo = row[size_t(r.lo)], hi = lo;
+                for (int64_t i = r.lo; i <= r.hi; ++i) {
+                    sum += row[size_t(i)] * row[size_t(i)];
+                    lo = std::min(lo, row[size_t(i)]);
+                    hi = std::max(hi, row[size_t(i)]);
+                }
+                ASSERT_EQ(got[k].sumsq, sum) << "j=" << r.lo << " e=" << r.hi;
+                ASSERT_EQ(got[k].raw.lo, lo) << "j=" << r.lo << " e=" << r.hi;
+                ASSERT_EQ(got[k].raw.hi, hi) << "j=" << r.lo << " e=" << r.hi;
+            }
         }
     }
 }
