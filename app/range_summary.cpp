@@ -62,6 +62,20 @@ void fold(const TMinMax<T>& v, T& lo, T& hi) {
     hi = v.hi > hi ? v.hi : hi;
 }
 
+#if defined(__SSE2__)
+/// The smallest of the eight lanes of l and the largest of those of h, in
+/// registers: halves, quarters, then pairs.
+inline TMinMax<int16_t> fold_lanes16(__m128i l, __m128i h) {
+    l = _mm_min_epi16(l, _mm_srli_si128(l, 8));
+    h = _mm_max_epi16(h, _mm_srli_si128(h, 8));
+    l = _mm_min_epi16(l, _mm_srli_si128(l, 4));
+    h = _mm_max_epi16(h, _mm_srli_si128(h, 4));
+    l = _mm_min_epi16(l, _mm_srli_si128(l, 2));
+    h = _mm_max_epi16(h, _mm_srli_si128(h, 2));
+    return {int16_t(_mm_extract_epi16(l, 0)), int16_t(_mm_extract_epi16(h, 0))};
+}
+#endif
+
 /// Smallest and largest of n > 0 raw samples.
 inline TMinMax<int16_t> scan16(const int16_t* p, int64_t n) {
     int16_t lo = p[0], hi = p[0];
@@ -74,15 +88,9 @@ inline TMinMax<int16_t> scan16(const int16_t* p, int64_t n) {
             l = _mm_min_epi16(l, v);
             h = _mm_max_epi16(h, v);
         }
-        // Fold the eight lanes: halves, quarters, then pairs.
-        for (int shift : {8, 4, 2}) {
-            const __m128i ls = shift == 8 ? _mm_srli_si128(l, 8) : shift == 4 ? _mm_srli_si128(l, 4) : _mm_srli_si128(l, 2);
-            const __m128i hs = shift == 8 ? _mm_srli_si128(h, 8) : shift == 4 ? _mm_srli_si128(h, 4) : _mm_srli_si128(h, 2);
-            l = _mm_min_epi16(l, ls);
-            h = _mm_max_epi16(h, hs);
-        }
-        lo = std::min(lo, int16_t(_mm_extract_epi16(l, 0)));
-        hi = std::max(hi, int16_t(_mm_extract_epi16(h, 0)));
+        const TMinMax<int16_t> m = fold_lanes16(l, h);
+        lo = std::min(lo, m.lo);
+        hi = std::max(hi, m.hi);
     }
 #endif
     for (; i < n; ++i) {
@@ -115,10 +123,9 @@ inline TMinMax<int16_t> scan16_squares(const int16_t* p, int64_t n, int64_t& sum
         alignas(16) int64_t a64[2];
         _mm_store_si128(reinterpret_cast<__m128i*>(a64), a);
         acc = a64[0] + a64[1];
-        alignas(16) int16_t lv[8], hv[8];
-        _mm_store_si128(reinterpret_cast<__m128i*>(lv), l);
-        _mm_store_si128(reinterpret_cast<__m128i*>(hv), h);
-        for (int k = 0; k < 8; ++k) lo = std::min(lo, lv[k]), hi = std::max(hi, hv[k]);
+        const TMinMax<int16_t> m = fold_lanes16(l, h);
+        lo = std::min(lo, m.lo);
+        hi = std::max(hi, m.hi);
     }
 #endif
     for (; i < n; ++i) {
