@@ -7,7 +7,7 @@
 #include <QFile>
 
 #include <algorithm>
-#include <barrier>
+#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <cmath>
@@ -339,34 +339,78 @@ Format parse_format(const QString& name, const uint8_t* fmt, size_t fmtlen) {
 
 // ---------------------------------------------------------------- reader
 
-/// Reads and decodes stretches of frames of one open file's data.
-struct FrameReader {
-    int fd;
-    const QString& name;
-    const Format& format;
-    uint64_t data_at;
+/// Reads and decodes one open file's data into its rows, sized for all
+/// frames. The work comes in pieces that the reading threads take in turn,
+/// so that a thread that starts late simply takes fewer and none waits for
+/// another: first the rows' pages are faulted in (large rows otherwise
+/// cost a page fault per 4 KiB as they are first written), then the file
+/// is read and decoded. A thread may decode into pages that another is
+/// still faulting in: faulting in changes nothing of what a page holds.
+class FrameReader {
+public:
+    FrameReader(int fd, const QString& name, const Format& format, uint64_t data_at, uint64_t frames,
+                std::vector<int16_t*> rows, bool fault_rows)
+        : ffd(fd), fname(name), fformat(format), fdata_at(data_at), fframes(frames), frows(std::move(rows)),
+          ffault_rows(fault_rows), fend(frames) {}
 
-    /// Decodes frames first … last − 1 into the rows (given by their
-    /// starts), in blocks of whole frames (a frame has at most 65535 bytes,
-    /// less than the buffer); returns the number decoded, fewer only when
-    /// the file shrank while being read.
-    uint64_t read(uint64_t first, uint64_t last, const std::vector<int16_t*>& rows) const {
-        if (last <= first) return 0;
-        const ReadBuffer buf((last - first) * format.align);
-        const size_t block_frames = buf.size() / format.align;
-        std::vector<int16_t*> at(rows.size());
-        uint64_t done = first;
-        while (done < last) {
-            const size_t want = size_t(std::min<uint64_t>(block_frames, last - done));
-            const size_t bytes = read_at(fd, name, buf.get(), want * format.align, data_at + done * format.align);
-            const size_t n = bytes / format.align;
-            for (size_t c = 0; c < rows.size(); ++c) at[c] = rows[c] + done;
-            format.decode(buf.get(), n, format.nchans, at.data());
-            done += n;
-            if (n < want) break;
+    /// One reading thread's part: takes pieces until none is left (or
+    /// another thread failed). Raises the reading error of its own pieces.
+    void run() {
+        if (ffault_rows) {
+            const uint64_t per_row = (fframes + kFaultPiece - 1) / kFaultPiece;
+            for (uint64_t k; (k = fnext_fault.fetch_add(1, std::memory_order_relaxed)) < per_row * frows.size();) {
+                const uint64_t first = (k % per_row) * kFaultPiece;
+                fault_in(frows[size_t(k / per_row)] + first,
+                         size_t(std::min<uint64_t>(kFaultPiece, fframes - first)) * sizeof(int16_t));
+            }
         }
-        return done - first;
+        // A piece fills the buffer with whole frames (a frame has at most
+        // 65535 bytes, less than the buffer).
+        const ReadBuffer buf(fframes * fformat.align);
+        const uint64_t piece = buf.size() / fformat.align;
+        std::vector<int16_t*> at(frows.size());
+        while (!fstop.load(std::memory_order_relaxed)) {
+            const uint64_t first = fnext.fetch_add(1, std::memory_order_relaxed) * piece;
+            if (first >= fend.load(std::memory_order_relaxed)) return;
+            const size_t want = size_t(std::min<uint64_t>(piece, fframes - first));
+            size_t bytes = 0;
+            try {
+                bytes = read_at(ffd, fname, buf.get(), want * fformat.align, fdata_at + first * fformat.align);
+            } catch (...) {
+                fstop.store(true, std::memory_order_relaxed);
+                throw;
+            }
+            const size_t n = bytes / fformat.align;
+            for (size_t c = 0; c < frows.size(); ++c) at[c] = frows[c] + first;
+            fformat.decode(buf.get(), n, fformat.nchans, at.data());
+            if (n < want) lower_end(first + n);
+        }
     }
+
+    /// Frames decoded from the start on: all of them, unless the file
+    /// shrank while being read.
+    uint64_t frames_read() const { return fend.load(); }
+
+private:
+    static constexpr uint64_t kFaultPiece = uint64_t(2) << 20;  // samples of a row
+
+    void lower_end(uint64_t to) {
+        uint64_t cur = fend.load();
+        while (to < cur && !fend.compare_exchange_weak(cur, to)) {
+        }
+    }
+
+    int ffd;
+    const QString& fname;
+    const Format& fformat;
+    uint64_t fdata_at;
+    uint64_t fframes;
+    std::vector<int16_t*> frows;
+    bool ffault_rows;
+    std::atomic<uint64_t> fnext_fault{0};  // the next piece of the rows to fault in
+    std::atomic<uint64_t> fnext{0};        // the next piece of the file to read
+    std::atomic<uint64_t> fend;            // lowered where a piece came short
+    std::atomic<bool> fstop{false};        // a thread failed: the others stop
 };
 
 struct Content {
@@ -447,60 +491,46 @@ Content read_wav(const QString& name, bool headeronly) {
         fail_read(name, QStringLiteral("not enough memory for %1 samples in %2 channels").arg(frames).arg(f.nchans));
     }
     // Rows of the full length (room reserved above, so nothing moves),
-    // faulted in at once where they are large.
-    auto size_rows = [&](size_t first_row, size_t step) {
-        for (size_t r = first_row; r < c.samples.size(); r += step) {
-            if (frames * sizeof(int16_t) >= (size_t(4) << 20)) prefault(rows[r], frames * sizeof(int16_t));
-            const TUnfilledGrowth unfilled;  // the reader writes every sample
-            c.samples[r].resize(size_t(frames));
-        }
-    };
+    // not filled: the reader writes every sample. Large ones get the advice
+    // to use large pages; the reader faults them in.
+    const bool large_rows = frames * sizeof(int16_t) >= (size_t(4) << 20);
+    for (size_t r = 0; r < c.samples.size(); ++r) {
+        if (large_rows) advise_large_pages(rows[r], frames * sizeof(int16_t));
+        const TUnfilledGrowth unfilled;
+        c.samples[r].resize(size_t(frames));
+    }
 
 #ifdef POSIX_FADV_SEQUENTIAL
     ::posix_fadvise(fd, off_t(data_at), off_t(avail), POSIX_FADV_SEQUENTIAL);
 #endif
-    const FrameReader reader{fd, name, f, data_at};
-    uint64_t done = 0;
-    // A long file is read by two threads: each first sizes every other row,
-    // then, once all rows are sized, reads one half of the file. The copies
+    // A long file is read by two threads: the page faults and the copies
     // out of the file cache, which bound the speed, then run on two
     // processors.
-    const uint64_t half = frames / 2;
-    std::barrier rows_sized(2);
-    uint64_t second = 0;
-    std::exception_ptr second_error;
+    FrameReader reader(fd, name, f, data_at, frames, rows, large_rows);
+    std::exception_ptr helper_error;
     std::thread helper;
     if (frames * f.align >= (uint64_t(32) << 20) && std::thread::hardware_concurrency() >= 2) {
         try {
             helper = std::thread([&] {
-                size_rows(1, 2);
-                rows_sized.arrive_and_wait();
                 try {
-                    second = reader.read(half, frames, rows);
+                    reader.run();
                 } catch (...) {
-                    second_error = std::current_exception();
+                    helper_error = std::current_exception();
                 }
             });
         } catch (const std::system_error&) {
-            // No thread to be had: one reads it all.
+            // No thread to be had: this one reads it all.
         }
     }
-    if (!helper.joinable()) {
-        size_rows(0, 1);
-        done = reader.read(0, frames, rows);
-    } else {
-        size_rows(0, 2);
-        rows_sized.arrive_and_wait();
-        try {
-            done = reader.read(0, half, rows);
-        } catch (...) {
-            helper.join();
-            throw;
-        }
-        helper.join();
-        if (second_error) std::rethrow_exception(second_error);
-        if (done == half) done += second;
+    try {
+        reader.run();
+    } catch (...) {
+        if (helper.joinable()) helper.join();
+        throw;
     }
+    if (helper.joinable()) helper.join();
+    if (helper_error) std::rethrow_exception(helper_error);
+    const uint64_t done = reader.frames_read();
     // Only what was read, if the file shrank meanwhile.
     for (auto& row : c.samples) row.resize(size_t(done));
     c.nsamples = int32_t(done);

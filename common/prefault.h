@@ -12,4 +12,10 @@ namespace wavrell {
 /// not know it ignore it.
 void prefault(void* p, size_t bytes);
 
+/// The two halves of prefault, for a buffer faulted in piece by piece (by
+/// several threads, say): the large-page advice for all of it first, then
+/// each piece.
+void advise_large_pages(void* p, size_t bytes);
+void fault_in(void* p, size_t bytes);
+
 }  // namespace wavrell
