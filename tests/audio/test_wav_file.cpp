@@ -164,10 +164,11 @@ TEST(WavFile, ReadsWhatSoxWroteAsSoxDecodesIt) {
         {"3 channels 16-bit (extensible)", 3, {}, false, 0xFFFE},
         {"16-bit stereo over several read blocks", 2, {}, false, 1, 1200001},
         {"24-bit 3 channels over several read blocks", 3, {"-b", "24"}, false, 0xFFFE, 300007},
-        // Long files are read in two halves side by side.
-        {"16-bit stereo read in two halves", 2, {}, false, 1, 8400001},
-        {"24-bit 3 channels read in two halves", 3, {"-b", "24"}, false, 0xFFFE, 3800009},
-        {"16-bit mono read in two halves", 1, {}, false, 1, 16800003},
+        // Long files are read by two threads in pieces taken in turn; the
+        // frame counts leave the last piece (and the vector loops) short.
+        {"16-bit stereo read by two threads", 2, {}, false, 1, 8400001},
+        {"24-bit 3 channels read by two threads", 3, {"-b", "24"}, false, 0xFFFE, 3800009},
+        {"16-bit mono read by two threads", 1, {}, false, 1, 16800003},
     };
     int n = 0;
     for (const SoxCase& k : cases) {
