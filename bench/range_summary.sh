@@ -16,7 +16,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build/release}
 minutes=${2:-60}
-runs=${3:-3}
+runs=${3:-5}
 [ -x "$build/bench/bench_range_summary" ] || "$root/scripts/build" Release "$build" >/dev/null
 # The two WAV files (1.3 GB for 60 minutes) go to the build's disk.
 work=$(mktemp -d "$build/range-summary-bench.XXXXXX")
