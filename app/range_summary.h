@@ -2,7 +2,7 @@
 
 #include "app/range_source.h"
 #include "audio/wav_file.h"
-#include "common/no_fill_allocator.h"
+#include "common/growth_allocator.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,4 +1,3 @@
 target_sources(wavrell_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/prefault.h ${CMAKE_CURRENT_LIST_DIR}/prefault.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/no_fill_allocator.h
 )
