@@ -5,15 +5,12 @@
 
 #include "audio/wav_file.h"
 #include "common/errors.h"
+#include "common/side_by_side.h"
 #include "dsp/filter_section.h"
 
 #include <algorithm>
 #include <cmath>
-#include <exception>
-#include <functional>
 #include <limits>
-#include <system_error>
-#include <thread>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -365,35 +362,6 @@ int64_t block_count(const TWav& wav) {
 }
 
 namespace {
-
-/// Runs first on the calling thread and second on another one, side by
-/// side; returns when both are done and passes on the first error.
-void side_by_side(const std::function<void()>& first, const std::function<void()>& second) {
-    std::exception_ptr error;
-    std::thread helper;
-    try {
-        helper = std::thread([&] {
-            try {
-                second();
-            } catch (...) {
-                error = std::current_exception();
-            }
-        });
-    } catch (const std::system_error&) {
-        // No thread to be had: one after the other.
-        first();
-        second();
-        return;
-    }
-    try {
-        first();
-    } catch (...) {
-        helper.join();
-        throw;
-    }
-    helper.join();
-    if (error) std::rethrow_exception(error);
-}
 
 /// Largest |allpass output| of each stored segment of one channel, into
 /// apmax (one entry per segment, 0 before): the channel is cut into as many

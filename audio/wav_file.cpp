@@ -1,6 +1,7 @@
 #include "audio/wav_file.h"
 
 #include "common/prefault.h"
+#include "common/side_by_side.h"
 
 #include "common/errors.h"
 
@@ -13,11 +14,9 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <exception>
 #include <limits>
 #include <memory>
 #include <type_traits>
-#include <system_error>
 #include <thread>
 #include <new>
 #include <utility>
@@ -507,29 +506,10 @@ Content read_wav(const QString& name, bool headeronly) {
     // out of the file cache, which bound the speed, then run on two
     // processors.
     FrameReader reader(fd, name, f, data_at, frames, rows, large_rows);
-    std::exception_ptr helper_error;
-    std::thread helper;
-    if (frames * f.align >= (uint64_t(32) << 20) && std::thread::hardware_concurrency() >= 2) {
-        try {
-            helper = std::thread([&] {
-                try {
-                    reader.run();
-                } catch (...) {
-                    helper_error = std::current_exception();
-                }
-            });
-        } catch (const std::system_error&) {
-            // No thread to be had: this one reads it all.
-        }
-    }
-    try {
+    if (frames * f.align >= (uint64_t(32) << 20) && std::thread::hardware_concurrency() >= 2)
+        side_by_side([&] { reader.run(); }, [&] { reader.run(); });
+    else
         reader.run();
-    } catch (...) {
-        if (helper.joinable()) helper.join();
-        throw;
-    }
-    if (helper.joinable()) helper.join();
-    if (helper_error) std::rethrow_exception(helper_error);
     const uint64_t done = reader.frames_read();
     // Only what was read, if the file shrank meanwhile.
     for (auto& row : c.samples) row.resize(size_t(done));
