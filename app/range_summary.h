@@ -124,41 +124,24 @@ std::vector<TChannelSummary> build_summaries(const TWavSamples16& rows, int64_t 
 /// Bytes held by a set of summaries.
 size_t memory_bytes(const std::vector<TChannelSummary>& summaries);
 
-/// Builds one channel's summary sample by sample, so that a pass that
-/// already walks the samples in order (the load-time level measurement)
-/// can carry it: push() is one section step and a compare, inline, with no
-/// dependence on the caller's own arithmetic, so the processor runs it
-/// alongside. The raw pyramid is made by finish() in one quick pass.
+/// Builds one channel's summary sample by sample, from pieces of any
+/// length pushed in order: the builder for rows too short for the
+/// side-by-side lanes and for sections whose steps may fault (each step is
+/// the section's own). The raw pyramid is made by finish() in one quick
+/// pass.
 class TSummaryFeed {
 public:
     explicit TSummaryFeed(const TSectionStep& step, int64_t expected_count = 0);
 
-    /// The next sample of the channel, from index 0 on.
-    void push(int16_t x) {
-        const double y = fstep(x, fz1);
-        flo = y < flo ? y : flo;
-        fhi = y > fhi ? y : fhi;
-        if (++fpos == TChannelSummary::apblock) close_block();
-    }
-
-    /// Feeds count samples.
+    /// Feeds the next count samples of the channel, from index 0 on. The
+    /// feed's state stays in registers within a block.
     void push(const int16_t* x, int64_t count) {
-        push_with(x, count, [](int64_t) {});
-    }
-
-    /// Feeds x[0 … count − 1] and calls body(i) for each i in the same loop,
-    /// so that the caller's own per-sample work (say, the level measurement
-    /// with its own filter run) and the feed's steps overlap in the
-    /// processor. The feed's state stays in registers within a block.
-    template <class Body>
-    void push_with(const int16_t* x, int64_t count, Body&& body) {
         const TSectionStep step = fstep;
         int64_t i = 0;
         while (i < count) {
             const int64_t m = std::min(count - i, TChannelSummary::apblock - fpos);
             double z = fz1, lo = flo, hi = fhi;
             for (int64_t k = i; k < i + m; ++k) {
-                body(k);
                 const double y = step(x[k], z);
                 lo = y < lo ? y : lo;
                 hi = y > hi ? y : hi;
