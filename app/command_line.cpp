@@ -1,6 +1,6 @@
 #include "app/command_line.h"
 
-#include "app/workspace.h"
+#include "workspace/workspace.h"
 #include "common/errors.h"
 
 #include <QCommandLineParser>

@@ -2,9 +2,9 @@
 // channel at the cursor, with the allpassed signal's bar behind.
 #include "app/main_window.h"
 
-#include "app/crest_factor.h"
+#include "workspace/crest_factor.h"
 #include "app/paint_box.h"
-#include "app/workspace.h"
+#include "workspace/workspace.h"
 #include "plot/axis.h"
 
 #include <QPainter>

@@ -3,7 +3,7 @@
 // takes it in on the GUI thread once the load has succeeded.
 #include "app/main_window.h"
 
-#include "app/workspace.h"
+#include "workspace/workspace.h"
 #include "dsp/filter_section.h"
 
 #include <QApplication>

@@ -4,7 +4,7 @@
 #include "app/paint_box.h"
 #include "app/panel.h"
 #include "app/toolbar_icons.h"
-#include "app/workspace.h"
+#include "workspace/workspace.h"
 #include "audio/wav_file.h"
 #include "plot/axis.h"
 #include "audio/mpc_play.h"

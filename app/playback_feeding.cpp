@@ -3,7 +3,7 @@
 // or replaced by the error of level matching.
 #include "app/main_window.h"
 
-#include "app/workspace.h"
+#include "workspace/workspace.h"
 #include "audio/mpc_play.h"
 #include "audio/wav_file.h"
 #include "common/number_text.h"

@@ -4,10 +4,10 @@
 #include "app/main_window.h"
 
 #include "app/paint_box.h"
-#include "app/range_source.h"
-#include "app/range_summary.h"
+#include "workspace/range_source.h"
+#include "workspace/range_summary.h"
 #include "app/waveform_trace.h"
-#include "app/workspace.h"
+#include "workspace/workspace.h"
 #include "audio/wav_file.h"
 #include "common/number_text.h"
 #include "dsp/filter_section.h"

@@ -12,7 +12,7 @@
 
 #include "app/main_window.h"
 #include "app/paint_box.h"
-#include "app/workspace.h"
+#include "workspace/workspace.h"
 #include "audio/mpc_play.h"
 #include "audio/pulse_device.h"
 #include "audio/wav_file.h"

@@ -9,8 +9,8 @@
 // Every variant runs several times, interleaved, in the same process; the
 // least CPU time of the process (all its threads) counts. Prints the figures and the ratios;
 // bench/range_summary.sh checks them.
-#include "app/level_analysis.h"
-#include "app/range_summary.h"
+#include "workspace/level_analysis.h"
+#include "workspace/range_summary.h"
 #include "audio/wav_file.h"
 
 #include <QFile>

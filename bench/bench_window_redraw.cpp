@@ -4,7 +4,7 @@
 // Usage: bench_window_redraw FILE1 FILE2 [runs]
 #include "app/main_window.h"
 #include "app/paint_box.h"
-#include "app/workspace.h"
+#include "workspace/workspace.h"
 #include "common/application.h"
 
 #include <QElapsedTimer>

@@ -4,7 +4,7 @@
 // file and the click that switches files.
 #include "tests/app/window_fixture.h"
 
-#include "app/crest_factor.h"
+#include "workspace/crest_factor.h"
 
 #include <cmath>
 

@@ -2,7 +2,7 @@
 #include "app/main_window.h"
 #include "app/paint_box.h"
 #include "app/start_files.h"
-#include "app/workspace.h"
+#include "workspace/workspace.h"
 #include "audio/wav_file.h"
 #include "common/errors.h"
 #include "common/message_box.h"

@@ -3,7 +3,7 @@
 // and the lists kept between two runs of the real program.
 
 #include "app/main_window.h"
-#include "app/workspace.h"
+#include "workspace/workspace.h"
 #include "audio/wav_file.h"
 #include "common/message_box.h"
 #include "settings/prog_id.h"

@@ -2,7 +2,7 @@
 // straight pass over the samples draws, pixel for pixel, at any zoom.
 #include "app/main_window.h"
 #include "app/paint_box.h"
-#include "app/workspace.h"
+#include "workspace/workspace.h"
 #include "plot/axis.h"
 #include "tests/support/test_support.h"
 

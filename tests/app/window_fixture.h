@@ -6,7 +6,7 @@
 #include "app/main_window.h"
 #include "app/paint_box.h"
 #include "app/panel.h"
-#include "app/workspace.h"
+#include "workspace/workspace.h"
 #include "audio/wav_file.h"
 #include "common/message_box.h"
 #include "plot/axis.h"

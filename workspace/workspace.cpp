@@ -1,4 +1,4 @@
-#include "app/workspace.h"
+#include "workspace/workspace.h"
 
 #include "audio/wav_file.h"
 #include "common/number_text.h"

@@ -1,5 +1,5 @@
-#include "app/level_analysis.h"
-#include "app/range_summary.h"
+#include "workspace/level_analysis.h"
+#include "workspace/range_summary.h"
 #include "audio/wav_file.h"
 #include "dsp/filter_section.h"
 

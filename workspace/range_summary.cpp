@@ -1,6 +1,6 @@
-#include "app/range_summary.h"
+#include "workspace/range_summary.h"
 
-#include "app/lanes_across.h"
+#include "workspace/lanes_across.h"
 
 #include "common/prefault.h"
 

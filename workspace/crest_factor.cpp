@@ -1,6 +1,6 @@
-#include "app/crest_factor.h"
+#include "workspace/crest_factor.h"
 
-#include "app/level_analysis.h"
+#include "workspace/level_analysis.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "app/workspace.h"
+#include "workspace/workspace.h"
 #include "audio/wav_file.h"
 #include "common/errors.h"
 #include "dsp/filter_section.h"

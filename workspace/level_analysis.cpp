@@ -1,7 +1,7 @@
-#include "app/level_analysis.h"
+#include "workspace/level_analysis.h"
 
-#include "app/lanes_across.h"
-#include "app/range_summary.h"
+#include "workspace/lanes_across.h"
+#include "workspace/range_summary.h"
 
 #include "audio/wav_file.h"
 #include "common/errors.h"

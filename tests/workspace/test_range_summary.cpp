@@ -1,4 +1,4 @@
-#include "app/range_summary.h"
+#include "workspace/range_summary.h"
 #include "audio/wav_file.h"
 #include "tests/support/test_support.h"
 

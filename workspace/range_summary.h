@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/range_source.h"
+#include "workspace/range_source.h"
 #include "audio/wav_file.h"
 #include "common/growth_allocator.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/level_analysis.h"
-#include "app/range_summary.h"
+#include "workspace/level_analysis.h"
+#include "workspace/range_summary.h"
 #include "common/errors.h"
 
 #include <QObject>

@@ -1,4 +1,4 @@
-#include "app/range_source.h"
+#include "workspace/range_source.h"
 
 namespace wavrell {
 

@@ -1,3 +1,0 @@
-target_sources(wavrell_core PRIVATE
-  ${CMAKE_CURRENT_LIST_DIR}/growth_allocator.h
-)
