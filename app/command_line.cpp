@@ -22,8 +22,10 @@ TCommandLine parse_command_line(const QStringList& args) {
     TCommandLine cl;
     QCommandLineParser p;
     p.setApplicationDescription(QStringLiteral(
-        "Compares two WAV recordings. The window opens with FILE1 and FILE2 loaded\n"
-        "into file 1 and file 2 (both optional).\n"
+        "Compares two recordings (WAV, FLAC, Ogg Vorbis, Opus, MP3, AIFF, W64, RF64,\n"
+        "CAF). The window opens with FILE1 and FILE2 loaded into file 1 and file 2\n"
+        "(both optional); a file at another sampling rate than the one before it is\n"
+        "converted to that rate.\n"
         "With --levels, the files are loaded into file 1 and file 2 as the window\n"
         "would load them and the two information lines (crest factor, RMS and peak\n"
         "in dB relative to full scale, file name; \"-\" for an empty slot) are\n"
@@ -37,9 +39,9 @@ TCommandLine parse_command_line(const QStringList& args) {
     p.addOption(help);
     p.addOption(levels);
     p.addOption(nonorm);
-    p.addPositionalArgument(QStringLiteral("FILE1"), QStringLiteral("WAV file for file 1."),
+    p.addPositionalArgument(QStringLiteral("FILE1"), QStringLiteral("Sound file for file 1."),
                             QStringLiteral("[FILE1"));
-    p.addPositionalArgument(QStringLiteral("FILE2"), QStringLiteral("WAV file for file 2."),
+    p.addPositionalArgument(QStringLiteral("FILE2"), QStringLiteral("Sound file for file 2."),
                             QStringLiteral("[FILE2]]"));
 
     const QString prog = args.isEmpty() ? QStringLiteral("wavrell") : args.first();

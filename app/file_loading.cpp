@@ -53,27 +53,31 @@ void TForm19::load_file(int slot, const QString& fname) {
         }
     } done{this, slot};
 
-    auto job = std::make_shared<LoadJob>();
-    job->allpass = ws->allpass_copy();
-    QThread* worker = QThread::create([job, slot, fname, hook = load_worker_hook] {
-        try {
-            if (hook) hook(slot, fname);
-            job->result = TWorkspace::read_file(slot, fname, *job->allpass, &job->cancel);
-        } catch (...) {
-            job->error = std::current_exception();
-        }
-    });
-    worker->setObjectName(QStringLiteral("file loader"));
-
     // The window keeps painting and playing in this loop while the worker
     // reads; it ends when the worker ends or the user cancels.
     QEventLoop loop;
     bool ended = false;
-    connect(worker, &QThread::finished, &loop, [&] {
-        ended = true;
-        loop.quit();
-    });
-    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    std::shared_ptr<LoadJob> job;
+    const auto start_worker = [&](int32_t rate) {
+        job = std::make_shared<LoadJob>();
+        job->allpass = ws->allpass_copy();
+        ended = false;
+        QThread* worker = QThread::create([job = job, slot, fname, rate, hook = load_worker_hook] {
+            try {
+                if (hook) hook(slot, fname);
+                job->result = TWorkspace::read_file(slot, fname, *job->allpass, &job->cancel, true, rate);
+            } catch (...) {
+                job->error = std::current_exception();
+            }
+        });
+        worker->setObjectName(QStringLiteral("file loader"));
+        connect(worker, &QThread::finished, &loop, [&] {
+            ended = true;
+            loop.quit();
+        });
+        connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+        worker->start();
+    };
 
     std::unique_ptr<QProgressDialog> progress;
     QTimer delay;
@@ -96,15 +100,24 @@ void TForm19::load_file(int slot, const QString& fname) {
     });
     delay.start(kProgressDelayMs);
 
-    worker->start();
-    loop.exec();
+    for (;;) {
+        start_worker(ws->conversion_rate(slot));
+        loop.exec();
+        // Cancelled, or the program is quitting (which ends every event
+        // loop): whatever the worker still produces is dropped with the job.
+        if (!ended) job->cancel = true;
+        if (job->cancel) break;
+        if (job->error) break;
+        // The other slot may have been loaded, replaced or closed while this
+        // file was read: it is read again for the rate now in force, so that
+        // both slots always share one rate.
+        const int32_t now = ws->conversion_rate(slot);
+        if (job->result.wav->sampfreq() == (now ? now : job->result.sourcerate)) break;
+    }
     delay.stop();
     fprogress[size_t(slot)] = nullptr;
     progress.reset();
 
-    // Cancelled, or the program is quitting (which ends every event loop):
-    // whatever the worker still produces is dropped with the job.
-    if (!ended) job->cancel = true;
     if (job->cancel) return;
     if (job->error) {
         try {

@@ -5,6 +5,7 @@
 #include "app/panel.h"
 #include "app/toolbar_icons.h"
 #include "workspace/workspace.h"
+#include "audio/sound_file.h"
 #include "audio/wav_file.h"
 #include "plot/axis.h"
 #include "audio/mpc_play.h"
@@ -45,7 +46,7 @@ constexpr int kCrestWidth = 34;
 QString default_open_dialog(QWidget* parent) {
     QFileDialog dialog(parent);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilter(QStringLiteral("Wave files (*.wav)"));
+    dialog.setNameFilters(TForm19::open_dialog_filters());
     dialog.setDefaultSuffix(QStringLiteral("wav"));
     dialog.setOption(QFileDialog::ReadOnly, false);
     dialog.setSizeGripEnabled(true);
@@ -68,6 +69,15 @@ protected:
 }  // namespace
 
 std::function<QString(QWidget*)> TForm19::open_dialog_hook = default_open_dialog;
+
+QStringList TForm19::open_dialog_filters() {
+    // File systems here tell letter case apart: both spellings are offered.
+    QStringList patterns;
+    for (const QString& e : sound_file_extensions()) patterns << QStringLiteral("*.") + e;
+    for (const QString& e : sound_file_extensions()) patterns << QStringLiteral("*.") + e.toUpper();
+    return {QStringLiteral("Sound files (%1)").arg(patterns.join(QLatin1Char(' '))),
+            QStringLiteral("WAV files (*.wav)")};
+}
 
 TForm19::TForm19(QWidget* parent) : QMainWindow(parent) {
     setWindowTitle(QStringLiteral("Wavrell"));

@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QMainWindow>
+#include <QStringList>
 
 #include <array>
 #include <functional>
@@ -46,6 +47,9 @@ public:
     /// The file dialog of "Open file 1..." / "Open file 2...": returns the
     /// chosen file or an empty text when cancelled. Replaceable (tests).
     static std::function<QString(QWidget* parent)> open_dialog_hook;
+    /// The name filters of that dialog: "Sound files" with every extension
+    /// of the formats the program reads (chosen first), then "WAV files".
+    static QStringList open_dialog_filters();
 
     // Components, named as in the window description.
     QToolBar* ToolBar1 = nullptr;
@@ -164,6 +168,9 @@ public:
     /// has ended: committed into the workspace, cancelled, or failed (the
     /// file error is raised here, on the GUI thread, with the slot
     /// unchanged). A load into a slot that is still loading is refused.
+    /// The file is converted to the rate of the other slot's samples
+    /// (TWorkspace::conversion_rate) on the worker; should the other slot
+    /// change meanwhile, the file is read again for the rate then in force.
     void load_file(int slot, const QString& fname);
     /// A load into this slot is running.
     bool loading(int slot) const { return floading[size_t(slot)]; }

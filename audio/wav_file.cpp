@@ -1,5 +1,7 @@
 #include "audio/wav_file.h"
 
+#include "audio/sample_narrowing.h"
+#include "audio/sound_file.h"
 #include "common/prefault.h"
 #include "common/side_by_side.h"
 
@@ -19,6 +21,7 @@
 #include <type_traits>
 #include <thread>
 #include <new>
+#include <optional>
 #include <utility>
 
 #if defined(__SSE2__)
@@ -133,16 +136,6 @@ inline int16_t narrow_shift(int64_t v, int shift) {
     const int64_t r = v & mask;
     q += (r > half) | ((r == half) & (q & 1));
     return static_cast<int16_t>(std::clamp<int64_t>(q, -32768, 32767));
-}
-
-/// Scales a full-scale real to 16 bits, rounding half to even and saturating;
-/// NaN gives 0.
-inline int16_t narrow_real(double x) {
-    double r = std::nearbyint(x * 32768.0);
-    if (r >= 32767.0) return 32767;
-    if (r <= -32768.0) return -32768;
-    if (r != r) return 0;
-    return static_cast<int16_t>(r);
 }
 
 struct U8 {
@@ -412,13 +405,9 @@ private:
     std::atomic<bool> fstop{false};        // a thread failed: the others stop
 };
 
-struct Content {
-    Format format;
-    TWavSamples16 samples;
-    int32_t nsamples = 0;
-};
-
-Content read_wav(const QString& name, bool headeronly) {
+/// Reads a RIFF WAVE file; a file that does not begin as one gives nothing
+/// (other readers take it).
+std::optional<TSoundContent> read_wav(const QString& name, bool headeronly) {
     Fd file(name, O_RDONLY, 0, "Cannot open");
     const int fd = file.get();
     struct stat st {};
@@ -426,11 +415,7 @@ Content read_wav(const QString& name, bool headeronly) {
     const uint64_t filesize = S_ISREG(st.st_mode) ? uint64_t(st.st_size) : std::numeric_limits<uint64_t>::max();
 
     uint8_t head[12];
-    const size_t got = read_at(fd, name, head, 12, 0);
-    if (got < 8 || !is_id(head, "RIFF"))
-        fail_read(name, QStringLiteral("it is not a WAV file (no \"RIFF\" header)"));
-    if (got < 12 || !is_id(head + 8, "WAVE"))
-        fail_read(name, QStringLiteral("it is not a WAV file (the RIFF type is not \"WAVE\")"));
+    if (read_at(fd, name, head, 12, 0) < 12 || !is_id(head, "RIFF") || !is_id(head + 8, "WAVE")) return std::nullopt;
 
     // The RIFF size bounds the chunk search unless it is 0 or claims more
     // than the file holds; then the chunks are walked to the end of the file.
@@ -463,11 +448,11 @@ Content read_wav(const QString& name, bool headeronly) {
         pos = body + size + (size & 1);
     }
     if (!have_fmt) fail_read(name, QStringLiteral("it is not a WAV file (no \"fmt \" chunk)"));
-    Content c;
-    c.format = parse_format(name, fmt, fmtlen);
+    const Format f = parse_format(name, fmt, fmtlen);
     if (!have_data) fail_read(name, QStringLiteral("it is not a WAV file (no \"data\" chunk)"));
-
-    const Format& f = c.format;
+    TSoundContent c;
+    c.nchans = f.nchans;
+    c.sampfreq = f.sampfreq;
     if (headeronly) {
         c.samples.resize(size_t(f.nchans));
         return c;
@@ -543,11 +528,15 @@ double TWav::tottime() const { return fsampfreq == 0 ? 0.0 : double(fnsamples) /
 
 void TWav::open_file(const QString& fname, bool headeronly) {
     const QString name = fname.isEmpty() ? ffilename : fname;
-    Content c = read_wav(name, headeronly);
+    // RIFF WAVE files go through the reader above, every other file
+    // through libsndfile.
+    std::optional<TSoundContent> wav = read_wav(name, headeronly);
+    TSoundContent c = wav ? std::move(*wav) : read_sound_file(name, headeronly);
     ffilename = name;
-    fsampfreq = c.format.sampfreq;
-    fnchans = c.format.nchans;
+    fsampfreq = c.sampfreq;
+    fnchans = c.nchans;
     fnsamples = c.nsamples;
+    fchannelmask = c.channelmask;
     fsamples.swap(c.samples);
 }
 
@@ -609,6 +598,7 @@ void TWav::swap_content(TWav& other) noexcept {
     std::swap(fsampfreq, other.fsampfreq);
     std::swap(fnchans, other.fnchans);
     std::swap(fnsamples, other.fnsamples);
+    std::swap(fchannelmask, other.fchannelmask);
 }
 
 void TWav::playchunk(const std::vector<int32_t>& chans, int32_t first, int32_t count, tsmallintarr& buf) const {

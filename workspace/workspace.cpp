@@ -1,5 +1,6 @@
 #include "workspace/workspace.h"
 
+#include "audio/rate_conversion.h"
 #include "audio/wav_file.h"
 #include "common/number_text.h"
 #include "dsp/filter_section.h"
@@ -78,8 +79,13 @@ std::unique_ptr<TRealFilterSection> TWorkspace::allpass_copy() const {
     return f;
 }
 
+int32_t TWorkspace::conversion_rate(int slot) const {
+    const TWav& other = *fwav[size_t(1 - slot)];
+    return other.nsamples() > 0 ? other.sampfreq() : 0;
+}
+
 TLoadedFile TWorkspace::read_file(int slot, const QString& fname, TRealFilterSection& allpass,
-                                  const std::atomic<bool>* cancel, bool summaries) {
+                                  const std::atomic<bool>* cancel, bool summaries, int32_t rate) {
     const auto check = [&] {
         if (cancel && cancel->load())
             throw ELoadCancelled(QStringLiteral("Loading \"%1\" was cancelled").arg(fname));
@@ -89,6 +95,11 @@ TLoadedFile TWorkspace::read_file(int slot, const QString& fname, TRealFilterSec
     f.slot = slot;
     f.wav = std::make_unique<TWav>();
     f.wav->open_file(fname, false);
+    f.sourcerate = f.wav->sampfreq();
+    check();
+    // Converted before the measurement: the levels are those of what is
+    // heard and drawn. A conversion stops early only when cancelled.
+    if (rate > 0 && rate != f.sourcerate) convert_rate(*f.wav, rate, cancel);
     check();
     f.file = measure_levels(*f.wav, allpass, slot, f.levels, TLevelEngine::Best, summaries ? &f.summaries : nullptr);
     return f;
@@ -96,7 +107,7 @@ TLoadedFile TWorkspace::read_file(int slot, const QString& fname, TRealFilterSec
 
 void TWorkspace::load_file(int slot, const QString& fname) {
     // Measured with apfilter itself, which is then left at the file's rate.
-    commit_load(read_file(slot, fname, *fapfilter, nullptr, fbuildsummaries));
+    commit_load(read_file(slot, fname, *fapfilter, nullptr, fbuildsummaries, conversion_rate(slot)));
 }
 
 void TWorkspace::commit_load(TLoadedFile&& f) {
@@ -112,6 +123,7 @@ void TWorkspace::commit_load(TLoadedFile&& f) {
     ffilerms[slot] = f.file.rms;
     ffilepeak[slot] = f.file.peak;
     fsummaries[slot] = std::move(f.summaries);
+    fsourcerate[slot] = f.sourcerate;
     update_levels();
     fplaycount = 0;
 }
@@ -120,6 +132,7 @@ void TWorkspace::close_file(int slot) {
     fwav[size_t(slot)]->new_file();
     for (auto& row : flevels[size_t(slot)]) row.clear();
     fsummaries[size_t(slot)].clear();
+    fsourcerate[size_t(slot)] = 0;
     finfoline[size_t(slot)].clear();
     if (OnInfoLinesChanged) OnInfoLinesChanged();
     if (OnResetTimeAxis) OnResetTimeAxis();
@@ -140,6 +153,11 @@ QString TWorkspace::info_line(double rms, double peak, double factor, const QStr
     return QStringLiteral(" Crest=") + crest + QStringLiteral(" dB, ") + QStringLiteral(" RMS=") +
            db(rms * factor) + QStringLiteral(" dB, ") + QStringLiteral(" Peak=") + db(peak * factor) +
            QStringLiteral(" dB  -  ") + name;
+}
+
+QString TWorkspace::rate_note(int32_t from, int32_t to) {
+    if (from == 0 || from == to) return {};
+    return QStringLiteral(" (%1 Hz \u2192 %2 Hz)").arg(from).arg(to);
 }
 
 void TWorkspace::update_levels() {
@@ -168,7 +186,8 @@ void TWorkspace::update_levels() {
         finfoline[size_t(s)] = w.nsamples() == 0
                                    ? QStringLiteral("-")
                                    : info_line(ffilerms[size_t(s)], ffilepeak[size_t(s)], ffilefactor[size_t(s)],
-                                               QFileInfo(w.filename()).fileName());
+                                               QFileInfo(w.filename()).fileName()) +
+                                         rate_note(fsourcerate[size_t(s)], w.sampfreq());
     }
     if (OnInfoLinesChanged) OnInfoLinesChanged();
     invalidate_views(true);

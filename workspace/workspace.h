@@ -31,6 +31,9 @@ struct TLoadedFile {
     TLevelTable levels;         ///< 4 rows, those of `slot` filled
     TFileLevels file;           ///< RMS and peak over all channels
     std::vector<TChannelSummary> summaries;  ///< range summaries of the first two channels
+    /// The file's own sampling rate in Hz; differs from wav's when the
+    /// samples were converted to the rate of the other slot.
+    int32_t sourcerate = 0;
 };
 
 /// The load was given up (its cancel flag was set) before it ended.
@@ -67,6 +70,14 @@ public:
     /// the load's measurement (empty before a load and after closing); the
     /// waveform view answers its column ranges from them.
     const std::vector<TChannelSummary>& summaries(int slot) const { return fsummaries[size_t(slot)]; }
+    /// The sampling rate in Hz of the file loaded into a slot, before any
+    /// conversion (0 for a slot never loaded or closed); the slot's samples
+    /// are at wav(slot)->sampfreq().
+    int32_t sourcerate(int slot) const { return fsourcerate[size_t(slot)]; }
+    /// The rate a file loaded into `slot` now is converted to: that of the
+    /// other slot's samples when it holds any, else 0 (the file keeps its
+    /// own rate). Both slots then play, draw and switch at one rate.
+    int32_t conversion_rate(int slot) const;
     /// The 500 Hz allpass used by the measurement (and by the waveform view).
     TRealFilterSection* apfilter() const { return fapfilter; }
 
@@ -98,10 +109,12 @@ public:
     double cursorpos() const { return fcursorpos; }
     void setCursorpos(double v);
 
-    /// Loads and measures a WAV file into a slot: open, recent files, views
-    /// outdated and time axis refitted, block table and file levels
-    /// measured, update_levels, play position 0. A file that cannot be read
-    /// raises EFileError and changes nothing of the workspace.
+    /// Loads and measures a sound file into a slot: open (converted to
+    /// conversion_rate(slot) when that differs from the file's rate),
+    /// recent files, views outdated and time axis refitted, block table and
+    /// file levels measured, update_levels, play position 0. A file that
+    /// cannot be read raises EFileError and changes nothing of the
+    /// workspace.
     void load_file(int slot, const QString& fname);
 
     /// Whether load_file builds the range summaries that the waveform view
@@ -111,14 +124,18 @@ public:
     void setBuildSummaries(bool v) { fbuildsummaries = v; }
 
     /// The first half of load_file, touching no workspace: reads fname into
-    /// a fresh store and measures it with `allpass` (a filter of the
-    /// workspace's settings, see allpass_copy, whose SampFreq it changes).
-    /// Runs on any thread. Raises EFileError for a file that cannot be read,
-    /// and ELoadCancelled when `cancel` is set before the reading or the
-    /// measuring begins. With `summaries` off the range summaries of the
-    /// waveform view are not built (nothing will draw the file).
+    /// a fresh store, converts it to `rate` Hz unless `rate` is 0 or the
+    /// file's own (see conversion_rate), and measures the samples it then
+    /// holds with `allpass` (a filter of the workspace's settings, see
+    /// allpass_copy, whose SampFreq it changes). Runs on any thread. Raises
+    /// EFileError for a file that cannot be read or converted, and
+    /// ELoadCancelled when `cancel` is set before the reading or the
+    /// measuring begins or while the samples are converted. With
+    /// `summaries` off the range summaries of the waveform view are not
+    /// built (nothing will draw the file).
     static TLoadedFile read_file(int slot, const QString& fname, TRealFilterSection& allpass,
-                                 const std::atomic<bool>* cancel = nullptr, bool summaries = true);
+                                 const std::atomic<bool>* cancel = nullptr, bool summaries = true,
+                                 int32_t rate = 0);
     /// A filter with the settings of apfilter, without Qt parent, for
     /// read_file on another thread. GUI thread.
     std::unique_ptr<TRealFilterSection> allpass_copy() const;
@@ -146,6 +163,10 @@ public:
     /// factor when a level is zero. F is one decimal with the user's decimal
     /// separator.
     static QString info_line(double rms, double peak, double factor, const QString& name);
+    /// What follows the file name in the information line of a file whose
+    /// samples were converted: " (48000 Hz → 44100 Hz)" with the file's own
+    /// rate first; empty when the rates are the same or `from` is 0.
+    static QString rate_note(int32_t from, int32_t to);
     /// One decimal, rounded, with the user's decimal separator; "-0.0" is
     /// shown as "0.0".
     static QString decibel_text(double db);
@@ -173,6 +194,7 @@ private:
     std::array<double, 2> ffilenormfactor{1.0, 1.0};
     std::array<double, 2> ffilefactor{1.0, 1.0};
     std::array<QString, 2> finfoline;
+    std::array<int32_t, 2> fsourcerate{};
     int32_t fplaycount = 0;
     bool fbuildsummaries = true;
     bool fnormalize = false;

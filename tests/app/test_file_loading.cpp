@@ -20,6 +20,7 @@
 #include <QMimeData>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSemaphore>
 #include <QTest>
 #include <QTimer>
@@ -42,6 +43,13 @@ QString square_file(const QTemporaryDir& dir, const QString& name, int a, int n,
     const QString path = dir.filePath(name);
     EXPECT_TRUE(test::sox_write(path, b, 8000, channels));
     return path;
+}
+
+/// A store read from a file.
+std::unique_ptr<TWav> read_store(const QString& path) {
+    auto w = std::make_unique<TWav>();
+    w->open_file(path);
+    return w;
 }
 
 /// Runs the event loop until pred holds or 20 s have passed.
@@ -117,6 +125,7 @@ TEST(FileLoading, ReadFileTouchesNoWorkspaceAndCommitEqualsLoadFile) {
     QByteArray k(2000, 0);
     const QString low = dir->filePath(QStringLiteral("low.wav"));
     ASSERT_TRUE(test::sox_write(low, k, 1000, 1));
+    direct.close_file(1);  // else the file would be converted to that file's rate
     direct.load_file(0, low);
     EXPECT_EQ(direct.apfilter()->SampFreq(), 1000);
     auto again = direct.allpass_copy();
@@ -234,6 +243,85 @@ TEST(FileLoading, FileDroppedOnEachFilesBoxesLoadsIntoThatSlot) {
     EXPECT_EQ(w.workspace().wav(1)->nsamples(), 4000);
     EXPECT_EQ(w.RecentFiles1->filename(1), b);
     EXPECT_EQ(w.RecentFiles1->filename(2), c);
+}
+
+// The open dialog offers every format read; a FLAC file chosen there, an
+// Ogg file dropped on file 2's boxes and a recent-files entry all load like
+// WAV files, file 2 at file 1's rate.
+TEST(FileLoading, OtherFormatsOpenThroughTheDialogDropsAndRecentFiles) {
+    const QStringList filters = TForm19::open_dialog_filters();
+    ASSERT_EQ(filters.size(), 2);
+    EXPECT_TRUE(filters[0].startsWith(QStringLiteral("Sound files (*.wav "))) << filters[0].toStdString();
+    for (const char* pattern : {"*.flac", "*.ogg", "*.oga", "*.opus", "*.mp3", "*.aif", "*.aiff", "*.aifc", "*.w64",
+                                "*.rf64", "*.caf", "*.FLAC", "*.WAV"})
+        EXPECT_TRUE(filters[0].split(QRegularExpression(QStringLiteral("[ ()]"))).contains(QLatin1String(pattern)))
+            << pattern;
+    EXPECT_EQ(filters[1], QStringLiteral("WAV files (*.wav)"));
+
+    MessageBoxes boxes;
+    WindowFixture fx;
+    TForm19& w = fx.w;
+    const QString wav = square_file(*fx.dir, QStringLiteral("a.wav"), 1000, 8000, 2);
+    const QString flac = fx.dir->filePath(QStringLiteral("a.flac"));
+    const QString ogg = fx.dir->filePath(QStringLiteral("b16k.ogg"));
+    ASSERT_TRUE(test::sox({wav, flac}));
+    ASSERT_TRUE(test::sox({wav, QStringLiteral("-r"), QStringLiteral("16000"), ogg}));
+
+    TForm19::open_dialog_hook = [&](QWidget*) { return flac; };
+    w.openaction1->trigger();
+    TForm19::open_dialog_hook = nullptr;
+    ASSERT_TRUE(wait_for([&] { return fx.filename(0) == flac; })) << boxes.texts.join(", ").toStdString();
+    EXPECT_EQ(w.workspace().wav(0)->samples(), read_store(wav)->samples());
+
+    const auto data = urls({QUrl::fromLocalFile(ogg)});
+    const DragResult r = drag_and_drop(w.PaintBox[3], data.get());
+    EXPECT_TRUE(r.enter && r.move && r.drop);
+    ASSERT_TRUE(wait_for([&] { return fx.filename(1) == ogg; })) << boxes.texts.join(", ").toStdString();
+    EXPECT_EQ(w.workspace().wav(1)->sampfreq(), 8000);
+    EXPECT_NEAR(w.workspace().wav(1)->nsamples(), 8000, 1);
+    EXPECT_TRUE(w.infolabel2->text().endsWith(QStringLiteral("b16k.ogg (16000 Hz \u2192 8000 Hz)")))
+        << w.infolabel2->text().toStdString();
+
+    // File 2's recent-files list has both; its entry of the FLAC file loads
+    // it into file 2.
+    ASSERT_EQ(w.RecentFiles2->filename(2), flac);
+    w.RecentFiles2->item(2)->trigger();
+    ASSERT_TRUE(wait_for([&] { return fx.filename(1) == flac; })) << boxes.texts.join(", ").toStdString();
+    EXPECT_EQ(w.workspace().wav(1)->samples(), read_store(wav)->samples());
+    EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join(", ").toStdString();
+}
+
+// A load that was started while the other slot was empty, and ends after a
+// file at another rate came into that slot, is read again for that rate:
+// the two slots never end up at two rates.
+TEST(FileLoading, LoadIsReadAgainWhenTheOtherSlotGainsAnotherRateMeanwhile) {
+    WindowFixture fx;
+    TForm19& w = fx.w;
+    const QString at8k = square_file(*fx.dir, QStringLiteral("a8k.wav"), 1000, 8000, 2);
+    const QString at16k = fx.dir->filePath(QStringLiteral("b16k.flac"));
+    ASSERT_TRUE(test::sox({at8k, QStringLiteral("-r"), QStringLiteral("16000"), at16k}));
+
+    // The first reading of b16k.flac is held until file 1 has been loaded.
+    QSemaphore release;
+    std::atomic<int> readings{0};
+    TForm19::load_worker_hook = [&](int, const QString& f) {
+        if (f == at16k && readings++ == 0) release.tryAcquire(1, 20000);
+    };
+    QTimer::singleShot(50, &w, [&] {
+        w.load_file(0, at8k);
+        release.release();
+    });
+    w.load_file(1, at16k);
+    TForm19::load_worker_hook = {};
+    EXPECT_EQ(readings.load(), 2);
+    EXPECT_EQ(fx.filename(0), at8k);
+    EXPECT_EQ(fx.filename(1), at16k);
+    EXPECT_EQ(w.workspace().wav(0)->sampfreq(), 8000);
+    EXPECT_EQ(w.workspace().wav(1)->sampfreq(), 8000);
+    EXPECT_EQ(w.workspace().wav(1)->nsamples(), 8000);
+    EXPECT_EQ(w.workspace().sourcerate(1), 16000);
+    EXPECT_TRUE(w.infolabel2->text().endsWith(QStringLiteral("b16k.flac (16000 Hz \u2192 8000 Hz)")))
+        << w.infolabel2->text().toStdString();
 }
 
 TEST(FileLoading, DragsOfAnythingButLocalFilesAreRefused) {

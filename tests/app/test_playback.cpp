@@ -15,6 +15,7 @@
 
 #include <QAction>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QMetaObject>
 #include <QProcess>
 #include <QTest>
@@ -283,7 +284,8 @@ TEST_F(PlaybackTest, PlayChoosesTheFileAndFillsTheRing) {
     const Case cases[] = {
         {"only file 2 loaded", {}, mono, false, -1, 1, 22050, 1},
         {"only file 1 loaded, after a seek", stereo, {}, false, 200, 0, kRate, 2},
-        {"both loaded, file 2 chosen before", stereo, mono, true, -1, 1, 22050, 1},
+        // Loaded against file 1, file 2 was converted to file 1's rate.
+        {"both loaded, file 2 chosen before", stereo, mono, true, -1, 1, kRate, 1},
         {"both loaded, file 1 chosen", stereo, mono, false, -1, 0, kRate, 2},
     };
     for (const Case& c : cases) {
@@ -346,7 +348,9 @@ TEST_F(PlaybackTest, StashFillsChunksFromThePlayedFile) {
     for (size_t i = 0; i < square.size(); ++i) square[i] = (i / 2) % 100 < 50 ? 16384 : -16384;
     const QString squareFile = write(QStringLiteral("square.wav"), square, 2);
     const Samples mono = noise(22050, 3, 12000);
-    const QString monoFile = write(QStringLiteral("mono.wav"), mono, 1, 22050);
+    // At the square's rate: loaded beside it, a file at another rate would
+    // be converted to it.
+    const QString monoFile = write(QStringLiteral("mono.wav"), mono, 1, kRate);
     form->load_file(0, squareFile);
     ASSERT_DOUBLE_EQ(ws->filenormfactor(0), 2.0);
     form->MPCPlay1->setNChans(2);
@@ -406,7 +410,7 @@ TEST_F(PlaybackTest, StashFillsChunksFromThePlayedFile) {
         EXPECT_GT(ws->cursorpos(), ws->wav(0)->tottime());
     }
     {
-        SCOPED_TRACE("a mono file in a stereo stream at another rate: channel 2 silent, the file's own rate");
+        SCOPED_TRACE("a mono file in a stereo stream: channel 2 silent");
         form->load_file(1, monoFile);
         ws->setWavplayno(1);
         ASSERT_EQ(ws->wavplayno(), 1);
@@ -417,22 +421,22 @@ TEST_F(PlaybackTest, StashFillsChunksFromThePlayedFile) {
             ASSERT_EQ(got[2 * i], mono[1000 + i]) << i;
             ASSERT_EQ(got[2 * i + 1], 0) << i;
         }
-        EXPECT_DOUBLE_EQ(ws->cursorpos(), cursor_for(1000 + kChunkValues / 2, 2, 22050));
+        EXPECT_DOUBLE_EQ(ws->cursorpos(), cursor_for(1000 + kChunkValues / 2, 2, kRate));
     }
     {
         SCOPED_TRACE("mono stream: one chunk is nChunkSamples frames");
         form->MPCPlay1->setNChans(1);
-        form->MPCPlay1->setSfTot(22050);
+        form->MPCPlay1->setSfTot(kRate);
         ws->setPlaycount(0);
         const Samples got = stash_once();
         EXPECT_TRUE(std::equal(got.begin(), got.end(), mono.begin()));
         EXPECT_EQ(ws->playcount(), kChunkValues);
-        EXPECT_DOUBLE_EQ(ws->cursorpos(), cursor_for(kChunkValues, 1, 22050));
+        EXPECT_DOUBLE_EQ(ws->cursorpos(), cursor_for(kChunkValues, 1, kRate));
     }
     {
         SCOPED_TRACE("three channels: whole frames only");
         form->MPCPlay1->setNChans(3);
-        form->MPCPlay1->setSfTot(3 * 22050);
+        form->MPCPlay1->setSfTot(3 * kRate);
         ws->setPlaycount(0);
         const Samples got = stash_once();
         EXPECT_EQ(got.size(), size_t(kChunkValues / 3 * 3));
@@ -621,6 +625,70 @@ TEST_F(PlaybackTest, SwitchingIsGaplessAtTheSameFrame) {
             break;
         }
     }
+    EXPECT_TRUE(shown.isEmpty()) << shown.join('|').toStdString();
+}
+
+// Frequency of the sine in channel 0 of a recording's frames [from, to):
+// the mean of its periods between rising zero crossings (each placed
+// between samples by linear interpolation), leaving out periods more than
+// 2 % off their median, which a gap in the recording would cause.
+double sine_frequency(const Samples& cap, size_t from, size_t to, size_t* periods) {
+    std::vector<double> crossings, lengths;
+    for (size_t i = from + 1; i < to; ++i) {
+        const double a = cap[2 * (i - 1)], b = cap[2 * i];
+        if (a < 0 && b >= 0) crossings.push_back(double(i - 1) + a / (a - b));
+    }
+    for (size_t k = 1; k < crossings.size(); ++k) lengths.push_back(crossings[k] - crossings[k - 1]);
+    *periods = 0;
+    if (lengths.empty()) return 0;
+    std::vector<double> sorted = lengths;
+    std::nth_element(sorted.begin(), sorted.begin() + ptrdiff_t(sorted.size() / 2), sorted.end());
+    const double median = sorted[sorted.size() / 2];
+    double sum = 0;
+    for (double l : lengths)
+        if (std::abs(l - median) < 0.02 * median) sum += l, ++*periods;
+    return *periods ? kRate / (sum / double(*periods)) : 0;
+}
+
+// A 48 kHz file 2 loaded against a 44.1 kHz file 1 is converted on load:
+// switched to while file 1 plays (the stream runs at file 1's rate), its
+// 1 kHz sine still sounds at 1 kHz at the sink, not at 918.75 Hz.
+TEST_F(PlaybackTest, FileAtAnotherRatePlaysAtItsOwnPitch) {
+    const auto sine = [&](const char* name, int rate, int hz) {
+        const QString path = dir->filePath(QLatin1String(name));
+        EXPECT_TRUE(test::sox({QStringLiteral("-D"), QStringLiteral("-n"), QStringLiteral("-r"), QString::number(rate),
+                               QStringLiteral("-c"), QStringLiteral("2"), QStringLiteral("-b"), QStringLiteral("16"),
+                               path, QStringLiteral("synth"), QStringLiteral("6"), QStringLiteral("sine"),
+                               QString::number(hz), QStringLiteral("gain"), QStringLiteral("-6")}));
+        return path;
+    };
+    form->load_file(0, sine("master.wav", kRate, 440));
+    form->load_file(1, sine("master48k.flac", 48000, 1000));
+    ASSERT_EQ(ws->wav(1)->sampfreq(), kRate);
+    EXPECT_TRUE(form->infolabel2->text().endsWith(QStringLiteral("master48k.flac (48000 Hz \u2192 44100 Hz)")))
+        << form->infolabel2->text().toStdString();
+
+    Recorder rec(sink.name);
+    ASSERT_TRUE(rec.running()) << "the monitor records nothing";
+    form->playaction->trigger();
+    ASSERT_TRUE(form->MPCPlay1->OwnBoard());
+    ASSERT_EQ(form->MPCPlay1->sfTot(), 2 * kRate);
+    ASSERT_TRUE(play_until(kRate / 2, rec));
+    QTest::keyClick(form.get(), Qt::Key_Space);
+    ASSERT_EQ(ws->wavplayno(), 1);
+    const int64_t switched = ws->playcount();
+    ASSERT_TRUE(play_until(switched + 3 * kRate, rec));
+    stop(&rec);
+    const Samples cap = rec.finish();
+
+    // The last 2.5 s before the end of the sound are file 2's.
+    size_t end = cap.size() / 2;
+    while (end > 0 && std::abs(cap[2 * (end - 1)]) < 100) --end;
+    ASSERT_GT(end, size_t(3 * kRate));
+    size_t periods = 0;
+    const double f = sine_frequency(cap, end - size_t(5 * kRate / 2), end - size_t(kRate / 10), &periods);
+    EXPECT_GT(periods, 2000u);
+    EXPECT_NEAR(f, 1000.0, 1.0);
     EXPECT_TRUE(shown.isEmpty()) << shown.join('|').toStdString();
 }
 

@@ -332,6 +332,8 @@ TEST_F(WaveformView, CursorIsDottedInTheOtherFilesBoxesWhilePlaying) {
 TEST_F(WaveformView, MouseSwitchesFilesAndSeeksInThePlayedOne) {
     form->load_file(0, sine(QStringLiteral("m1.wav"), 8000, 2, 2.0, 440, 0.5));
     form->load_file(1, sine(QStringLiteral("m2.wav"), 11025, 1, 1.0, 440, 0.5));
+    // File 2 was converted to file 1's rate, at which it is played and sought.
+    ASSERT_EQ(ws().wav(1)->sampfreq(), 8000);
     ASSERT_EQ(ws().wavplayno(), 0);
     ASSERT_EQ(ws().playcount(), 0);
     const double c0 = ws().cursorpos();
@@ -348,11 +350,11 @@ TEST_F(WaveformView, MouseSwitchesFilesAndSeeksInThePlayedOne) {
     QTest::mousePress(form->PaintBox[2], Qt::LeftButton, {}, QPoint(100, 10));
     double c = form->xaxis->pixel_to_value(100);
     EXPECT_EQ(ws().cursorpos(), c);
-    EXPECT_EQ(ws().playcount(), int(std::nearbyint(11025 * c)));
+    EXPECT_EQ(ws().playcount(), int(std::nearbyint(8000 * c)));
     QTest::mouseMove(form->PaintBox[2], QPoint(250, 30));
     c = form->xaxis->pixel_to_value(250);
     EXPECT_EQ(ws().cursorpos(), c);
-    EXPECT_EQ(ws().playcount(), int(std::nearbyint(11025 * c)));
+    EXPECT_EQ(ws().playcount(), int(std::nearbyint(8000 * c)));
     QTest::mouseRelease(form->PaintBox[2], Qt::LeftButton, {}, QPoint(250, 30));
     QTest::mouseMove(form->PaintBox[2], QPoint(300, 30));  // no button held
     EXPECT_EQ(ws().cursorpos(), c);

@@ -346,9 +346,11 @@ TEST(WavFile, UnusableFilesRaiseNamingFileAndReasonAndLeaveStoreAlone) {
         QByteArray file;
         const char* reason;
     } cases[] = {
-        {"empty file", {}, "no \"RIFF\" header"},
-        {"RIFX", QByteArray("RIFX") + riff(data).mid(4), "no \"RIFF\" header"},
-        {"not WAVE", riff(chunk("fmt ", fmt_body(1, 1, 8000, 16)) + data, -1, "AVI "), "not \"WAVE\""},
+        // Files that do not begin as RIFF WAVE go to libsndfile, whose
+        // reason is given.
+        {"empty file", {}, "Format not recognised"},
+        {"RIFX", QByteArray("RIFX") + riff(data).mid(4), "Error in WAV file"},
+        {"not WAVE", riff(chunk("fmt ", fmt_body(1, 1, 8000, 16)) + data, -1, "AVI "), "Format not recognised"},
         {"no fmt", riff(data), "no \"fmt \" chunk"},
         {"no data", riff(chunk("fmt ", fmt_body(1, 1, 8000, 16))), "no \"data\" chunk"},
         {"ADPCM", riff(chunk("fmt ", fmt_body(2, 1, 8000, 4, 256)) + data), "unsupported WAV format tag 0x0002"},

@@ -1,9 +1,11 @@
 #include "tests/support/test_support.h"
 
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryFile>
 
+#include <sndfile.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -47,6 +49,66 @@ bool sox(const QStringList& args, QByteArray* out, QByteArray* err) {
     if (err) *err = e;
     if (rc != 0) ADD_FAILURE() << "sox " << args.join(' ').toStdString() << " failed: " << e.toStdString();
     return rc == 0;
+}
+
+bool sndfile_write(const QString& path, const std::vector<int16_t>& interleaved, int rate, int channels,
+                   int format, const std::vector<int>& channel_map) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = format;
+    SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    if (!f) {
+        ADD_FAILURE() << "libsndfile cannot write " << path.toStdString() << ": " << sf_strerror(nullptr);
+        return false;
+    }
+    bool ok = true;
+    if (!channel_map.empty() &&
+        sf_command(f, SFC_SET_CHANNEL_MAP_INFO, const_cast<int*>(channel_map.data()),
+                   int(channel_map.size() * sizeof(int))) != SF_TRUE) {
+        ADD_FAILURE() << "libsndfile stores no channel map in " << path.toStdString();
+        ok = false;
+    }
+    const sf_count_t frames = sf_count_t(interleaved.size()) / channels;
+    if (sf_writef_short(f, interleaved.data(), frames) != frames) {
+        ADD_FAILURE() << "libsndfile cannot write " << path.toStdString() << ": " << sf_strerror(f);
+        ok = false;
+    }
+    if (sf_close(f) != 0) ok = false;
+    return ok;
+}
+
+bool sndfile_convert(const QString& from, const QString& to, int format) {
+    SF_INFO in{};
+    SNDFILE* src = sf_open(QFile::encodeName(from).constData(), SFM_READ, &in);
+    if (!src) {
+        ADD_FAILURE() << "libsndfile cannot read " << from.toStdString() << ": " << sf_strerror(nullptr);
+        return false;
+    }
+    SF_INFO out{};
+    out.samplerate = in.samplerate;
+    out.channels = in.channels;
+    out.format = format;
+    SNDFILE* dst = sf_open(QFile::encodeName(to).constData(), SFM_WRITE, &out);
+    if (!dst) {
+        ADD_FAILURE() << "libsndfile cannot write " << to.toStdString() << ": " << sf_strerror(nullptr);
+        sf_close(src);
+        return false;
+    }
+    const int sub = format & SF_FORMAT_SUBMASK;
+    const bool real = sub == SF_FORMAT_FLOAT || sub == SF_FORMAT_DOUBLE;
+    std::vector<int> ints(size_t(4096) * size_t(in.channels));
+    std::vector<double> reals(ints.size());
+    bool ok = true;
+    for (;;) {
+        const sf_count_t n = real ? sf_readf_double(src, reals.data(), 4096) : sf_readf_int(src, ints.data(), 4096);
+        if (n <= 0) break;
+        if ((real ? sf_writef_double(dst, reals.data(), n) : sf_writef_int(dst, ints.data(), n)) != n) ok = false;
+    }
+    sf_close(src);
+    if (sf_close(dst) != 0) ok = false;
+    if (!ok) ADD_FAILURE() << "libsndfile cannot write " << to.toStdString();
+    return ok;
 }
 
 bool sox_write(const QString& path, const QByteArray& raw, int rate, int channels,

@@ -4,7 +4,9 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <cstdint>
 #include <memory>
+#include <vector>
 
 namespace wavrell::test {
 
@@ -26,6 +28,18 @@ int run_program(const QString& program, const QStringList& args, QByteArray* out
 /// Returns false (and the test fails) when sox is missing or fails.
 bool sox_write(const QString& path, const QByteArray& raw_s16le, int rate, int channels,
                const QStringList& output_options = {});
+
+/// Writes a sound file with libsndfile, the producer for what sox does not
+/// write (RF64, Opus, channel maps): interleaved 16-bit samples stored in
+/// `format` (SF_FORMAT_* container | encoding); a non-empty channel_map
+/// (SF_CHANNEL_MAP_* per channel) is stored with them. Returns false (and
+/// the test fails) when libsndfile refuses.
+bool sndfile_write(const QString& path, const std::vector<int16_t>& interleaved, int rate, int channels,
+                   int format, const std::vector<int>& channel_map = {});
+
+/// Copies a sound file into another format with libsndfile, without loss:
+/// integer samples as 32-bit integers, into a real `format` as doubles.
+bool sndfile_convert(const QString& from, const QString& to, int format);
 
 /// Runs sox with the given arguments; returns true on exit code 0.
 bool sox(const QStringList& args, QByteArray* out = nullptr, QByteArray* err = nullptr);

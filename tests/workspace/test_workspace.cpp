@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sndfile.h>
+
 #include <cmath>
 
 namespace wavrell {
@@ -77,7 +79,8 @@ TEST(Workspace, TwoFilesMatchedThenUnmatchedThenFile2Closed) {
     auto dir = test::build_temp_dir();
     // File 1: RMS 0.25, peak 0.5 (crest 6.0); file 2: square at 0.1 (crest 0).
     const QString f1 = sox_file(*dir, "one.wav", raw({16384, 0, 0, 0}, 8000), 8000, 2);
-    const QString f2 = sox_file(*dir, "two.wav", raw({3277, -3277}, 12000), 12000);
+    // (At file 1's rate: a file at another rate would be converted to it.)
+    const QString f2 = sox_file(*dir, "two.wav", raw({3277, -3277}, 12000), 8000);
     TWorkspace ws;
     ws.setNormalize(true);
     ws.load_file(0, f1);
@@ -187,7 +190,19 @@ TEST(Workspace, FailingLoadChangesNothing) {
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("RIFF\x04\0\0\0TEXTjunk", 16);
     }
-    for (const QString& bad : {dir->filePath(QStringLiteral("missing.wav")), notwav}) {
+    // A FLAC file whose frames are damaged from the middle on.
+    const QString flac = dir->filePath(QStringLiteral("damaged.flac"));
+    ASSERT_TRUE(test::sox_write(flac, raw({16384, -3000, 77, 0}, 40000), 8000, 1));
+    {
+        QFile f(flac);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        QByteArray b = f.readAll();
+        for (qsizetype i = b.size() / 2; i < b.size(); ++i) b[i] = char(i * 37);
+        f.seek(0);
+        f.write(b);
+    }
+    for (const QString& bad : {dir->filePath(QStringLiteral("missing.wav")), notwav, flac}) {
+        SCOPED_TRACE(bad.toStdString());
         TWorkspace ws;
         ws.setNormalize(true);
         ws.load_file(1, good);
@@ -210,6 +225,110 @@ TEST(Workspace, FailingLoadChangesNothing) {
         EXPECT_EQ(ws.filerms(1), rms);
         EXPECT_EQ(ws.playcount(), 777);
         EXPECT_EQ(ws.wavplayno(), 1);
+    }
+}
+
+/// Writes a two-channel sine file with sox: channel 0 at 1 kHz, channel 1
+/// at 440 Hz, `seconds` long, at `rate`, in the format its name gives.
+/// With `fades`, it fades in and out over 0.1 s (a lossy encoder rings at
+/// a sudden start or end).
+QString sine_file(const QTemporaryDir& dir, const char* name, int rate, const char* seconds = "2",
+                  bool fades = false) {
+    const QString path = dir.filePath(QLatin1String(name));
+    QStringList args{QStringLiteral("-D"), QStringLiteral("-n"), QStringLiteral("-r"), QString::number(rate),
+                     QStringLiteral("-c"), QStringLiteral("2"), QStringLiteral("-b"), QStringLiteral("16"), path,
+                     QStringLiteral("synth"), QLatin1String(seconds), QStringLiteral("sine"),
+                     QStringLiteral("1000"), QStringLiteral("sine"), QStringLiteral("440"),
+                     QStringLiteral("gain"), QStringLiteral("-6")};
+    if (fades) args << QStringLiteral("fade") << QStringLiteral("0.1") << QLatin1String(seconds) << QStringLiteral("0.1");
+    EXPECT_TRUE(test::sox(args));
+    return path;
+}
+
+double db(double level) { return 20 * std::log10(level); }
+
+// A file loaded against samples at another rate is converted to that rate on
+// load; the information line names both rates, and the other slot's file,
+// the reference, may later go or be replaced without touching it.
+TEST(Workspace, FileAtAnotherRateIsConvertedToTheRateOfTheOtherSlot) {
+    auto dir = test::build_temp_dir();
+    const QString ref44 = sine_file(*dir, "ref44.wav", 44100);
+    const QString master48 = sine_file(*dir, "master48k.flac", 48000);
+    const QString wav48 = sine_file(*dir, "other48k.wav", 48000);
+    TWorkspace ws;
+    const auto expect_slot = [&](int slot, int32_t rate, int32_t source, const char* tail) {
+        SCOPED_TRACE(testing::Message() << "slot " << slot);
+        EXPECT_EQ(ws.wav(slot)->sampfreq(), rate);
+        EXPECT_EQ(ws.sourcerate(slot), source);
+        EXPECT_EQ(ws.wav(slot)->nsamples(), 2 * rate);  // two seconds at either rate
+        EXPECT_TRUE(ws.infoline(slot).endsWith(QStringLiteral(" dB  -  ") + QString::fromUtf8(tail)))
+            << ws.infoline(slot).toStdString();
+        // Measured on the samples it now holds: 20 blocks of 100 ms, the
+        // sine's own levels.
+        EXPECT_EQ(ws.levels(slot)[size_t(2 * slot)].size(), 20u);
+        EXPECT_NEAR(db(ws.filerms(slot)), -6.0 - 3.01, 0.05);
+        EXPECT_NEAR(db(ws.filepeak(slot)), -6.0, 0.05);
+    };
+
+    ws.load_file(0, ref44);
+    expect_slot(0, 44100, 44100, "ref44.wav");
+    ws.load_file(1, master48);
+    expect_slot(1, 44100, 48000, "master48k.flac (48000 Hz → 44100 Hz)");
+    expect_slot(0, 44100, 44100, "ref44.wav");
+
+    // The converted file stays as it is when the reference goes ...
+    const QString line1 = ws.infoline(1);
+    ws.close_file(0);
+    EXPECT_EQ(ws.infoline(1), line1);
+    expect_slot(1, 44100, 48000, "master48k.flac (48000 Hz → 44100 Hz)");
+    // ... and a new reference at the rate of the original is converted in
+    // its turn to the rate both slots share.
+    ws.load_file(0, wav48);
+    expect_slot(0, 44100, 48000, "other48k.wav (48000 Hz → 44100 Hz)");
+    EXPECT_EQ(ws.infoline(1), line1);
+
+    // A slot whose other slot is empty keeps its own rate.
+    ws.close_file(0);
+    ws.close_file(1);
+    EXPECT_EQ(ws.sourcerate(1), 0);
+    ws.load_file(1, master48);
+    expect_slot(1, 48000, 48000, "master48k.flac");
+    ws.load_file(0, ref44);
+    expect_slot(0, 48000, 44100, "ref44.wav (44100 Hz → 48000 Hz)");
+
+    EXPECT_EQ(TWorkspace::rate_note(48000, 44100), QStringLiteral(" (48000 Hz \u2192 44100 Hz)"));
+    EXPECT_EQ(TWorkspace::rate_note(44100, 44100), QString());
+    EXPECT_EQ(TWorkspace::rate_note(0, 44100), QString());
+}
+
+// Lossy encodings of a file show the levels of the original within 0.5 dB.
+TEST(Workspace, LossyFilesShowTheLevelsOfTheirOriginal) {
+    auto dir = test::build_temp_dir();
+    const QString original = sine_file(*dir, "original.wav", 48000, "3", true);
+    const QString ogg = dir->filePath(QStringLiteral("enc.ogg"));
+    const QString mp3 = dir->filePath(QStringLiteral("enc.mp3"));
+    const QString opus = dir->filePath(QStringLiteral("enc.opus"));
+    ASSERT_TRUE(test::sox({original, ogg}));
+    ASSERT_TRUE(test::sox({original, mp3}));
+    TWav w;
+    w.open_file(original);
+    std::vector<int16_t> interleaved;
+    for (int i = 0; i < w.nsamples(); ++i)
+        for (const auto& row : w.samples()) interleaved.push_back(row[size_t(i)]);
+    ASSERT_TRUE(test::sndfile_write(opus, interleaved, 48000, 2, SF_FORMAT_OGG | SF_FORMAT_OPUS));
+
+    TWorkspace ws;
+    ws.load_file(0, original);
+    for (const QString& f : {ogg, mp3, opus}) {
+        SCOPED_TRACE(f.toStdString());
+        ws.load_file(1, f);
+        EXPECT_EQ(ws.wav(1)->nchans(), 2);
+        EXPECT_EQ(ws.wav(1)->sampfreq(), 48000);
+        EXPECT_EQ(ws.sourcerate(1), 48000);
+        EXPECT_NEAR(ws.wav(1)->tottime(), 3.0, 0.1);
+        EXPECT_NEAR(db(ws.filerms(1)), db(ws.filerms(0)), 0.5);
+        EXPECT_NEAR(db(ws.filepeak(1)), db(ws.filepeak(0)), 0.5);
+        EXPECT_TRUE(ws.infoline(1).endsWith(QFileInfo(f).fileName())) << ws.infoline(1).toStdString();
     }
 }
 
@@ -287,6 +406,20 @@ TEST(CommandLine, LevelsPrintsTheTwoInformationLines) {
     // The user's decimal separator.
     r = wavrell({QStringLiteral("--levels"), q}, QStringLiteral("de_DE.UTF-8"));
     EXPECT_EQ(r.out, QStringLiteral(" Crest=6,0 dB,  RMS=-6,0 dB,  Peak=0,0 dB  -  q.wav\n-\n"));
+}
+
+TEST(CommandLine, LevelsReadsOtherFormatsAndConvertsFile2ToTheRateOfFile1) {
+    auto dir = test::build_temp_dir();
+    const QString q = sox_file(*dir, "q.wav", raw({16384, 0, 0, 0}, 4000));
+    const QString flac = dir->filePath(QStringLiteral("q48k.flac"));
+    ASSERT_TRUE(test::sox({q, QStringLiteral("-r"), QStringLiteral("48000"), flac}));
+    const ProgramRun r = wavrell({QStringLiteral("--levels"), q, flac});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    const QStringList lines = r.out.split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 3) << r.out.toStdString();
+    EXPECT_TRUE(lines[0].endsWith(QStringLiteral(" dB  -  q.wav"))) << r.out.toStdString();
+    EXPECT_TRUE(lines[1].endsWith(QStringLiteral(" dB  -  q48k.flac (48000 Hz \u2192 8000 Hz)")))
+        << r.out.toStdString();
 }
 
 TEST(CommandLine, ErrorsAndHelp) {
