@@ -16,6 +16,7 @@
 #include <atomic>
 #include <exception>
 #include <memory>
+#include <new>
 
 namespace wavrell {
 
@@ -55,14 +56,19 @@ void TForm19::load_file(int slot, const QString& fname) {
 
     auto job = std::make_shared<LoadJob>();
     job->allpass = ws->allpass_copy();
-    QThread* worker = QThread::create([job, slot, fname, hook = load_worker_hook] {
+    const auto work = [job, slot, fname, hook = load_worker_hook] {
         try {
-            if (hook) hook(slot, fname);
-            job->result = TWorkspace::read_file(slot, fname, *job->allpass, &job->cancel);
+            try {
+                if (hook) hook(slot, fname);
+                job->result = TWorkspace::read_file(slot, fname, *job->allpass, &job->cancel);
+            } catch (const std::bad_alloc&) {
+                throw TWorkspace::memory_error(fname);
+            }
         } catch (...) {
             job->error = std::current_exception();
         }
-    });
+    };
+    QThread* worker = QThread::create(work);
     worker->setObjectName(QStringLiteral("file loader"));
 
     // The window keeps painting and playing in this loop while the worker
@@ -97,7 +103,16 @@ void TForm19::load_file(int slot, const QString& fname) {
     delay.start(kProgressDelayMs);
 
     worker->start();
-    loop.exec();
+    if (!worker->isRunning() && !worker->isFinished()) {
+        // No thread could be started (no memory for its stack, say): the
+        // file is read right here, and the window waits for it.
+        delay.stop();
+        delete worker;
+        work();
+        ended = true;
+    } else {
+        loop.exec();
+    }
     delay.stop();
     fprogress[size_t(slot)] = nullptr;
     progress.reset();

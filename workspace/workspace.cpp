@@ -2,11 +2,13 @@
 
 #include "audio/wav_file.h"
 #include "common/number_text.h"
+#include "common/regular_file.h"
 #include "dsp/filter_section.h"
 
 #include <QFileInfo>
 
 #include <cmath>
+#include <new>
 
 namespace wavrell {
 
@@ -85,13 +87,26 @@ TLoadedFile TWorkspace::read_file(int slot, const QString& fname, TRealFilterSec
             throw ELoadCancelled(QStringLiteral("Loading \"%1\" was cancelled").arg(fname));
     };
     check();
-    TLoadedFile f;
-    f.slot = slot;
-    f.wav = std::make_unique<TWav>();
-    f.wav->open_file(fname, false);
-    check();
-    f.file = measure_levels(*f.wav, allpass, slot, f.levels, TLevelEngine::Best, summaries ? &f.summaries : nullptr);
-    return f;
+    // Whatever reader decodes the file: a named pipe, a device, a socket or a
+    // folder is refused here, before any reader opens (and blocks on) it.
+    check_regular_file(fname);
+    try {
+        TLoadedFile f;
+        f.slot = slot;
+        f.wav = std::make_unique<TWav>();
+        f.wav->open_file(fname, false);
+        check();
+        f.file = measure_levels(*f.wav, allpass, slot, f.levels, TLevelEngine::Best,
+                                summaries ? &f.summaries : nullptr);
+        return f;
+    } catch (const std::bad_alloc&) {
+        // Whatever was read is freed by now; the slot was never touched.
+        throw memory_error(fname);
+    }
+}
+
+EFileError TWorkspace::memory_error(const QString& fname) {
+    return EFileError(QStringLiteral("Cannot read \"%1\": not enough memory to load and measure it").arg(fname));
 }
 
 void TWorkspace::load_file(int slot, const QString& fname) {
@@ -111,6 +126,7 @@ void TWorkspace::commit_load(TLoadedFile&& f) {
     flevels[slot] = std::move(f.levels);
     ffilerms[slot] = f.file.rms;
     ffilepeak[slot] = f.file.peak;
+    fhasallpass[slot] = f.file.allpass;
     fsummaries[slot] = std::move(f.summaries);
     update_levels();
     fplaycount = 0;
@@ -120,6 +136,7 @@ void TWorkspace::close_file(int slot) {
     fwav[size_t(slot)]->new_file();
     for (auto& row : flevels[size_t(slot)]) row.clear();
     fsummaries[size_t(slot)].clear();
+    fhasallpass[size_t(slot)] = true;
     finfoline[size_t(slot)].clear();
     if (OnInfoLinesChanged) OnInfoLinesChanged();
     if (OnResetTimeAxis) OnResetTimeAxis();

@@ -67,6 +67,10 @@ public:
     /// the load's measurement (empty before a load and after closing); the
     /// waveform view answers its column ranges from them.
     const std::vector<TChannelSummary>& summaries(int slot) const { return fsummaries[size_t(slot)]; }
+    /// The 500 Hz allpass could be designed at the rate of the slot's file
+    /// (it cannot at some rates of 500 Hz and below): without it the file has
+    /// allpass peaks of 0, no allpass trace and no allpass crest bar.
+    bool hasallpass(int slot) const { return fhasallpass[size_t(slot)]; }
     /// The 500 Hz allpass used by the measurement (and by the waveform view).
     TRealFilterSection* apfilter() const { return fapfilter; }
 
@@ -113,12 +117,15 @@ public:
     /// The first half of load_file, touching no workspace: reads fname into
     /// a fresh store and measures it with `allpass` (a filter of the
     /// workspace's settings, see allpass_copy, whose SampFreq it changes).
-    /// Runs on any thread. Raises EFileError for a file that cannot be read,
-    /// and ELoadCancelled when `cancel` is set before the reading or the
-    /// measuring begins. With `summaries` off the range summaries of the
+    /// Runs on any thread. Raises EFileError for a file that cannot be read
+    /// (anything but a regular file is refused before it is opened; a
+    /// failing allocation gives memory_error), and ELoadCancelled when
+    /// `cancel` is set before the reading or the measuring begins. With `summaries` off the range summaries of the
     /// waveform view are not built (nothing will draw the file).
     static TLoadedFile read_file(int slot, const QString& fname, TRealFilterSection& allpass,
                                  const std::atomic<bool>* cancel = nullptr, bool summaries = true);
+    /// The error of a load for which memory ran out, naming the file.
+    static EFileError memory_error(const QString& fname);
     /// A filter with the settings of apfilter, without Qt parent, for
     /// read_file on another thread. GUI thread.
     std::unique_ptr<TRealFilterSection> allpass_copy() const;
@@ -173,6 +180,7 @@ private:
     std::array<double, 2> ffilenormfactor{1.0, 1.0};
     std::array<double, 2> ffilefactor{1.0, 1.0};
     std::array<QString, 2> finfoline;
+    std::array<bool, 2> fhasallpass{true, true};
     int32_t fplaycount = 0;
     bool fbuildsummaries = true;
     bool fnormalize = false;
