@@ -125,6 +125,8 @@ public:
     /// The range query of one trace of box t: from the file's range
     /// summaries, or by a pass over the samples when use_range_summaries is
     /// off (both draw the same pixels; the error trace is always a pass).
+    /// Empty for the allpass trace of a file at a rate where the allpass
+    /// cannot be designed: no such trace is drawn.
     TRangeQuery trace_query(int t, TraceKind kind);
     bool use_range_summaries = true;
 

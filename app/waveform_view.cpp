@@ -9,6 +9,7 @@
 #include "app/waveform_trace.h"
 #include "workspace/workspace.h"
 #include "audio/wav_file.h"
+#include "common/errors.h"
 #include "common/number_text.h"
 #include "dsp/filter_section.h"
 #include "plot/axis.h"
@@ -69,7 +70,14 @@ TRangeQuery TForm19::trace_query(int t, TraceKind kind) {
         if (summarized) source = std::make_shared<TRawSummarySource>(row, summaries[size_t(c)]);
         else source = std::make_shared<TRawStraightSource>(row);
     } else {
-        apfilter->setSampFreq(w.sampfreq());
+        // No allpass trace where the allpass cannot be designed at the
+        // file's rate (the measurement has none either).
+        if (!ws->hasallpass(s)) return {};
+        try {
+            apfilter->setSampFreq(w.sampfreq());
+        } catch (const EMathError&) {
+            return {};
+        }
         apfilter->reset();
         if (summarized && summaries[size_t(c)].step() == TSectionStep::of(*apfilter))
             source = std::make_shared<TAllpassSummarySource>(row, summaries[size_t(c)]);
@@ -103,7 +111,8 @@ void TForm19::redraw_picture(int t) {
         // Main and allpass sources give full-scale values with the factor
         // applied; the error trace gives sample units.
         if (ws->showallpass() && !ws->showerror())
-            draw_trace(canvas, W, *xaxis, *ax, fs, n, trace_query(t, TraceKind::Allpass), 1.0, QColor(255, 0, 0));
+            if (const TRangeQuery allpass = trace_query(t, TraceKind::Allpass))
+                draw_trace(canvas, W, *xaxis, *ax, fs, n, allpass, 1.0, QColor(255, 0, 0));
         if (ws->showerror())
             draw_trace(canvas, W, *xaxis, *ax, fs, n, trace_query(t, TraceKind::Error), 1.0 / 32768.0, linecolors[t]);
         else

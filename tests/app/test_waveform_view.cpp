@@ -201,6 +201,37 @@ TEST_F(WaveformView, AllpassTraceOnlyWithoutErrorMode) {
     EXPECT_EQ(red_pixels(0), 0);
 }
 
+TEST_F(WaveformView, NoAllpassTraceWhereTheAllpassCannotBeDesigned) {
+    // At these rates the 500 Hz allpass has no design; repainting such a
+    // file with the allpass view on raises nothing (the fixture fails the
+    // test on any message box) and draws its main trace alone.
+    // A square wave, whose allpassed peaks stand out from its own.
+    const QString high = synth(QStringLiteral("high.wav"), {"-r", "8000", "-c", "1", "-b", "16"},
+                               {"synth", "2", "square", "300", "vol", "0.5"});
+    for (int rate : {500, 250}) {
+        SCOPED_TRACE(rate);
+        form->load_file(0, sine(QStringLiteral("low%1.wav").arg(rate), rate, 1, 2.0, rate / 5.0, 0.5));
+        form->load_file(1, high);
+        ASSERT_FALSE(ws().hasallpass(0));
+        ASSERT_TRUE(ws().hasallpass(1));
+        if (!ws().showallpass()) form->showallpassaction->trigger();
+        const QColor red(255, 0, 0);
+        for (int round = 0; round < 2; ++round) {  // a repaint, then a redraw
+            const QImage low = box(0), high = box(2);
+            int red_low = 0, red_high = 0, trace_low = 0;
+            for (int x = 1; x < low.width() - 1; ++x) {
+                red_low += int(rows_of(low, x, red).size());
+                red_high += int(rows_of(high, x, red).size());
+                trace_low += int(rows_of(low, x, TForm19::linecolors[0]).size());
+            }
+            EXPECT_EQ(red_low, 0);
+            EXPECT_GT(trace_low, 0);
+            EXPECT_GT(red_high, 0);
+            form->invalidate_views(true);
+        }
+    }
+}
+
 TEST_F(WaveformView, AllpassTraceContinuesTheFilterFromTheStart) {
     // Noise-like samples; a zoomed view far into the file, where the filter
     // state depends on everything before it.
