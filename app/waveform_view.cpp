@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace wavrell {
 
@@ -145,7 +146,14 @@ void TForm19::PaintBox1MouseDown(TPaintBox* sender, Qt::MouseButton button, Qt::
 void TForm19::PaintBox1MouseMove(TPaintBox*, Qt::MouseButtons buttons, Qt::KeyboardModifiers, int x, int) {
     if (!(buttons & Qt::LeftButton)) return;
     ws->setCursorpos(xaxis->pixel_to_value(x));
-    ws->setPlaycount(round_int(ws->wav(ws->wavplayno())->sampfreq() * ws->cursorpos()));
+    // A drag far past the box (a long file at a high rate) could ask for a
+    // frame beyond 32 bits: the play position stays within the files, from
+    // 0 to the end of the longer one (in frames of the file being played).
+    const double fs = ws->wav(ws->wavplayno())->sampfreq();
+    const double end = std::min(std::nearbyint(fs * std::max(ws->wav(0)->tottime(), ws->wav(1)->tottime())),
+                                double(std::numeric_limits<int32_t>::max()));
+    const double frame = std::nearbyint(fs * ws->cursorpos());
+    ws->setPlaycount(round_int(std::isnan(frame) ? 0.0 : std::clamp(frame, 0.0, end)));
 }
 
 void TForm19::xaxisScaleChanged() { invalidate_views(true); }

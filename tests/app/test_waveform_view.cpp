@@ -232,6 +232,27 @@ TEST_F(WaveformView, NoAllpassTraceWhereTheAllpassCannotBeDesigned) {
     }
 }
 
+TEST_F(WaveformView, SeekDragFarPastTheBoxStaysInTheFiles) {
+    // A second at 192 kHz: a drag twenty million pixels to the right asks
+    // for a frame beyond 32 bits.
+    form->load_file(0, sine(QStringLiteral("fast.wav"), 192000, 1, 1.0, 440, 0.5));
+    ASSERT_EQ(ws().wavplayno(), 0);
+    QTest::mousePress(form->PaintBox[0], Qt::LeftButton, {}, QPoint(100, 10));
+    ASSERT_EQ(ws().playcount(), int(std::nearbyint(192000 * form->xaxis->pixel_to_value(100))));
+    struct Case {
+        int x;
+        int32_t playcount;
+    };
+    for (const Case c : {Case{20000000, 192000}, Case{-20000000, 0}, Case{300, -1}}) {
+        QTest::mouseMove(form->PaintBox[0], QPoint(c.x, 10));
+        EXPECT_EQ(ws().cursorpos(), form->xaxis->pixel_to_value(c.x)) << c.x;
+        const int32_t expected =
+            c.playcount >= 0 ? c.playcount : int32_t(std::nearbyint(192000 * form->xaxis->pixel_to_value(c.x)));
+        EXPECT_EQ(ws().playcount(), expected) << c.x;
+    }
+    QTest::mouseRelease(form->PaintBox[0], Qt::LeftButton, {}, QPoint(300, 10));
+}
+
 TEST_F(WaveformView, AllpassTraceContinuesTheFilterFromTheStart) {
     // Noise-like samples; a zoomed view far into the file, where the filter
     // state depends on everything before it.
