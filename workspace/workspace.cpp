@@ -1,5 +1,7 @@
 #include "workspace/workspace.h"
 
+#include "workspace/error_summaries.h"
+
 #include "audio/wav_file.h"
 #include "common/number_text.h"
 #include "common/regular_file.h"
@@ -24,7 +26,19 @@ TWorkspace::TWorkspace(QObject* owner) : QObject(owner) {
     fapfilter->setFZero(-500);
     fapfilter->setFPole(500);
     for (TLevelTable& t : flevels) t.assign(4, {});
+    ferrorsummaries = std::make_unique<TErrorSummaries>();
+    ferrorsummaries->OnReady = [this](int slot) {
+        if (OnErrorSummariesReady) OnErrorSummariesReady(slot);
+    };
 }
+
+TWorkspace::~TWorkspace() = default;
+
+const std::vector<TErrorSummary>* TWorkspace::error_summaries(int slot) {
+    return ferrorsummaries->get(slot, *fwav[size_t(slot)], ffilefactor[size_t(slot)]);
+}
+
+int TWorkspace::error_summary_builds() const { return ferrorsummaries->builds(); }
 
 void TWorkspace::emit_checks() {
     if (OnChecksChanged) OnChecksChanged();
@@ -118,6 +132,7 @@ void TWorkspace::commit_load(TLoadedFile&& f) {
     const size_t slot = size_t(f.slot);
     // Only a file read and measured completely gets here: an error before
     // leaves the workspace as it was.
+    ferrorsummaries->samples_changing(f.slot);
     fwav[slot]->swap_content(*f.wav);
     if (OnAddToRecentFiles) OnAddToRecentFiles(fwav[slot]->filename());
     invalidate_views(true);
@@ -133,6 +148,7 @@ void TWorkspace::commit_load(TLoadedFile&& f) {
 }
 
 void TWorkspace::close_file(int slot) {
+    ferrorsummaries->samples_changing(slot);
     fwav[size_t(slot)]->new_file();
     for (auto& row : flevels[size_t(slot)]) row.clear();
     fsummaries[size_t(slot)].clear();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "workspace/error_summary.h"
 #include "workspace/level_analysis.h"
 #include "workspace/range_summary.h"
 #include "common/errors.h"
@@ -17,6 +18,7 @@ namespace wavrell {
 
 class TWav;
 class TRealFilterSection;
+class TErrorSummaries;
 
 /// A file read and measured for one slot but not yet part of a workspace
 /// (TWorkspace::read_file makes it, TWorkspace::commit_load takes it in).
@@ -49,6 +51,7 @@ public:
     /// all 1.0 (a slot never loaded counts as RMS 1.0 and peak 1.0); empty
     /// block tables; normalization off.
     explicit TWorkspace(QObject* owner = nullptr);
+    ~TWorkspace() override;
 
     /// The sample store of a slot (0 or 1), owned by the workspace.
     TWav* wav(int slot) const { return fwav[size_t(slot)]; }
@@ -67,6 +70,16 @@ public:
     /// the load's measurement (empty before a load and after closing); the
     /// waveform view answers its column ranges from them.
     const std::vector<TChannelSummary>& summaries(int slot) const { return fsummaries[size_t(slot)]; }
+    /// Summaries of the error of normalization (as the error view draws it)
+    /// of the first two channels of a slot's file for the factor in force:
+    /// built once per change of the file or the factor, on a worker thread,
+    /// each build one draw of the dither. nullptr while they are being
+    /// built (the first ask after a change starts the build;
+    /// OnErrorSummariesReady tells when they are there); fewer than the
+    /// channels when they could not be built (no memory, no thread).
+    const std::vector<TErrorSummary>* error_summaries(int slot);
+    /// Builds of error summaries started so far.
+    int error_summary_builds() const;
     /// The 500 Hz allpass could be designed at the rate of the slot's file
     /// (it cannot at some rates of 500 Hz and below): without it the file has
     /// allpass peaks of 0, no allpass trace and no allpass crest bar.
@@ -167,11 +180,16 @@ public:
     std::function<void()> OnChecksChanged;
     /// An information line changed (update_levels, close_file).
     std::function<void()> OnInfoLinesChanged;
+    /// The error summaries of a slot have been built (error_summaries).
+    std::function<void(int slot)> OnErrorSummariesReady;
 
 private:
     void emit_checks();
 
     std::array<TWav*, 2> fwav{};
+    // Not a Qt child: its builds read the stores' samples and must have
+    // ended before the stores go.
+    std::unique_ptr<TErrorSummaries> ferrorsummaries;
     TRealFilterSection* fapfilter = nullptr;
     std::array<TLevelTable, 2> flevels;
     std::array<std::vector<TChannelSummary>, 2> fsummaries;
