@@ -5,6 +5,7 @@
 
 #include "app/paint_box.h"
 #include "workspace/range_source.h"
+#include "workspace/error_summary.h"
 #include "workspace/range_summary.h"
 #include "app/waveform_trace.h"
 #include "workspace/workspace.h"
@@ -50,8 +51,16 @@ TRangeQuery TForm19::trace_query(int t, TraceKind kind) {
     const TSampleRow& row = w.samples()[size_t(c)];
     const double f = ws->filefactor(s);
     if (kind == TraceKind::Error) {
-        // The error of normalization with fresh dither on every redraw, in
-        // sample units: always a pass over the samples.
+        // The error of normalization, in sample units: from the slot's error
+        // summaries (one draw of the dither, kept until the factor or the
+        // file changes) where they are built, else a pass with fresh dither.
+        const std::vector<TErrorSummary>* errors = use_range_summaries ? ws->error_summaries(s) : nullptr;
+        if (errors && size_t(c) < errors->size()) {
+            const TErrorSummary& summary = (*errors)[size_t(c)];
+            return [&row, &summary](int64_t j, int64_t e, double& lo, double& hi) {
+                return summary.minmax(row.data(), j, e, lo, hi);
+            };
+        }
         return [&row, f](int64_t j, int64_t e, double& lo, double& hi) {
             lo = hi = float_to_sample16(row[size_t(j)] * f) / f - row[size_t(j)];
             for (int64_t i = j + 1; i <= e; ++i) {
@@ -95,6 +104,16 @@ void TForm19::redraw_picture(int t) {
     TAxis* ax = yaxis[t];
     const int W = box->width(), H = box->height();
     QImage& pic = bmp[t];
+    const TWav& w = *ws->wav(s);
+    const int64_t n = w.nsamples();
+    bool traced = n > 0 && c < w.nchans();
+    // The error trace is drawn from summaries built on a worker: until they
+    // are there the old picture stays (a picture of the wrong size gives way
+    // to an empty box), and the box is redrawn once they are.
+    if (traced && ws->showerror() && use_range_summaries && !ws->error_summaries(s)) {
+        if (pic.size() == QSize(W, H)) return;
+        traced = false;
+    }
     if (pic.size() != QSize(W, H)) pic = QImage(std::max(W, 1), std::max(H, 1), QImage::Format_RGB32);
     QPainter canvas(&pic);
     canvas.setPen(QPen(Qt::black, 1));
@@ -105,9 +124,7 @@ void TForm19::redraw_picture(int t) {
         const int y = ax->value_to_pixel(v);
         canvas.drawLine(0, y, W - 1, y);
     }
-    const TWav& w = *ws->wav(s);
-    const int64_t n = w.nsamples();
-    if (n > 0 && c < w.nchans()) {
+    if (traced) {
         const double fs = w.sampfreq();
         // Main and allpass sources give full-scale values with the factor
         // applied; the error trace gives sample units.
