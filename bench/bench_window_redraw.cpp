@@ -66,6 +66,12 @@ int main(int argc, char** argv) {
             build.start();
             while (!w.workspace().error_summaries(0) || !w.workspace().error_summaries(1)) QTest::qWait(5);
             std::printf("error summaries built in: %.3f s\n", build.nsecsElapsed() / 1e9);
+            size_t bytes = 0, samples = 0;
+            for (int s = 0; s < 2; ++s) {
+                for (const TErrorSummary& e : *w.workspace().error_summaries(s)) bytes += e.memory_bytes();
+                for (const auto& row : w.workspace().wav(s)->samples()) samples += row.size() * sizeof(int16_t);
+            }
+            std::printf("error summaries: %.1f %% of the samples' bytes\n", 100.0 * double(bytes) / double(samples));
         }
         const double straight = redraw_seconds(w, false, k, runs);
         const double summary = redraw_seconds(w, true, k, runs);
