@@ -2,16 +2,22 @@
 
 #include "workspace/workspace.h"
 #include "common/errors.h"
+#include "common/native_file_name.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
+
+#include <exception>
+#include <new>
 
 namespace wavrell {
 
 namespace {
 
+/// Prints text as UTF-8; file names keep the bytes they were given with,
+/// also those that are not UTF-8.
 void print(FILE* f, const QString& text) {
-    const QByteArray b = text.toLocal8Bit();
+    const QByteArray b = native_file_name(text);
     std::fwrite(b.constData(), 1, size_t(b.size()), f);
     std::fflush(f);
 }
@@ -81,9 +87,21 @@ int run_command_line(const TCommandLine& cl, FILE* out, FILE* err) {
     ws.setBuildSummaries(false);  // nothing draws the files here
     try {
         if (cl.normalize) ws.setNormalize(true);
-        for (int slot = 0; slot < cl.files.size(); ++slot) ws.load_file(slot, cl.files[slot]);
+        for (int slot = 0; slot < cl.files.size(); ++slot) {
+            try {
+                ws.load_file(slot, cl.files[slot]);
+            } catch (const std::bad_alloc&) {
+                // Loading converts its own; this is memory that ran out
+                // around it (taking the file in, the information lines).
+                throw TWorkspace::memory_error(cl.files[slot]);
+            }
+        }
     } catch (const Exception& e) {
         print(err, display_text(e.message()) + QLatin1Char('\n'));
+        return 1;
+    } catch (const std::exception& e) {
+        // Nothing may end the program with an abort.
+        print(err, QString::fromLocal8Bit(e.what()) + QLatin1Char('\n'));
         return 1;
     }
     print(out, ws.infoline(0) + QLatin1Char('\n') + ws.infoline(1) + QLatin1Char('\n'));

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <exception>
 #include <memory>
+#include <new>
 
 namespace wavrell {
 
@@ -62,14 +63,19 @@ void TForm19::load_file(int slot, const QString& fname) {
         job = std::make_shared<LoadJob>();
         job->allpass = ws->allpass_copy();
         ended = false;
-        QThread* worker = QThread::create([job = job, slot, fname, rate, hook = load_worker_hook] {
+        const auto work = [job = job, slot, fname, rate, hook = load_worker_hook] {
             try {
-                if (hook) hook(slot, fname);
-                job->result = TWorkspace::read_file(slot, fname, *job->allpass, &job->cancel, true, rate);
+                try {
+                    if (hook) hook(slot, fname);
+                    job->result = TWorkspace::read_file(slot, fname, *job->allpass, &job->cancel, true, rate);
+                } catch (const std::bad_alloc&) {
+                    throw TWorkspace::memory_error(fname);
+                }
             } catch (...) {
                 job->error = std::current_exception();
             }
-        });
+        };
+        QThread* worker = QThread::create(work);
         worker->setObjectName(QStringLiteral("file loader"));
         connect(worker, &QThread::finished, &loop, [&] {
             ended = true;
@@ -77,6 +83,15 @@ void TForm19::load_file(int slot, const QString& fname) {
         });
         connect(worker, &QThread::finished, worker, &QObject::deleteLater);
         worker->start();
+        if (!worker->isRunning() && !worker->isFinished()) {
+            // No thread could be started (no memory for its stack, say): the
+            // file is read right here, and the window waits for it.
+            delete worker;
+            work();
+            ended = true;
+            return false;
+        }
+        return true;
     };
 
     std::unique_ptr<QProgressDialog> progress;
@@ -101,8 +116,11 @@ void TForm19::load_file(int slot, const QString& fname) {
     delay.start(kProgressDelayMs);
 
     for (;;) {
-        start_worker(ws->conversion_rate(slot));
-        loop.exec();
+        if (start_worker(ws->conversion_rate(slot))) {
+            loop.exec();
+        } else {
+            delay.stop();
+        }
         // Cancelled, or the program is quitting (which ends every event
         // loop): whatever the worker still produces is dropped with the job.
         if (!ended) job->cancel = true;

@@ -438,6 +438,12 @@ void TForm19::wire_workspace() {
         RecentFiles1->add(fname);
         RecentFiles2->add(fname);
     };
+    ws->OnErrorSummariesReady = [this](int slot) {
+        for (int t : {2 * slot, 2 * slot + 1}) {
+            bmpdirty[size_t(t)] = true;
+            PaintBox[size_t(t)]->update();
+        }
+    };
     apfilter = ws->apfilter();
 
     for (int t = 0; t < 4; ++t) {

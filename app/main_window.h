@@ -128,7 +128,12 @@ public:
     enum class TraceKind { Main, Allpass, Error };
     /// The range query of one trace of box t: from the file's range
     /// summaries, or by a pass over the samples when use_range_summaries is
-    /// off (both draw the same pixels; the error trace is always a pass).
+    /// off (both draw the same pixels). The error trace comes from the
+    /// slot's error summaries, one draw of the dither kept until the factor
+    /// or the file changes, whose columns lie within the dither's reach of a
+    /// pass with fresh dither.
+    /// Empty for the allpass trace of a file at a rate where the allpass
+    /// cannot be designed: no such trace is drawn.
     TRangeQuery trace_query(int t, TraceKind kind);
     bool use_range_summaries = true;
 

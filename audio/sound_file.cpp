@@ -2,6 +2,7 @@
 
 #include "audio/sample_narrowing.h"
 #include "common/errors.h"
+#include "common/native_file_name.h"
 #include "common/prefault.h"
 #include "common/side_by_side.h"
 
@@ -38,7 +39,7 @@ class SoundHandle {
 public:
     SoundHandle(const QString& name, SF_INFO& info) : fname(name) {
         info = SF_INFO{};
-        ff = sf_open(QFile::encodeName(name).constData(), SFM_READ, &info);
+        ff = sf_open(native_file_name(name).constData(), SFM_READ, &info);
         if (!ff) fail_read(name, library_reason(nullptr));
     }
     ~SoundHandle() {

@@ -6,8 +6,8 @@
 #include "common/side_by_side.h"
 
 #include "common/errors.h"
-
-#include <QFile>
+#include "common/native_file_name.h"
+#include "common/regular_file.h"
 
 #include <algorithm>
 #include <atomic>
@@ -58,7 +58,8 @@ QString system_reason(int err) { return QString::fromLocal8Bit(std::strerror(err
 class Fd {
 public:
     Fd(const QString& name, int flags, mode_t mode, const char* verb) : fname(name) {
-        do fd = ::open(QFile::encodeName(name).constData(), flags | O_CLOEXEC, mode);
+        const QByteArray path = native_file_name(name);
+        do fd = ::open(path.constData(), flags | O_CLOEXEC, mode);
         while (fd < 0 && errno == EINTR);
         if (fd < 0) fail_system(verb, name, errno);
     }
@@ -408,11 +409,17 @@ private:
 /// Reads a RIFF WAVE file; a file that does not begin as one gives nothing
 /// (other readers take it).
 std::optional<TSoundContent> read_wav(const QString& name, bool headeronly) {
-    Fd file(name, O_RDONLY, 0, "Cannot open");
+    // Only regular files: a named pipe without a writer would block the
+    // open, a socket cannot be opened at all. In case the name changes to
+    // such a thing meanwhile, the file is opened without blocking and looked
+    // at again; reads of a regular file do not heed O_NONBLOCK.
+    check_regular_file(name);
+    Fd file(name, O_RDONLY | O_NONBLOCK, 0, "Cannot open");
     const int fd = file.get();
     struct stat st {};
     if (::fstat(fd, &st) != 0) fail_system("Cannot read", name, errno);
-    const uint64_t filesize = S_ISREG(st.st_mode) ? uint64_t(st.st_size) : std::numeric_limits<uint64_t>::max();
+    if (const QString why = not_a_file_reason(st.st_mode); !why.isEmpty()) fail("Cannot open", name, why);
+    const uint64_t filesize = uint64_t(st.st_size);
 
     uint8_t head[12];
     if (read_at(fd, name, head, 12, 0) < 12 || !is_id(head, "RIFF") || !is_id(head + 8, "WAVE")) return std::nullopt;
@@ -472,7 +479,8 @@ std::optional<TSoundContent> read_wav(const QString& name, bool headeronly) {
             rows.push_back(row.data());
         }
     } catch (const std::bad_alloc&) {
-        fail_read(name, QStringLiteral("not enough memory for %1 samples in %2 channels").arg(frames).arg(f.nchans));
+        fail_read(name,
+                  QStringLiteral("not enough memory to load %1 samples in %2 channels").arg(frames).arg(f.nchans));
     }
     // Rows of the full length (room reserved above, so nothing moves),
     // not filled: the reader writes every sample. Large ones get the advice

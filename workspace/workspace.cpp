@@ -1,13 +1,17 @@
 #include "workspace/workspace.h"
 
+#include "workspace/error_summaries.h"
+
 #include "audio/rate_conversion.h"
 #include "audio/wav_file.h"
 #include "common/number_text.h"
+#include "common/regular_file.h"
 #include "dsp/filter_section.h"
 
 #include <QFileInfo>
 
 #include <cmath>
+#include <new>
 
 namespace wavrell {
 
@@ -23,7 +27,19 @@ TWorkspace::TWorkspace(QObject* owner) : QObject(owner) {
     fapfilter->setFZero(-500);
     fapfilter->setFPole(500);
     for (TLevelTable& t : flevels) t.assign(4, {});
+    ferrorsummaries = std::make_unique<TErrorSummaries>();
+    ferrorsummaries->OnReady = [this](int slot) {
+        if (OnErrorSummariesReady) OnErrorSummariesReady(slot);
+    };
 }
+
+TWorkspace::~TWorkspace() = default;
+
+const std::vector<TErrorSummary>* TWorkspace::error_summaries(int slot) {
+    return ferrorsummaries->get(slot, *fwav[size_t(slot)], ffilefactor[size_t(slot)]);
+}
+
+int TWorkspace::error_summary_builds() const { return ferrorsummaries->builds(); }
 
 void TWorkspace::emit_checks() {
     if (OnChecksChanged) OnChecksChanged();
@@ -91,18 +107,31 @@ TLoadedFile TWorkspace::read_file(int slot, const QString& fname, TRealFilterSec
             throw ELoadCancelled(QStringLiteral("Loading \"%1\" was cancelled").arg(fname));
     };
     check();
-    TLoadedFile f;
-    f.slot = slot;
-    f.wav = std::make_unique<TWav>();
-    f.wav->open_file(fname, false);
-    f.sourcerate = f.wav->sampfreq();
-    check();
-    // Converted before the measurement: the levels are those of what is
-    // heard and drawn. A conversion stops early only when cancelled.
-    if (rate > 0 && rate != f.sourcerate) convert_rate(*f.wav, rate, cancel);
-    check();
-    f.file = measure_levels(*f.wav, allpass, slot, f.levels, TLevelEngine::Best, summaries ? &f.summaries : nullptr);
-    return f;
+    // Whatever reader decodes the file: a named pipe, a device, a socket or a
+    // folder is refused here, before any reader opens (and blocks on) it.
+    check_regular_file(fname);
+    try {
+        TLoadedFile f;
+        f.slot = slot;
+        f.wav = std::make_unique<TWav>();
+        f.wav->open_file(fname, false);
+        f.sourcerate = f.wav->sampfreq();
+        check();
+        // Converted before the measurement: the levels are those of what is
+        // heard and drawn. A conversion stops early only when cancelled.
+        if (rate > 0 && rate != f.sourcerate) convert_rate(*f.wav, rate, cancel);
+        check();
+        f.file = measure_levels(*f.wav, allpass, slot, f.levels, TLevelEngine::Best,
+                                summaries ? &f.summaries : nullptr);
+        return f;
+    } catch (const std::bad_alloc&) {
+        // Whatever was read is freed by now; the slot was never touched.
+        throw memory_error(fname);
+    }
+}
+
+EFileError TWorkspace::memory_error(const QString& fname) {
+    return EFileError(QStringLiteral("Cannot read \"%1\": not enough memory to load and measure it").arg(fname));
 }
 
 void TWorkspace::load_file(int slot, const QString& fname) {
@@ -114,6 +143,7 @@ void TWorkspace::commit_load(TLoadedFile&& f) {
     const size_t slot = size_t(f.slot);
     // Only a file read and measured completely gets here: an error before
     // leaves the workspace as it was.
+    ferrorsummaries->samples_changing(f.slot);
     fwav[slot]->swap_content(*f.wav);
     if (OnAddToRecentFiles) OnAddToRecentFiles(fwav[slot]->filename());
     invalidate_views(true);
@@ -122,6 +152,7 @@ void TWorkspace::commit_load(TLoadedFile&& f) {
     flevels[slot] = std::move(f.levels);
     ffilerms[slot] = f.file.rms;
     ffilepeak[slot] = f.file.peak;
+    fhasallpass[slot] = f.file.allpass;
     fsummaries[slot] = std::move(f.summaries);
     fsourcerate[slot] = f.sourcerate;
     update_levels();
@@ -129,10 +160,12 @@ void TWorkspace::commit_load(TLoadedFile&& f) {
 }
 
 void TWorkspace::close_file(int slot) {
+    ferrorsummaries->samples_changing(slot);
     fwav[size_t(slot)]->new_file();
     for (auto& row : flevels[size_t(slot)]) row.clear();
     fsummaries[size_t(slot)].clear();
     fsourcerate[size_t(slot)] = 0;
+    fhasallpass[size_t(slot)] = true;
     finfoline[size_t(slot)].clear();
     if (OnInfoLinesChanged) OnInfoLinesChanged();
     if (OnResetTimeAxis) OnResetTimeAxis();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "workspace/error_summary.h"
 #include "workspace/level_analysis.h"
 #include "workspace/range_summary.h"
 #include "common/errors.h"
@@ -17,6 +18,7 @@ namespace wavrell {
 
 class TWav;
 class TRealFilterSection;
+class TErrorSummaries;
 
 /// A file read and measured for one slot but not yet part of a workspace
 /// (TWorkspace::read_file makes it, TWorkspace::commit_load takes it in).
@@ -52,6 +54,7 @@ public:
     /// all 1.0 (a slot never loaded counts as RMS 1.0 and peak 1.0); empty
     /// block tables; normalization off.
     explicit TWorkspace(QObject* owner = nullptr);
+    ~TWorkspace() override;
 
     /// The sample store of a slot (0 or 1), owned by the workspace.
     TWav* wav(int slot) const { return fwav[size_t(slot)]; }
@@ -78,6 +81,20 @@ public:
     /// other slot's samples when it holds any, else 0 (the file keeps its
     /// own rate). Both slots then play, draw and switch at one rate.
     int32_t conversion_rate(int slot) const;
+    /// Summaries of the error of normalization (as the error view draws it)
+    /// of the first two channels of a slot's file for the factor in force:
+    /// built once per change of the file or the factor, on a worker thread,
+    /// each build one draw of the dither. nullptr while they are being
+    /// built (the first ask after a change starts the build;
+    /// OnErrorSummariesReady tells when they are there); fewer than the
+    /// channels when they could not be built (no memory, no thread).
+    const std::vector<TErrorSummary>* error_summaries(int slot);
+    /// Builds of error summaries started so far.
+    int error_summary_builds() const;
+    /// The 500 Hz allpass could be designed at the rate of the slot's file
+    /// (it cannot at some rates of 500 Hz and below): without it the file has
+    /// allpass peaks of 0, no allpass trace and no allpass crest bar.
+    bool hasallpass(int slot) const { return fhasallpass[size_t(slot)]; }
     /// The 500 Hz allpass used by the measurement (and by the waveform view).
     TRealFilterSection* apfilter() const { return fapfilter; }
 
@@ -128,14 +145,17 @@ public:
     /// file's own (see conversion_rate), and measures the samples it then
     /// holds with `allpass` (a filter of the workspace's settings, see
     /// allpass_copy, whose SampFreq it changes). Runs on any thread. Raises
-    /// EFileError for a file that cannot be read or converted, and
-    /// ELoadCancelled when `cancel` is set before the reading or the
-    /// measuring begins or while the samples are converted. With
-    /// `summaries` off the range summaries of the waveform view are not
-    /// built (nothing will draw the file).
+    /// EFileError for a file that cannot be read or converted (anything but
+    /// a regular file is refused before it is opened; a failing allocation
+    /// gives memory_error), and ELoadCancelled when `cancel` is set before
+    /// the reading or the measuring begins or while the samples are
+    /// converted. With `summaries` off the range summaries of the waveform
+    /// view are not built (nothing will draw the file).
     static TLoadedFile read_file(int slot, const QString& fname, TRealFilterSection& allpass,
                                  const std::atomic<bool>* cancel = nullptr, bool summaries = true,
                                  int32_t rate = 0);
+    /// The error of a load for which memory ran out, naming the file.
+    static EFileError memory_error(const QString& fname);
     /// A filter with the settings of apfilter, without Qt parent, for
     /// read_file on another thread. GUI thread.
     std::unique_ptr<TRealFilterSection> allpass_copy() const;
@@ -181,11 +201,16 @@ public:
     std::function<void()> OnChecksChanged;
     /// An information line changed (update_levels, close_file).
     std::function<void()> OnInfoLinesChanged;
+    /// The error summaries of a slot have been built (error_summaries).
+    std::function<void(int slot)> OnErrorSummariesReady;
 
 private:
     void emit_checks();
 
     std::array<TWav*, 2> fwav{};
+    // Not a Qt child: its builds read the stores' samples and must have
+    // ended before the stores go.
+    std::unique_ptr<TErrorSummaries> ferrorsummaries;
     TRealFilterSection* fapfilter = nullptr;
     std::array<TLevelTable, 2> flevels;
     std::array<std::vector<TChannelSummary>, 2> fsummaries;
@@ -195,6 +220,7 @@ private:
     std::array<double, 2> ffilefactor{1.0, 1.0};
     std::array<QString, 2> finfoline;
     std::array<int32_t, 2> fsourcerate{};
+    std::array<bool, 2> fhasallpass{true, true};
     int32_t fplaycount = 0;
     bool fbuildsummaries = true;
     bool fnormalize = false;

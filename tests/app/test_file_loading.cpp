@@ -6,10 +6,13 @@
 #include "audio/wav_file.h"
 #include "common/errors.h"
 #include "common/message_box.h"
+#include "common/native_file_name.h"
 #include "dsp/filter_section.h"
 #include "plot/axis.h"
 #include "settings/prog_id.h"
+#include "settings/registry.h"
 #include "shell/recent_files.h"
+#include "tests/settings/isolated_folders.h"
 #include "tests/support/test_support.h"
 
 #include <QAbstractButton>
@@ -18,6 +21,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
+#include <QProcess>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -31,6 +35,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <new>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace wavrell {
 namespace {
@@ -348,7 +356,14 @@ TEST(FileLoading, DragsOfAnythingButLocalFilesAreRefused) {
         {"one file beside the boxes", w.xaxis, urls({local})},
         {"one file on the tool bar", w.ToolBar1, urls({local})},
     };
-    for (Case& c : cases) {
+    std::vector<Case*> cases_list;
+    for (Case& c : cases) cases_list.push_back(&c);
+    std::vector<Case> more;
+    for (const test::SpecialFile& f : test::special_files(*fx.dir))
+        more.push_back({f.what, w.PaintBox[0], urls({QUrl::fromLocalFile(f.path)})});
+    for (Case& c : more) cases_list.push_back(&c);
+    for (Case* pc : cases_list) {
+        Case& c = *pc;
         const DragResult r = drag_and_drop(c.target, c.data.get());
         EXPECT_FALSE(r.enter) << c.what;
         // A drop that arrives all the same (without enter) is refused too.
@@ -476,6 +491,129 @@ TEST(FileLoading, SlowLoadCommitsWhenDoneAndAFailedOneRaisesOnTheGuiThread) {
     EXPECT_FALSE(w.loading(1));
     EXPECT_EQ(fx.filename(1), b);
     EXPECT_EQ(w.workspace().wav(1)->nsamples(), 4000);
+}
+
+TEST(FileLoading, WhatIsNotARegularFileIsRefusedAtOnceAndTheSlotKept) {
+    WindowFixture fx;
+    TForm19& w = fx.w;
+    const QString a = square_file(*fx.dir, QStringLiteral("a.wav"), 1000, 8000);
+    w.load_file(0, a);
+    const QString line = w.workspace().infoline(0);
+    const std::vector<test::SpecialFile> special = test::special_files(*fx.dir);
+    // A reader blocked on the named pipe is let go after 20 s (a writer
+    // comes and goes), so that a fault fails the test instead of hanging it.
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [&] {
+        ADD_FAILURE() << "the load still waits for the named pipe";
+        const int fd = ::open(native_file_name(special[0].path).constData(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
+    });
+    for (const test::SpecialFile& f : special) {
+        SCOPED_TRACE(f.what);
+        watchdog.start(20000);
+        try {
+            w.load_file(0, f.path);
+            ADD_FAILURE() << "not refused";
+        } catch (const EFileError& e) {
+            EXPECT_EQ(e.message(), QStringLiteral("Cannot open \"%1\": %2").arg(f.path, QLatin1String(f.reason)));
+        }
+        watchdog.stop();
+        EXPECT_EQ(fx.filename(0), a);
+        EXPECT_EQ(w.workspace().infoline(0), line);
+        EXPECT_EQ(w.RecentFiles1->filename(1), a);
+    }
+}
+
+TEST(FileLoading, NamesThatAreNotUtf8OpenFromDropsAndTheRecentFilesList) {
+    MessageBoxes boxes;
+    WindowFixture fx;
+    TForm19& w = fx.w;
+    const test::BytesNamedFile odd(square_file(*fx.dir, QStringLiteral("odd.wav"), 1000, 8000), "\xFFodd\xE9.wav");
+    const QString b = square_file(*fx.dir, QStringLiteral("b.wav"), 2000, 4000);
+
+    // A file manager puts the name's bytes percent-encoded into the address.
+    const QByteArray address = "file://" + native_file_name(odd.name).toPercentEncoding("/");
+    ASSERT_TRUE(address.contains("%FFodd%E9.wav")) << address.toStdString();
+    const auto data = urls({QUrl::fromEncoded(address)});
+    const DragResult r = drag_and_drop(w.PaintBox[2], data.get());
+    EXPECT_TRUE(r.enter && r.drop);
+    ASSERT_TRUE(wait_for([&] { return fx.filename(1) == odd.name; })) << boxes.texts.join(", ").toStdString();
+    EXPECT_EQ(w.workspace().wav(1)->nsamples(), 8000);
+    EXPECT_EQ(w.RecentFiles2->filename(1), odd.name);
+
+    // Chosen from the recent-files list of file 1 after another file.
+    w.load_file(0, b);
+    ASSERT_EQ(w.RecentFiles1->filename(2), odd.name);
+    w.RecentFiles1->item(2)->trigger();
+    EXPECT_EQ(fx.filename(0), odd.name);
+    EXPECT_EQ(w.workspace().wav(0)->nsamples(), 8000);
+    EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join(", ").toStdString();
+}
+
+TEST(FileLoading, MemoryRunningOutOnTheLoaderNamesTheFileAndKeepsTheSlot) {
+    WindowFixture fx;
+    TForm19& w = fx.w;
+    const QString a = square_file(*fx.dir, QStringLiteral("a.wav"), 1000, 8000);
+    const QString b = square_file(*fx.dir, QStringLiteral("b.wav"), 2000, 4000);
+    w.load_file(0, a);
+    const QString line = w.workspace().infoline(0);
+    TForm19::load_worker_hook = [&](int, const QString& f) {
+        if (f == b) throw std::bad_alloc();
+    };
+    try {
+        w.load_file(0, b);
+        ADD_FAILURE() << "no error";
+    } catch (const EFileError& e) {
+        EXPECT_EQ(e.message(), QStringLiteral("Cannot read \"%1\": not enough memory to load and measure it").arg(b));
+    }
+    TForm19::load_worker_hook = {};
+    EXPECT_FALSE(w.loading(0));
+    EXPECT_EQ(fx.filename(0), a);
+    EXPECT_EQ(w.workspace().wav(0)->nsamples(), 8000);
+    EXPECT_EQ(w.workspace().infoline(0), line);
+    EXPECT_EQ(w.RecentFiles1->filename(1), a);
+}
+
+TEST(FileLoadingProgram, FileNamesThatAreNotUtf8OpenFromTheCommandLine) {
+    test::IsolatedFolders folders;
+    {
+        // No version check may run while the program is tested.
+        TRegistry reg(RegistryRoot::CurrentUser);
+        ASSERT_TRUE(reg.OpenKey(QStringLiteral("\\Software\\OstrelData\\Wavrell"), true));
+        reg.WriteInteger(QStringLiteral("AutoCheckForNewVersion"), 0);
+    }
+    const QString dir = folders.path(QStringLiteral("wav"));
+    QDir().mkpath(dir);
+    const QString made = dir + QStringLiteral("/made.wav");
+    ASSERT_TRUE(test::sox_write(made, QByteArray(1600, '\0'), 8000, 1));
+    const test::BytesNamedFile odd(made, "a\xFF" "b.wav");
+    const QString dump = folders.path(QStringLiteral("menus.txt"));
+
+    // The window writes its menus once the file is loaded, and ends. The
+    // name's bytes reach the program only through a shell: a QProcess
+    // argument is a text, which cannot hold them.
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* v : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CONFIG_DIRS"})
+        env.insert(QLatin1String(v), qEnvironmentVariable(v));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("WAVRELL_TEST_DUMP_MENUS"), dump);
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"$1/$(printf 'a\\377b.wav')\""),
+                                        QStringLiteral(WAVRELL_BINARY_DIR "/wavrell"), dir});
+    // A load that failed would wait in its message box.
+    const bool finished = p.waitForFinished(60000);
+    EXPECT_TRUE(finished) << "the program did not end";
+    if (!finished) {
+        p.kill();
+        p.waitForFinished();
+    }
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    QFile f(dump);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray menus = f.readAll();
+    EXPECT_TRUE(menus.contains("\t&1 " + native_file_name(odd.name) + "\n")) << menus.toStdString();
 }
 
 }  // namespace

@@ -5,7 +5,14 @@
 #include <QProcess>
 #include <QTemporaryFile>
 
+#include "common/native_file_name.h"
+
+#include <cstdio>
+
 #include <sndfile.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -124,6 +131,36 @@ bool sox_write(const QString& path, const QByteArray& raw, int rate, int channel
     args << path;
     return sox(args);
 }
+
+std::vector<SpecialFile> special_files(const QTemporaryDir& dir) {
+    const QString fifo = dir.filePath(QStringLiteral("pipe.wav"));
+    EXPECT_EQ(::mkfifo(native_file_name(fifo).constData(), 0600), 0) << fifo.toStdString();
+    // A socket's name stays in the folder after the socket is closed.
+    const QString socket = dir.filePath(QStringLiteral("socket.wav"));
+    const QByteArray sname = native_file_name(socket);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    EXPECT_LT(size_t(sname.size()), sizeof addr.sun_path) << "the test folder's path is too long for a socket";
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", sname.constData());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0) << socket.toStdString();
+    ::close(fd);
+    const QString folder = dir.filePath(QStringLiteral("folder.wav"));
+    EXPECT_TRUE(QDir().mkpath(folder));
+    return {{"named pipe", fifo, "it is a named pipe (FIFO), not a file"},
+            {"socket", socket, "it is a socket, not a file"},
+            {"folder", folder, "Is a directory"},
+            {"device", QStringLiteral("/dev/null"), "it is a character device, not a file"}};
+}
+
+BytesNamedFile::BytesNamedFile(const QString& path, const QByteArray& name_bytes) {
+    const QByteArray from = native_file_name(path);
+    fnative = from.left(from.lastIndexOf('/') + 1) + name_bytes;
+    EXPECT_EQ(::rename(from.constData(), fnative.constData()), 0) << path.toStdString();
+    name = file_name_from_native(fnative);
+}
+
+BytesNamedFile::~BytesNamedFile() { ::unlink(fnative.constData()); }
 
 PrivateNullSink::PrivateNullSink(const QString& prefix, int rate) {
     name = prefix.toLower() + QString::number(::getpid());

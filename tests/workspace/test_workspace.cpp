@@ -366,13 +366,18 @@ TEST(Workspace, DecibelTextRoundsToOneDecimal) {
 // ---------------------------------------------------------------- command line
 
 struct ProgramRun {
-    int code = -1;
+    int code = -1;  ///< -1: did not end in time, or ended by a signal
     QString out, err;
+    QByteArray rawout;
 };
 
-/// Runs the program with no display at all, so that any attempt to open a
-/// window would fail.
-ProgramRun wavrell(const QStringList& args, const QString& lc_all = QStringLiteral("C")) {
+const QString program = QStringLiteral(WAVRELL_BINARY_DIR "/wavrell");
+
+/// Runs a command (the program itself unless `command` is given) with no
+/// display at all, so that any attempt to open a window would fail; one
+/// that has not ended after 60 s is killed.
+ProgramRun run(const QStringList& args, const QString& lc_all = QStringLiteral("C"),
+               const QString& command = program) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
@@ -380,14 +385,21 @@ ProgramRun wavrell(const QStringList& args, const QString& lc_all = QStringLiter
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     env.insert(QStringLiteral("LC_ALL"), lc_all);
     p.setProcessEnvironment(env);
-    p.start(QStringLiteral(WAVRELL_BINARY_DIR "/wavrell"), args);
+    p.start(command, args);
     ProgramRun r;
-    if (!p.waitForFinished(60000)) return r;
+    if (!p.waitForFinished(60000)) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
     r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.rawout = p.readAllStandardOutput();
+    r.out = QString::fromUtf8(r.rawout);
     r.err = QString::fromUtf8(p.readAllStandardError());
     return r;
 }
+
+ProgramRun wavrell(const QStringList& args, const QString& lc_all = QStringLiteral("C")) { return run(args, lc_all); }
 
 TEST(CommandLine, LevelsPrintsTheTwoInformationLines) {
     auto dir = test::build_temp_dir();
@@ -447,6 +459,73 @@ TEST(CommandLine, ErrorsAndHelp) {
         EXPECT_FALSE(r.err.isEmpty());
         EXPECT_TRUE(r.out.isEmpty());
     }
+}
+
+TEST(CommandLine, WhatIsNotARegularFileIsRefusedAtOnce) {
+    auto dir = test::build_temp_dir();
+    for (const test::SpecialFile& f : test::special_files(*dir)) {
+        // A named pipe without a writer used to block the program for good;
+        // the run is given up after a minute.
+        const ProgramRun r = wavrell({QStringLiteral("--levels"), f.path});
+        EXPECT_EQ(r.code, 1) << f.what;
+        EXPECT_TRUE(r.out.isEmpty()) << f.what;
+        EXPECT_EQ(r.err, QStringLiteral("Cannot open \"%1\": %2\n").arg(f.path, QLatin1String(f.reason))) << f.what;
+    }
+}
+
+TEST(CommandLine, FileNamesThatAreNotUtf8AreOpenedAndPrintedAsGiven) {
+    auto dir = test::build_temp_dir();
+    const test::BytesNamedFile odd(sox_file(*dir, "q.wav", raw({16384, 0, 0, 0}, 4000)), "q\xFF\xE9.wav");
+    // The name's bytes reach the program only through a shell: a QProcess
+    // argument is a text, which cannot hold them.
+    const ProgramRun r =
+        run({QStringLiteral("-c"), QStringLiteral("exec \"$0\" --levels \"$1/$(printf 'q\\377\\351.wav')\""), program,
+             dir->path()},
+            QStringLiteral("C"), QStringLiteral("/bin/sh"));
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.rawout, QByteArray(" Crest=6.0 dB,  RMS=-6.0 dB,  Peak=0.0 dB  -  q\xFF\xE9.wav\n-\n"));
+}
+
+TEST(CommandLine, RunningOutOfMemoryEndsInAnErrorNamingTheFile) {
+    // Under an address-space limit (prlimit --as) the program's allocations
+    // fail where the limit falls: the sample rows, the read buffers, a
+    // reading or measuring thread's stack or heap. Limits from the one at
+    // which the program starts at all to beyond what a 64 MiB file needs are
+    // tried; each run either loads the file or ends with the usual error
+    // naming it, never with an abort.
+    auto dir = test::build_temp_dir();
+    const QString tiny = sox_file(*dir, "tiny.wav", raw({100, -100}, 800));
+    const QString big = dir->filePath(QStringLiteral("big.wav"));
+    const int file_mib = 64;
+    ASSERT_TRUE(test::sox({QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("44100"), QStringLiteral("-c"),
+                           QStringLiteral("2"), QStringLiteral("-b"), QStringLiteral("16"), big,
+                           QStringLiteral("synth"), QStringLiteral("%1s").arg(file_mib * 1024 * 1024 / 4),
+                           QStringLiteral("sine"), QStringLiteral("440")}));
+    const auto limited = [&](int mib, const QString& file) {
+        return run({QStringLiteral("--as=%1").arg(qint64(mib) << 20), program, QStringLiteral("--levels"), file},
+                   QStringLiteral("C"), QStringLiteral("prlimit"));
+    };
+    int base = 0;
+    for (int mib = 8; mib <= 1024 && base == 0; mib += 4)
+        if (limited(mib, tiny).code == 0) base = mib;
+    ASSERT_GT(base, 0) << "the program does not start under any limit up to 1 GiB";
+
+    int loaded = 0, refused = 0;
+    for (int mib = base + file_mib / 2; mib <= base + file_mib + 80; mib += mib < base + file_mib - 8 ? 8 : 2) {
+        const ProgramRun r = limited(mib, big);
+        if (r.code == 0) {
+            EXPECT_TRUE(r.out.startsWith(QStringLiteral(" Crest=3.0 dB,"))) << mib << " MiB: " << r.out.toStdString();
+            ++loaded;
+        } else {
+            EXPECT_EQ(r.code, 1) << mib << " MiB: " << r.err.toStdString();
+            EXPECT_TRUE(r.err.startsWith(QStringLiteral("Cannot read \"%1\": not enough memory to load ").arg(big)))
+                << mib << " MiB: " << r.err.toStdString();
+            EXPECT_TRUE(r.out.isEmpty());
+            ++refused;
+        }
+    }
+    EXPECT_GT(refused, 0);
+    EXPECT_GT(loaded, 0);
 }
 
 }  // namespace
