@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace wavrell {
+
+/// The parsed contents of one ini file, kept as the file's bytes plus an
+/// index into them, so that writing it back reproduces every byte the
+/// program did not change: line ends (LF or CR LF), blank lines, comments,
+/// lines it does not understand, a missing line end at the very end, bytes
+/// that are not valid UTF-8. Only lines whose value changed and lines and
+/// sections that were added are written anew (with the line end the file
+/// uses); an erased section's lines go with it.
+///
+/// Lines are "[name]" section headers (a line that starts with "[" and
+/// holds a "]"), "key=value" entries, and anything else. Names compare
+/// without regard to letter case; a section that appears twice counts as
+/// one (its first appearance gets new keys; reads look in all of them).
+/// Blanks around keys and values do not count, a value in double quotes
+/// loses them. Names and values are read as UTF-8 (invalid bytes read as
+/// U+FFFD, but stay in the file).
+///
+/// Lookups of a section go through a hash (and, for prefix queries, an
+/// ordered map built on first use), so they do not grow with the file.
+/// Not thread-safe; a document is used by one thread at a time.
+class TIniDocument {
+public:
+    TIniDocument();
+    ~TIniDocument();
+    /// A deep copy (its own index over the same, implicitly shared, bytes).
+    std::unique_ptr<TIniDocument> clone() const;
+
+    /// Parses the bytes of a file.
+    static std::unique_ptr<TIniDocument> parse(const QByteArray& bytes);
+
+    /// The bytes the document was parsed from or last written as.
+    const QByteArray& source() const { return fsource; }
+
+    bool read_value(const QString& section, const QString& key, QString* value) const;
+    bool section_exists(const QString& section) const;
+    /// Key names of a section (all its appearances), in file order.
+    QStringList section_keys(const QString& section) const;
+    /// Names of all sections (first appearance, its spelling), in file order.
+    QStringList section_names() const;
+    /// Sections whose name starts with `prefix` (letter case aside), in file
+    /// order.
+    QStringList sections_with_prefix(const QString& prefix) const;
+    bool any_section_with_prefix(const QString& prefix) const;
+
+    /// Adds an empty section at the end unless it exists; true when added.
+    /// The caller checks that the name can be written.
+    bool add_section(const QString& section);
+    /// Sets a key's value (adding section and key as needed); true when
+    /// anything changed. The caller checks names and value.
+    bool write_value(const QString& section, const QString& key, const QString& value);
+    /// True when the section existed.
+    bool erase_section(const QString& section);
+    /// True when the key existed.
+    bool delete_key(const QString& section, const QString& key);
+
+    /// The bytes of the document as it is now.
+    QByteArray text() const;
+    /// Makes `bytes` (which must be text() of this document, just written)
+    /// the new source: every section counts as unchanged again. No parse.
+    void rebase(const QByteArray& bytes);
+
+private:
+    struct Entry;
+    struct Section;
+    struct Writer;
+
+    Section* first_section(const QString& section) const;
+    void index_section(Section* s);
+    void unindex_section(Section* s);
+    const std::map<QString, Section*>& ordered() const;
+    /// Writes the sections in file order into the writer and tells `note`
+    /// where each section, header and line lands.
+    template <class Note>
+    static void walk(Writer& w, const std::vector<std::unique_ptr<Section>>& sections, Note&& note);
+
+    QByteArray fsource;
+    qsizetype fpreambleend = 0;  // bytes before the first section header
+    QByteArray feol = "\n";      // line end of new lines: as the file's first
+    std::vector<std::unique_ptr<Section>> fsections;  // file order; erased ones null until rebase
+    QHash<QString, Section*> fbyname;                 // case-folded name -> first appearance
+    mutable std::unique_ptr<std::map<QString, Section*>> fordered;  // built on first prefix query
+};
+
+}  // namespace wavrell
