@@ -104,6 +104,11 @@ struct TRegistry::Impl {
     QString key;  // normalized path of the open key
 
     QString file() const { return TRegistry::StoreFileName(root); }
+    /// The machine-wide store is an administrator's to write, like the
+    /// registry's machine branch; anyone's store needs a writable file.
+    bool may_write() const {
+        return (root == RegistryRoot::CurrentUser || runs_as_administrator()) && store_writable(file());
+    }
     /// True when the store holds the key or a key below it.
     static bool exists(TIniFile& ini, const QString& key) {
         if (key.isEmpty()) return true;
@@ -156,9 +161,8 @@ QString TRegistry::StoreFileName(RegistryRoot root) {
 bool TRegistry::OpenKey(const QString& key, bool cancreate) {
     CloseKey();
     const QString k = normalize(key);
-    const QString file = d->file();
-    if (!store_writable(file)) return false;
-    TIniFile ini(file);
+    if (!d->may_write()) return false;
+    TIniFile ini(d->file());
     if (ini.ReadFailed()) return false;
     if (!Impl::exists(ini, k)) {
         if (!cancreate) return false;
@@ -249,9 +253,8 @@ bool TRegistry::DeleteValue(const QString& name) {
 
 bool TRegistry::DeleteKey(const QString& key) {
     const QString k = normalize(key);
-    const QString file = d->file();
-    if (k.isEmpty() || !store_writable(file)) return false;
-    TIniFile ini(file);
+    if (k.isEmpty() || !d->may_write()) return false;
+    TIniFile ini(d->file());
     if (ini.ReadFailed() || !Impl::exists(ini, k)) return false;
     try {
         const QStringList below = ini.SectionsWithPrefix(k + QLatin1Char('\\'));
