@@ -10,8 +10,9 @@ namespace wavrell {
 // (or the end of the file). A section nobody changed is written back as that
 // run; runs of unchanged sections that follow each other in the file are
 // copied in one piece, so writing a large file costs little more than
-// copying it. Offsets of a section's lines count from the section's first
-// byte, so that a write moves a section by changing its own three offsets.
+// copying it. Where a section's run lies is kept in a small slot in an array
+// of its own; the offsets of its lines count from the section's first byte,
+// so a write moves a section by changing its slot alone.
 
 struct TIniDocument::Entry {
     QString key;  // empty: a blank, comment or unknown line
@@ -25,13 +26,18 @@ struct TIniDocument::Entry {
 struct TIniDocument::Section {
     QString name;
     QString folded;
-    qsizetype begin = 0, headerend = 0, end = 0;  // headerend counts from begin
+    qsizetype headerend = 0;  // the header line's end, from the section's first byte
     std::vector<Entry> entries;
     Section* next = nullptr;  // the next appearance of the same name
     Section* last = nullptr;  // on a first appearance: the last one
-    size_t order = 0;         // index in fsections
-    bool fresh = false;       // added since the last write: header written anew
-    bool changed = false;     // lines written anew, added or removed
+    size_t slot = 0;          // index in fslots
+    bool fresh = false;       // added since the last commit: header written anew
+};
+
+struct TIniDocument::Slot {
+    qsizetype begin = 0, end = 0;      // the section's bytes in the source
+    std::unique_ptr<Section> section;  // null: erased
+    bool dirty = false;                // fresh, or lines written anew, added or removed
 };
 
 namespace {
@@ -129,6 +135,7 @@ std::unique_ptr<TIniDocument> TIniDocument::parse(const QByteArray& bytes) {
         doc->feol = nl > data && nl[-1] == '\r' ? QByteArray("\r\n") : QByteArray("\n");
 
     Section* current = nullptr;
+    qsizetype base = 0;  // the current section's first byte
     while (at < size) {
         const char* nl = static_cast<const char*>(std::memchr(data + at, '\n', size_t(size - at)));
         const qsizetype lineend = nl ? nl - data + 1 : size;
@@ -141,16 +148,16 @@ std::unique_ptr<TIniDocument> TIniDocument::parse(const QByteArray& bytes) {
                 while (data[ne - 1] != ']') --ne;  // the last "]"
                 --ne;
                 const QString name = QString::fromUtf8(data + nb, ne - nb).trimmed();
-                if (current) current->end = at;
-                auto s = std::make_unique<Section>();
-                s->name = name;
-                s->folded = folded(name);
-                s->begin = at;
-                s->headerend = lineend - at;
-                s->order = doc->fsections.size();
-                current = s.get();
-                doc->fsections.push_back(std::move(s));
+                if (current) doc->fslots.back().end = at;
+                auto sec = std::make_unique<Section>();
+                sec->name = name;
+                sec->folded = folded(name);
+                sec->headerend = lineend - at;
+                sec->slot = doc->fslots.size();
+                current = sec.get();
+                doc->fslots.push_back(Slot{at, lineend, std::move(sec), false});
                 doc->index_section(current);
+                base = at;
                 at = lineend;
                 continue;
             }
@@ -161,8 +168,8 @@ std::unique_ptr<TIniDocument> TIniDocument::parse(const QByteArray& bytes) {
             continue;
         }
         Entry entry;
-        entry.begin = at - current->begin;
-        entry.end = lineend - current->begin;
+        entry.begin = at - base;
+        entry.end = lineend - base;
         entry.blank = b == e;
         if (b < e && data[b] != ';' && data[b] != '#') {
             const char* eq = static_cast<const char*>(std::memchr(data + at, '=', size_t(e - at)));
@@ -177,7 +184,7 @@ std::unique_ptr<TIniDocument> TIniDocument::parse(const QByteArray& bytes) {
         current->entries.push_back(std::move(entry));
         at = lineend;
     }
-    if (current) current->end = size;
+    if (current) doc->fslots.back().end = size;
     return doc;
 }
 
@@ -186,16 +193,16 @@ std::unique_ptr<TIniDocument> TIniDocument::clone() const {
     doc->fsource = fsource;
     doc->fpreambleend = fpreambleend;
     doc->feol = feol;
-    for (const auto& s : fsections) {
-        if (!s) {
-            doc->fsections.push_back(nullptr);
-            continue;
+    doc->ferased = ferased;
+    doc->fslots.reserve(fslots.size());
+    for (const Slot& slot : fslots) {
+        Slot copy{slot.begin, slot.end, nullptr, slot.dirty};
+        if (slot.section) {
+            copy.section = std::make_unique<Section>(*slot.section);
+            copy.section->next = copy.section->last = nullptr;
         }
-        auto copy = std::make_unique<Section>(*s);
-        copy->next = copy->last = nullptr;
-        Section* p = copy.get();
-        doc->fsections.push_back(std::move(copy));
-        doc->index_section(p);
+        doc->fslots.push_back(std::move(copy));
+        if (Section* p = doc->fslots.back().section.get()) doc->index_section(p);
     }
     return doc;
 }
@@ -223,6 +230,8 @@ void TIniDocument::unindex_section(Section* first) {
 TIniDocument::Section* TIniDocument::first_section(const QString& section) const {
     return fbyname.value(folded(section), nullptr);
 }
+
+qsizetype TIniDocument::begin_of(const Section* s) const { return fslots[s->slot].begin; }
 
 const std::map<QString, TIniDocument::Section*>& TIniDocument::ordered() const {
     if (!fordered) {
@@ -257,8 +266,8 @@ QStringList TIniDocument::section_keys(const QString& section) const {
 QStringList TIniDocument::section_names() const {
     QStringList names;
     names.reserve(fbyname.size());
-    for (const auto& s : fsections)
-        if (s && fbyname.value(s->folded) == s.get()) names.append(s->name);
+    for (const Slot& slot : fslots)
+        if (const Section* s = slot.section.get(); s && s->last) names.append(s->name);
     return names;
 }
 
@@ -268,7 +277,7 @@ QStringList TIniDocument::sections_with_prefix(const QString& prefix) const {
     const auto& index = ordered();
     for (auto it = index.lower_bound(p); it != index.end() && it->first.startsWith(p); ++it)
         found.push_back(it->second);
-    std::sort(found.begin(), found.end(), [](const Section* a, const Section* b) { return a->order < b->order; });
+    std::sort(found.begin(), found.end(), [](const Section* a, const Section* b) { return a->slot < b->slot; });
     QStringList names;
     for (const Section* s : found) names.append(s->name);
     return names;
@@ -288,10 +297,11 @@ bool TIniDocument::add_section(const QString& section) {
     auto s = std::make_unique<Section>();
     s->name = section;
     s->folded = folded(section);
-    s->order = fsections.size();
+    s->slot = fslots.size();
     s->fresh = true;
     Section* p = s.get();
-    fsections.push_back(std::move(s));
+    const qsizetype end = fsource.size();
+    fslots.push_back(Slot{end, end, std::move(s), true});
     index_section(p);
     return true;
 }
@@ -305,12 +315,12 @@ bool TIniDocument::write_value(const QString& section, const QString& key, const
             if (!e.key.isEmpty() && e.key.compare(key, Qt::CaseInsensitive) == 0) {
                 if (e.value == value) return false;
                 const QByteArray end = e.fresh ? line_end_of(e.text.constData(), 0, e.text.size())
-                                               : line_end_of(fsource.constData(), s->begin + e.begin,
-                                                             s->begin + e.end);
+                                               : line_end_of(fsource.constData(), begin_of(s) + e.begin,
+                                                             begin_of(s) + e.end);
                 e.value = value;
                 e.text = e.key.toUtf8() + '=' + line + end;
                 e.fresh = true;
-                s->changed = true;
+                fslots[s->slot].dirty = true;
                 return true;
             }
     // A new key goes after the section's last line that is not blank, so
@@ -323,7 +333,7 @@ bool TIniDocument::write_value(const QString& section, const QString& key, const
     e.text = key.toUtf8() + '=' + line + feol;
     e.fresh = true;
     first->entries.insert(at, std::move(e));
-    first->changed = true;
+    fslots[first->slot].dirty = true;
     return true;
 }
 
@@ -333,7 +343,8 @@ bool TIniDocument::erase_section(const QString& section) {
     unindex_section(first);
     for (Section* s = first; s;) {
         Section* next = s->next;
-        fsections[s->order].reset();
+        fslots[s->slot].section.reset();
+        ++ferased;
         s = next;
     }
     return true;
@@ -344,7 +355,7 @@ bool TIniDocument::delete_key(const QString& section, const QString& key) {
         for (auto it = s->entries.begin(); it != s->entries.end(); ++it)
             if (!it->key.isEmpty() && it->key.compare(key, Qt::CaseInsensitive) == 0) {
                 s->entries.erase(it);
-                s->changed = true;
+                fslots[s->slot].dirty = true;
                 return true;
             }
     return false;
@@ -352,81 +363,55 @@ bool TIniDocument::delete_key(const QString& section, const QString& key) {
 
 // ---- writing
 
-template <class Note>
-void TIniDocument::walk(Writer& w, const std::vector<std::unique_ptr<Section>>& sections, Note&& note) {
-    for (const auto& owned : sections) {
-        if (!owned) continue;
-        Section& s = *owned;
-        const qsizetype begin = w.pos();
-        if (!s.fresh && !s.changed) {
-            w.source(s.begin, s.end);
-            note.section(s, begin, w.pos());
-            continue;
-        }
-        if (s.fresh) {
-            w.blank_line_before();
-            w.text('[' + s.name.toUtf8() + ']' + w.eol);
-        } else {
-            w.source(s.begin, s.begin + s.headerend);
-        }
-        note.header(s, w.pos() - begin);
-        for (Entry& e : s.entries) {
-            const qsizetype eb = w.pos();
-            if (e.fresh) {
-                w.line_start();
-                w.text(e.text);
-            } else {
-                w.source(s.begin + e.begin, s.begin + e.end);
-            }
-            note.entry(e, eb - begin, w.pos() - begin);
-        }
-        note.section(s, begin, w.pos());
-    }
-    w.flush();
-}
-
-namespace {
-struct NoNotes {
-    template <class S> void section(S&, qsizetype, qsizetype) {}
-    template <class S> void header(S&, qsizetype) {}
-    template <class E> void entry(E&, qsizetype, qsizetype) {}
-};
-}  // namespace
-
-QByteArray TIniDocument::text() const {
+QByteArray TIniDocument::commit() {
     Writer w{fsource, feol, {}};
     w.out.reserve(fsource.size() + 256);
     w.source(0, fpreambleend);
-    walk(w, fsections, NoNotes{});
-    return w.out;
+    for (Slot& slot : fslots) {
+        if (!slot.section) continue;
+        const qsizetype begin = w.pos();
+        if (!slot.dirty) {
+            w.source(slot.begin, slot.end);
+        } else {
+            Section& s = *slot.section;
+            if (s.fresh) {
+                w.blank_line_before();
+                w.text('[' + s.name.toUtf8() + ']' + feol);
+            } else {
+                w.source(slot.begin, slot.begin + s.headerend);
+            }
+            s.headerend = w.pos() - begin;
+            for (Entry& e : s.entries) {
+                const qsizetype eb = w.pos();
+                if (e.fresh) {
+                    w.line_start();
+                    w.text(e.text);
+                } else {
+                    w.source(slot.begin + e.begin, slot.begin + e.end);
+                }
+                e.begin = eb - begin;
+                e.end = w.pos() - begin;
+                e.fresh = false;
+                e.text.clear();
+            }
+            s.fresh = false;
+            slot.dirty = false;
+        }
+        slot.begin = begin;
+        slot.end = w.pos();
+    }
+    w.flush();
+    fsource = w.out;
+    // Erased sections leave the list once they are many: the other sections
+    // then get their new places.
+    if (ferased > 16 && ferased > fslots.size() / 8) compact();
+    return fsource;
 }
 
-void TIniDocument::rebase(const QByteArray& bytes) {
-    // Walks the document as text() does and notes where each section and
-    // line now stands; `bytes` must be exactly what text() gave.
-    struct Notes {
-        void section(Section& s, qsizetype begin, qsizetype end) {
-            s.begin = begin;
-            s.end = end;
-            s.fresh = s.changed = false;
-        }
-        void header(Section& s, qsizetype headerend) { s.headerend = headerend; }
-        void entry(Entry& e, qsizetype begin, qsizetype end) {
-            e.begin = begin;
-            e.end = end;
-            e.fresh = false;
-            e.text.clear();
-        }
-    };
-    Writer w{fsource, feol, {}};
-    w.out.reserve(bytes.size());
-    w.source(0, fpreambleend);
-    walk(w, fsections, Notes{});
-    Q_ASSERT(w.out == bytes);
-    // Erased sections leave the list; the others keep their file order.
-    std::erase_if(fsections, [](const std::unique_ptr<Section>& s) { return !s; });
-    for (size_t i = 0; i < fsections.size(); ++i) fsections[i]->order = i;
-    fsource = bytes;
+void TIniDocument::compact() {
+    std::erase_if(fslots, [](const Slot& slot) { return !slot.section; });
+    for (size_t i = 0; i < fslots.size(); ++i) fslots[i].section->slot = i;
+    ferased = 0;
 }
 
 }  // namespace wavrell

@@ -65,31 +65,33 @@ public:
     /// True when the key existed.
     bool delete_key(const QString& section, const QString& key);
 
-    /// The bytes of the document as it is now.
-    QByteArray text() const;
-    /// Makes `bytes` (which must be text() of this document, just written)
-    /// the new source: every section counts as unchanged again. No parse.
-    void rebase(const QByteArray& bytes);
+    /// The bytes of the document as it is now, which become its source:
+    /// every section counts as unchanged afterwards (the caller writes them
+    /// to the file, or drops the document when that fails). No parse.
+    QByteArray commit();
 
 private:
     struct Entry;
     struct Section;
+    struct Slot;
     struct Writer;
 
     Section* first_section(const QString& section) const;
+    qsizetype begin_of(const Section* s) const;
     void index_section(Section* s);
     void unindex_section(Section* s);
     const std::map<QString, Section*>& ordered() const;
-    /// Writes the sections in file order into the writer and tells `note`
-    /// where each section, header and line lands.
-    template <class Note>
-    static void walk(Writer& w, const std::vector<std::unique_ptr<Section>>& sections, Note&& note);
+    void compact();
 
     QByteArray fsource;
     qsizetype fpreambleend = 0;  // bytes before the first section header
     QByteArray feol = "\n";      // line end of new lines: as the file's first
-    std::vector<std::unique_ptr<Section>> fsections;  // file order; erased ones null until rebase
-    QHash<QString, Section*> fbyname;                 // case-folded name -> first appearance
+    // The sections in file order. A slot is small and holds what writing an
+    // unchanged section needs, so that writing a large file walks a compact
+    // array; an erased section leaves an empty slot until enough gather.
+    std::vector<Slot> fslots;
+    size_t ferased = 0;
+    QHash<QString, Section*> fbyname;  // case-folded name -> first appearance
     mutable std::unique_ptr<std::map<QString, Section*>> fordered;  // built on first prefix query
 };
 

@@ -223,8 +223,11 @@ void TIniFile::DeleteKey(const QString& section, const QString& key) {
 
 void TIniFile::UpdateFile() {
     if (!fdirty) return;
-    const QByteArray data = fdoc->text();
-    if (!(fstamp.exists && data == fdoc->source() && stamp_of(ffilename) == fstamp)) {
+    const QByteArray before = fdoc->source();
+    // From here on the document is what the file is to hold; when writing
+    // fails, it is dropped.
+    const QByteArray data = fdoc->commit();
+    if (!(fstamp.exists && data == before && stamp_of(ffilename) == fstamp)) {
         QSaveFile f(ffilename);
         if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size() || !f.commit()) {
             const QString why = f.errorString();
@@ -233,10 +236,8 @@ void TIniFile::UpdateFile() {
         }
         fstamp = stamp_of(ffilename);
     }
-    // What was written is known: no parse of it.
-    fdoc->rebase(data);
     fdirty = false;
-    parsed_files().keep(ffilename, fstamp, fdoc);
+    parsed_files().keep(ffilename, fstamp, fdoc);  // what was written is known: no parse of it
 }
 
 void TIniFile::Discard() {
