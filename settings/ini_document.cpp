@@ -1,18 +1,21 @@
 #include "settings/ini_document.h"
 
+#include <QStringDecoder>
+
 #include <algorithm>
 #include <cstring>
-#include <type_traits>
 
 namespace wavrell {
 
 // A section is the run of bytes from its header line up to the next header
-// (or the end of the file). A section nobody changed is written back as that
-// run; runs of unchanged sections that follow each other in the file are
-// copied in one piece, so writing a large file costs little more than
-// copying it. Where a section's run lies is kept in a small slot in an array
-// of its own; the offsets of its lines count from the section's first byte,
-// so a write moves a section by changing its slot alone.
+// (or the end of the file). Parsing notes where each run lies, where its
+// name lies and a hash of the name, in a small slot per section in an array
+// of its own; nothing else is made until a section is used. A section nobody
+// changed is written back as its run, and runs of unchanged sections that
+// follow each other are copied in one piece, so writing a large file costs
+// little more than copying it. The offsets of a section's lines count from
+// the section's first byte, so a write moves a section by changing its slot
+// alone.
 
 struct TIniDocument::Entry {
     QString key;  // empty: a blank, comment or unknown line
@@ -25,19 +28,21 @@ struct TIniDocument::Entry {
 
 struct TIniDocument::Section {
     QString name;
-    QString folded;
     qsizetype headerend = 0;  // the header line's end, from the section's first byte
     std::vector<Entry> entries;
-    Section* next = nullptr;  // the next appearance of the same name
-    Section* last = nullptr;  // on a first appearance: the last one
-    size_t slot = 0;          // index in fslots
-    bool fresh = false;       // added since the last commit: header written anew
+    bool fresh = false;  // added since the last commit: header written anew
 };
 
 struct TIniDocument::Slot {
-    qsizetype begin = 0, end = 0;      // the section's bytes in the source
-    std::unique_ptr<Section> section;  // null: erased
-    bool dirty = false;                // fresh, or lines written anew, added or removed
+    qsizetype begin = 0, end = 0;       // the section's bytes in the source
+    qsizetype nameoff = 0, namelen = 0;  // its name's bytes, from begin
+    uint32_t hash = 0;                   // of the case-folded name
+    uint32_t next = TIniDocument::none;  // the next appearance of the same name
+    uint32_t last = TIniDocument::none;  // on a first appearance: the last one
+    std::unique_ptr<Section> section;    // made on first use
+    bool first = false;                  // the first appearance of its name
+    bool erased = false;
+    bool dirty = false;  // fresh, or lines written anew, added or removed
 };
 
 namespace {
@@ -66,7 +71,41 @@ QString unquoted(const QString& text) {
     return in_quotes(t) ? t.mid(1, t.size() - 2) : t;
 }
 
+constexpr uint32_t gone = 0xFFFFFFFF;  // a table place whose section was erased
+
 QString folded(const QString& name) { return name.toCaseFolded(); }
+
+uint32_t hash_of(QStringView foldedname) { return uint32_t(qHash(foldedname, size_t(0x5eed))); }
+
+/// The hash of a name as a query gives it.
+uint32_t name_hash(const QString& name) { return hash_of(folded(name)); }
+
+/// The hash of a header's name, from its bytes: decoded as UTF-8 as
+/// QString::fromUtf8 does, its blanks trimmed and its letter case folded as
+/// QString does, so that it equals name_hash of the name; short names
+/// without making a string (a large file has many).
+uint32_t name_hash(const char* bytes, qsizetype n) {
+    constexpr qsizetype room = 256;
+    if (n > room) return name_hash(QString::fromUtf8(bytes, n).trimmed());
+    QChar decoded[room];
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QStringView name = QStringView(decoded, utf8.appendToBuffer(decoded, QByteArrayView(bytes, n))).trimmed();
+    char16_t out[2 * room];
+    qsizetype k = 0;
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        char32_t c = name[i].unicode();
+        if (QChar::isHighSurrogate(c) && i + 1 < name.size() && name[i + 1].isLowSurrogate())
+            c = QChar::surrogateToUcs4(char16_t(c), name[++i].unicode());
+        const char32_t f = QChar::toCaseFolded(c);
+        if (QChar::requiresSurrogates(f)) {
+            out[k++] = QChar::highSurrogate(f);
+            out[k++] = QChar::lowSurrogate(f);
+        } else {
+            out[k++] = char16_t(f);
+        }
+    }
+    return hash_of(QStringView(out, k));
+}
 
 /// The line end that closes `line` ("\r\n", "\n" or none).
 QByteArray line_end_of(const char* data, qsizetype b, qsizetype e) {
@@ -133,43 +172,146 @@ std::unique_ptr<TIniDocument> TIniDocument::parse(const QByteArray& bytes) {
     doc->fpreambleend = at;
     if (const char* nl = static_cast<const char*>(std::memchr(data, '\n', size_t(size))))
         doc->feol = nl > data && nl[-1] == '\r' ? QByteArray("\r\n") : QByteArray("\n");
+    // Room for a section per line, so that neither the slots nor the index
+    // grow piece by piece.
+    size_t lines = 1;
+    for (const char* p = data; (p = static_cast<const char*>(std::memchr(p, '\n', size_t(data + size - p))));
+         ++p)
+        ++lines;
+    doc->fslots.reserve(lines + 64);
+    doc->rebuild_index(lines);
 
-    Section* current = nullptr;
-    qsizetype base = 0;  // the current section's first byte
+    bool insection = false;
     while (at < size) {
         const char* nl = static_cast<const char*>(std::memchr(data + at, '\n', size_t(size - at)));
         const qsizetype lineend = nl ? nl - data + 1 : size;
         qsizetype b = at, e = nl ? nl - data : size;
         trim(data, b, e);
-        if (b < e && data[b] == '[') {
-            const char* close = static_cast<const char*>(std::memchr(data + b, ']', size_t(e - b)));
-            if (close) {
-                qsizetype nb = b + 1, ne = e;
-                while (data[ne - 1] != ']') --ne;  // the last "]"
-                --ne;
-                const QString name = QString::fromUtf8(data + nb, ne - nb).trimmed();
-                if (current) doc->fslots.back().end = at;
-                auto sec = std::make_unique<Section>();
-                sec->name = name;
-                sec->folded = folded(name);
-                sec->headerend = lineend - at;
-                sec->slot = doc->fslots.size();
-                current = sec.get();
-                doc->fslots.push_back(Slot{at, lineend, std::move(sec), false});
-                doc->index_section(current);
-                base = at;
-                at = lineend;
-                continue;
-            }
-        }
-        if (!current) {
+        if (b < e && data[b] == '[' && std::memchr(data + b, ']', size_t(e - b))) {
+            qsizetype ne = e;
+            while (data[ne - 1] != ']') --ne;  // the last "]"
+            --ne;
+            if (insection) doc->fslots.back().end = at;
+            Slot slot;
+            slot.begin = at;
+            slot.end = lineend;
+            slot.nameoff = b + 1 - at;
+            slot.namelen = ne - (b + 1);
+            slot.hash = name_hash(data + b + 1, ne - (b + 1));
+            doc->fslots.push_back(std::move(slot));
+            doc->index_slot(uint32_t(doc->fslots.size() - 1));
+            insection = true;
+        } else if (!insection) {
             doc->fpreambleend = lineend;
-            at = lineend;
-            continue;
         }
+        at = lineend;
+    }
+    if (insection) doc->fslots.back().end = size;
+    return doc;
+}
+
+std::unique_ptr<TIniDocument> TIniDocument::clone() const {
+    auto doc = std::make_unique<TIniDocument>();
+    doc->fsource = fsource;
+    doc->fpreambleend = fpreambleend;
+    doc->feol = feol;
+    doc->ferased = ferased;
+    doc->ftable = ftable;
+    doc->ftableused = ftableused;
+    doc->fslots.reserve(fslots.size());
+    for (const Slot& slot : fslots) {
+        Slot copy;
+        copy.begin = slot.begin;
+        copy.end = slot.end;
+        copy.nameoff = slot.nameoff;
+        copy.namelen = slot.namelen;
+        copy.hash = slot.hash;
+        copy.next = slot.next;
+        copy.last = slot.last;
+        if (slot.section) copy.section = std::make_unique<Section>(*slot.section);
+        copy.first = slot.first;
+        copy.erased = slot.erased;
+        copy.dirty = slot.dirty;
+        doc->fslots.push_back(std::move(copy));
+    }
+    return doc;
+}
+
+// ---- names and the index
+
+QString TIniDocument::name_at(uint32_t i) const {
+    const Slot& slot = fslots[i];
+    if (slot.section) return slot.section->name;
+    return QString::fromUtf8(fsource.constData() + slot.begin + slot.nameoff, slot.namelen).trimmed();
+}
+
+size_t TIniDocument::probe(uint32_t i) const {
+    // Linear probing from the hash; the first free place ends the search.
+    const size_t mask = ftable.size() - 1;
+    const uint32_t h = fslots[i].hash;
+    QString name;  // made only when another name has the same hash
+    for (size_t at = h & mask;; at = (at + 1) & mask) {
+        const uint32_t v = ftable[at];
+        if (v == 0) return at;
+        if (v == gone || fslots[v - 1].hash != h) continue;
+        if (name.isNull()) name = folded(name_at(i));
+        if (folded(name_at(v - 1)) == name) return at;
+    }
+}
+
+void TIniDocument::index_slot(uint32_t i) {
+    if ((ftableused + 1) * 2 > ftable.size()) {
+        rebuild_index(fslots.size());  // a larger table, with this slot in it
+        return;
+    }
+    Slot& slot = fslots[i];
+    const size_t at = probe(i);
+    if (const uint32_t v = ftable[at]; v != 0) {
+        // Another appearance of a name continues the first one's chain.
+        Slot& first = fslots[v - 1];
+        fslots[first.last].next = i;
+        first.last = i;
+        return;
+    }
+    slot.first = true;
+    slot.last = i;
+    ftable[at] = i + 1;
+    ++ftableused;
+}
+
+void TIniDocument::unindex_slot(uint32_t i) {
+    const size_t at = probe(i);
+    if (ftable[at] == i + 1) ftable[at] = gone;  // stays used: searches go on past it
+}
+
+uint32_t TIniDocument::find(const QString& section) const {
+    if (ftable.empty()) return none;
+    const QString f = folded(section);
+    const uint32_t h = hash_of(f);
+    const size_t mask = ftable.size() - 1;
+    for (size_t at = h & mask;; at = (at + 1) & mask) {
+        const uint32_t v = ftable[at];
+        if (v == 0) return none;
+        if (v != gone && fslots[v - 1].hash == h && folded(name_at(v - 1)) == f) return v - 1;
+    }
+}
+
+TIniDocument::Section& TIniDocument::section_at(uint32_t i) const {
+    Slot& slot = fslots[i];
+    if (slot.section) return *slot.section;
+    auto s = std::make_unique<Section>();
+    s->name = name_at(i);
+    const char* data = fsource.constData();
+    const char* nl = static_cast<const char*>(std::memchr(data + slot.begin, '\n', size_t(slot.end - slot.begin)));
+    s->headerend = nl ? nl - data + 1 - slot.begin : slot.end - slot.begin;
+    for (qsizetype at = slot.begin + s->headerend; at < slot.end;) {
+        const char* lnl = static_cast<const char*>(std::memchr(data + at, '\n', size_t(slot.end - at)));
+        const qsizetype lineend = lnl ? lnl - data + 1 : slot.end;
+        qsizetype b = at, e = lnl ? lnl - data : slot.end;
+        trim(data, b, e);
         Entry entry;
-        entry.begin = at - base;
-        entry.end = lineend - base;
+        entry.begin = at - slot.begin;
+        entry.end = lineend - slot.begin;
         entry.blank = b == e;
         if (b < e && data[b] != ';' && data[b] != '#') {
             const char* eq = static_cast<const char*>(std::memchr(data + at, '=', size_t(e - at)));
@@ -181,71 +323,68 @@ std::unique_ptr<TIniDocument> TIniDocument::parse(const QByteArray& bytes) {
                 }
             }
         }
-        current->entries.push_back(std::move(entry));
+        s->entries.push_back(std::move(entry));
         at = lineend;
     }
-    if (current) doc->fslots.back().end = size;
-    return doc;
+    slot.section = std::move(s);
+    return *slot.section;
 }
 
-std::unique_ptr<TIniDocument> TIniDocument::clone() const {
-    auto doc = std::make_unique<TIniDocument>();
-    doc->fsource = fsource;
-    doc->fpreambleend = fpreambleend;
-    doc->feol = feol;
-    doc->ferased = ferased;
-    doc->fslots.reserve(fslots.size());
-    for (const Slot& slot : fslots) {
-        Slot copy{slot.begin, slot.end, nullptr, slot.dirty};
-        if (slot.section) {
-            copy.section = std::make_unique<Section>(*slot.section);
-            copy.section->next = copy.section->last = nullptr;
-        }
-        doc->fslots.push_back(std::move(copy));
-        if (Section* p = doc->fslots.back().section.get()) doc->index_section(p);
+namespace {
+/// The first character of a name from its bytes, as the name decoded and
+/// trimmed starts; 0xFFFFFFFF when that takes the whole name (it starts
+/// with a byte order mark or a blank that is no ASCII blank).
+char32_t first_char(const char* p, qsizetype n) {
+    constexpr char32_t unknown = 0xFFFFFFFF;
+    while (n > 0 && is_blank_byte(*p)) {
+        ++p;
+        --n;
     }
-    return doc;
+    if (n == 0 || (n >= 3 && QByteArrayView(p, 3) == "\xEF\xBB\xBF")) return unknown;
+    // The first character never needs more than four bytes.
+    QChar buf[8];
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QChar* e = utf8.appendToBuffer(buf, QByteArrayView(p, std::min<qsizetype>(n, 4)));
+    if (e == buf) return unknown;
+    char32_t c = buf[0].unicode();
+    if (QChar::isHighSurrogate(c) && e > buf + 1 && buf[1].isLowSurrogate())
+        c = QChar::surrogateToUcs4(buf[0], buf[1]);
+    return QChar::isSpace(c) ? unknown : c;
 }
+}  // namespace
 
-// ---- the index
-
-void TIniDocument::index_section(Section* s) {
-    auto it = fbyname.find(s->folded);
-    if (it == fbyname.end()) {
-        s->last = s;
-        fbyname.insert(s->folded, s);
-        if (fordered) fordered->emplace(s->folded, s);
-        return;
+bool TIniDocument::name_starts_with(uint32_t i, const QString& folded_prefix) const {
+    const Slot& slot = fslots[i];
+    // Most names are told apart by their first character, without decoding
+    // them whole.
+    if (!slot.section && !folded_prefix.isEmpty()) {
+        const char32_t c = first_char(fsource.constData() + slot.begin + slot.nameoff, slot.namelen);
+        char32_t p = folded_prefix[0].unicode();
+        if (QChar::isHighSurrogate(p) && folded_prefix.size() > 1)
+            p = QChar::surrogateToUcs4(folded_prefix[0], folded_prefix[1]);
+        if (c != 0xFFFFFFFF && QChar::toCaseFolded(c) != p) return false;
     }
-    Section* first = it.value();
-    first->last->next = s;
-    first->last = s;
+    return folded(name_at(i)).startsWith(folded_prefix);
 }
 
-void TIniDocument::unindex_section(Section* first) {
-    fbyname.remove(first->folded);
-    if (fordered) fordered->erase(first->folded);
-}
-
-TIniDocument::Section* TIniDocument::first_section(const QString& section) const {
-    return fbyname.value(folded(section), nullptr);
-}
-
-qsizetype TIniDocument::begin_of(const Section* s) const { return fslots[s->slot].begin; }
-
-const std::map<QString, TIniDocument::Section*>& TIniDocument::ordered() const {
-    if (!fordered) {
-        fordered = std::make_unique<std::map<QString, Section*>>();
-        for (auto it = fbyname.cbegin(); it != fbyname.cend(); ++it) fordered->emplace(it.key(), it.value());
+void TIniDocument::rebuild_index(size_t size) {
+    size_t places = 16;
+    while (places < 2 * size + 2) places *= 2;
+    ftable.assign(places, 0);
+    ftableused = 0;
+    for (Slot& slot : fslots) {
+        slot.next = slot.last = none;
+        slot.first = false;
     }
-    return *fordered;
+    for (uint32_t i = 0; i < fslots.size(); ++i)
+        if (!fslots[i].erased) index_slot(i);
 }
 
 // ---- reading
 
 bool TIniDocument::read_value(const QString& section, const QString& key, QString* value) const {
-    for (const Section* s = first_section(section); s; s = s->next)
-        for (const Entry& e : s->entries)
+    for (uint32_t i = find(section); i != none; i = fslots[i].next)
+        for (const Entry& e : section_at(i).entries)
             if (!e.key.isEmpty() && e.key.compare(key, Qt::CaseInsensitive) == 0) {
                 if (value) *value = e.value;
                 return true;
@@ -253,111 +392,110 @@ bool TIniDocument::read_value(const QString& section, const QString& key, QStrin
     return false;
 }
 
-bool TIniDocument::section_exists(const QString& section) const { return first_section(section) != nullptr; }
+bool TIniDocument::section_exists(const QString& section) const { return find(section) != none; }
 
 QStringList TIniDocument::section_keys(const QString& section) const {
     QStringList keys;
-    for (const Section* s = first_section(section); s; s = s->next)
-        for (const Entry& e : s->entries)
+    for (uint32_t i = find(section); i != none; i = fslots[i].next)
+        for (const Entry& e : section_at(i).entries)
             if (!e.key.isEmpty()) keys.append(e.key);
     return keys;
 }
 
 QStringList TIniDocument::section_names() const {
     QStringList names;
-    names.reserve(fbyname.size());
-    for (const Slot& slot : fslots)
-        if (const Section* s = slot.section.get(); s && s->last) names.append(s->name);
+    for (uint32_t i = 0; i < fslots.size(); ++i)
+        if (fslots[i].first && !fslots[i].erased) names.append(name_at(i));
     return names;
 }
 
 QStringList TIniDocument::sections_with_prefix(const QString& prefix) const {
     const QString p = folded(prefix);
-    std::vector<const Section*> found;
-    const auto& index = ordered();
-    for (auto it = index.lower_bound(p); it != index.end() && it->first.startsWith(p); ++it)
-        found.push_back(it->second);
-    std::sort(found.begin(), found.end(), [](const Section* a, const Section* b) { return a->slot < b->slot; });
     QStringList names;
-    for (const Section* s : found) names.append(s->name);
+    for (uint32_t i = 0; i < fslots.size(); ++i)
+        if (fslots[i].first && !fslots[i].erased && name_starts_with(i, p)) names.append(name_at(i));
     return names;
 }
 
 bool TIniDocument::any_section_with_prefix(const QString& prefix) const {
     const QString p = folded(prefix);
-    const auto& index = ordered();
-    const auto it = index.lower_bound(p);
-    return it != index.end() && it->first.startsWith(p);
+    for (uint32_t i = 0; i < fslots.size(); ++i)
+        if (fslots[i].first && !fslots[i].erased && name_starts_with(i, p)) return true;
+    return false;
 }
 
 // ---- changing
 
 bool TIniDocument::add_section(const QString& section) {
-    if (first_section(section)) return false;
-    auto s = std::make_unique<Section>();
-    s->name = section;
-    s->folded = folded(section);
-    s->slot = fslots.size();
-    s->fresh = true;
-    Section* p = s.get();
-    const qsizetype end = fsource.size();
-    fslots.push_back(Slot{end, end, std::move(s), true});
-    index_section(p);
+    if (find(section) != none) return false;
+    Slot slot;
+    slot.begin = slot.end = fsource.size();
+    slot.hash = name_hash(section);
+    slot.section = std::make_unique<Section>();
+    slot.section->name = section;
+    slot.section->fresh = true;
+    slot.dirty = true;
+    fslots.push_back(std::move(slot));
+    index_slot(uint32_t(fslots.size() - 1));
     return true;
 }
 
 bool TIniDocument::write_value(const QString& section, const QString& key, const QString& value) {
     add_section(section);
-    Section* first = first_section(section);
+    const uint32_t first = find(section);
     const QByteArray line = quoted(value).toUtf8();
-    for (Section* s = first; s; s = s->next)
-        for (Entry& e : s->entries)
+    for (uint32_t i = first; i != none; i = fslots[i].next) {
+        Slot& slot = fslots[i];
+        for (Entry& e : section_at(i).entries)
             if (!e.key.isEmpty() && e.key.compare(key, Qt::CaseInsensitive) == 0) {
                 if (e.value == value) return false;
-                const QByteArray end = e.fresh ? line_end_of(e.text.constData(), 0, e.text.size())
-                                               : line_end_of(fsource.constData(), begin_of(s) + e.begin,
-                                                             begin_of(s) + e.end);
+                const QByteArray end =
+                    e.fresh ? line_end_of(e.text.constData(), 0, e.text.size())
+                            : line_end_of(fsource.constData(), slot.begin + e.begin, slot.begin + e.end);
                 e.value = value;
                 e.text = e.key.toUtf8() + '=' + line + end;
                 e.fresh = true;
-                fslots[s->slot].dirty = true;
+                slot.dirty = true;
                 return true;
             }
+    }
     // A new key goes after the section's last line that is not blank, so
     // that the blank lines before the next section stay where they are.
-    auto at = first->entries.end();
-    while (at != first->entries.begin() && std::prev(at)->blank) --at;
+    std::vector<Entry>& entries = section_at(first).entries;
+    auto at = entries.end();
+    while (at != entries.begin() && std::prev(at)->blank) --at;
     Entry e;
     e.key = key;
     e.value = value;
     e.text = key.toUtf8() + '=' + line + feol;
     e.fresh = true;
-    first->entries.insert(at, std::move(e));
-    fslots[first->slot].dirty = true;
+    entries.insert(at, std::move(e));
+    fslots[first].dirty = true;
     return true;
 }
 
 bool TIniDocument::erase_section(const QString& section) {
-    Section* first = first_section(section);
-    if (!first) return false;
-    unindex_section(first);
-    for (Section* s = first; s;) {
-        Section* next = s->next;
-        fslots[s->slot].section.reset();
+    const uint32_t first = find(section);
+    if (first == none) return false;
+    unindex_slot(first);
+    for (uint32_t i = first; i != none; i = fslots[i].next) {
+        fslots[i].erased = true;
+        fslots[i].section.reset();
         ++ferased;
-        s = next;
     }
     return true;
 }
 
 bool TIniDocument::delete_key(const QString& section, const QString& key) {
-    for (Section* s = first_section(section); s; s = s->next)
-        for (auto it = s->entries.begin(); it != s->entries.end(); ++it)
+    for (uint32_t i = find(section); i != none; i = fslots[i].next) {
+        std::vector<Entry>& entries = section_at(i).entries;
+        for (auto it = entries.begin(); it != entries.end(); ++it)
             if (!it->key.isEmpty() && it->key.compare(key, Qt::CaseInsensitive) == 0) {
-                s->entries.erase(it);
-                fslots[s->slot].dirty = true;
+                entries.erase(it);
+                fslots[i].dirty = true;
                 return true;
             }
+    }
     return false;
 }
 
@@ -368,7 +506,7 @@ QByteArray TIniDocument::commit() {
     w.out.reserve(fsource.size() + 256);
     w.source(0, fpreambleend);
     for (Slot& slot : fslots) {
-        if (!slot.section) continue;
+        if (slot.erased) continue;
         const qsizetype begin = w.pos();
         if (!slot.dirty) {
             w.source(slot.begin, slot.end);
@@ -377,6 +515,8 @@ QByteArray TIniDocument::commit() {
             if (s.fresh) {
                 w.blank_line_before();
                 w.text('[' + s.name.toUtf8() + ']' + feol);
+                slot.nameoff = w.pos() - begin - feol.size() - 1 - s.name.toUtf8().size();
+                slot.namelen = s.name.toUtf8().size();
             } else {
                 w.source(slot.begin, slot.begin + s.headerend);
             }
@@ -402,16 +542,15 @@ QByteArray TIniDocument::commit() {
     }
     w.flush();
     fsource = w.out;
-    // Erased sections leave the list once they are many: the other sections
-    // then get their new places.
+    // Erased sections leave the list once they are many.
     if (ferased > 16 && ferased > fslots.size() / 8) compact();
     return fsource;
 }
 
 void TIniDocument::compact() {
-    std::erase_if(fslots, [](const Slot& slot) { return !slot.section; });
-    for (size_t i = 0; i < fslots.size(); ++i) fslots[i].section->slot = i;
+    std::erase_if(fslots, [](const Slot& slot) { return slot.erased; });
     ferased = 0;
+    rebuild_index(fslots.size());
 }
 
 }  // namespace wavrell

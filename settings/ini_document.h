@@ -1,11 +1,9 @@
 #pragma once
 
 #include <QByteArray>
-#include <QHash>
 #include <QString>
 #include <QStringList>
 
-#include <map>
 #include <memory>
 #include <vector>
 
@@ -27,9 +25,11 @@ namespace wavrell {
 /// loses them. Names and values are read as UTF-8 (invalid bytes read as
 /// U+FFFD, but stay in the file).
 ///
-/// Lookups of a section go through a hash (and, for prefix queries, an
-/// ordered map built on first use), so they do not grow with the file.
-/// Not thread-safe; a document is used by one thread at a time.
+/// Parsing only finds the section headers and files each name under a hash
+/// of it; a section's lines are read when the section is first used. So a
+/// large file costs little more than reading it, and finding a section does
+/// not grow with the file. Not thread-safe; a document is used by one thread
+/// at a time.
 class TIniDocument {
 public:
     TIniDocument();
@@ -76,11 +76,19 @@ private:
     struct Slot;
     struct Writer;
 
-    Section* first_section(const QString& section) const;
-    qsizetype begin_of(const Section* s) const;
-    void index_section(Section* s);
-    void unindex_section(Section* s);
-    const std::map<QString, Section*>& ordered() const;
+    static constexpr uint32_t none = 0xFFFFFFFF;
+
+    /// The first appearance of a section, or `none`.
+    uint32_t find(const QString& section) const;
+    /// The table position that holds `slot`'s name, or where it would go.
+    size_t probe(uint32_t slot) const;
+    /// The section's name and lines, read from the source on first use.
+    Section& section_at(uint32_t slot) const;
+    QString name_at(uint32_t slot) const;
+    bool name_starts_with(uint32_t slot, const QString& folded_prefix) const;
+    void index_slot(uint32_t slot);
+    void unindex_slot(uint32_t slot);
+    void rebuild_index(size_t size);
     void compact();
 
     QByteArray fsource;
@@ -89,10 +97,12 @@ private:
     // The sections in file order. A slot is small and holds what writing an
     // unchanged section needs, so that writing a large file walks a compact
     // array; an erased section leaves an empty slot until enough gather.
-    std::vector<Slot> fslots;
+    mutable std::vector<Slot> fslots;
     size_t ferased = 0;
-    QHash<QString, Section*> fbyname;  // case-folded name -> first appearance
-    mutable std::unique_ptr<std::map<QString, Section*>> fordered;  // built on first prefix query
+    // The first appearances by the hash of their case-folded name: an open
+    // table of slot numbers + 1 (0: free, `gone`: erased), at most half full.
+    std::vector<uint32_t> ftable;
+    size_t ftableused = 0;
 };
 
 }  // namespace wavrell

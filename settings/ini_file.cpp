@@ -222,7 +222,10 @@ void TIniFile::DeleteKey(const QString& section, const QString& key) {
 }
 
 void TIniFile::UpdateFile() {
-    if (!fdirty) return;
+    if (!fdirty) {
+        release();
+        return;
+    }
     const QByteArray before = fdoc->source();
     // From here on the document is what the file is to hold; when writing
     // fails, it is dropped.
@@ -238,6 +241,14 @@ void TIniFile::UpdateFile() {
     }
     fdirty = false;
     parsed_files().keep(ffilename, fstamp, fdoc);  // what was written is known: no parse of it
+    release();
+}
+
+void TIniFile::release() {
+    // The parsed file stays with the others of the process; the next access
+    // takes it from there (or reads the file again if it changed), and an
+    // edit by another TIniFile of the same file need not copy it.
+    if (!freadfailed) fdoc.reset();
 }
 
 void TIniFile::Discard() {

@@ -64,7 +64,8 @@ public:
     void DeleteKey(const QString& section, const QString& key);
 
     /// Writes pending changes (EFileError naming the file and the reason when
-    /// that fails; the changes are then dropped).
+    /// that fails; the changes are then dropped). Ends an access: the
+    /// parsed file is left to the other readers of the process.
     void UpdateFile();
     /// Drops the changes not yet written.
     void Discard();
@@ -86,6 +87,7 @@ public:
 private:
     void load();
     TIniDocument& edit();
+    void release();
     void check_writable() const;
 
     QString ffilename;

@@ -121,6 +121,38 @@ TEST(IniFile, DamagedFileKeepsItsSectionsAndEveryByteItDoesNotChange) {
     EXPECT_FALSE(after.SectionExists(QStringLiteral("RecentFiles")));
 }
 
+TEST(IniFile, SectionsAreFoundWhateverTheLettersAndBytesOfTheirNames) {
+    // Each name as the file holds it, and as the program asks for it.
+    struct Case {
+        QByteArray header;
+        QString query;
+    } cases[] = {
+        {"\xC3\x84rger\\Sub", QStringLiteral("\u00E4RGER\\sub")},
+        {"  spaced  ", QStringLiteral("Spaced")},
+        {"\xE3\x80\x80wide\xE3\x80\x80", QStringLiteral("WIDE")},  // blanks beyond ASCII
+        {"\xEF\xBB\xBF" "bom", QStringLiteral("bom")},                // a byte order mark is no part
+        {"\xFF\xFE", QStringLiteral("\uFFFD\uFFFD")},                // invalid UTF-8
+        {"\xCE\xA3\xCE\x8A\xCE\xA3\xCE\xA5\xCE\xA6\xCE\x9F\xCE\xA3", QStringLiteral("\u03C3\u03AF\u03C3\u03C5\u03C6\u03BF\u03C2")},
+        {"\xF0\x90\x90\x80x", QString::fromUtf8("\xF0\x90\x90\xA8X")},  // beyond the BMP
+        {QByteArray(300, 'L'), QString(300, QLatin1Char('l'))},                 // a long name
+    };
+    test::IsolatedFolders folders;
+    QByteArray bytes;
+    for (const Case& c : cases) bytes += "[" + c.header + "]\r\nk=" + c.header + "\r\n";
+    const QString file = folders.write_file(QStringLiteral("names.ini"), bytes);
+    TIniFile ini(file);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.header.toHex().toStdString());
+        EXPECT_TRUE(ini.SectionExists(c.query));
+        EXPECT_EQ(ini.ReadString(c.query, QStringLiteral("K"), {}), QString::fromUtf8(c.header).trimmed());
+        EXPECT_TRUE(ini.AnySectionWithPrefix(c.query.left(1)));
+    }
+    EXPECT_EQ(ini.SectionsWithPrefix(QStringLiteral("\u00C4rger\\")), QStringList{QStringLiteral("\u00C4rger\\Sub")});
+    EXPECT_EQ(ini.SectionsWithPrefix(QStringLiteral("sP")), QStringList{QStringLiteral("spaced")});
+    EXPECT_FALSE(ini.AnySectionWithPrefix(QStringLiteral("x")));
+    EXPECT_FALSE(ini.SectionExists(QStringLiteral(" spaced")));
+}
+
 TEST(IniFile, SeesChangesOfOtherProgramsAndNotTheUnwrittenChangesOfOthers) {
     test::IsolatedFolders folders;
     const QString file = folders.write_file(QStringLiteral("x.ini"), "[S]\nk=1\n");
