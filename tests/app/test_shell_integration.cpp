@@ -18,6 +18,7 @@
 #include "tests/settings/isolated_folders.h"
 #include "tests/shell/connstate_fake.h"
 #include "tests/shell/http_test_server.h"
+#include "tests/support/damaged_ini.h"
 
 #include <QAction>
 #include <QDialog>
@@ -87,6 +88,7 @@ protected:
         set_about_show_hook([this](QDialog& d) { about = &d; });
         // The manual is found next to the program.
         special_folder_lookups().executable_path = [this] { return folders.path(QStringLiteral("bin/wavrell")); };
+        special_folder_lookups().administrator = [] { return true; };
         folders.write_file(QStringLiteral("bin/wavrell.html"), "<html></html>");
         // The window's Help menu asks the test's version server, never the
         // maker's (unless a test keeps the build's address), and the fake
@@ -318,6 +320,58 @@ TEST_F(ShellIntegration, BuildWithoutUpdateAddressNeverChecks) {
               QStringLiteral("This build of Wavrell has no update address, so it cannot check for a new version."));
     EXPECT_EQ(server.requests(), 0);
     EXPECT_EQ(stored_last_check(), kToday - 3);
+}
+
+TEST_F(ShellIntegration, DamagedSettingsFilesAreReadAndKeptWhole) {
+    // Each file the window reads at start-up is a damaged 250 KB file with
+    // 20,000 sections, the window's own section in its middle.
+    const QString a = wav(QStringLiteral("a.wav"));
+    const QString b = wav(QStringLiteral("b.wav"));
+    const QByteArray recentSection = "[RecentFiles]\r\nnToUse=9\r\n1=" + a.toUtf8() + "\r\n\r\n";
+    const QByteArray userSection =
+        "[Software\\OstrelData\\Wavrell]\r\nAutoCheckForNewVersion=dword:0\r\nLastNewVersionCheckDate=dword:" +
+        QByteArray::number(kToday) + "\r\n";
+    const QByteArray machineSection = "[Software\\OstrelData\\WebMenu]\r\nMenuDate=sz:20020523\r\n"
+                                      "[Software\\OstrelData\\WebMenu\\items]\r\nShop=sz:https://shop.ostreldata.com/\r\n";
+    const QString recentFile = folders.config() + QStringLiteral("/OstrelData/Wavrell/0.2/wavrell.ini");
+    const QString userFile = folders.config() + QStringLiteral("/wavrell-registry.ini");
+    const QString machineFile = folders.etc_xdg() + QStringLiteral("/wavrell-registry.ini");
+    const QByteArray recent = test::damaged_ini(recentSection);
+    const QByteArray user = test::damaged_ini(userSection);
+    const QByteArray machine = test::damaged_ini(machineSection);
+    folders.write_file(QStringLiteral("config/OstrelData/Wavrell/0.2/wavrell.ini"), recent);
+    folders.write_file(QStringLiteral("config/wavrell-registry.ini"), user);
+    folders.write_file(QStringLiteral("etc-xdg/wavrell-registry.ini"), machine);
+
+    TForm19 w;
+    // What the window needs was read from the damaged files.
+    EXPECT_EQ(captions(w.File1Menu).mid(2, 3), (QStringList{"-", "&1 " + a, "&Clear list..."}));
+    EXPECT_EQ(captions(w.HelpMenu1->menu()),
+              (QStringList{"&Help...", "-", "Shop", "Check for new version now",
+                           "Check for new version automatically", "-", "A&bout..."}));
+    QAction* automatic = item(w.HelpMenu1->menu(), QStringLiteral("Check for new version automatically"));
+    EXPECT_FALSE(automatic->isChecked());
+
+    // The window writes its own values; every other byte stays, invalid
+    // UTF-8, CR LF and the cut-off last line included.
+    w.load_file(1, b);
+    automatic->trigger();
+    QByteArray expectedUser = user;
+    expectedUser.replace("AutoCheckForNewVersion=dword:0", "AutoCheckForNewVersion=dword:1");
+    EXPECT_TRUE(test::read_bytes(userFile) == expectedUser);
+    EXPECT_TRUE(test::read_bytes(machineFile) == machine);
+    // The list is stored anew as one section at the end.
+    QByteArray expectedRecent = recent;
+    expectedRecent.replace(recentSection, "");
+    expectedRecent += "\r\n\r\n[RecentFiles]\r\nnToUse=9\r\n1=" + b.toUtf8() + "\r\n2=" + a.toUtf8() + "\r\n";
+    for (int i = 3; i <= 9; ++i) expectedRecent += QByteArray::number(i) + "=\r\n";
+    EXPECT_TRUE(test::read_bytes(recentFile) == expectedRecent);
+
+    // The next window reads the same.
+    TForm19 next;
+    EXPECT_EQ(captions(next.File2Menu).mid(2, 4), (QStringList{"-", "&1 " + b, "&2 " + a, "&Clear list..."}));
+    EXPECT_TRUE(item(next.HelpMenu1->menu(), QStringLiteral("Check for new version automatically"))->isChecked());
+    EXPECT_TRUE(shown.isEmpty());
 }
 
 TEST_F(ShellIntegration, AboutBoxOfTheWindow) {
