@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QLabel>
 #include <QProgressDialog>
 #include <QThread>
 #include <QTimer>
@@ -98,9 +99,14 @@ void TForm19::load_file(int slot, const QString& fname) {
     QTimer delay;
     delay.setSingleShot(true);
     connect(&delay, &QTimer::timeout, &loop, [&] {
-        progress = std::make_unique<QProgressDialog>(
-            QStringLiteral("Loading file %1: %2").arg(slot + 1).arg(QFileInfo(fname).fileName()),
-            QStringLiteral("Cancel"), 0, 0, this);
+        progress = std::make_unique<QProgressDialog>(this);
+        // The file name is shown as it is, never read as rich text.
+        auto* label = new QLabel(progress.get());
+        label->setTextFormat(Qt::PlainText);
+        progress->setLabel(label);
+        progress->setLabelText(QStringLiteral("Loading file %1: %2").arg(slot + 1).arg(QFileInfo(fname).fileName()));
+        progress->setCancelButtonText(QStringLiteral("Cancel"));
+        progress->setRange(0, 0);
         progress->setWindowTitle(QStringLiteral("Wavrell"));
         progress->setWindowModality(Qt::WindowModal);
         progress->setAutoReset(false);
