@@ -17,7 +17,10 @@ void TForm19::crestpaint1Paint(TPaintBox* sender, QPainter& canvas) {
     const int W = sender->width(), H = sender->height();
     static const std::vector<trmspeak> empty;
     const TLevelTable& table = ws->levels(s);
-    const TCrestFactor cf = short_term_crest(size_t(t) < table.size() ? table[size_t(t)] : empty, ws->cursorpos());
+    // The bars of the moment under the cursor: for an aligned file 2, its
+    // own time there.
+    const TCrestFactor cf =
+        short_term_crest(size_t(t) < table.size() ? table[size_t(t)] : empty, ws->slot_time(s, ws->cursorpos()));
 
     // Rectangles cover left … right − 1 and top … bottom − 1, outline in the
     // pen colour and the inside in the brush colour.

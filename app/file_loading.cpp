@@ -55,10 +55,14 @@ void TForm19::load_file(int slot, const QString& fname) {
 
     auto job = std::make_shared<LoadJob>();
     job->allpass = ws->allpass_copy();
-    QThread* worker = QThread::create([job, slot, fname, hook = load_worker_hook] {
+    // The other slot's file as it is now: the worker aligns the two once
+    // the new file is read and measured.
+    const bool align = ws->AutoAlign();
+    std::shared_ptr<const TAlignSignal> other = align ? ws->alignsignal(1 - slot) : nullptr;
+    QThread* worker = QThread::create([job, slot, fname, align, other, hook = load_worker_hook] {
         try {
             if (hook) hook(slot, fname);
-            job->result = TWorkspace::read_file(slot, fname, *job->allpass, &job->cancel);
+            job->result = TWorkspace::read_file(slot, fname, *job->allpass, &job->cancel, true, align, other);
         } catch (...) {
             job->error = std::current_exception();
         }
@@ -114,6 +118,10 @@ void TForm19::load_file(int slot, const QString& fname) {
         }
     }
     ws->commit_load(std::move(job->result));
+    // The other slot changed while this file loaded: the pair is aligned
+    // now (unless that slot is loading still; its own load aligns then).
+    floading[size_t(slot)] = false;
+    if (ws->alignment_due() && !faligning && !floading[0] && !floading[1]) align_files();
 }
 
 }  // namespace wavrell

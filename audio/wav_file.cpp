@@ -418,7 +418,7 @@ struct Content {
     int32_t nsamples = 0;
 };
 
-Content read_wav(const QString& name, bool headeronly) {
+Content read_wav(const QString& name, bool headeronly, int64_t maxframes) {
     Fd file(name, O_RDONLY, 0, "Cannot open");
     const int fd = file.get();
     struct stat st {};
@@ -475,7 +475,8 @@ Content read_wav(const QString& name, bool headeronly) {
 
     // Only whole frames that the file really holds are taken.
     const uint64_t avail = data_at < filesize ? std::min(data_size, filesize - data_at) : 0;
-    const uint64_t frames = avail / f.align;
+    const uint64_t frames =
+        maxframes >= 0 ? std::min<uint64_t>(avail / f.align, uint64_t(maxframes)) : avail / f.align;
     if (frames > uint64_t(std::numeric_limits<int32_t>::max()))
         fail_read(name, QStringLiteral("it holds %1 samples per channel, more than the sample store takes")
                             .arg(frames));
@@ -541,9 +542,9 @@ void TWav::setNsamples(int32_t v) {
 
 double TWav::tottime() const { return fsampfreq == 0 ? 0.0 : double(fnsamples) / double(fsampfreq); }
 
-void TWav::open_file(const QString& fname, bool headeronly) {
+void TWav::open_file(const QString& fname, bool headeronly, int64_t maxframes) {
     const QString name = fname.isEmpty() ? ffilename : fname;
-    Content c = read_wav(name, headeronly);
+    Content c = read_wav(name, headeronly, maxframes);
     ffilename = name;
     fsampfreq = c.format.sampfreq;
     fnchans = c.format.nchans;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/errors.h"
+#include "common/growth_allocator.h"
 
 #include <QString>
 
@@ -22,7 +23,8 @@ WAVRELL_DECLARE_ERROR(EAlignError);
 struct TAlignSignal {
     int32_t sampfreq = 0;    ///< Hz
     int64_t nsamples = 0;    ///< frames of the whole file (the sum holds fewer for long files)
-    std::vector<float> sum;  ///< channel sum per frame, exact (integers below 2^24)
+    /// Channel sum per frame, exact (integers below 2^24).
+    std::vector<float, TNoFillAllocator<float>> sum;
 };
 
 /// Seconds of each file the alignment looks at, from its start.
