@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QtEndian>
 
 #include <gtest/gtest.h>
@@ -247,6 +248,116 @@ TEST(Workspace, DecibelTextRoundsToOneDecimal) {
               QStringLiteral(" Crest=6.0 dB,  RMS=-6.0 dB,  Peak=0.0 dB  -  x.wav"));
 }
 
+/// Runs sox with the given arguments into dir/name and returns the path.
+QString sox_made(const QTemporaryDir& dir, const char* name, QStringList args) {
+    const QString path = dir.filePath(QLatin1String(name));
+    for (QString& a : args)
+        if (a == QLatin1String("OUT")) a = path;
+    EXPECT_TRUE(test::sox(args));
+    return path;
+}
+
+/// Three seconds of stereo pink noise at 44100 Hz (the same on every run),
+/// and copies of it delayed by 1105 frames, plain and inverted.
+struct AlignedPair {
+    std::unique_ptr<QTemporaryDir> dir = test::build_temp_dir();
+    QString original = sox_made(*dir, "original.wav",
+                                {"-R", "-n", "-r", "44100", "-c", "2", "-b", "16", "OUT", "synth", "3", "pinknoise",
+                                 "gain", "-8"});
+    QString delayed = sox_made(*dir, "delayed.wav", {original, "OUT", "pad", "1105s"});
+    QString inverted = sox_made(*dir, "inverted.wav", {original, "OUT", "pad", "1105s", "vol", "-1"});
+    /// Noise of its own, unrelated to the original.
+    QString unrelated = sox_made(*dir, "unrelated.wav",
+                                 {"-n", "-r", "44100", "-c", "2", "-b", "16", "OUT", "synth", "3", "pinknoise",
+                                  "gain", "-8"});
+};
+
+// The offset in force and file 2's note follow the estimate, the nudges,
+// "No alignment" and "Correct polarity"; a new load or a closed slot ends
+// them. File 1's line never carries a note.
+TEST(Workspace, AlignmentOfFile2FollowsLoadsAndCommands) {
+    AlignedPair pair;
+    TWorkspace ws;
+    ws.setBuildSummaries(false);
+    ws.load_file(0, pair.original);
+    EXPECT_FALSE(ws.alignestimate());
+    ws.load_file(1, pair.delayed);
+    ASSERT_TRUE(ws.alignestimate());
+    EXPECT_EQ(ws.file2offset(), 1105);
+    const QString levels1 = ws.infoline(0);
+    EXPECT_TRUE(levels1.endsWith(QStringLiteral("  -  original.wav"))) << levels1.toStdString();
+    const auto note = [&] {
+        const QString line = ws.infoline(1);
+        const QString name = QStringLiteral("  -  delayed.wav");
+        EXPECT_TRUE(line.contains(name)) << line.toStdString();
+        return line.mid(line.indexOf(name) + name.size());
+    };
+    EXPECT_EQ(note(), QStringLiteral("  [+1105 samples, 25.1 ms, r=1.000]"));
+    EXPECT_EQ(ws.slot_offset(0), 0);
+    EXPECT_EQ(ws.slot_offset(1), 1105);
+    EXPECT_EQ(ws.slot_sign(1), 1);
+    EXPECT_DOUBLE_EQ(ws.slot_time(0, 1.0), 1.0);
+    EXPECT_DOUBLE_EQ(ws.slot_time(1, 1.0), 1.0 + 1105.0 / 44100);
+    // File 2 ends where file 1 does on the timeline.
+    EXPECT_DOUBLE_EQ(ws.timeline_duration(), 3.0);
+
+    int changes = 0;
+    ws.OnAlignmentChanged = [&] { ++changes; };
+    ws.nudge_file2(1);  // earlier by a sample
+    EXPECT_EQ(ws.file2offset(), 1106);
+    EXPECT_EQ(note(), QStringLiteral("  [+1106 samples, 25.1 ms, set by hand]"));
+    ws.nudge_file2(-2 * ws.millisecond_frames());  // later by two milliseconds
+    EXPECT_EQ(ws.millisecond_frames(), 44);
+    EXPECT_EQ(ws.file2offset(), 1106 - 88);
+    ws.nudge_file2(-2000);
+    EXPECT_EQ(note(), QStringLiteral("  [-982 samples, -22.3 ms, set by hand]"));
+    EXPECT_DOUBLE_EQ(ws.timeline_duration(), (3 * 44100 + 1105 + 982) / 44100.0);
+    ws.clear_alignment();
+    EXPECT_EQ(ws.file2offset(), 0);
+    EXPECT_EQ(note(), QStringLiteral("  [no alignment]"));
+    ws.align_files();
+    EXPECT_EQ(ws.file2offset(), 1105);
+    EXPECT_FALSE(ws.alignmentbyhand());
+    EXPECT_EQ(note(), QStringLiteral("  [+1105 samples, 25.1 ms, r=1.000]"));
+    EXPECT_EQ(changes, 5);
+    EXPECT_EQ(ws.infoline(0), levels1);
+
+    // An inverted file 2 is corrected (negated) at once; unchecking keeps
+    // the offset and says so.
+    ws.load_file(1, pair.inverted);
+    EXPECT_EQ(ws.file2offset(), 1105);
+    EXPECT_TRUE(ws.correctpolarity());
+    EXPECT_TRUE(ws.file2negated());
+    EXPECT_EQ(ws.slot_sign(1), -1);
+    EXPECT_TRUE(ws.infoline(1).endsWith(QStringLiteral("  [+1105 samples, 25.1 ms, r=1.000, polarity corrected]")))
+        << ws.infoline(1).toStdString();
+    ws.setCorrectpolarity(false);
+    EXPECT_EQ(ws.slot_sign(1), 1);
+    EXPECT_TRUE(ws.infoline(1).endsWith(QStringLiteral("  [+1105 samples, 25.1 ms, r=1.000, polarity inverted]")))
+        << ws.infoline(1).toStdString();
+
+    // Unrelated files: no offset, and the weak correlation is shown (two
+    // decimals).
+    ws.load_file(1, pair.unrelated);
+    ASSERT_TRUE(ws.alignestimate());
+    EXPECT_FALSE(ws.alignestimate()->aligned());
+    EXPECT_EQ(ws.file2offset(), 0);
+    EXPECT_EQ(ws.slot_sign(1), 1);
+    const QString weak = ws.infoline(1);
+    EXPECT_TRUE(weak.contains(QRegularExpression(QStringLiteral("  -  unrelated\\.wav  \\[not aligned: r=0\\.[0-4][0-9]\\]$"))))
+        << weak.toStdString();
+
+    // A slot closed: the estimate and its note go.
+    ws.load_file(1, pair.delayed);
+    EXPECT_EQ(ws.file2offset(), 1105);
+    ws.close_file(0);
+    EXPECT_FALSE(ws.alignestimate());
+    EXPECT_EQ(ws.file2offset(), 0);
+    EXPECT_TRUE(ws.infoline(1).endsWith(QStringLiteral("  -  delayed.wav"))) << ws.infoline(1).toStdString();
+    ws.nudge_file2(1);  // needs two files
+    EXPECT_EQ(ws.file2offset(), 0);
+}
+
 // ---------------------------------------------------------------- command line
 
 struct ProgramRun {
@@ -290,6 +401,43 @@ TEST(CommandLine, LevelsPrintsTheTwoInformationLines) {
     // The user's decimal separator.
     r = wavrell({QStringLiteral("--levels"), q}, QStringLiteral("de_DE.UTF-8"));
     EXPECT_EQ(r.out, QStringLiteral(" Crest=6,0 dB,  RMS=-6,0 dB,  Peak=0,0 dB  -  q.wav\n-\n"));
+}
+
+// --align prints the estimate in one line whatever the locale, exit code 0;
+// "not aligned" with exit code 2; a file that cannot be read, exit code 1.
+TEST(CommandLine, AlignPrintsTheOffsetOrRefuses) {
+    AlignedPair pair;
+    ProgramRun r = wavrell({QStringLiteral("--align"), pair.original, pair.delayed}, QStringLiteral("de_DE.UTF-8"));
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("offset=+1105 ms=25.1 r=1.000 polarity=normal\n"));
+    EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+
+    r = wavrell({QStringLiteral("--align"), pair.inverted, pair.original});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("offset=-1105 ms=-25.1 r=1.000 polarity=inverted\n"));
+
+    r = wavrell({QStringLiteral("--align"), pair.original, pair.original});
+    EXPECT_EQ(r.out, QStringLiteral("offset=0 ms=0.0 r=1.000 polarity=normal\n"));
+
+    r = wavrell({QStringLiteral("--align"), pair.original, pair.unrelated});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.out.contains(QRegularExpression(QStringLiteral("^not aligned r=0\\.[0-4][0-9][0-9]\n$"))))
+        << r.out.toStdString();
+
+    const QString missing = pair.dir->filePath(QStringLiteral("missing.wav"));
+    r = wavrell({QStringLiteral("--align"), pair.original, missing});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.out.isEmpty());
+    EXPECT_TRUE(r.err.contains(missing)) << r.err.toStdString();
+
+    for (const QStringList& args : {QStringList{QStringLiteral("--align"), pair.original},
+                                    QStringList{QStringLiteral("--align"), QStringLiteral("--levels"), pair.original,
+                                                pair.delayed}}) {
+        r = wavrell(args);
+        EXPECT_EQ(r.code, 1) << args.join(' ').toStdString();
+        EXPECT_FALSE(r.err.isEmpty());
+        EXPECT_TRUE(r.out.isEmpty());
+    }
 }
 
 TEST(CommandLine, ErrorsAndHelp) {
