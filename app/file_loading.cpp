@@ -64,11 +64,16 @@ void TForm19::load_file(int slot, const QString& fname) {
         job = std::make_shared<LoadJob>();
         job->allpass = ws->allpass_copy();
         ended = false;
-        const auto work = [job = job, slot, fname, rate, hook = load_worker_hook] {
+        // The other slot's file as it is now: the worker aligns the two once
+        // the new file is read and measured.
+        const bool align = ws->AutoAlign();
+        std::shared_ptr<const TAlignSignal> other = align ? ws->alignsignal(1 - slot) : nullptr;
+        const auto work = [job = job, slot, fname, rate, align, other, hook = load_worker_hook] {
             try {
                 try {
                     if (hook) hook(slot, fname);
-                    job->result = TWorkspace::read_file(slot, fname, *job->allpass, &job->cancel, true, rate);
+                    job->result =
+                        TWorkspace::read_file(slot, fname, *job->allpass, &job->cancel, true, rate, align, other);
                 } catch (const std::bad_alloc&) {
                     throw TWorkspace::memory_error(fname);
                 }
@@ -151,6 +156,10 @@ void TForm19::load_file(int slot, const QString& fname) {
         }
     }
     ws->commit_load(std::move(job->result));
+    // The other slot changed while this file loaded: the pair is aligned
+    // now (unless that slot is loading still; its own load aligns then).
+    floading[size_t(slot)] = false;
+    if (ws->alignment_due() && !faligning && !floading[0] && !floading[1]) align_files();
 }
 
 }  // namespace wavrell

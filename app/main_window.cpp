@@ -147,6 +147,8 @@ void TForm19::create_menus() {
     File2Menu->addAction(Openaction2);
     Closefile21 = File2Menu->addAction(QStringLiteral("Close file 2"), this, [this] { Closefile21Click(); });
 
+    create_alignment_menu();
+
     ToolBar1 = new QToolBar(this);
     ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
     ToolBar1->setMovable(false);
@@ -434,6 +436,7 @@ void TForm19::wire_workspace() {
     ws->OnResetTimeAxis = [this] { reset_time_axis(); };
     ws->OnChecksChanged = [this] { mirror_state(); };
     ws->OnInfoLinesChanged = [this] { mirror_state(); };
+    ws->OnAlignmentChanged = [this] { alignment_changed(); };
     ws->OnAddToRecentFiles = [this](const QString& fname) {
         RecentFiles1->add(fname);
         RecentFiles2->add(fname);
@@ -470,6 +473,15 @@ void TForm19::mirror_state() {
     playfile2action->setChecked(ws->wavplayno() == 1);
     infolabel1->setText(ws->infoline(0));
     infolabel2->setText(ws->infoline(1));
+    // Alignment needs two files; the polarity only for a file 2 found
+    // inverted.
+    const bool pair = ws->wav(0)->nsamples() > 0 && ws->wav(1)->nsamples() > 0;
+    for (QAction* a : {alignaction, nudgeearlieraction, nudgelateraction, nudgeearliermsaction, nudgelatermsaction,
+                       noalignmentaction})
+        a->setEnabled(pair);
+    const auto& estimate = ws->alignestimate();
+    correctpolarityaction->setEnabled(pair && estimate && estimate->aligned() && estimate->inverted);
+    correctpolarityaction->setChecked(ws->correctpolarity());
 }
 
 void TForm19::open_into(int slot) {

@@ -408,7 +408,7 @@ private:
 
 /// Reads a RIFF WAVE file; a file that does not begin as one gives nothing
 /// (other readers take it).
-std::optional<TSoundContent> read_wav(const QString& name, bool headeronly) {
+std::optional<TSoundContent> read_wav(const QString& name, bool headeronly, int64_t maxframes) {
     // Only regular files: a named pipe without a writer would block the
     // open, a socket cannot be opened at all. In case the name changes to
     // such a thing meanwhile, the file is opened without blocking and looked
@@ -467,7 +467,8 @@ std::optional<TSoundContent> read_wav(const QString& name, bool headeronly) {
 
     // Only whole frames that the file really holds are taken.
     const uint64_t avail = data_at < filesize ? std::min(data_size, filesize - data_at) : 0;
-    const uint64_t frames = avail / f.align;
+    const uint64_t frames =
+        maxframes >= 0 ? std::min<uint64_t>(avail / f.align, uint64_t(maxframes)) : avail / f.align;
     if (frames > uint64_t(std::numeric_limits<int32_t>::max()))
         fail_read(name, QStringLiteral("it holds %1 samples per channel, more than the sample store takes")
                             .arg(frames));
@@ -534,12 +535,20 @@ void TWav::setNsamples(int32_t v) {
 
 double TWav::tottime() const { return fsampfreq == 0 ? 0.0 : double(fnsamples) / double(fsampfreq); }
 
-void TWav::open_file(const QString& fname, bool headeronly) {
+void TWav::open_file(const QString& fname, bool headeronly, int64_t maxframes) {
     const QString name = fname.isEmpty() ? ffilename : fname;
     // RIFF WAVE files go through the reader above, every other file
     // through libsndfile.
-    std::optional<TSoundContent> wav = read_wav(name, headeronly);
+    std::optional<TSoundContent> wav = read_wav(name, headeronly, maxframes);
     TSoundContent c = wav ? std::move(*wav) : read_sound_file(name, headeronly);
+    if (maxframes >= 0 && c.nsamples > maxframes) {
+        // libsndfile decodes the whole file; only the start is kept.
+        c.nsamples = int32_t(maxframes);
+        for (auto& row : c.samples) {
+            row.resize(size_t(maxframes));
+            row.shrink_to_fit();
+        }
+    }
     ffilename = name;
     fsampfreq = c.sampfreq;
     fnchans = c.nchans;

@@ -74,10 +74,11 @@ public:
 
     /// Reads the sound file fname (the current filename when fname is empty).
     /// With headeronly only the format is taken: the store then has the
-    /// file's nchans and sampfreq, empty rows and nsamples 0. Raises
-    /// EFileError; on an error nothing of the store changes, filename
-    /// included.
-    void open_file(const QString& fname, bool headeronly = false);
+    /// file's nchans and sampfreq, empty rows and nsamples 0. With maxframes
+    /// of 0 or more only the first maxframes frames are read (for a look at
+    /// the start of a long file). Raises EFileError; on an error nothing of
+    /// the store changes, filename included.
+    void open_file(const QString& fname, bool headeronly = false, int64_t maxframes = -1);
 
     /// Writes the store as a 16-bit PCM WAV file with a 44-byte header to
     /// fname (filename when empty); filename does not change. Raises

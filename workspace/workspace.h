@@ -1,6 +1,7 @@
 #pragma once
 
 #include "workspace/error_summary.h"
+#include "workspace/alignment.h"
 #include "workspace/level_analysis.h"
 #include "workspace/range_summary.h"
 #include "common/errors.h"
@@ -13,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace wavrell {
 
@@ -36,6 +38,12 @@ struct TLoadedFile {
     /// The file's own sampling rate in Hz; differs from wav's when the
     /// samples were converted to the rate of the other slot.
     int32_t sourcerate = 0;
+    /// What the alignment compares of this file (null when not asked for).
+    std::shared_ptr<const TAlignSignal> alignsignal;
+    /// The estimate of file 2 against file 1 made against `alignedwith`, the
+    /// other slot's signal when the load began (none without one).
+    std::optional<TAlignment> alignment;
+    std::shared_ptr<const TAlignSignal> alignedwith;
 };
 
 /// The load was given up (its cancel flag was set) before it ended.
@@ -98,6 +106,76 @@ public:
     /// The 500 Hz allpass used by the measurement (and by the waveform view).
     TRealFilterSection* apfilter() const { return fapfilter; }
 
+    // Alignment of file 2 to file 1. The offset and polarity in force are
+    // kept here alone: playback, the waveform and crest views and the cursor
+    // read them through slot_offset, slot_sign and slot_time.
+
+    /// Whether loads align file 2 to file 1 when both slots hold samples
+    /// (on by default; the level report of the command line leaves it off).
+    bool AutoAlign() const { return fautoalign; }
+    void setAutoAlign(bool v) { fautoalign = v; }
+
+    /// The estimate for the two files loaded now; none while a slot is
+    /// empty (and before the window's alignment of a pair has ended).
+    const std::optional<TAlignment>& alignestimate() const { return falignestimate; }
+    /// File 2's offset in force, in frames: at timeline frame k (file 1's
+    /// frame k) file 2 plays and is drawn at its frame k + offset. 0 when
+    /// not aligned.
+    int64_t file2offset() const { return ffile2offset; }
+    /// The offset was set by a nudge or "No alignment" rather than by the
+    /// estimate.
+    bool alignmentbyhand() const { return fbyhand; }
+    /// "Correct polarity": file 2 is played and drawn negated when its
+    /// estimate found it inverted. Set by every estimate (on when inverted);
+    /// writing stores and repaints.
+    bool correctpolarity() const { return fcorrectpolarity; }
+    void setCorrectpolarity(bool v);
+    /// File 2 is negated now (an inverted file 2 with "Correct polarity" on).
+    bool file2negated() const;
+
+    /// Offset in frames of a slot's file against the timeline: 0 for file 1,
+    /// file2offset() for file 2.
+    int64_t slot_offset(int slot) const { return slot == 1 ? ffile2offset : 0; }
+    /// +1, or −1 for a negated file 2.
+    int slot_sign(int slot) const { return slot == 1 && file2negated() ? -1 : 1; }
+    /// The time (s) in a slot's own file at timeline time t (the cursor).
+    double slot_time(int slot, double t) const;
+    /// Seconds of the timeline that the files cover: file 1 from 0, file 2
+    /// shifted by its offset; at least 0.
+    double timeline_duration() const;
+
+    /// The channel sums the alignment compares, made by the loads (null for
+    /// an empty slot, or when AutoAlign was off). Immutable and shared, so
+    /// that a worker can align while the window goes on.
+    std::shared_ptr<const TAlignSignal> alignsignal(int slot) const { return falignsignal[size_t(slot)]; }
+    /// Both slots hold samples, AutoAlign is on, and there is no estimate
+    /// for them: the load could not make it (the other slot changed while it
+    /// ran) and the window has to align them.
+    bool alignment_due() const;
+    /// Puts an estimate in force: its offset when it is trustworthy, else
+    /// 0; "Correct polarity" on exactly when it found file 2 inverted. Only
+    /// for an estimate made on the signals the slots hold now (file1,
+    /// file2); returns false and changes nothing otherwise. Repaints and
+    /// rebuilds file 2's information line.
+    bool apply_alignment(const TAlignment& a, const TAlignSignal* file1, const TAlignSignal* file2);
+    /// "Align file 2 to file 1" on this thread: estimates and applies
+    /// (command line, tests; the window estimates on a worker). Nothing
+    /// without two files.
+    void align_files();
+    /// Nudges file 2 by frames (positive: earlier, each of its moments comes
+    /// sooner on the timeline); the offset then counts as set by hand. Only
+    /// with both slots holding samples.
+    void nudge_file2(int64_t frames);
+    /// One millisecond of file 2 in frames (its rate / 1000, rounded, at
+    /// least 1).
+    int64_t millisecond_frames() const;
+    /// "No alignment": offset 0, set by hand.
+    void clear_alignment();
+    /// The note on file 2's information line after its file name, e.g.
+    /// "  [+1105 samples, 25.1 ms, r=0.998]"; empty for file 1 and while
+    /// there is no alignment to speak of.
+    QString alignment_note(int slot) const;
+
     /// Play position in sample frames.
     int32_t playcount() const { return fplaycount; }
     void setPlaycount(int32_t v) { fplaycount = v; }
@@ -150,10 +228,13 @@ public:
     /// gives memory_error), and ELoadCancelled when `cancel` is set before
     /// the reading or the measuring begins or while the samples are
     /// converted. With `summaries` off the range summaries of the waveform
-    /// view are not built (nothing will draw the file).
+    /// view are not built (nothing will draw the file). With `align` the
+    /// file's alignment signal is made, and when `other` (the other slot's
+    /// signal) holds samples the two files are aligned too.
     static TLoadedFile read_file(int slot, const QString& fname, TRealFilterSection& allpass,
                                  const std::atomic<bool>* cancel = nullptr, bool summaries = true,
-                                 int32_t rate = 0);
+                                 int32_t rate = 0, bool align = false,
+                                 std::shared_ptr<const TAlignSignal> other = {});
     /// The error of a load for which memory ran out, naming the file.
     static EFileError memory_error(const QString& fname);
     /// A filter with the settings of apfilter, without Qt parent, for
@@ -161,11 +242,14 @@ public:
     std::unique_ptr<TRealFilterSection> allpass_copy() const;
     /// The second half of load_file: takes the file into its slot, then
     /// recent files, views outdated, time axis refitted, levels stored,
-    /// update_levels, play position 0. GUI thread.
+    /// update_levels, play position 0. The file's estimate is put in force
+    /// when it was made against the other slot's file of now; otherwise
+    /// alignment_due() tells. GUI thread.
     void commit_load(TLoadedFile&& f);
 
     /// Empties a slot: its samples, its block rows and its information line;
-    /// refits the time axis. File levels and factors keep their values.
+    /// refits the time axis. File levels and factors keep their values. An
+    /// alignment ends (file 2's line loses its note).
     void close_file(int slot);
 
     /// Recomputes the normalization factors, the factors in force and both
@@ -203,9 +287,18 @@ public:
     std::function<void()> OnInfoLinesChanged;
     /// The error summaries of a slot have been built (error_summaries).
     std::function<void(int slot)> OnErrorSummariesReady;
+    /// File 2's offset or polarity changed other than by a load (estimate,
+    /// nudge, "No alignment", "Correct polarity", a slot closed).
+    std::function<void()> OnAlignmentChanged;
 
 private:
     void emit_checks();
+    /// The information line of a slot as update_levels builds it.
+    QString slot_infoline(int slot) const;
+    /// Offset 0, polarity as it is, no estimate.
+    void reset_alignment();
+    /// After a change of the alignment: file 2's line, repaint, checks.
+    void alignment_changed();
 
     std::array<TWav*, 2> fwav{};
     // Not a Qt child: its builds read the stores' samples and must have
@@ -228,6 +321,13 @@ private:
     bool fshowallpass = false;
     int32_t fwavplayno = 0;
     double fcursorpos = 0;
+
+    bool fautoalign = true;
+    std::array<std::shared_ptr<const TAlignSignal>, 2> falignsignal;
+    std::optional<TAlignment> falignestimate;
+    int64_t ffile2offset = 0;
+    bool fbyhand = false;
+    bool fcorrectpolarity = false;
 };
 
 }  // namespace wavrell

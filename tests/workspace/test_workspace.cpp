@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QtEndian>
 
 #include <gtest/gtest.h>
@@ -82,6 +83,7 @@ TEST(Workspace, TwoFilesMatchedThenUnmatchedThenFile2Closed) {
     // (At file 1's rate: a file at another rate would be converted to it.)
     const QString f2 = sox_file(*dir, "two.wav", raw({3277, -3277}, 12000), 8000);
     TWorkspace ws;
+    ws.setAutoAlign(false);  // the lines of the levels alone
     ws.setNormalize(true);
     ws.load_file(0, f1);
     ws.load_file(1, f2);
@@ -256,6 +258,7 @@ TEST(Workspace, FileAtAnotherRateIsConvertedToTheRateOfTheOtherSlot) {
     const QString master48 = sine_file(*dir, "master48k.flac", 48000);
     const QString wav48 = sine_file(*dir, "other48k.wav", 48000);
     TWorkspace ws;
+    ws.setAutoAlign(false);  // its note is looked at below
     const auto expect_slot = [&](int slot, int32_t rate, int32_t source, const char* tail) {
         SCOPED_TRACE(testing::Message() << "slot " << slot);
         EXPECT_EQ(ws.wav(slot)->sampfreq(), rate);
@@ -296,6 +299,14 @@ TEST(Workspace, FileAtAnotherRateIsConvertedToTheRateOfTheOtherSlot) {
     ws.load_file(0, ref44);
     expect_slot(0, 48000, 44100, "ref44.wav (44100 Hz → 48000 Hz)");
 
+    // Aligned on the converted samples, the note of the alignment follows
+    // that of the rates.
+    TWorkspace aligned;
+    aligned.load_file(0, ref44);
+    aligned.load_file(1, master48);
+    EXPECT_TRUE(aligned.infoline(1).endsWith(QStringLiteral("master48k.flac (48000 Hz → 44100 Hz)  [0 samples, 0.0 ms, r=1.000]")))
+        << aligned.infoline(1).toStdString();
+
     EXPECT_EQ(TWorkspace::rate_note(48000, 44100), QStringLiteral(" (48000 Hz \u2192 44100 Hz)"));
     EXPECT_EQ(TWorkspace::rate_note(44100, 44100), QString());
     EXPECT_EQ(TWorkspace::rate_note(0, 44100), QString());
@@ -318,6 +329,7 @@ TEST(Workspace, LossyFilesShowTheLevelsOfTheirOriginal) {
     ASSERT_TRUE(test::sndfile_write(opus, interleaved, 48000, 2, SF_FORMAT_OGG | SF_FORMAT_OPUS));
 
     TWorkspace ws;
+    ws.setAutoAlign(false);  // the lines end with the names
     ws.load_file(0, original);
     for (const QString& f : {ogg, mp3, opus}) {
         SCOPED_TRACE(f.toStdString());
@@ -361,6 +373,116 @@ TEST(Workspace, DecibelTextRoundsToOneDecimal) {
     EXPECT_EQ(TWorkspace::decibel_text(12.96), QStringLiteral("13.0"));
     EXPECT_EQ(TWorkspace::info_line(0.5, 1.0, 1.0, QStringLiteral("x.wav")),
               QStringLiteral(" Crest=6.0 dB,  RMS=-6.0 dB,  Peak=0.0 dB  -  x.wav"));
+}
+
+/// Runs sox with the given arguments into dir/name and returns the path.
+QString sox_made(const QTemporaryDir& dir, const char* name, QStringList args) {
+    const QString path = dir.filePath(QLatin1String(name));
+    for (QString& a : args)
+        if (a == QLatin1String("OUT")) a = path;
+    EXPECT_TRUE(test::sox(args));
+    return path;
+}
+
+/// Three seconds of stereo pink noise at 44100 Hz (the same on every run),
+/// and copies of it delayed by 1105 frames, plain and inverted.
+struct AlignedPair {
+    std::unique_ptr<QTemporaryDir> dir = test::build_temp_dir();
+    QString original = sox_made(*dir, "original.wav",
+                                {"-R", "-n", "-r", "44100", "-c", "2", "-b", "16", "OUT", "synth", "3", "pinknoise",
+                                 "gain", "-8"});
+    QString delayed = sox_made(*dir, "delayed.wav", {original, "OUT", "pad", "1105s"});
+    QString inverted = sox_made(*dir, "inverted.wav", {original, "OUT", "pad", "1105s", "vol", "-1"});
+    /// Noise of its own, unrelated to the original.
+    QString unrelated = sox_made(*dir, "unrelated.wav",
+                                 {"-n", "-r", "44100", "-c", "2", "-b", "16", "OUT", "synth", "3", "pinknoise",
+                                  "gain", "-8"});
+};
+
+// The offset in force and file 2's note follow the estimate, the nudges,
+// "No alignment" and "Correct polarity"; a new load or a closed slot ends
+// them. File 1's line never carries a note.
+TEST(Workspace, AlignmentOfFile2FollowsLoadsAndCommands) {
+    AlignedPair pair;
+    TWorkspace ws;
+    ws.setBuildSummaries(false);
+    ws.load_file(0, pair.original);
+    EXPECT_FALSE(ws.alignestimate());
+    ws.load_file(1, pair.delayed);
+    ASSERT_TRUE(ws.alignestimate());
+    EXPECT_EQ(ws.file2offset(), 1105);
+    const QString levels1 = ws.infoline(0);
+    EXPECT_TRUE(levels1.endsWith(QStringLiteral("  -  original.wav"))) << levels1.toStdString();
+    const auto note = [&] {
+        const QString line = ws.infoline(1);
+        const QString name = QStringLiteral("  -  delayed.wav");
+        EXPECT_TRUE(line.contains(name)) << line.toStdString();
+        return line.mid(line.indexOf(name) + name.size());
+    };
+    EXPECT_EQ(note(), QStringLiteral("  [+1105 samples, 25.1 ms, r=1.000]"));
+    EXPECT_EQ(ws.slot_offset(0), 0);
+    EXPECT_EQ(ws.slot_offset(1), 1105);
+    EXPECT_EQ(ws.slot_sign(1), 1);
+    EXPECT_DOUBLE_EQ(ws.slot_time(0, 1.0), 1.0);
+    EXPECT_DOUBLE_EQ(ws.slot_time(1, 1.0), 1.0 + 1105.0 / 44100);
+    // File 2 ends where file 1 does on the timeline.
+    EXPECT_DOUBLE_EQ(ws.timeline_duration(), 3.0);
+
+    int changes = 0;
+    ws.OnAlignmentChanged = [&] { ++changes; };
+    ws.nudge_file2(1);  // earlier by a sample
+    EXPECT_EQ(ws.file2offset(), 1106);
+    EXPECT_EQ(note(), QStringLiteral("  [+1106 samples, 25.1 ms, set by hand]"));
+    ws.nudge_file2(-2 * ws.millisecond_frames());  // later by two milliseconds
+    EXPECT_EQ(ws.millisecond_frames(), 44);
+    EXPECT_EQ(ws.file2offset(), 1106 - 88);
+    ws.nudge_file2(-2000);
+    EXPECT_EQ(note(), QStringLiteral("  [-982 samples, -22.3 ms, set by hand]"));
+    EXPECT_DOUBLE_EQ(ws.timeline_duration(), (3 * 44100 + 1105 + 982) / 44100.0);
+    ws.clear_alignment();
+    EXPECT_EQ(ws.file2offset(), 0);
+    EXPECT_EQ(note(), QStringLiteral("  [no alignment]"));
+    ws.align_files();
+    EXPECT_EQ(ws.file2offset(), 1105);
+    EXPECT_FALSE(ws.alignmentbyhand());
+    EXPECT_EQ(note(), QStringLiteral("  [+1105 samples, 25.1 ms, r=1.000]"));
+    EXPECT_EQ(changes, 5);
+    EXPECT_EQ(ws.infoline(0), levels1);
+
+    // An inverted file 2 is corrected (negated) at once; unchecking keeps
+    // the offset and says so.
+    ws.load_file(1, pair.inverted);
+    EXPECT_EQ(ws.file2offset(), 1105);
+    EXPECT_TRUE(ws.correctpolarity());
+    EXPECT_TRUE(ws.file2negated());
+    EXPECT_EQ(ws.slot_sign(1), -1);
+    EXPECT_TRUE(ws.infoline(1).endsWith(QStringLiteral("  [+1105 samples, 25.1 ms, r=1.000, polarity corrected]")))
+        << ws.infoline(1).toStdString();
+    ws.setCorrectpolarity(false);
+    EXPECT_EQ(ws.slot_sign(1), 1);
+    EXPECT_TRUE(ws.infoline(1).endsWith(QStringLiteral("  [+1105 samples, 25.1 ms, r=1.000, polarity inverted]")))
+        << ws.infoline(1).toStdString();
+
+    // Unrelated files: no offset, and the weak correlation is shown (two
+    // decimals).
+    ws.load_file(1, pair.unrelated);
+    ASSERT_TRUE(ws.alignestimate());
+    EXPECT_FALSE(ws.alignestimate()->aligned());
+    EXPECT_EQ(ws.file2offset(), 0);
+    EXPECT_EQ(ws.slot_sign(1), 1);
+    const QString weak = ws.infoline(1);
+    EXPECT_TRUE(weak.contains(QRegularExpression(QStringLiteral("  -  unrelated\\.wav  \\[not aligned: r=0\\.[0-4][0-9]\\]$"))))
+        << weak.toStdString();
+
+    // A slot closed: the estimate and its note go.
+    ws.load_file(1, pair.delayed);
+    EXPECT_EQ(ws.file2offset(), 1105);
+    ws.close_file(0);
+    EXPECT_FALSE(ws.alignestimate());
+    EXPECT_EQ(ws.file2offset(), 0);
+    EXPECT_TRUE(ws.infoline(1).endsWith(QStringLiteral("  -  delayed.wav"))) << ws.infoline(1).toStdString();
+    ws.nudge_file2(1);  // needs two files
+    EXPECT_EQ(ws.file2offset(), 0);
 }
 
 // ---------------------------------------------------------------- command line
@@ -432,6 +554,43 @@ TEST(CommandLine, LevelsReadsOtherFormatsAndConvertsFile2ToTheRateOfFile1) {
     EXPECT_TRUE(lines[0].endsWith(QStringLiteral(" dB  -  q.wav"))) << r.out.toStdString();
     EXPECT_TRUE(lines[1].endsWith(QStringLiteral(" dB  -  q48k.flac (48000 Hz \u2192 8000 Hz)")))
         << r.out.toStdString();
+}
+
+// --align prints the estimate in one line whatever the locale, exit code 0;
+// "not aligned" with exit code 2; a file that cannot be read, exit code 1.
+TEST(CommandLine, AlignPrintsTheOffsetOrRefuses) {
+    AlignedPair pair;
+    ProgramRun r = wavrell({QStringLiteral("--align"), pair.original, pair.delayed}, QStringLiteral("de_DE.UTF-8"));
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("offset=+1105 ms=25.1 r=1.000 polarity=normal\n"));
+    EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+
+    r = wavrell({QStringLiteral("--align"), pair.inverted, pair.original});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("offset=-1105 ms=-25.1 r=1.000 polarity=inverted\n"));
+
+    r = wavrell({QStringLiteral("--align"), pair.original, pair.original});
+    EXPECT_EQ(r.out, QStringLiteral("offset=0 ms=0.0 r=1.000 polarity=normal\n"));
+
+    r = wavrell({QStringLiteral("--align"), pair.original, pair.unrelated});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.out.contains(QRegularExpression(QStringLiteral("^not aligned r=0\\.[0-4][0-9][0-9]\n$"))))
+        << r.out.toStdString();
+
+    const QString missing = pair.dir->filePath(QStringLiteral("missing.wav"));
+    r = wavrell({QStringLiteral("--align"), pair.original, missing});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.out.isEmpty());
+    EXPECT_TRUE(r.err.contains(missing)) << r.err.toStdString();
+
+    for (const QStringList& args : {QStringList{QStringLiteral("--align"), pair.original},
+                                    QStringList{QStringLiteral("--align"), QStringLiteral("--levels"), pair.original,
+                                                pair.delayed}}) {
+        r = wavrell(args);
+        EXPECT_EQ(r.code, 1) << args.join(' ').toStdString();
+        EXPECT_FALSE(r.err.isEmpty());
+        EXPECT_TRUE(r.out.isEmpty());
+    }
 }
 
 TEST(CommandLine, ErrorsAndHelp) {
