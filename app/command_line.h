@@ -1,5 +1,7 @@
 #pragma once
 
+#include "workspace/level_matching.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -17,6 +19,9 @@ struct TCommandLine {
     };
     Mode mode = Mode::Window;
     bool normalize = true;  ///< false with --no-normalize
+    bool loudness = false;  ///< --loudness: the lines with their loudness fields
+    bool json = false;      ///< --json: one JSON array instead of the lines
+    TMatchBy matchby = mbrms;  ///< --match=rms|lufs|shortterm
     QStringList files;      ///< one or two files for --levels
     QString text;           ///< help text or error message
 };
@@ -28,8 +33,11 @@ TCommandLine parse_command_line(const QStringList& args);
 /// returns the exit code: 0 on success, 1 when a file cannot be loaded or the
 /// arguments are unusable. --levels loads the files into slots 0 and 1 of a
 /// workspace as the window does (normalization switched on first unless
-/// --no-normalize) and prints its two information lines, one per line.
-/// Touches no settings.
+/// --no-normalize, matching by the criterion of --match) and prints its two
+/// information lines, one per line, or with --json the levels of both
+/// slots as JSON (levels_json). The loudness is measured with --loudness,
+/// --json or a loudness criterion; the lines then carry the loudness
+/// fields. Touches no settings.
 int run_command_line(const TCommandLine& cl, FILE* out = stdout, FILE* err = stderr);
 
 }  // namespace wavrell

@@ -2,6 +2,7 @@
 
 #include "audio/wav_file.h"
 #include "common/number_text.h"
+#include "common/parallel_jobs.h"
 #include "dsp/filter_section.h"
 
 #include <QFileInfo>
@@ -35,6 +36,11 @@ void TWorkspace::invalidate_views(bool dirty) {
 void TWorkspace::setNormalize(bool v) {
     fnormalize = v;
     emit_checks();
+    update_levels();
+}
+
+void TWorkspace::setMatchBy(TMatchBy v) {
+    fmatchby = v;
     update_levels();
 }
 
@@ -79,7 +85,7 @@ std::unique_ptr<TRealFilterSection> TWorkspace::allpass_copy() const {
 }
 
 TLoadedFile TWorkspace::read_file(int slot, const QString& fname, TRealFilterSection& allpass,
-                                  const std::atomic<bool>* cancel, bool summaries) {
+                                  const std::atomic<bool>* cancel, bool summaries, bool loudness) {
     const auto check = [&] {
         if (cancel && cancel->load())
             throw ELoadCancelled(QStringLiteral("Loading \"%1\" was cancelled").arg(fname));
@@ -90,13 +96,28 @@ TLoadedFile TWorkspace::read_file(int slot, const QString& fname, TRealFilterSec
     f.wav = std::make_unique<TWav>();
     f.wav->open_file(fname, false);
     check();
-    f.file = measure_levels(*f.wav, allpass, slot, f.levels, TLevelEngine::Best, summaries ? &f.summaries : nullptr);
+    auto levels = [&] {
+        f.file = measure_levels(*f.wav, allpass, slot, f.levels, TLevelEngine::Best,
+                                summaries ? &f.summaries : nullptr);
+    };
+    if (!loudness) {
+        levels();
+        return f;
+    }
+    // The loudness costs several times the levels: its jobs and the level
+    // measurement share the processors, the levels beside the loudness's
+    // longest job.
+    TLoudnessMeter meter(*f.wav, check);
+    std::vector<std::function<void()>> jobs = meter.jobs();
+    jobs.insert(jobs.begin() + std::ptrdiff_t(std::min<size_t>(1, jobs.size())), levels);
+    run_parallel_jobs(jobs, compute_threads());
+    f.loudness = meter.result();
     return f;
 }
 
 void TWorkspace::load_file(int slot, const QString& fname) {
     // Measured with apfilter itself, which is then left at the file's rate.
-    commit_load(read_file(slot, fname, *fapfilter, nullptr, fbuildsummaries));
+    commit_load(read_file(slot, fname, *fapfilter, nullptr, fbuildsummaries, fmeasureloudness));
 }
 
 void TWorkspace::commit_load(TLoadedFile&& f) {
@@ -111,6 +132,7 @@ void TWorkspace::commit_load(TLoadedFile&& f) {
     flevels[slot] = std::move(f.levels);
     ffilerms[slot] = f.file.rms;
     ffilepeak[slot] = f.file.peak;
+    floudness[slot] = f.loudness;
     fsummaries[slot] = std::move(f.summaries);
     update_levels();
     fplaycount = 0;
@@ -142,33 +164,69 @@ QString TWorkspace::info_line(double rms, double peak, double factor, const QStr
            QStringLiteral(" dB  -  ") + name;
 }
 
+std::optional<double> TWorkspace::match_level(int slot) const {
+    const TLoudness& l = floudness[size_t(slot)];
+    switch (fmatchby) {
+        case mbrms: return ffilerms[size_t(slot)];
+        case mbintegrated:
+            if (l.integrated) return std::pow(10.0, *l.integrated / 20);
+            return std::nullopt;
+        case mbshortterm:
+            if (l.shortterm_max) return std::pow(10.0, *l.shortterm_max / 20);
+            return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::optional<double> TWorkspace::match_level_db(int slot) const {
+    if (fwav[size_t(slot)]->nsamples() == 0 || !(ffilepeak[size_t(slot)] > 0)) return std::nullopt;
+    const TLoudness& l = floudness[size_t(slot)];
+    switch (fmatchby) {
+        case mbrms:
+            if (ffilerms[size_t(slot)] > 0) return 20 * std::log10(ffilerms[size_t(slot)]);
+            return std::nullopt;
+        case mbintegrated: return l.integrated;
+        case mbshortterm: return l.shortterm_max;
+    }
+    return std::nullopt;
+}
+
+QString TWorkspace::loudness_suffix(const TLoudness& l, double factor, bool shortterm) {
+    if (!l.measured) return {};
+    const double gain = 20 * std::log10(factor);
+    const auto lufs = [&](const std::optional<double>& v) { return v ? decibel_text(*v + gain) : QStringLiteral("-"); };
+    QString tp = QStringLiteral("-");
+    if (l.true_peak) {
+        const double heard = *l.true_peak * factor;
+        if (heard > 0) {
+            const double db = 20 * std::log10(heard);
+            tp = decibel_text(db);
+            if (db > 0 && tp != decibel_text(0)) tp.prepend(QLatin1Char('+'));
+        } else {
+            tp = QStringLiteral("-inf");
+        }
+    }
+    QString t = QStringLiteral("  |  ") + lufs(l.integrated) + QStringLiteral(" LUFS, LRA ") +
+                (l.range ? decibel_text(*l.range) : QStringLiteral("-")) + QStringLiteral(" LU, TP ") + tp +
+                QStringLiteral(" dBTP");
+    if (shortterm) t += QStringLiteral(", max S ") + lufs(l.shortterm_max) + QStringLiteral(" LUFS");
+    return t;
+}
+
 void TWorkspace::update_levels() {
-    // A slot without level (silence, no samples) counts as never loaded.
-    double rms[2], peak[2];
-    bool silent[2];
-    for (int s = 0; s < 2; ++s) {
-        silent[s] = !(ffilerms[size_t(s)] > 0 && ffilepeak[size_t(s)] > 0);
-        rms[s] = silent[s] ? 1.0 : ffilerms[size_t(s)];
-        peak[s] = silent[s] ? 1.0 : ffilepeak[size_t(s)];
-    }
-    double f[2];
-    if (rms[0] > rms[1]) {
-        f[0] = rms[1] / rms[0];
-        f[1] = 1;
-    } else {
-        f[1] = rms[0] / rms[1];
-        f[0] = 1;
-    }
-    const double m = std::max(peak[0] * f[0], peak[1] * f[1]);
-    for (int s = 0; s < 2; ++s) ffilenormfactor[size_t(s)] = silent[s] ? 1.0 : f[s] / m;
+    const std::array<double, 2> f = matching_factors({match_level(0), match_level(1)}, ffilepeak);
+    for (int s = 0; s < 2; ++s) ffilenormfactor[size_t(s)] = f[size_t(s)];
     for (int s = 0; s < 2; ++s) ffilefactor[size_t(s)] = fnormalize ? ffilenormfactor[size_t(s)] : 1.0;
 
     for (int s = 0; s < 2; ++s) {
         const TWav& w = *fwav[size_t(s)];
+        // The loudness fields come after everything else on the line.
         finfoline[size_t(s)] = w.nsamples() == 0
                                    ? QStringLiteral("-")
                                    : info_line(ffilerms[size_t(s)], ffilepeak[size_t(s)], ffilefactor[size_t(s)],
-                                               QFileInfo(w.filename()).fileName());
+                                               QFileInfo(w.filename()).fileName()) +
+                                         loudness_suffix(floudness[size_t(s)], ffilefactor[size_t(s)],
+                                                         fmatchby == mbshortterm);
     }
     if (OnInfoLinesChanged) OnInfoLinesChanged();
     invalidate_views(true);
