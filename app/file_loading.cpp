@@ -55,10 +55,11 @@ void TForm19::load_file(int slot, const QString& fname) {
 
     auto job = std::make_shared<LoadJob>();
     job->allpass = ws->allpass_copy();
-    QThread* worker = QThread::create([job, slot, fname, hook = load_worker_hook] {
+    QThread* worker = QThread::create([job, slot, fname, hook = load_worker_hook,
+                                       loudness = ws->MeasureLoudness()] {
         try {
             if (hook) hook(slot, fname);
-            job->result = TWorkspace::read_file(slot, fname, *job->allpass, &job->cancel);
+            job->result = TWorkspace::read_file(slot, fname, *job->allpass, &job->cancel, true, loudness);
         } catch (...) {
             job->error = std::current_exception();
         }
