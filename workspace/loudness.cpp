@@ -10,6 +10,11 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <numbers>
+#include <optional>
+#include <utility>
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
@@ -31,10 +36,36 @@ const double kAbsoluteGate = std::pow(10.0, (-70.0 + 0.691) / 10.0);
 double energy_of(double lufs) { return std::isfinite(lufs) ? std::pow(10.0, (lufs + 0.691) / 10.0) : 0.0; }
 double lufs_of(double energy) { return 10.0 * std::log10(energy) - 0.691; }
 
-/// Frames fed ahead of each true-peak piece: more than the interpolator's
-/// delay line (13 frames at 4x), so that its outputs inside the piece are
-/// those of one pass over the file.
-constexpr int64_t kPeakLead = 64;
+/// Frames fed ahead of each stretch measured for its true peak: more than
+/// the interpolator's delay line (13 frames at 4x, 25 at 2x), so that its
+/// outputs inside the stretch are those of one pass over the file.
+constexpr int64_t kPeakLead = 32;
+
+/// Frames of a block of the true-peak measurement (see peak_job).
+constexpr int64_t kPeakBlock = 64;
+
+/// The largest gain of libebur128's true-peak interpolator at a rate: the
+/// sum of the magnitudes of the coefficients of its costliest phase, as
+/// the library builds them (49 taps, a Hann-windowed sinc, 4x below 96 kHz,
+/// 2x below 192 kHz; coefficients of magnitude up to 1e-6 left out). No
+/// output of the interpolator exceeds this times the largest input among
+/// the frames it depends on. Empty where the library does not interpolate
+/// (the true peak there is the sample peak, and no bound is taken).
+std::optional<double> true_peak_gain(int32_t rate) {
+    const int factor = rate < 96000 ? 4 : rate < 192000 ? 2 : 0;
+    if (factor == 0) return std::nullopt;
+    constexpr int kTaps = 49;
+    std::vector<double> sums(size_t(factor), 0.0);
+    for (int j = 0; j < kTaps; ++j) {
+        const double m = double(j) - double(kTaps - 1) / 2.0;
+        double c = 1.0;
+        if (std::fabs(m) > 0.000001) c = std::sin(m * std::numbers::pi / factor) / (m * std::numbers::pi / factor);
+        c *= 0.5 * (1 - std::cos(2 * std::numbers::pi * j / (kTaps - 1)));
+        if (std::fabs(c) > 0.000001) sums[size_t(j % factor)] += std::fabs(c);
+    }
+    // A margin for the library's single-precision arithmetic.
+    return *std::max_element(sums.begin(), sums.end()) * 1.001;
+}
 
 #if defined(__x86_64__) && defined(__GNUC__)
 __attribute__((target("avx"))) void zero_upper_halves() { _mm256_zeroupper(); }
@@ -106,6 +137,7 @@ struct TLoudnessMeter::Work {
     bool range_blocks = false;  // a 3 s block reached the absolute gate
     double shortterm_max = 0;   // energy; 0: no reading reached the gate
     std::vector<int64_t> piece_starts;  // true-peak pieces, and n at the end
+    std::optional<double> peak_gain;    // true_peak_gain of the rate
     std::vector<double> piece_peaks;
 
     Work(const TWav& w, std::function<void()> c) : wav(w), check(std::move(c)) {
@@ -116,6 +148,7 @@ struct TLoudnessMeter::Work {
         measurable = n > 0 && nch > 0 && nch <= kMaxChannels && sf >= kMinRate && sf <= kMaxRate;
         if (!measurable) return;
         types = loudness_channel_types(wav.channelmask(), nch);
+        peak_gain = true_peak_gain(sf);
         // Pieces of at least 10 s, at most 32 of them: fine enough to share
         // out among the threads, few enough that their lead-ins cost nothing.
         const int64_t pieces = std::clamp<int64_t>(n / (int64_t(10) * sf), 1, 32);
@@ -189,9 +222,43 @@ struct TLoudnessMeter::Work {
         ebur128_loudness_range(s.get(), &range);
     }
 
-    /// Largest true peak of piece p. Only the peaks that libebur128 reports
-    /// for the piece's own frames count; the lead-in before it sets the
-    /// interpolator's delay line as one pass would have left it.
+    /// Frames first … first + count − 1 of every channel, interleaved,
+    /// with frames before the file's start read as silence.
+    void feed_from(ebur128_state* s, int64_t first, int64_t count, std::vector<int16_t>& buf) const {
+        if (first < 0) {
+            const int64_t zeros = std::min(-first, count);
+            buf.assign(size_t(zeros * nch), 0);
+            if (ebur128_add_frames_short(s, buf.data(), size_t(zeros)) != EBUR128_SUCCESS) out_of_memory();
+            first += zeros;
+            count -= zeros;
+        }
+        if (count > 0) feed(s, first, count, buf);
+    }
+
+    /// Largest true peak of the frames begin … end − 1 as one pass over the
+    /// file sees it: the kPeakLead frames before them (silence before the
+    /// file's start) set the interpolator's delay line, and only the peaks
+    /// that libebur128 reports for the frames themselves count.
+    double block_peak(ebur128_state* s, int64_t begin, int64_t end, std::vector<int16_t>& buf) const {
+        feed_from(s, begin - kPeakLead, kPeakLead, buf);
+        feed(s, begin, end - begin, buf);
+        double peak = 0;
+        for (int c = 0; c < nch; ++c) {
+            double v = 0;
+            ebur128_prev_true_peak(s, unsigned(c), &v);
+            peak = std::max(peak, v);
+        }
+        return peak;
+    }
+
+    /// Largest true peak of piece p. libebur128's interpolator is the
+    /// costliest part of the whole measurement, and the largest true peak
+    /// lies where the samples are large: the piece is cut into blocks, and
+    /// a block goes through the interpolator only when its largest sample
+    /// magnitude (over the block and the frames its outputs depend on)
+    /// times the interpolator's gain bound could still exceed the largest
+    /// true peak found so far, the largest blocks first. The result is that
+    /// of one pass over the piece.
     void peak_job(size_t p) {
         prepare_for_sse_code();
         State s = make_state(EBUR128_MODE_TRUE_PEAK);
@@ -199,18 +266,49 @@ struct TLoudnessMeter::Work {
         for (int c = 0; c < nch; ++c) ebur128_set_channel(s.get(), unsigned(c), EBUR128_UNUSED);
         const int64_t begin = piece_starts[p], end = piece_starts[p + 1];
         std::vector<int16_t> buf;
-        const int64_t lead = std::min(begin, kPeakLead);
-        if (lead > 0) feed(s.get(), begin - lead, lead, buf);
-        const int64_t chunk = std::max<int64_t>(1, sf / 10);
-        double peak = 0;
-        for (int64_t pos = begin; pos < end; pos += chunk) {
-            poll();
-            feed(s.get(), pos, std::min(chunk, end - pos), buf);
-            for (int c = 0; c < nch; ++c) {
-                double v = 0;
-                ebur128_prev_true_peak(s.get(), unsigned(c), &v);
-                peak = std::max(peak, v);
+        if (!peak_gain) {
+            // No bound known for this rate: the whole piece, 100 ms at a time.
+            double peak = 0;
+            const int64_t chunk = std::max<int64_t>(1, sf / 10);
+            for (int64_t pos = begin; pos < end; pos += chunk) {
+                poll();
+                peak = std::max(peak, block_peak(s.get(), pos, std::min(end, pos + chunk), buf));
             }
+            piece_peaks[p] = peak;
+            return;
+        }
+        poll();
+        const int64_t nblocks = (end - begin + kPeakBlock - 1) / kPeakBlock;
+        // Largest magnitude of each block's own frames, then with the
+        // kPeakLead frames before it (at most the whole block before).
+        std::vector<int32_t> own(static_cast<size_t>(nblocks), 0);
+        for (int c = 0; c < nch; ++c) {
+            const int16_t* row = wav.samples()[size_t(c)].data();
+            for (int64_t b = 0; b < nblocks; ++b) {
+                const int64_t from = begin + b * kPeakBlock, to = std::min(end, from + kPeakBlock);
+                int32_t m = own[size_t(b)];
+                for (int64_t i = from; i < to; ++i) m = std::max(m, std::abs(int32_t(row[i])));
+                own[size_t(b)] = m;
+            }
+        }
+        int32_t before = 0;  // the frames before the piece
+        if (begin > 0)
+            for (int c = 0; c < nch; ++c) {
+                const int16_t* row = wav.samples()[size_t(c)].data();
+                for (int64_t i = std::max<int64_t>(0, begin - kPeakLead); i < begin; ++i)
+                    before = std::max(before, std::abs(int32_t(row[i])));
+            }
+        std::vector<std::pair<int32_t, int64_t>> reach(static_cast<size_t>(nblocks));
+        for (int64_t b = 0; b < nblocks; ++b)
+            reach[size_t(b)] = {std::max(own[size_t(b)], b > 0 ? own[size_t(b - 1)] : before), b};
+        std::sort(reach.begin(), reach.end(), std::greater<>());
+        double peak = 0;
+        int64_t done = 0;
+        for (const auto& [magnitude, b] : reach) {
+            if (*peak_gain * magnitude / 32768.0 < peak) break;  // no later block can reach it either
+            if (++done % 16 == 0) poll();
+            const int64_t from = begin + b * kPeakBlock;
+            peak = std::max(peak, block_peak(s.get(), from, std::min(end, from + kPeakBlock), buf));
         }
         piece_peaks[p] = peak;
     }

@@ -5,12 +5,15 @@
 #include "workspace/loudness.h"
 #include "audio/wav_file.h"
 
+#include <ebur128.h>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <functional>
 #include <memory>
 #include <numbers>
+#include <random>
 #include <stdexcept>
 
 namespace wavrell {
@@ -143,6 +146,75 @@ TEST(Loudness, TruePeakBetweenSamplesAndAcrossThePiecesOfALongFile) {
     ASSERT_TRUE(across.true_peak && alone.true_peak);
     EXPECT_GT(*alone.true_peak, 1.0);
     EXPECT_EQ(*across.true_peak, *alone.true_peak);
+}
+
+/// The true peak of a store by libebur128 in one pass over the whole file.
+double one_pass_true_peak(const TWav& w) {
+    ebur128_state* s = ebur128_init(unsigned(w.nchans()), static_cast<unsigned long>(w.sampfreq()),
+                                     EBUR128_MODE_TRUE_PEAK);
+    std::vector<int16_t> frames;
+    for (int64_t i = 0; i < w.nsamples(); ++i)
+        for (int c = 0; c < w.nchans(); ++c) frames.push_back(w.samples()[size_t(c)][size_t(i)]);
+    ebur128_add_frames_short(s, frames.data(), size_t(w.nsamples()));
+    double peak = 0;
+    for (int c = 0; c < w.nchans(); ++c) {
+        double v = 0;
+        ebur128_true_peak(s, unsigned(c), &v);
+        peak = std::max(peak, v);
+    }
+    ebur128_destroy(&s);
+    return peak;
+}
+
+TEST(Loudness, TruePeakOfTheBlocksThatCanHoldItIsThatOfOnePass) {
+    // Only the blocks whose samples could reach the largest true peak go
+    // through the interpolator; the result must be one pass's, whatever
+    // the material. The hardest input for that is the one whose signs
+    // follow the interpolator's coefficients at the half-sample phase:
+    // +-0.25 in the pattern of a sinc sampled between its zeros gives
+    // 0.25 times the interpolator's largest gain, in a file whose other
+    // samples may be larger.
+    const auto worst = [](int64_t at, int factor) {
+        return [=](int, int64_t i) {
+            const int64_t k = at - i;  // how far back from the output frame
+            if (k < 0 || k > 48 / factor) return 0.0;
+            const double m = double(k * factor + factor / 2) - 24.0;
+            return std::sin(m * std::numbers::pi / factor) >= 0 == (m >= 0) ? 0.25 : -0.25;
+        };
+    };
+    std::mt19937 rng(7);
+    std::normal_distribution<double> gauss(0.0, 0.08);
+    std::vector<double> noise(size_t(30 * kRate));
+    for (double& v : noise) v = gauss(rng);
+    const struct {
+        const char* label;
+        std::unique_ptr<TWav> wav;
+    } cases[] = {
+        {"sinc pattern at 48 kHz", store(kRate, 1, kRate, worst(30000, 4))},
+        {"sinc pattern at 96 kHz", store(96000, 1, 96000, worst(50000, 2))},
+        {"sinc pattern beside a larger lone sample", store(kRate, 2, kRate,
+                                                           [&](int c, int64_t i) {
+                                                               return c == 1 && i == 5000 ? 0.4 : worst(30000, 4)(c, i);
+                                                           })},
+        {"sinc pattern at the very start", store(kRate, 1, kRate, worst(12, 4))},
+        {"30 s of noise with a loud stretch", store(kRate, 2, 30 * kRate,
+                                                    [&](int c, int64_t i) {
+                                                        const double g = i > 20 * kRate && i < 21 * kRate ? 3.0 : 1.0;
+                                                        return g * noise[size_t((i + c * 977) % (30 * kRate))];
+                                                    })},
+        {"200 kHz, not interpolated", store(200000, 1, 200000, worst(1000, 4))},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.label);
+        const TLoudness l = measure_loudness(*k.wav);
+        ASSERT_TRUE(l.true_peak);
+        EXPECT_EQ(*l.true_peak, one_pass_true_peak(*k.wav));
+    }
+    // The pattern does reach the gain the blocks are judged by (the sum of
+    // the coefficients' magnitudes, 1.864 at 4x, 2.307 at 2x): the bound is tight, and
+    // libebur128's interpolator is the one it was worked out for.
+    EXPECT_NEAR(*measure_loudness(*cases[0].wav).true_peak / 0.25, 1.8642, 0.001);
+    EXPECT_NEAR(*measure_loudness(*cases[1].wav).true_peak / 0.25, 2.3068, 0.001);
 }
 
 TEST(Loudness, ValuesThatDoNotExist) {
