@@ -6,6 +6,8 @@
 #   summaries, without and with the loudness, in turn, in one process);
 # - the command line, `wavrell --levels` against `wavrell --levels --loudness`.
 # Target: the loudness adds at most 0.5 times the load without it (wall time).
+# The line "floor" is libebur128's K-weighting filter alone over the
+# same samples, which every loudness measurement by that library runs.
 # Usage: bench/loudness.sh [build-dir] [runs]   (build-dir: a Release build)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -31,4 +33,5 @@ echo "  command line: --levels ${TB} s, --levels --loudness ${TA} s"
 cli=$(awk -v a="$TA" -v b="$TB" 'BEGIN {printf "%.3f", (a - b) / b}')
 echo "  command line: loudness adds ${cli}"
 echo "window load: loudness adds ${added} of the load without it"
+echo "$out" | grep "K-weighting" | sed "s/^/floor: /"
 verdict "$added" 0.5

@@ -179,7 +179,7 @@ TEST(Loudness, TruePeakOfTheBlocksThatCanHoldItIsThatOfOnePass) {
             const int64_t k = at - i;  // how far back from the output frame
             if (k < 0 || k > 48 / factor) return 0.0;
             const double m = double(k * factor + factor / 2) - 24.0;
-            return std::sin(m * std::numbers::pi / factor) >= 0 == (m >= 0) ? 0.25 : -0.25;
+            return (std::sin(m * std::numbers::pi / factor) >= 0) == (m >= 0) ? 0.25 : -0.25;
         };
     };
     std::mt19937 rng(7);
