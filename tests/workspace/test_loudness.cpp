@@ -197,6 +197,8 @@ TEST(Loudness, TruePeakOfTheBlocksThatCanHoldItIsThatOfOnePass) {
                                                                return c == 1 && i == 5000 ? 0.4 : worst(30000, 4)(c, i);
                                                            })},
         {"sinc pattern at the very start", store(kRate, 1, kRate, worst(12, 4))},
+        // Blocks are 64 frames: frames 30014 … 30026 lie across two of them.
+        {"sinc pattern across two blocks", store(kRate, 1, kRate, worst(30026, 4))},
         {"30 s of noise with a loud stretch", store(kRate, 2, 30 * kRate,
                                                     [&](int c, int64_t i) {
                                                         const double g = i > 20 * kRate && i < 21 * kRate ? 3.0 : 1.0;
