@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 
 #include "workspace/alignment.h"
+#include "workspace/levels_json.h"
 #include "workspace/workspace.h"
 #include "audio/wav_file.h"
 #include "common/errors.h"
@@ -75,7 +76,9 @@ TCommandLine parse_command_line(const QStringList& args) {
         "With --levels, the files are loaded into file 1 and file 2 as the window\n"
         "would load them and the two information lines (crest factor, RMS and peak\n"
         "in dB relative to full scale, file name; \"-\" for an empty slot) are\n"
-        "printed, one per line; no window opens.\n"
+        "printed, one per line; no window opens. --loudness adds each file's\n"
+        "integrated loudness, loudness range and true peak (ITU-R BS.1770, EBU R128)\n"
+        "to the lines; --json prints all levels of both files as JSON instead.\n"
         "With --align, the offset of FILE2 against FILE1 is printed as\n"
         "\"offset=<frames> ms=<milliseconds> r=<correlation> polarity=<normal|inverted>\"\n"
         "(a positive offset: FILE2 starts later); exit code 2 and \"not aligned r=<...>\"\n"
@@ -88,10 +91,25 @@ TCommandLine parse_command_line(const QStringList& args) {
                                     QStringLiteral("With --levels: leave level matching off (it is on by default)."));
     const QCommandLineOption align(QStringLiteral("align"),
                                    QStringLiteral("Prints the offset of FILE2 against FILE1 and exits."));
+    const QCommandLineOption loudness(
+        QStringLiteral("loudness"),
+        QStringLiteral("With --levels: measure the loudness too and add it to the lines (LUFS, LRA, dBTP)."));
+    const QCommandLineOption match(
+        QStringLiteral("match"),
+        QStringLiteral("With --levels: match the files by RMS (the default), by integrated loudness (lufs) or by "
+                       "maximum short-term loudness (shortterm)."),
+        QStringLiteral("rms|lufs|shortterm"), match_by_key(mbrms));
+    const QCommandLineOption json(
+        QStringLiteral("json"),
+        QStringLiteral("With --levels: print one JSON array of both files' own levels and loudness and the "
+                       "factors in force (null for an empty slot) instead of the lines."));
     p.addOption(help);
     p.addOption(levels);
     p.addOption(align);
     p.addOption(nonorm);
+    p.addOption(loudness);
+    p.addOption(match);
+    p.addOption(json);
     p.addPositionalArgument(QStringLiteral("FILE1"), QStringLiteral("Sound file for file 1."),
                             QStringLiteral("[FILE1"));
     p.addPositionalArgument(QStringLiteral("FILE2"), QStringLiteral("Sound file for file 2."),
@@ -110,6 +128,12 @@ TCommandLine parse_command_line(const QStringList& args) {
         return cl;
     }
     cl.normalize = !p.isSet(nonorm);
+    cl.loudness = p.isSet(loudness);
+    cl.json = p.isSet(json);
+    const std::optional<TMatchBy> by = match_by_from_key(p.value(match));
+    if (!by)
+        return error(QStringLiteral("--match takes rms, lufs or shortterm, not \"%1\"").arg(p.value(match)));
+    cl.matchby = *by;
     cl.files = p.positionalArguments();
     if (p.isSet(align)) {
         if (p.isSet(levels)) return error(QStringLiteral("--align and --levels cannot be combined"));
@@ -121,7 +145,8 @@ TCommandLine parse_command_line(const QStringList& args) {
     if (!p.isSet(levels)) {
         // The window opens, with the files loaded into file 1 and file 2.
         if (cl.files.size() > 2) return error(QStringLiteral("at most two files can be opened"));
-        if (p.isSet(nonorm)) return error(QStringLiteral("--no-normalize is only taken with --levels"));
+        for (const QCommandLineOption* o : {&nonorm, &loudness, &match, &json})
+            if (p.isSet(*o)) return error(QStringLiteral("--%1 is only taken with --levels").arg(o->names().first()));
         return cl;
     }
     if (cl.files.isEmpty() || cl.files.size() > 2)
@@ -141,6 +166,8 @@ int run_command_line(const TCommandLine& cl, FILE* out, FILE* err) {
     TWorkspace ws;
     ws.setBuildSummaries(false);  // nothing draws the files here
     ws.setAutoAlign(false);       // the report is of levels only
+    ws.setMeasureLoudness(cl.loudness || cl.json || cl.matchby != mbrms);
+    ws.setMatchBy(cl.matchby);
     try {
         if (cl.normalize) ws.setNormalize(true);
         for (int slot = 0; slot < cl.files.size(); ++slot) {
@@ -159,6 +186,13 @@ int run_command_line(const TCommandLine& cl, FILE* out, FILE* err) {
         // Nothing may end the program with an abort.
         print(err, QString::fromLocal8Bit(e.what()) + QLatin1Char('\n'));
         return 1;
+    }
+    if (cl.json) {
+        // JSON is UTF-8 whatever the locale.
+        const QByteArray b = levels_json(ws);
+        std::fwrite(b.constData(), 1, size_t(b.size()), out);
+        std::fflush(out);
+        return 0;
     }
     print(out, ws.infoline(0) + QLatin1Char('\n') + ws.infoline(1) + QLatin1Char('\n'));
     return 0;

@@ -64,16 +64,18 @@ void TForm19::load_file(int slot, const QString& fname) {
         job = std::make_shared<LoadJob>();
         job->allpass = ws->allpass_copy();
         ended = false;
+        TLoadOptions options;
+        options.rate = rate;
+        options.loudness = ws->MeasureLoudness();
         // The other slot's file as it is now: the worker aligns the two once
         // the new file is read and measured.
-        const bool align = ws->AutoAlign();
-        std::shared_ptr<const TAlignSignal> other = align ? ws->alignsignal(1 - slot) : nullptr;
-        const auto work = [job = job, slot, fname, rate, align, other, hook = load_worker_hook] {
+        options.align = ws->AutoAlign();
+        if (options.align) options.other = ws->alignsignal(1 - slot);
+        const auto work = [job = job, slot, fname, options, hook = load_worker_hook] {
             try {
                 try {
                     if (hook) hook(slot, fname);
-                    job->result =
-                        TWorkspace::read_file(slot, fname, *job->allpass, &job->cancel, true, rate, align, other);
+                    job->result = TWorkspace::read_file(slot, fname, *job->allpass, &job->cancel, options);
                 } catch (const std::bad_alloc&) {
                     throw TWorkspace::memory_error(fname);
                 }

@@ -10,6 +10,7 @@
 #include "plot/axis.h"
 #include "audio/mpc_play.h"
 #include "settings/prog_id.h"
+#include "settings/setting.h"
 #include "shell/about.h"
 #include "shell/fjelm_about.h"
 #include "shell/help_menu.h"
@@ -126,6 +127,22 @@ void TForm19::create_actions() {
                            &TForm19::playfile2actionExecute);
     showerroraction = make(QStringLiteral("Show/play error signal from normalization"), true, -1, QKeySequence(),
                            true, &TForm19::showerroractionExecute);
+    // The matching criteria: exactly one is checked.
+    matchbygroup = new QActionGroup(this);
+    matchbygroup->setExclusionPolicy(QActionGroup::ExclusionPolicy::Exclusive);
+    const std::array<std::pair<QAction**, std::pair<const char*, TMatchBy>>, 3> criteria{{
+        {&matchrmsaction, {"RMS", mbrms}},
+        {&matchintegratedaction, {"Integrated loudness", mbintegrated}},
+        {&matchshorttermaction, {"Maximum short-term loudness", mbshortterm}},
+    }};
+    for (const auto& [action, what] : criteria) {
+        auto* a = new QAction(QString::fromLatin1(what.first), this);
+        a->setCheckable(true);
+        matchbygroup->addAction(a);
+        connect(a, &QAction::triggered, this, [this, v = what.second] { matchbyactionExecute(v); });
+        *action = a;
+    }
+    matchrmsaction->setChecked(true);
     // Group 1: checking one unchecks the other; both may be up.
     playfilegroup = new QActionGroup(this);
     playfilegroup->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
@@ -146,6 +163,10 @@ void TForm19::create_menus() {
     File2Menu = menuBar()->addMenu(QStringLiteral("F&ile 2"));
     File2Menu->addAction(Openaction2);
     Closefile21 = File2Menu->addAction(QStringLiteral("Close file 2"), this, [this] { Closefile21Click(); });
+
+    LevelsMenu = menuBar()->addMenu(QStringLiteral("&Levels"));
+    MatchByMenu = LevelsMenu->addMenu(QStringLiteral("&Match by"));
+    MatchByMenu->addActions(matchbygroup->actions());
 
     create_alignment_menu();
 
@@ -317,6 +338,10 @@ void TForm19::create_shell_components() {
     HelpMenu1->setEnableVersionCheck(true);
     HelpMenu1->setNewVersionURL(wavrell_version_url);
 
+    LevelSettings = new TSetting(this);
+    LevelSettings->setObjectName(QStringLiteral("LevelSettings"));
+    LevelSettings->setProgId(ProgId1);
+
     // Each component finishes its set-up once all settings are applied: the
     // lists read their entries, the Help menu builds itself (and may run the
     // daily version check before the window is shown).
@@ -448,6 +473,9 @@ void TForm19::wire_workspace() {
         }
     };
     apfilter = ws->apfilter();
+    // The window shows each file's loudness and may match by it.
+    ws->setMeasureLoudness(true);
+    read_level_settings();
 
     for (int t = 0; t < 4; ++t) {
         PaintBox[t]->OnPaint = [this](TPaintBox* b, QPainter& p) { PaintBox1Paint(b, p); };
@@ -471,6 +499,9 @@ void TForm19::mirror_state() {
     showerroraction->setChecked(ws->showerror());
     playfile1action->setChecked(ws->wavplayno() == 0);
     playfile2action->setChecked(ws->wavplayno() == 1);
+    matchrmsaction->setChecked(ws->MatchBy() == mbrms);
+    matchintegratedaction->setChecked(ws->MatchBy() == mbintegrated);
+    matchshorttermaction->setChecked(ws->MatchBy() == mbshortterm);
     infolabel1->setText(ws->infoline(0));
     infolabel2->setText(ws->infoline(1));
     // Alignment needs two files; the polarity only for a file 2 found
@@ -482,6 +513,9 @@ void TForm19::mirror_state() {
     const auto& estimate = ws->alignestimate();
     correctpolarityaction->setEnabled(pair && estimate && estimate->aligned() && estimate->inverted);
     correctpolarityaction->setChecked(ws->correctpolarity());
+    // A line longer than the panel is wide is cut; its hint shows it whole.
+    infolabel1->setToolTip(ws->infoline(0));
+    infolabel2->setToolTip(ws->infoline(1));
 }
 
 void TForm19::open_into(int slot) {
@@ -499,6 +533,37 @@ void TForm19::playfile1actionExecute() { ws->setWavplayno(0); }
 void TForm19::playfile2actionExecute() { ws->setWavplayno(1); }
 void TForm19::Closefile11Click() { ws->close_file(0); }
 void TForm19::Closefile21Click() { ws->close_file(1); }
+
+void TForm19::matchbyactionExecute(TMatchBy v) {
+    ws->setMatchBy(v);
+    write_level_settings();
+}
+
+namespace {
+const QString kLevelsSection = QStringLiteral("Levels");
+const QString kMatchByKey = QStringLiteral("MatchBy");
+}  // namespace
+
+void TForm19::read_level_settings() {
+    // Errors of the store and unknown values leave the default, RMS.
+    TMatchBy v = mbrms;
+    try {
+        LevelSettings->setLocation(slroaming);
+        v = match_by_from_key(LevelSettings->ReadString(kLevelsSection, kMatchByKey, match_by_key(mbrms)))
+                .value_or(mbrms);
+    } catch (const Exception&) {
+    }
+    if (v != ws->MatchBy()) ws->setMatchBy(v);
+}
+
+void TForm19::write_level_settings() {
+    // A store that cannot be written keeps the choice for this run only.
+    try {
+        LevelSettings->setLocation(slroaming);
+        LevelSettings->WriteString(kLevelsSection, kMatchByKey, match_by_key(ws->MatchBy()));
+    } catch (const Exception&) {
+    }
+}
 
 
 }  // namespace wavrell

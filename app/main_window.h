@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/waveform_trace.h"
+#include "workspace/level_matching.h"
 
 #include <QImage>
 #include <QMainWindow>
@@ -30,6 +31,7 @@ class TPaintBox;
 class TPanel;
 class TProgId;
 class TRealFilterSection;
+class TSetting;
 class TWorkspace;
 
 /// The program's only window: tool bar, menus, the four waveform boxes with
@@ -75,6 +77,19 @@ public:
     QAction* Closefile11 = nullptr;
     QAction* Closefile21 = nullptr;
     QAction* Exit1 = nullptr;
+
+    /// "Levels" menu: "Match by" with the three matching criteria, one
+    /// checked (an exclusive group).
+    QMenu* LevelsMenu = nullptr;
+    QMenu* MatchByMenu = nullptr;
+    QAction* matchrmsaction = nullptr;
+    QAction* matchintegratedaction = nullptr;
+    QAction* matchshorttermaction = nullptr;
+    QActionGroup* matchbygroup = nullptr;
+    /// Keeps the matching criterion (section "Levels", key "MatchBy": "rms",
+    /// "lufs" or "shortterm") at the roaming location of ProgId1, written
+    /// on every choice and read when the window is created.
+    TSetting* LevelSettings = nullptr;
 
     QAction* openaction1 = nullptr;
     QAction* Openaction2 = nullptr;
@@ -167,6 +182,9 @@ private:
     void Closefile11Click();
     void Closefile21Click();
     void alignment_changed();
+    void matchbyactionExecute(TMatchBy v);
+    void read_level_settings();
+    void write_level_settings();
 
     void redraw_picture(int t);
     void mirror_state();

@@ -259,6 +259,7 @@ struct Format {
     int32_t sampfreq = 0;
     int bytes = 0;  // per sample
     uint16_t align = 0;
+    uint32_t channelmask = 0;  // speaker bits of the extensible format, else 0
     Decoder decode = nullptr;
 };
 
@@ -284,6 +285,7 @@ QString tag_text(uint32_t tag) {
 Format parse_format(const QString& name, const uint8_t* fmt, size_t fmtlen) {
     if (fmtlen < 16) fail_read(name, QStringLiteral("the \"fmt \" chunk is shorter than 16 bytes"));
     uint32_t tag = le16(fmt);
+    uint32_t channelmask = 0;
     const uint32_t channels = le16(fmt + 2);
     const uint32_t rate = le32(fmt + 4);
     const uint32_t align = le16(fmt + 12);
@@ -296,6 +298,7 @@ Format parse_format(const QString& name, const uint8_t* fmt, size_t fmtlen) {
         if (std::memcmp(guid + 2, kGuidTail, 14) != 0)
             fail_read(name, QStringLiteral("unsupported WAV sub-format %1").arg(guid_text(guid)));
         tag = le16(guid);
+        channelmask = le32(fmt + 20);
         if (tag != 1 && tag != 3)
             fail_read(name, QStringLiteral("unsupported WAV format tag %1 (extensible)").arg(tag_text(tag)));
     } else if (tag != 1 && tag != 3) {
@@ -327,6 +330,7 @@ Format parse_format(const QString& name, const uint8_t* fmt, size_t fmtlen) {
                             .arg(channels)
                             .arg(bits));
     f.align = uint16_t(align);
+    f.channelmask = channelmask;
     return f;
 }
 
@@ -460,6 +464,7 @@ std::optional<TSoundContent> read_wav(const QString& name, bool headeronly, int6
     TSoundContent c;
     c.nchans = f.nchans;
     c.sampfreq = f.sampfreq;
+    c.channelmask = f.channelmask;
     if (headeronly) {
         c.samples.resize(size_t(f.nchans));
         return c;
@@ -614,8 +619,8 @@ void TWav::swap_content(TWav& other) noexcept {
     fsamples.swap(other.fsamples);
     std::swap(fsampfreq, other.fsampfreq);
     std::swap(fnchans, other.fnchans);
-    std::swap(fnsamples, other.fnsamples);
     std::swap(fchannelmask, other.fchannelmask);
+    std::swap(fnsamples, other.fnsamples);
 }
 
 void TWav::playchunk(const std::vector<int32_t>& chans, int32_t first, int32_t count, tsmallintarr& buf) const {

@@ -6,6 +6,7 @@
 #include "audio/wav_file.h"
 #include "common/number_text.h"
 #include "common/regular_file.h"
+#include "common/parallel_jobs.h"
 #include "dsp/filter_section.h"
 
 #include <QFileInfo>
@@ -56,6 +57,11 @@ void TWorkspace::setNormalize(bool v) {
     update_levels();
 }
 
+void TWorkspace::setMatchBy(TMatchBy v) {
+    fmatchby = v;
+    update_levels();
+}
+
 void TWorkspace::setShowerror(bool v) {
     fshowerror = v;
     emit_checks();
@@ -102,8 +108,7 @@ int32_t TWorkspace::conversion_rate(int slot) const {
 }
 
 TLoadedFile TWorkspace::read_file(int slot, const QString& fname, TRealFilterSection& allpass,
-                                  const std::atomic<bool>* cancel, bool summaries, int32_t rate, bool align,
-                                  std::shared_ptr<const TAlignSignal> other) {
+                                  const std::atomic<bool>* cancel, const TLoadOptions& options) {
     const auto check = [&] {
         if (cancel && cancel->load())
             throw ELoadCancelled(QStringLiteral("Loading \"%1\" was cancelled").arg(fname));
@@ -121,18 +126,32 @@ TLoadedFile TWorkspace::read_file(int slot, const QString& fname, TRealFilterSec
         check();
         // Converted before the measurement: the levels are those of what is
         // heard and drawn. A conversion stops early only when cancelled.
-        if (rate > 0 && rate != f.sourcerate) convert_rate(*f.wav, rate, cancel);
+        if (options.rate > 0 && options.rate != f.sourcerate) convert_rate(*f.wav, options.rate, cancel);
         check();
-        f.file = measure_levels(*f.wav, allpass, slot, f.levels, TLevelEngine::Best,
-                                summaries ? &f.summaries : nullptr);
-        if (align) {
+        auto levels = [&] {
+            f.file = measure_levels(*f.wav, allpass, slot, f.levels, TLevelEngine::Best,
+                                    options.summaries ? &f.summaries : nullptr);
+        };
+        if (options.loudness) {
+            // The loudness costs several times the levels: its jobs and the
+            // level measurement share the processors, the levels beside the
+            // loudness's longest job.
+            TLoudnessMeter meter(*f.wav, check);
+            std::vector<std::function<void()>> jobs = meter.jobs();
+            jobs.insert(jobs.begin() + std::ptrdiff_t(std::min<size_t>(1, jobs.size())), levels);
+            run_parallel_jobs(jobs, compute_threads());
+            f.loudness = meter.result();
+        } else {
+            levels();
+        }
+        if (options.align) {
             // On the samples as they will be played: both files at one rate.
             check();
             f.alignsignal = make_align_signal(*f.wav);
-            if (other && !other->sum.empty()) {
+            if (const auto& other = options.other; other && !other->sum.empty()) {
                 f.alignment = slot == 0 ? estimate_alignment(*f.alignsignal, *other)
                                         : estimate_alignment(*other, *f.alignsignal);
-                f.alignedwith = std::move(other);
+                f.alignedwith = other;
             }
         }
         return f;
@@ -148,8 +167,13 @@ EFileError TWorkspace::memory_error(const QString& fname) {
 
 void TWorkspace::load_file(int slot, const QString& fname) {
     // Measured with apfilter itself, which is then left at the file's rate.
-    commit_load(read_file(slot, fname, *fapfilter, nullptr, fbuildsummaries, conversion_rate(slot), fautoalign,
-                          fautoalign ? falignsignal[size_t(1 - slot)] : nullptr));
+    TLoadOptions options;
+    options.summaries = fbuildsummaries;
+    options.rate = conversion_rate(slot);
+    options.loudness = fmeasureloudness;
+    options.align = fautoalign;
+    if (fautoalign) options.other = falignsignal[size_t(1 - slot)];
+    commit_load(read_file(slot, fname, *fapfilter, nullptr, options));
 }
 
 void TWorkspace::commit_load(TLoadedFile&& f) {
@@ -178,6 +202,7 @@ void TWorkspace::commit_load(TLoadedFile&& f) {
     ffilerms[slot] = f.file.rms;
     ffilepeak[slot] = f.file.peak;
     fhasallpass[slot] = f.file.allpass;
+    floudness[slot] = f.loudness;
     fsummaries[slot] = std::move(f.summaries);
     fsourcerate[slot] = f.sourcerate;
     update_levels();
@@ -225,25 +250,58 @@ QString TWorkspace::rate_note(int32_t from, int32_t to) {
     return QStringLiteral(" (%1 Hz \u2192 %2 Hz)").arg(from).arg(to);
 }
 
+std::optional<double> TWorkspace::match_level(int slot) const {
+    const TLoudness& l = floudness[size_t(slot)];
+    switch (fmatchby) {
+        case mbrms: return ffilerms[size_t(slot)];
+        case mbintegrated:
+            if (l.integrated) return std::pow(10.0, *l.integrated / 20);
+            return std::nullopt;
+        case mbshortterm:
+            if (l.shortterm_max) return std::pow(10.0, *l.shortterm_max / 20);
+            return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::optional<double> TWorkspace::match_level_db(int slot) const {
+    if (fwav[size_t(slot)]->nsamples() == 0 || !(ffilepeak[size_t(slot)] > 0)) return std::nullopt;
+    const TLoudness& l = floudness[size_t(slot)];
+    switch (fmatchby) {
+        case mbrms:
+            if (ffilerms[size_t(slot)] > 0) return 20 * std::log10(ffilerms[size_t(slot)]);
+            return std::nullopt;
+        case mbintegrated: return l.integrated;
+        case mbshortterm: return l.shortterm_max;
+    }
+    return std::nullopt;
+}
+
+QString TWorkspace::loudness_suffix(const TLoudness& l, double factor, bool shortterm) {
+    if (!l.measured) return {};
+    const double gain = 20 * std::log10(factor);
+    const auto lufs = [&](const std::optional<double>& v) { return v ? decibel_text(*v + gain) : QStringLiteral("-"); };
+    QString tp = QStringLiteral("-");
+    if (l.true_peak) {
+        const double heard = *l.true_peak * factor;
+        if (heard > 0) {
+            const double db = 20 * std::log10(heard);
+            tp = decibel_text(db);
+            if (db > 0 && tp != decibel_text(0)) tp.prepend(QLatin1Char('+'));
+        } else {
+            tp = QStringLiteral("-inf");
+        }
+    }
+    QString t = QStringLiteral("  |  ") + lufs(l.integrated) + QStringLiteral(" LUFS, LRA ") +
+                (l.range ? decibel_text(*l.range) : QStringLiteral("-")) + QStringLiteral(" LU, TP ") + tp +
+                QStringLiteral(" dBTP");
+    if (shortterm) t += QStringLiteral(", max S ") + lufs(l.shortterm_max) + QStringLiteral(" LUFS");
+    return t;
+}
+
 void TWorkspace::update_levels() {
-    // A slot without level (silence, no samples) counts as never loaded.
-    double rms[2], peak[2];
-    bool silent[2];
-    for (int s = 0; s < 2; ++s) {
-        silent[s] = !(ffilerms[size_t(s)] > 0 && ffilepeak[size_t(s)] > 0);
-        rms[s] = silent[s] ? 1.0 : ffilerms[size_t(s)];
-        peak[s] = silent[s] ? 1.0 : ffilepeak[size_t(s)];
-    }
-    double f[2];
-    if (rms[0] > rms[1]) {
-        f[0] = rms[1] / rms[0];
-        f[1] = 1;
-    } else {
-        f[1] = rms[0] / rms[1];
-        f[0] = 1;
-    }
-    const double m = std::max(peak[0] * f[0], peak[1] * f[1]);
-    for (int s = 0; s < 2; ++s) ffilenormfactor[size_t(s)] = silent[s] ? 1.0 : f[s] / m;
+    const std::array<double, 2> f = matching_factors({match_level(0), match_level(1)}, ffilepeak);
+    for (int s = 0; s < 2; ++s) ffilenormfactor[size_t(s)] = f[size_t(s)];
     for (int s = 0; s < 2; ++s) ffilefactor[size_t(s)] = fnormalize ? ffilenormfactor[size_t(s)] : 1.0;
 
     for (int s = 0; s < 2; ++s) finfoline[size_t(s)] = slot_infoline(s);
@@ -254,10 +312,11 @@ void TWorkspace::update_levels() {
 QString TWorkspace::slot_infoline(int s) const {
     const TWav& w = *fwav[size_t(s)];
     if (w.nsamples() == 0) return QStringLiteral("-");
-    // Notes about the file follow its name.
+    // Notes about the file follow its name; the loudness fields come last.
     return info_line(ffilerms[size_t(s)], ffilepeak[size_t(s)], ffilefactor[size_t(s)],
                      QFileInfo(w.filename()).fileName() + rate_note(fsourcerate[size_t(s)], w.sampfreq()) +
-                         alignment_note(s));
+                         alignment_note(s)) +
+           loudness_suffix(floudness[size_t(s)], ffilefactor[size_t(s)], fmatchby == mbshortterm);
 }
 
 // ---- Alignment of file 2 to file 1 ----

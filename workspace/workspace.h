@@ -3,6 +3,8 @@
 #include "workspace/error_summary.h"
 #include "workspace/alignment.h"
 #include "workspace/level_analysis.h"
+#include "workspace/level_matching.h"
+#include "workspace/loudness.h"
 #include "workspace/range_summary.h"
 #include "common/errors.h"
 
@@ -22,6 +24,20 @@ class TWav;
 class TRealFilterSection;
 class TErrorSummaries;
 
+/// What TWorkspace::read_file makes of a file beside its samples and levels.
+struct TLoadOptions {
+    /// The range summaries of the waveform view (off where nothing draws).
+    bool summaries = true;
+    /// The rate the samples are converted to (0: the file's own).
+    int32_t rate = 0;
+    /// The loudness, measured beside the levels on this machine's processors.
+    bool loudness = false;
+    /// The file's alignment signal, and when `other` (the other slot's
+    /// signal) holds samples, the alignment of the two files.
+    bool align = false;
+    std::shared_ptr<const TAlignSignal> other;
+};
+
 /// A file read and measured for one slot but not yet part of a workspace
 /// (TWorkspace::read_file makes it, TWorkspace::commit_load takes it in).
 struct TLoadedFile {
@@ -34,6 +50,7 @@ struct TLoadedFile {
     std::unique_ptr<TWav> wav;  ///< the file's samples, no Qt parent
     TLevelTable levels;         ///< 4 rows, those of `slot` filled
     TFileLevels file;           ///< RMS and peak over all channels
+    TLoudness loudness;         ///< measured only when read_file was asked to
     std::vector<TChannelSummary> summaries;  ///< range summaries of the first two channels
     /// The file's own sampling rate in Hz; differs from wav's when the
     /// samples were converted to the rate of the other slot.
@@ -72,10 +89,15 @@ public:
     double filerms(int slot) const { return ffilerms[size_t(slot)]; }
     double filepeak(int slot) const { return ffilepeak[size_t(slot)]; }
     double filenormfactor(int slot) const { return ffilenormfactor[size_t(slot)]; }
+    /// Loudness of a slot's file (measured when its load measured loudness,
+    /// see MeasureLoudness). Like filerms and filepeak it stays when the
+    /// slot is closed, until the slot is loaded again.
+    const TLoudness& loudness(int slot) const { return floudness[size_t(slot)]; }
     /// Factor in force: filenormfactor while normalize is on, else 1.0.
     double filefactor(int slot) const { return ffilefactor[size_t(slot)]; }
     /// The information line of a slot (crest factor, RMS and peak in dB and
-    /// the file name; "-" for a slot without samples, empty after closing).
+    /// the file name, then the loudness fields where the file's loudness was
+    /// measured; "-" for a slot without samples, empty after closing).
     const QString& infoline(int slot) const { return finfoline[size_t(slot)]; }
     /// Range summaries of the first two channels of a slot's file, built by
     /// the load's measurement (empty before a load and after closing); the
@@ -185,6 +207,20 @@ public:
     bool normalize() const { return fnormalize; }
     void setNormalize(bool v);
 
+    /// What level matching brings to equal (RMS by default); writing stores
+    /// it, then update_levels.
+    TMatchBy MatchBy() const { return fmatchby; }
+    void setMatchBy(TMatchBy v);
+
+    /// The level of a slot's file under the matching criterion in force, as
+    /// the matching takes it: the RMS in dBFS, or the integrated or maximum
+    /// short-term loudness in LUFS; the file's own level, before any
+    /// factor (adding 20 log10(filefactor) gives the level as heard). Empty
+    /// for a slot without samples and for one that takes no part in the
+    /// matching (no measurable level: silence; for loudness also a file
+    /// shorter than 400 ms or one whose loudness was not measured).
+    std::optional<double> match_level_db(int slot) const;
+
     /// Show and play the error signal of normalization; writing mirrors the
     /// check state, then invalidate_views(true).
     bool showerror() const { return fshowerror; }
@@ -218,6 +254,14 @@ public:
     bool BuildSummaries() const { return fbuildsummaries; }
     void setBuildSummaries(bool v) { fbuildsummaries = v; }
 
+    /// Whether load_file also measures the loudness and true peak of the
+    /// file (TLoudness; off by default: it costs several times the rest of
+    /// the measurement). The window switches it on; with it off a
+    /// loudness criterion finds no level, and the information lines show no
+    /// loudness fields.
+    bool MeasureLoudness() const { return fmeasureloudness; }
+    void setMeasureLoudness(bool v) { fmeasureloudness = v; }
+
     /// The first half of load_file, touching no workspace: reads fname into
     /// a fresh store, converts it to `rate` Hz unless `rate` is 0 or the
     /// file's own (see conversion_rate), and measures the samples it then
@@ -226,15 +270,11 @@ public:
     /// EFileError for a file that cannot be read or converted (anything but
     /// a regular file is refused before it is opened; a failing allocation
     /// gives memory_error), and ELoadCancelled when `cancel` is set before
-    /// the reading or the measuring begins or while the samples are
-    /// converted. With `summaries` off the range summaries of the waveform
-    /// view are not built (nothing will draw the file). With `align` the
-    /// file's alignment signal is made, and when `other` (the other slot's
-    /// signal) holds samples the two files are aligned too.
+    /// the reading or the measuring begins, while the samples are converted,
+    /// or (every 100 ms of audio) while the loudness is measured. See
+    /// TLoadOptions for what else is made.
     static TLoadedFile read_file(int slot, const QString& fname, TRealFilterSection& allpass,
-                                 const std::atomic<bool>* cancel = nullptr, bool summaries = true,
-                                 int32_t rate = 0, bool align = false,
-                                 std::shared_ptr<const TAlignSignal> other = {});
+                                 const std::atomic<bool>* cancel = nullptr, const TLoadOptions& options = {});
     /// The error of a load for which memory ran out, naming the file.
     static EFileError memory_error(const QString& fname);
     /// A filter with the settings of apfilter, without Qt parent, for
@@ -253,9 +293,13 @@ public:
     void close_file(int slot);
 
     /// Recomputes the normalization factors, the factors in force and both
-    /// information lines, then invalidate_views(true). A slot whose RMS or
-    /// peak is zero takes no part: its factor is 1.0 and the other slot is
-    /// scaled as if it had never been loaded.
+    /// information lines, then invalidate_views(true). The factors bring the
+    /// two files to equal level by the criterion of MatchBy (see
+    /// matching_factors): by RMS, a never loaded slot counts as RMS 1.0 and
+    /// peak 1.0; a slot whose level (RMS, or loudness under a loudness
+    /// criterion) does not exist or is zero, or whose peak is zero, takes no
+    /// part: its factor is 1.0 and the other slot is scaled as if it had
+    /// never been loaded.
     void update_levels();
 
     /// Asks the views to repaint; with dirty set also to redraw the cached
@@ -274,6 +318,14 @@ public:
     /// One decimal, rounded, with the user's decimal separator; "-0.0" is
     /// shown as "0.0".
     static QString decibel_text(double db);
+    /// The loudness fields that follow a measured file's information line:
+    /// "  |  " integrated loudness " LUFS, LRA " range " LU, TP " true peak
+    /// " dBTP" (the true peak with its sign), and with `shortterm` also
+    /// ", max S " maximum short-term loudness " LUFS". Loudness and peak are
+    /// those of the file scaled by `factor` (what is heard), the range is
+    /// the file's own; "-" for a value that does not exist, "-inf" for a
+    /// silent peak. Empty when the loudness was not measured.
+    static QString loudness_suffix(const TLoudness& l, double factor, bool shortterm);
 
     /// Events, empty when unassigned.
     std::function<void(bool dirty)> OnInvalidateViews;
@@ -299,6 +351,9 @@ private:
     void reset_alignment();
     /// After a change of the alignment: file 2's line, repaint, checks.
     void alignment_changed();
+    /// The level that the matching takes for a slot, as a linear amplitude
+    /// (see matching_factors); empty where the slot has no such level.
+    std::optional<double> match_level(int slot) const;
 
     std::array<TWav*, 2> fwav{};
     // Not a Qt child: its builds read the stores' samples and must have
@@ -311,11 +366,14 @@ private:
     std::array<double, 2> ffilepeak{1.0, 1.0};
     std::array<double, 2> ffilenormfactor{1.0, 1.0};
     std::array<double, 2> ffilefactor{1.0, 1.0};
+    std::array<TLoudness, 2> floudness;
     std::array<QString, 2> finfoline;
     std::array<int32_t, 2> fsourcerate{};
     std::array<bool, 2> fhasallpass{true, true};
     int32_t fplaycount = 0;
     bool fbuildsummaries = true;
+    bool fmeasureloudness = false;
+    TMatchBy fmatchby = mbrms;
     bool fnormalize = false;
     bool fshowerror = false;
     bool fshowallpass = false;

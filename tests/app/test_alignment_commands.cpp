@@ -49,7 +49,8 @@ protected:
                                     kRate, 1));
     }
 
-    QString line2() { return form->infolabel2->text(); }
+    /// File 2's line up to its loudness fields.
+    QString line2() { return form->infolabel2->text().section(QStringLiteral("  |  "), 0, 0); }
 
     /// The columns of box t where the trace spans more than the zero line:
     /// the burst.
