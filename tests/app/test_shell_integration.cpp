@@ -145,7 +145,9 @@ TEST_F(ShellIntegration, MenusOfTheWindow) {
     TForm19 w;
     QStringList titles;
     for (const QAction* a : w.menuBar()->actions()) titles << a->text();
-    EXPECT_EQ(titles, (QStringList{"&File 1", "F&ile 2", "&Help"}));
+    EXPECT_EQ(titles, (QStringList{"&File 1", "F&ile 2", "&Playback", "&Help"}));
+    EXPECT_EQ(captions(w.PlaybackMenu),
+              (QStringList{"Play", "Play file 1", "Play file 2", "-", "Crossfade switches (5 ms)"}));
 
     EXPECT_EQ(captions(w.File1Menu), (QStringList{"Open file 1...", "Close file 1", "-", "E&xit"}));
     EXPECT_EQ(captions(w.File2Menu), (QStringList{"Open file 2...", "Close file 2"}));
