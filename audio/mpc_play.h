@@ -67,9 +67,11 @@ public:
     static constexpr int32_t MaxBuffers = 1000;
     /// Sound the server is asked to hold ahead of the ear, seconds: what
     /// stands between Requeue and the ear. The device's own thread keeps it
-    /// filled from the ring. Measured with bench/ab_switch.sh on a busy
-    /// machine: 20 ms let the server run dry now and then, 40 ms does not,
-    /// and a switch is still heard after about 30 ms.
+    /// filled from the ring. Chosen with bench/ab_switch.sh on a busy
+    /// machine: with 20 ms the stream ran dry several times a minute, with
+    /// 40 ms about as seldom as paplay's with the same buffer, and a switch
+    /// is heard after about 30 ms; 50 ms ran dry no less often and let some
+    /// switches take over 100 ms.
     static constexpr double ServerBuffer = 0.040;
 
     explicit TMPCPlay(QObject* aowner = nullptr);
