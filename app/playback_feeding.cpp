@@ -60,18 +60,26 @@ void TForm19::produce_frames(int slot, int64_t position, int frames, int16_t* ou
     static thread_local std::vector<int32_t> chans;
     chans.resize(size_t(N));
     for (int k = 0; k < N; ++k) chans[size_t(k)] = k;
-    w.playchunk(chans, int32_t(std::clamp<int64_t>(position, INT32_MIN, INT32_MAX)), frames, playbuf);
+    // Timeline frame k is frame k of file 1 and frame k + offset of file 2
+    // (negated when its polarity is corrected): a switch replays the same
+    // moments from the other file.
+    const int64_t first = position + ws->slot_offset(slot);
+    const int sign = ws->slot_sign(slot);
+    if (first > INT32_MAX || first + frames <= 0)
+        playbuf.assign(size_t(N) * size_t(std::max(frames, 0)), 0);  // wholly outside the file
+    else
+        w.playchunk(chans, int32_t(std::max<int64_t>(first, INT32_MIN)), frames, playbuf);
 
     const bool error = ws->showerror(), normalize = ws->normalize();
     const int values = N * frames;
     for (int i = 0; i < values && size_t(i) < playbuf.size(); ++i) {
-        const double v = playbuf[size_t(i)];
+        const double v = sign * double(playbuf[size_t(i)]);
         if (error)
             out[i] = float_to_sample16(float_to_sample16(v * f) / f - v);
         else if (normalize)
             out[i] = float_to_sample16(v * f);
         else
-            out[i] = int16_t(v);
+            out[i] = int16_t(std::min(v, 32767.0));  // −(−32768) is one step beyond
     }
 }
 
