@@ -47,6 +47,6 @@ void TForm19::crestpaint1Paint(TPaintBox* sender, QPainter& canvas) {
     }
 }
 
-void TForm19::crestpaint1Click(TPaintBox* sender) { ws->setWavplayno(sender->Tag() / 2); }
+void TForm19::crestpaint1Click(TPaintBox* sender) { switch_playback(sender->Tag() / 2); }
 
 }  // namespace wavrell

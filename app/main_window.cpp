@@ -27,6 +27,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QToolBar>
+#include <QTimer>
 #include <QToolButton>
 
 #include <algorithm>
@@ -92,6 +93,7 @@ TForm19::TForm19(QWidget* parent) : QMainWindow(parent) {
     create_components();
     create_player();
     create_shell_components();
+    create_playback_options();
     wire_workspace();
     filedrop = new TFileDrop(this);
 
@@ -143,13 +145,15 @@ void TForm19::create_actions() {
         *action = a;
     }
     matchrmsaction->setChecked(true);
+    crossfadeaction = make(QStringLiteral("Crossfade switches (5 ms)"), true, -1, QKeySequence(), true,
+                           &TForm19::crossfadeactionExecute);
     // Group 1: checking one unchecks the other; both may be up.
     playfilegroup = new QActionGroup(this);
     playfilegroup->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
     playfilegroup->addAction(playfile1action);
     playfilegroup->addAction(playfile2action);
     for (QAction* a : {openaction1, Openaction2, playaction, normalizeaction, showallpassaction, playfile1action,
-                       playfile2action, showerroraction})
+                       playfile2action, showerroraction, crossfadeaction})
         addAction(a);  // shortcuts work wherever the focus is in the window
 }
 
@@ -169,6 +173,13 @@ void TForm19::create_menus() {
     MatchByMenu->addActions(matchbygroup->actions());
 
     create_alignment_menu();
+
+    PlaybackMenu = menuBar()->addMenu(QStringLiteral("&Playback"));
+    PlaybackMenu->addAction(playaction);
+    PlaybackMenu->addAction(playfile1action);
+    PlaybackMenu->addAction(playfile2action);
+    PlaybackMenu->addSeparator();
+    PlaybackMenu->addAction(crossfadeaction);
 
     ToolBar1 = new QToolBar(this);
     ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
@@ -359,6 +370,16 @@ void TForm19::create_player() {
     MPCPlay1->setNBuffers(8);
     MPCPlay1->OnStash = [this](std::vector<int16_t>& arr, int32_t& used, bool& last) { MPCPlay1Stash(arr, used, last); };
     MPCPlay1->OnClosed = [this] { MPCPlay1Closed(); };
+    MPCPlay1->OnRequeue = [this](int64_t frame) { playtimeline.take_back(frame); };
+    // A chunk lasts 46 ms (stereo 44.1 kHz) to 93 ms (mono): the cursor is
+    // moved on between chunks, so that it stays within about 10 ms of the
+    // frame being heard.
+    cursortimer = new QTimer(this);
+    cursortimer->setTimerType(Qt::PreciseTimer);
+    cursortimer->setInterval(10);
+    connect(cursortimer, &QTimer::timeout, this, [this] {
+        if (MPCPlay1->OwnBoard()) show_heard_frame(MPCPlay1->StreamFrame());
+    });
 }
 
 void TForm19::Panel1Resize() {
@@ -423,7 +444,7 @@ void TForm19::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
             stop_playback();
             break;
         case Qt::Key_Space:
-            ws->setWavplayno(ws->wavplayno() == 0 ? 1 : 0);
+            switch_playback(ws->wavplayno() == 0 ? 1 : 0);
             break;
         case Qt::Key_Home:
             ws->setCursorpos(lo);
@@ -529,8 +550,8 @@ void TForm19::Openaction2Execute() { open_into(1); }
 void TForm19::normalizeactionExecute() { ws->setNormalize(normalizeaction->isChecked()); }
 void TForm19::showallpassactionExecute() { ws->setShowallpass(showallpassaction->isChecked()); }
 void TForm19::showerroractionExecute() { ws->setShowerror(showerroraction->isChecked()); }
-void TForm19::playfile1actionExecute() { ws->setWavplayno(0); }
-void TForm19::playfile2actionExecute() { ws->setWavplayno(1); }
+void TForm19::playfile1actionExecute() { switch_playback(0); }
+void TForm19::playfile2actionExecute() { switch_playback(1); }
 void TForm19::Closefile11Click() { ws->close_file(0); }
 void TForm19::Closefile21Click() { ws->close_file(1); }
 

@@ -2,6 +2,7 @@
 
 #include "app/waveform_trace.h"
 #include "workspace/level_matching.h"
+#include "workspace/play_timeline.h"
 
 #include <QImage>
 #include <QMainWindow>
@@ -17,6 +18,7 @@ class QActionGroup;
 class QLabel;
 class QMenu;
 class QProgressDialog;
+class QTimer;
 class QToolBar;
 
 namespace wavrell {
@@ -77,6 +79,7 @@ public:
     QAction* Closefile11 = nullptr;
     QAction* Closefile21 = nullptr;
     QAction* Exit1 = nullptr;
+    QMenu* PlaybackMenu = nullptr;
 
     /// "Levels" menu: "Match by" with the three matching criteria, one
     /// checked (an exclusive group).
@@ -99,6 +102,9 @@ public:
     QAction* playfile1action = nullptr;
     QAction* playfile2action = nullptr;
     QAction* showerroraction = nullptr;
+    /// "Crossfade switches (5 ms)": remembered in the settings (section
+    /// "Playback", key "CrossfadeSwitches"), off by default.
+    QAction* crossfadeaction = nullptr;
     QActionGroup* playfilegroup = nullptr;
 
     // The "Alignment" menu: file 2 lined up with file 1.
@@ -110,6 +116,16 @@ public:
     QAction* nudgelatermsaction = nullptr;     ///< one millisecond later, Alt+Shift+.
     QAction* correctpolarityaction = nullptr;  ///< "Correct polarity", check-able
     QAction* noalignmentaction = nullptr;      ///< "No alignment"
+
+    /// Plays `slot` (0 or 1) from now on; ignored for a slot without
+    /// samples. The one call of every command that switches files (Space,
+    /// "Play file 1/2", clicks into the other file's boxes). While playing,
+    /// the sound queued but not yet heard is made again from the other file,
+    /// from the frame that would have been heard next, so the switch is
+    /// heard within the sound server's short buffer and the time line goes
+    /// on without a frame lost or repeated; the seam is logged ("Switched to
+    /// file 2 at frame k", category wavrell.playback).
+    void switch_playback(int slot);
 
     /// Layout of the waveform area and of the crest factor area; run on
     /// every size change of the panels.
@@ -191,8 +207,20 @@ private:
     void open_into(int slot);
     void stop_playback();
     void MPCPlay1Stash(std::vector<int16_t>& arr, int32_t& used, bool& last);
+    /// Makes `frames` frames of slot `slot` from play position `position` on,
+    /// as they are played (level-matched, or the error of level matching),
+    /// into out (frames × the player's nChans values).
+    void produce_frames(int slot, int64_t position, int frames, int16_t* out);
     void MPCPlay1Closed();
+    /// Moves the cursor to the frame being heard; `queued` is the number of
+    /// stream frames handed to the player (with the chunk being filled).
+    void show_heard_frame(int64_t queued);
+    void create_playback_options();
+    void crossfadeactionExecute();
     std::vector<int16_t> playbuf;  // excerpt of the played file, reused per chunk
+    TPlayTimeline playtimeline;    // where the queued frames came from
+    TSetting* playsettings = nullptr;
+    QTimer* cursortimer = nullptr;  // the cursor between two chunks, while playing
 
 public:
     /// Loads a file into slot 0 or 1 (the open commands, the recent files

@@ -1,6 +1,7 @@
 // Playback: the "Play" commands and the player's requests for chunks, taken
 // from whichever file is being played at the play position, level-matched
-// or replaced by the error of level matching.
+// or replaced by the error of level matching; and the cursor on the frame
+// being heard.
 #include "app/main_window.h"
 
 #include "workspace/workspace.h"
@@ -9,15 +10,18 @@
 #include "common/number_text.h"
 
 #include <QAction>
+#include <QTimer>
 
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <optional>
 
 namespace wavrell {
 
 void TForm19::playactionExecute() {
     if (!playaction->isChecked()) {
+        cursortimer->stop();
         MPCPlay1->Stop();
         playfile1action->setEnabled(false);
         playfile2action->setEnabled(false);
@@ -38,57 +42,92 @@ void TForm19::playactionExecute() {
     MPCPlay1->setNChans(w.nchans());
     // A nChans-frame excerpt per chunk: sized once here, reused while playing.
     playbuf.reserve(size_t(MPCPlay1->nChunkSamples()) + size_t(w.nchans()));
+    playtimeline.clear();
     MPCPlay1->Run();
     playfile1action->setEnabled(true);
     playfile2action->setEnabled(true);
+    // Between two chunks the cursor moves on by itself.
+    cursortimer->start();
 }
 
 void TForm19::stop_playback() { MPCPlay1->Stop(); }
 
-void TForm19::MPCPlay1Stash(std::vector<int16_t>& arr, int32_t& used, bool&) {
-    const int s = ws->wavplayno();
-    const TWav& w = *ws->wav(s);
+void TForm19::produce_frames(int slot, int64_t position, int frames, int16_t* out) {
+    const TWav& w = *ws->wav(slot);
     const int N = MPCPlay1->nChans();
-    const int F = used / N;
-    const double f = ws->filefactor(s);
+    const double f = ws->filefactor(slot);
 
     static thread_local std::vector<int32_t> chans;
     chans.resize(size_t(N));
     for (int k = 0; k < N; ++k) chans[size_t(k)] = k;
     // Timeline frame k is frame k of file 1 and frame k + offset of file 2
-    // (negated when its polarity is corrected): switching keeps the moment.
-    const int64_t first = int64_t(ws->playcount()) + ws->slot_offset(s);
-    const int sign = ws->slot_sign(s);
-    if (first > INT32_MAX || first + F <= 0)
-        playbuf.assign(size_t(N) * size_t(F), 0);  // wholly outside the file
+    // (negated when its polarity is corrected): a switch replays the same
+    // moments from the other file.
+    const int64_t first = position + ws->slot_offset(slot);
+    const int sign = ws->slot_sign(slot);
+    if (first > INT32_MAX || first + frames <= 0)
+        playbuf.assign(size_t(N) * size_t(std::max(frames, 0)), 0);  // wholly outside the file
     else
-        w.playchunk(chans, int32_t(std::max<int64_t>(first, INT32_MIN)), F, playbuf);
+        w.playchunk(chans, int32_t(std::max<int64_t>(first, INT32_MIN)), frames, playbuf);
 
+    const bool error = ws->showerror(), normalize = ws->normalize();
+    const int values = N * frames;
+    for (int i = 0; i < values && size_t(i) < playbuf.size(); ++i) {
+        const double v = sign * double(playbuf[size_t(i)]);
+        if (error)
+            out[i] = float_to_sample16(float_to_sample16(v * f) / f - v);
+        else if (normalize)
+            out[i] = float_to_sample16(v * f);
+        else
+            out[i] = int16_t(std::min(v, 32767.0));  // −(−32768) is one step beyond
+    }
+}
+
+void TForm19::MPCPlay1Stash(std::vector<int16_t>& arr, int32_t& used, bool&) {
+    const int s = ws->wavplayno();
+    const int N = MPCPlay1->nChans();
+    const int F = used / N;
+    const int64_t first = MPCPlay1->StreamFrame();
+
+    // Positions taken back by a switch come first, then the play position.
+    for (int done = 0; done < F;) {
+        int64_t position = 0, frames = 0;
+        const bool again = playtimeline.next_replay(F - done, &position, &frames);
+        if (!again) {
+            position = ws->playcount();
+            frames = F - done;
+        }
+        produce_frames(s, position, int(frames), arr.data() + ptrdiff_t(done) * N);
+        playtimeline.add(first + done, position, frames);
+        done += int(frames);
+        // Past the end the chunks are silent; after some thirteen hours at
+        // 44.1 kHz the frame index stops growing instead of wrapping around.
+        if (!again) ws->setPlaycount(int32_t(std::min<int64_t>(int64_t(ws->playcount()) + frames, INT32_MAX)));
+    }
     // Whole frames only: with a channel count that does not divide the chunk
     // the rest of the chunk would hold stale values of an earlier chunk.
     used = N * F;
-    const bool error = ws->showerror(), normalize = ws->normalize();
-    for (int i = 0; i < used && size_t(i) < playbuf.size(); ++i) {
-        const double v = sign * double(playbuf[size_t(i)]);
-        if (error)
-            arr[size_t(i)] = float_to_sample16(float_to_sample16(v * f) / f - v);
-        else if (normalize)
-            arr[size_t(i)] = float_to_sample16(v * f);
-        else
-            arr[size_t(i)] = int16_t(std::min(v, 32767.0));  // −(−32768) is one step beyond
-    }
-    // Past the end the chunks are silent; after some thirteen hours at
-    // 44.1 kHz the frame index stops growing instead of wrapping around.
-    ws->setPlaycount(int32_t(std::min<int64_t>(int64_t(ws->playcount()) + F, INT32_MAX)));
-    // The chunk now heard lies nBuffers − 1 chunks behind the one just filled.
-    const int64_t queued = int64_t(MPCPlay1->nBuffers() - 1) * MPCPlay1->nChunkSamples();
-    if (w.sampfreq() > 0) ws->setCursorpos((ws->playcount() - double(queued) / N) / w.sampfreq());
+
+    show_heard_frame(first + F);
+}
+
+void TForm19::show_heard_frame(int64_t queued) {
+    // The play count less what waits in the queue, as the sound server
+    // reports what has been heard, through the record of where each queued
+    // frame came from (so also right after a switch or a seek).
+    const int64_t heard = std::min(MPCPlay1->HeardFrame(), queued);
+    playtimeline.forget_before(heard);
+    const std::optional<int64_t> at = playtimeline.position(heard);
+    const double position = at ? double(*at) : double(ws->playcount()) - double(queued - heard);
+    const TWav& w = *ws->wav(ws->wavplayno());
+    if (w.sampfreq() > 0) ws->setCursorpos(position / w.sampfreq());
 }
 
 void TForm19::MPCPlay1Closed() {
     // The notice is posted: when "Play" was used again before it arrived,
     // it belongs to the session stopped then, and the new one plays on.
     if (MPCPlay1->OwnBoard()) return;
+    cursortimer->stop();
     playaction->setChecked(false);
     invalidate_views(false);
 }

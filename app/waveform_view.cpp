@@ -166,7 +166,7 @@ void TForm19::PaintBox1Paint(TPaintBox* sender, QPainter& canvas) {
 void TForm19::PaintBox1MouseDown(TPaintBox* sender, Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y) {
     const int s = sender->Tag() / 2;
     if (s != ws->wavplayno()) {
-        ws->setWavplayno(ws->wavplayno() == 1 ? 0 : 1);
+        switch_playback(ws->wavplayno() == 1 ? 0 : 1);
         return;
     }
     PaintBox1MouseMove(sender, Qt::MouseButtons(button), shift, x, y);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
+#include <numbers>
 
 namespace wavrell {
 
@@ -91,6 +93,8 @@ void TMPCPlay::setNChunkSamples(int32_t value) {
 void TMPCPlay::resize_ring() {
     farr.resize(size_t(fnbufs));
     waveheader.resize(size_t(fnbufs));
+    fwithdrawn.resize(size_t(fnbufs));
+    fwant.resize(size_t(fnbufs));
     for (TWaveChunk& c : farr) c.assign(size_t(std::max(fnchunksamples, 0)), 0);
 }
 
@@ -136,10 +140,33 @@ void TMPCPlay::read_devicenames() {
     fdevicenames = TWaveOutDevice::deviceNames();
 }
 
+void TMPCPlay::setCrossfade(double seconds) {
+    fcrossfade = std::isfinite(seconds) ? std::clamp(seconds, 0.0, 1.0) : 0.0;
+    // Sized here, so that a switch while streaming allocates nothing; never
+    // shrunk, as a crossfade may be under way.
+    const size_t need = size_t(crossfade_frames()) * size_t(fnchans);
+    if (ffadeold.size() < need) ffadeold.resize(need);
+}
+
+int32_t TMPCPlay::crossfade_frames() const {
+    return int32_t(std::nearbyint(fcrossfade * fwavefmt.nSamplesPerSec));
+}
+
+int64_t TMPCPlay::HeardFrame() const {
+    if (!fownboard) return fstreamframe;
+    // Nothing plays while Run fills the ring (the server's time may count
+    // what it has taken already).
+    if (fstarting) return 0;
+    int64_t heard = 0;
+    // Before the server's first report nothing has been heard.
+    if (fwaveouthandle->position(&heard) != 0) return 0;
+    return std::clamp<int64_t>(heard, 0, fstreamframe);
+}
+
 bool TMPCPlay::open_board() {
     if (fwaveouthandle->isOpen()) return false;
-    const int r = fwaveouthandle->open(fdeviceid, fwavefmt, fhandle.get(),
-                                       uint32_t(fnchunksamples) * 2);
+    const uint32_t serverFrames = uint32_t(std::max(1.0, std::nearbyint(ServerBuffer * fwavefmt.nSamplesPerSec)));
+    const int r = fwaveouthandle->open(fdeviceid, fwavefmt, fhandle.get(), serverFrames * fwavefmt.nBlockAlign);
     if (r) raise("WaveOutOpen:", r);
     fownboard = true;
     return true;
@@ -149,6 +176,10 @@ void TMPCPlay::Run() {
     if (!OnStash) throw EMPCError(QStringLiteral("Nothing assigned to OnStash!"));
     if (fownboard) throw EMPCError(QStringLiteral("Already playing"));
     sendnomore = false;
+    fstreamframe = 0;
+    ffadelen = ffadedone = 0;
+    if (ffadeold.size() < size_t(crossfade_frames()) * size_t(fnchans))
+        ffadeold.resize(size_t(crossfade_frames()) * size_t(fnchans));
     // Every slot at its full length with room for a silent frame, so that
     // nothing is allocated from here until the device is closed.
     for (TWaveChunk& c : farr) {
@@ -158,7 +189,12 @@ void TMPCPlay::Run() {
     open_board();
     fwaveouthandle->pause();
     try {
-        for (int i = 0; i < fnbufs; ++i) send_chunk(i);
+        fstarting = true;
+        struct Clear {
+            bool& flag;
+            ~Clear() { flag = false; }
+        } clear{fstarting};
+        for (int i = 0; i < fnbufs; ++i) send_chunk(i, fnchunksamples);
     } catch (...) {
         // An error of the owner's stash or of queueing costs only that slot:
         // what is queued plays and the ring goes on.
@@ -168,25 +204,34 @@ void TMPCPlay::Run() {
     fwaveouthandle->restart();
 }
 
-void TMPCPlay::send_chunk(int index) {
+void TMPCPlay::send_chunk(int index, int32_t want) {
     if (sendnomore) return;
     TWaveChunk& arr = farr[size_t(index)];
     if (arr.size() != size_t(fnchunksamples)) arr.resize(size_t(fnchunksamples));
-    int32_t used = fnchunksamples;
-    OnStash(arr, used, sendnomore);
+    want = std::clamp(want, 0, fnchunksamples);
+    int32_t used = want;
+    {
+        finstash = true;
+        struct Clear {
+            bool& flag;
+            ~Clear() { flag = false; }
+        } clear{finstash};
+        OnStash(arr, used, sendnomore);
+    }
     if (!fownboard) return;
 
-    // A count beyond the chunk, below 0 or of part of a frame is cut to the
-    // chunk and to whole frames, so the device never reads past the array or
-    // shifts the channels.
-    const int32_t len = static_cast<int32_t>(std::min<size_t>(arr.size(), INT32_MAX));
-    used = std::clamp(used, 0, len);
+    // A count beyond what was asked for, below 0 or of part of a frame is
+    // cut to that and to whole frames, so the device never reads past the
+    // array or shifts the channels.
+    used = std::clamp(used, 0, want);
     used -= used % fnchans;
     if (used == 0) {
         sendnomore = true;
         if (arr.size() < size_t(fnchans)) arr.resize(size_t(fnchans));
         std::fill_n(arr.begin(), fnchans, int16_t(0));
         used = fnchans;
+    } else if (ffadedone < ffadelen) {
+        mix_crossfade(arr, used);
     }
 
     // The device takes the samples as little-endian bytes, as they lie in
@@ -200,6 +245,63 @@ void TMPCPlay::send_chunk(int index) {
     h.dwUser = sendnomore ? EndMarker : uintptr_t(index);
     if (const int r = fwaveouthandle->prepareHeader(&h)) raise("WaveOutPrepareHeader:", r);
     if (const int r = fwaveouthandle->write(&h)) raise("WaveOutWrite:", r);
+    fstreamframe += used / fnchans;
+}
+
+int64_t TMPCPlay::Requeue() {
+    if (!fownboard || sendnomore || finstash) return fstreamframe;
+    size_t n = 0;
+    uint32_t handed = 0;
+    if (const int r = fwaveouthandle->withdraw(fwithdrawn.data(), fwithdrawn.size(), &n, &handed))
+        raise("WaveOutWithdraw:", r);
+    // Each slot is asked again for as many values as it held (the first
+    // for the part the server does not have), so the new chunks cover
+    // exactly the frames of the old ones.
+    int64_t values = 0;
+    for (size_t i = 0; i < n; ++i) {
+        fwant[i] = int32_t((fwithdrawn[i]->dwBufferLength - (i == 0 ? handed : 0)) / 2);
+        values += fwant[i];
+    }
+    fstreamframe -= values / fnchans;
+
+    // The old frames the first new ones replace, for the crossfade.
+    ffadelen = ffadedone = 0;
+    const size_t want = std::min(ffadeold.size(), size_t(crossfade_frames()) * size_t(fnchans));
+    size_t copied = 0;
+    for (size_t i = 0; i < n && copied < want; ++i) {
+        const auto* src = reinterpret_cast<const int16_t*>(fwithdrawn[i]->lpData);
+        const size_t from = i == 0 ? handed / 2 : 0;
+        const size_t take = std::min<size_t>(fwithdrawn[i]->dwBufferLength / 2 - from, want - copied);
+        std::copy_n(src + from, take, ffadeold.begin() + ptrdiff_t(copied));
+        copied += take;
+    }
+    ffadelen = int32_t(copied / size_t(fnchans));
+
+    const int64_t k = fstreamframe;
+    if (OnRequeue) {
+        finstash = true;
+        struct Clear {
+            bool& flag;
+            ~Clear() { flag = false; }
+        } clear{finstash};
+        OnRequeue(k);
+    }
+    for (size_t i = 0; i < n && fownboard; ++i) send_chunk(int(fwithdrawn[i] - waveheader.data()), fwant[i]);
+    return k;
+}
+
+void TMPCPlay::mix_crossfade(TWaveChunk& arr, int32_t used) {
+    const double N = ffadelen;
+    const int32_t frames = used / fnchans;
+    for (int32_t j = 0; j < frames && ffadedone < ffadelen; ++j, ++ffadedone) {
+        const double x = std::numbers::pi * ffadedone / (2 * N);
+        const double c = std::cos(x), s = std::sin(x);
+        for (int32_t ch = 0; ch < fnchans; ++ch) {
+            const size_t at = size_t(j) * size_t(fnchans) + size_t(ch);
+            const double old = ffadeold[size_t(ffadedone) * size_t(fnchans) + size_t(ch)];
+            arr[at] = int16_t(std::nearbyint(old * c * c + arr[at] * s * s));
+        }
+    }
 }
 
 void TMPCPlay::wndproc(TMPCMessage& Msg) {
@@ -223,7 +325,7 @@ void TMPCPlay::wndproc(TMPCMessage& Msg) {
             if (user == EndMarker)
                 close_board();
             else if (user < waveheader.size())
-                send_chunk(int(user));
+                send_chunk(int(user), fnchunksamples);
             break;
         }
         default:

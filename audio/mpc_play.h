@@ -21,11 +21,17 @@ WAVRELL_DECLARE_ERROR(EMPCError);
 using TWaveChunk = std::vector<int16_t>;
 
 /// Asks the owner for the next chunk. On entry arr is the free slot's chunk
-/// (nChunkSamples values), used equals its length and last is false. The
-/// owner writes samples into arr from index 0 and sets used to the number of
-/// values written (whole frames); used 0 or last true ends the stream.
+/// (nChunkSamples values), used is the number of values wanted (its length,
+/// or less when Requeue asks for the rest of a chunk the server has in part)
+/// and last is false. The owner writes samples into arr from index 0 and
+/// sets used to the number of values written (whole frames, at most as many
+/// as wanted); used 0 or last true ends the stream.
 /// The owner must not resize arr. Called on the GUI thread.
 using TMPCStash = std::function<void(TWaveChunk& arr, int32_t& used, bool& last)>;
+/// The sound from stream frame `frame` on (frames counted since Run) has
+/// been taken back before the server had it; the owner's next chunks are to
+/// take its place (see TMPCPlay::Requeue). Called on the GUI thread.
+using TMPCRequeue = std::function<void(int64_t frame)>;
 using TMPCPlayOpened = std::function<void()>;
 using TMPCPlayClosed = std::function<void()>;
 
@@ -44,8 +50,12 @@ enum TMPCState { psIdle, psStreaming, psDraining };
 
 /// Plays a stream of 16-bit PCM samples on a wave-out device through a ring
 /// of nBuffers preallocated chunks, asking its owner for each chunk through
-/// OnStash whenever a slot is free. The sound queued ahead of the listener
-/// is nBuffers × nChunkSamples / sfTot seconds.
+/// OnStash whenever a slot is free. The ring holds up to nBuffers ×
+/// nChunkSamples / sfTot seconds of sound ahead of the listener, so that a
+/// busy GUI thread does not let the stream run dry; the sound server itself
+/// holds only ServerBuffer of it. Requeue replaces what the server does not
+/// hold yet, so that a change of source is heard after ServerBuffer, not
+/// after the whole ring.
 ///
 /// GUI thread only. Device notices reach the player as events to a hidden
 /// receiver it owns and are handled by the GUI thread's event loop; errors
@@ -55,6 +65,14 @@ class TMPCPlay : public QObject {
 public:
     static constexpr uintptr_t EndMarker = 100000000;
     static constexpr int32_t MaxBuffers = 1000;
+    /// Sound the server is asked to hold ahead of the ear, seconds: what
+    /// stands between Requeue and the ear. The device's own thread keeps it
+    /// filled from the ring. Chosen with bench/ab_switch.sh on a busy
+    /// machine: with 20 ms the stream ran dry several times a minute, with
+    /// 40 ms about as seldom as paplay's with the same buffer, and a switch
+    /// is heard after about 30 ms; 50 ms ran dry no less often and let some
+    /// switches take over 100 ms.
+    static constexpr double ServerBuffer = 0.040;
 
     explicit TMPCPlay(QObject* aowner = nullptr);
     /// Closes the device first if the player still owns it.
@@ -67,6 +85,7 @@ public:
     TMPCPlayOpened OnOpened;  ///< the device has been opened
     TMPCPlayClosed OnClosed;  ///< the device has been closed (end of stream or Stop)
     TMPCStash OnStash;        ///< must be assigned before Run
+    TMPCRequeue OnRequeue;    ///< Requeue has taken sound back (see there)
     TMPCPlayMsg OnMsg;        ///< sees every message of the hidden receiver first
 
     /// Values (not frames) per chunk, at least 1. Refused while OwnBoard.
@@ -104,6 +123,33 @@ public:
     /// The format the device is opened with, kept in step with nChans and sfTot.
     const TWaveFormat& wavefmt() const { return fwavefmt; }
 
+    /// Length of the crossfade at the seam of a Requeue, seconds; 0 (the
+    /// default) for none, which leaves every sample as the owner made it.
+    double Crossfade() const { return fcrossfade; }
+    void setCrossfade(double seconds);
+
+    /// Stream frames (counted from 0 at Run) queued on the device so far:
+    /// the chunk the stash is filling begins at this frame.
+    int64_t StreamFrame() const { return fstreamframe; }
+    /// The stream frame being heard now, from the server's report of its
+    /// playback time (0 … StreamFrame()); StreamFrame() when not playing, as
+    /// nothing waits then. Frames queued but not heard: StreamFrame() −
+    /// HeardFrame().
+    int64_t HeardFrame() const;
+
+    /// Replaces the sound queued but not yet handed to the server: takes it
+    /// back from the device, calls OnRequeue(k) with the first stream frame
+    /// k taken back (the owner's next chunks must begin where that frame
+    /// came from), then asks OnStash again for every slot taken back, in the
+    /// same order. The listener hears frames … k − 1 as queued before, then
+    /// the new chunks from k on, after at most ServerBuffer. With Crossfade
+    /// on, the first N = round(Crossfade × rate) new frames are mixed with
+    /// the old ones they replace: old·cos²(πi/2N) + new·sin²(πi/2N), rounded
+    /// halves to even (N shrinks to the old frames there were). Returns k;
+    /// does nothing (returning StreamFrame()) when not streaming or when
+    /// called from inside OnStash or OnRequeue.
+    int64_t Requeue();
+
     /// Opens the device, fills the ring from OnStash and starts playing.
     void Run();
     /// Stops at once (resets and closes the device); nothing without an open device.
@@ -121,7 +167,9 @@ private:
     void resize_ring();
     bool open_board();
     void close_board();
-    void send_chunk(int index);
+    void send_chunk(int index, int32_t want);
+    void mix_crossfade(TWaveChunk& arr, int32_t used);
+    int32_t crossfade_frames() const;
     void wndproc(TMPCMessage& Msg);
     void raise(const char* call, int code) const;
 
@@ -138,6 +186,16 @@ private:
     int32_t fsftot = 0;
     int32_t fnbufs = 0;
     QStringList fdevicenames;
+
+    int64_t fstreamframe = 0;                // frames queued this session
+    bool finstash = false;                   // OnStash or OnRequeue is running
+    bool fstarting = false;                  // Run is filling the ring
+    std::vector<TWaveHeader*> fwithdrawn;    // slots taken back by Requeue, nBuffers places
+    std::vector<int32_t> fwant;              // and the values each held
+    double fcrossfade = 0;
+    std::vector<int16_t> ffadeold;           // the old frames under the crossfade
+    int32_t ffadelen = 0;                    // frames of the present crossfade
+    int32_t ffadedone = 0;                   // of them already mixed
 };
 
 }  // namespace wavrell

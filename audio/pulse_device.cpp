@@ -9,6 +9,7 @@
 #include <pulse/rtclock.h>
 #include <pulse/thread-mainloop.h>
 
+#include <sched.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -93,11 +94,13 @@ struct TWaveOutDevice::Private {
     pa_stream* stream = nullptr;
     pa_channel_map map{};
     size_t frame = 2;
+    uint32_t rate = 1;
 
     std::vector<TWaveHeader*> fifo = std::vector<TWaveHeader*>(kQueueSize);
     size_t head = 0;
     size_t count = 0;
     uint32_t offset = 0;              // bytes of the front buffer handed over
+    uint64_t handed = 0;              // bytes handed to the server this session
     TWaveHeader* pending = nullptr;   // handed over, left the queue empty: done when drained
     pa_operation* drainop = nullptr;
 
@@ -161,6 +164,7 @@ struct TWaveOutDevice::Private {
                 std::memcpy(buf, h->lpData + offset, size);
                 if (pa_stream_write(stream, buf, size, nullptr, 0, PA_SEEK_RELATIVE) < 0) break;
                 offset += static_cast<uint32_t>(size);
+                handed += size;
             }
             if (offset >= h->dwBufferLength) {
                 head = (head + 1) % fifo.size();
@@ -188,6 +192,19 @@ struct TWaveOutDevice::Private {
     }
 
     static void write_cb(pa_stream*, size_t, void* userdata) { static_cast<Private*>(userdata)->feed(); }
+
+    // The server holds only a few tens of milliseconds, so this thread must
+    // answer its requests within some milliseconds even when busy programs
+    // run beside it: it asks for the lowest real-time priority (below the
+    // server's own), which it is granted where the user may have it. It
+    // only copies queued sound, so it cannot starve the machine. Runs on
+    // the library's thread.
+    static void raise_priority_cb(pa_mainloop_api*, void*) {
+        sched_param sp{};
+        sp.sched_priority = sched_get_priority_min(SCHED_RR);
+        // 0: the calling thread; children of a fork start at normal priority.
+        sched_setscheduler(0, SCHED_RR | SCHED_RESET_ON_FORK, &sp);
+    }
 
     // Running dry while a drain is waiting is the end of the stream, not a dropout.
     static void underflow_cb(pa_stream*, void* userdata) {
@@ -296,6 +313,7 @@ struct TWaveOutDevice::Private {
         ml = nullptr;
         head = count = 0;
         offset = 0;
+        handed = 0;
         pending = nullptr;
     }
 };
@@ -526,6 +544,7 @@ int TWaveOutDevice::open(uint32_t deviceId, const TWaveFormat& format, QObject* 
     if (!err) {
         pa_channel_map_init_extend(&p.map, ss.channels, PA_CHANNEL_MAP_WAVEEX);
         p.frame = pa_frame_size(&ss);
+        p.rate = ss.rate;
         p.stream = pa_stream_new(p.ctx, "Playback", &ss, &p.map);
         if (!p.stream) err = pa_context_errno(p.ctx) ? pa_context_errno(p.ctx) : PA_ERR_INTERNAL;
     }
@@ -550,8 +569,12 @@ int TWaveOutDevice::open(uint32_t deviceId, const TWaveFormat& format, QObject* 
             word = gvolume;
         }
         const pa_cvolume cv = make_cvolume(p.map, word);
-        if (pa_stream_connect_playback(p.stream, sink.empty() ? nullptr : sink.c_str(), &attr,
-                                       PA_STREAM_ADJUST_LATENCY, &cv, nullptr) < 0) {
+        // The server's reports of its playback time, interpolated between
+        // them, place the cursor on the frame being heard.
+        const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
+                                                          PA_STREAM_AUTO_TIMING_UPDATE);
+        if (pa_stream_connect_playback(p.stream, sink.empty() ? nullptr : sink.c_str(), &attr, flags, &cv,
+                                       nullptr) < 0) {
             err = pa_context_errno(p.ctx);
         } else {
             err = p.wait_ready([&p] { return pa_stream_get_state(p.stream); }, PA_STREAM_READY,
@@ -559,6 +582,8 @@ int TWaveOutDevice::open(uint32_t deviceId, const TWaveFormat& format, QObject* 
                                PA_ERR_INTERNAL);
         }
     }
+    if (!err)
+        pa_mainloop_api_once(pa_threaded_mainloop_get_api(p.ml), &Private::raise_priority_cb, &p);
     pa_threaded_mainloop_unlock(p.ml);
     if (err) {
         p.teardown();
@@ -665,6 +690,53 @@ int TWaveOutDevice::reset() {
     }
     p.offset = 0;
     pa_threaded_mainloop_unlock(p.ml);
+    return 0;
+}
+
+int TWaveOutDevice::withdraw(TWaveHeader** headers, size_t capacity, size_t* count, uint32_t* handedBytes) {
+    if (count) *count = 0;
+    if (handedBytes) *handedBytes = 0;
+    if (!headers || !count || !handedBytes) return PA_ERR_INVALID;
+    if (!fopen) return PA_ERR_BADSTATE;
+    Private& p = *d;
+    int err = 0;
+    pa_threaded_mainloop_lock(p.ml);
+    if (p.count > capacity) {
+        err = PA_ERR_TOOLARGE;
+    } else {
+        // Everything still in the queue has not been handed over in full:
+        // a buffer leaves the queue when its last byte goes to the server.
+        *handedBytes = p.count > 0 ? p.offset : 0;
+        for (size_t i = 0; i < p.count; ++i) {
+            TWaveHeader* h = p.fifo[(p.head + i) % p.fifo.size()];
+            h->dwFlags &= ~WHDR_INQUEUE;
+            headers[i] = h;
+        }
+        *count = p.count;
+        p.head = 0;
+        p.count = 0;
+        p.offset = 0;
+    }
+    pa_threaded_mainloop_unlock(p.ml);
+    return err;
+}
+
+int TWaveOutDevice::position(int64_t* frames) {
+    if (!frames) return PA_ERR_INVALID;
+    if (!fopen) return PA_ERR_BADSTATE;
+    Private& p = *d;
+    pa_threaded_mainloop_lock(p.ml);
+    pa_usec_t usec = 0;
+    const int r = pa_stream_get_time(p.stream, &usec);
+    const int64_t handed = int64_t(p.handed / p.frame);
+    pa_threaded_mainloop_unlock(p.ml);
+    if (r < 0) return -r;
+    const int64_t played = int64_t(usec / PA_USEC_PER_SEC) * p.rate +
+                           int64_t(usec % PA_USEC_PER_SEC) * p.rate / int64_t(PA_USEC_PER_SEC);
+    // The interpolated clock runs on while the server waits for sound (at
+    // the start, or while a busy machine keeps it from asking) and never
+    // goes back; what has not been handed over cannot have been heard.
+    *frames = std::min(played, handed);
     return 0;
 }
 

@@ -79,7 +79,8 @@ private:
 /// All calls are made on the GUI thread (the thread that created the object).
 /// The stream is fed by the client library's own thread from the queue; the
 /// server keeps only about bufferBytes (given to open) of sound, so what
-/// stands between a new buffer and the ear is the caller's queue.
+/// stands between a new buffer and the ear is the caller's queue, and what
+/// stands between withdraw() and the ear is bufferBytes alone.
 ///
 /// A buffer is reported done once it has been handed over completely to the
 /// server and another buffer is queued behind it. A buffer that leaves the
@@ -123,6 +124,21 @@ public:
     /// Stops playback at once, drops what the server holds and returns every
     /// queued buffer (marked done, done notices posted).
     int reset();
+    /// Takes back, in queue order and without done notices, every queued
+    /// buffer whose sound has not all been handed to the server yet, so that
+    /// the caller can queue other sound in its place: what follows the
+    /// server's part is then heard right after it. The first buffer taken
+    /// back may have been handed over in part: *handedBytes says how many of
+    /// its bytes the server has (they will be heard); 0 when no buffer was
+    /// taken back or the first was untouched. Fails with PA_ERR_TOOLARGE
+    /// (taking nothing) when more than `capacity` buffers would come back.
+    int withdraw(TWaveHeader** headers, size_t capacity, size_t* count, uint32_t* handedBytes);
+    /// How many frames of this session's stream have been heard: the
+    /// server's playback time of the stream (interpolated between its
+    /// reports, the sink's latency taken off) in frames, at most the frames
+    /// handed to the server so far. PA_ERR_NODATA until the server's first
+    /// report.
+    int position(int64_t* frames);
     /// Resets and closes the stream; posts MM_WOM_CLOSE.
     int close();
 

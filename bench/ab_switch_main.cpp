@@ -1,11 +1,18 @@
 // Plays two files through the real main window on the default output and
 // records that output's monitor with parec (the sink must run at the files'
 // rate, so that samples pass through untouched). During playback it switches
-// between the files with the Space key at irregular moments and measures, for
-// every switch, the time from the key to the arrival of the other file's
-// first frame in the recording, as a ratio to the duration of the player's
-// ring (nBuffers × nChunkSamples / sfTot). It also counts the server's
-// underrun reports and the repaints of the waveform and crest boxes.
+// between the files with the Space key at irregular moments (every 0.5 to
+// 2 s) and measures:
+//  - for every switch, the time from the key to the arrival of the other
+//    file's first frame in the recording, at the seam frame the program logs
+//    ("Switched to file N at frame K"), and whether the seam is exact: the
+//    frame before it is the old file's frame K − 1;
+//  - every 10 ms, the cursor against the frame arriving in the recording
+//    then (positions from the recording: the files' frames are found in it);
+//  - the server's underrun reports and the window's repaints.
+// Delays are also given as a ratio to the player's ring, nBuffers ×
+// nChunkSamples / sfTot, which was the delay of a switch before switches
+// replaced the queued sound. The times include parec's own capture delay.
 //
 // Usage: bench_ab_switch FILE1 FILE2 MONITOR SECONDS
 // Prints key = value lines; exit code 0 when every measurement was made.
@@ -23,9 +30,11 @@
 #include <QKeyEvent>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -44,12 +53,35 @@ public:
 };
 
 struct Switch {
-    qint64 at_ns;      // when the key was handled
-    int64_t frame;     // the play position then: where the other file begins
-    int slot;          // the file switched to
-    int64_t arrived;   // frames recorded by then
-    double latency = -1;
+    qint64 at_ns;         // just before the key reached the window
+    int slot = -1;        // the file switched to
+    int64_t seam = -1;    // the frame where it begins, as logged
+    int64_t arrived = 0;  // frames recorded by the key
+    int64_t found = -1;   // recording frame of the seam
+    bool exact = false;
+    double delay = -1;    // seconds
 };
+
+// The seams the window logs.
+std::vector<std::pair<int, int64_t>> g_logged;
+QtMessageHandler g_previous = nullptr;
+
+void log_handler(QtMsgType type, const QMessageLogContext& ctx, const QString& text) {
+    static const QRegularExpression re(QStringLiteral("^Switched to file (\\d) at frame (-?\\d+)$"));
+    if (ctx.category && std::strcmp(ctx.category, "wavrell.playback") == 0) {
+        const QRegularExpressionMatch m = re.match(text);
+        if (m.hasMatch()) {
+            g_logged.emplace_back(m.captured(1).toInt() - 1, m.captured(2).toLongLong());
+            return;
+        }
+    }
+    if (g_previous) g_previous(type, ctx, text);
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? NAN : v[v.size() / 2];
+}
 
 }  // namespace
 
@@ -61,6 +93,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const double seconds = args[4].toDouble();
+    g_previous = qInstallMessageHandler(log_handler);
 
     TForm19 form;
     form.resize(1200, 700);
@@ -70,6 +103,7 @@ int main(int argc, char** argv) {
     form.load_file(0, args[1]);
     form.load_file(1, args[2]);
     form.normalizeaction->trigger();  // off: the recording holds the files' own samples
+    if (form.crossfadeaction->isChecked()) form.crossfadeaction->trigger();  // seams bit for bit
     const TWav& w0 = *ws.wav(0);
     const TWav& w1 = *ws.wav(1);
     if (w0.nchans() != 2 || w1.nchans() != 2 || w0.sampfreq() != w1.sampfreq()) {
@@ -104,6 +138,7 @@ int main(int argc, char** argv) {
 
     const uint64_t underrunsBefore = TWaveOutDevice::underruns();
     const int paintsBefore = paints.count;
+    const int64_t startFrame = ws.playcount();
     const qint64 started = clock.nsecsElapsed();
     form.playaction->trigger();
     if (!form.MPCPlay1->OwnBoard()) {
@@ -117,26 +152,37 @@ int main(int argc, char** argv) {
     switcher.setSingleShot(true);
     // The last switch comes early enough to be heard before the end.
     auto arm = [&] {
-        const int next = 1200 + int(QRandomGenerator::global()->bounded(400));
+        const int next = 500 + int(QRandomGenerator::global()->bounded(1500));
         if (double(clock.nsecsElapsed() - started) / 1e6 + next < seconds * 1000 - 1000) switcher.start(next);
     };
     QObject::connect(&switcher, &QTimer::timeout, [&] {
+        Switch s;
+        s.at_ns = clock.nsecsElapsed();
+        s.arrived = int64_t(rec.size() / 4);
+        const size_t logged = g_logged.size();
         QKeyEvent key(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
         QCoreApplication::sendEvent(&form, &key);
-        switches.push_back({clock.nsecsElapsed(), ws.playcount(), ws.wavplayno(), int64_t(rec.size() / 4)});
+        if (g_logged.size() == logged + 1) {
+            s.slot = g_logged.back().first;
+            s.seam = g_logged.back().second;
+        }
+        switches.push_back(s);
         arm();
     });
     arm();
-    // How long the GUI thread was kept from its event loop: a stall longer
-    // than the ring lets the stream run dry whatever the program does.
+    // Every 10 ms: the cursor, and how long the GUI thread was kept from
+    // its event loop.
     qint64 lastTick = clock.nsecsElapsed(), longestStall = 0;
+    std::vector<std::pair<qint64, double>> cursors;
     std::vector<double> underrunTimes;
     uint64_t seenUnderruns = underrunsBefore;
     QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
     QObject::connect(&ticker, &QTimer::timeout, [&] {
         const qint64 now = clock.nsecsElapsed();
         longestStall = std::max(longestStall, now - lastTick);
         lastTick = now;
+        cursors.emplace_back(now, ws.cursorpos());
         for (; seenUnderruns < TWaveOutDevice::underruns(); ++seenUnderruns)
             underrunTimes.push_back(double(now - started) / 1e9);
     });
@@ -147,6 +193,7 @@ int main(int argc, char** argv) {
     end.start(int(seconds * 1000));
     app.exec();
     switcher.stop();
+    ticker.stop();
     const qint64 played = clock.nsecsElapsed() - started;
     const uint64_t underruns = TWaveOutDevice::underruns() - underrunsBefore;
     const int repaints = paints.count - paintsBefore;
@@ -154,54 +201,111 @@ int main(int argc, char** argv) {
     parec.terminate();
     parec.waitForFinished(5000);
 
-    // For every switch: the first frame of the other file at the switch
-    // frame, looked for in what arrived after the key.
     const auto* got = reinterpret_cast<const int16_t*>(rec.constData());
     const int64_t frames = rec.size() / 4;
-    std::vector<double> ratios;
-    for (Switch& s : switches) {
-        const TWav& w = *ws.wav(s.slot);
-        if (s.frame + 2 > w.nsamples()) continue;
+    auto frame_at = [&](const TWav& w, int64_t p, int16_t* out) {
+        for (int ch = 0; ch < 2; ++ch)
+            out[ch] = p >= 0 && p < w.nsamples() ? w.samples()[size_t(ch)][size_t(p)] : int16_t(0);
+    };
+    // The first recording frame at or after `from` that holds frames p and
+    // p + 1 of w; -1 if none.
+    auto find = [&](const TWav& w, int64_t p, int64_t from) -> int64_t {
         int16_t key[4];
-        for (int i = 0; i < 2; ++i) {
-            key[2 * i] = w.samples()[0][size_t(s.frame + i)];
-            key[2 * i + 1] = w.samples()[1][size_t(s.frame + i)];
-        }
+        frame_at(w, p, key);
+        frame_at(w, p + 1, key + 2);
+        for (int64_t c = std::max<int64_t>(0, from); c + 2 <= frames; ++c)
+            if (std::memcmp(got + 2 * c, key, sizeof key) == 0) return c;
+        return -1;
+    };
+    auto arrival_ns = [&](int64_t c) -> qint64 {
+        const auto it = std::upper_bound(arrivals.begin(), arrivals.end(), c,
+                                         [](int64_t f, const auto& a) { return f < a.first; });
+        return it == arrivals.end() ? -1 : it->second;
+    };
+
+    // Where the files' frames lie in the recording: the start, then every seam.
+    std::vector<std::pair<int64_t, int64_t>> anchors;  // recording frame, play position
+    // (The monitor may miss the first frames of a new stream.)
+    const int64_t early = startFrame + rate / 10;
+    const int64_t c0 = find(w0, early, 0);
+    if (c0 < 0) {
+        std::fprintf(stderr, "bench_ab_switch: the start of playback is not in the recording\n");
+        return 1;
+    }
+    anchors.emplace_back(c0, early);
+    std::vector<double> delays;
+    int exact = 0;
+    for (Switch& s : switches) {
+        if (s.slot < 0) continue;
+        const TWav& now = *ws.wav(s.slot);
+        const TWav& before = *ws.wav(1 - s.slot);
         // What had arrived at the key press cannot hold it (parec's block
         // may have been read just before).
-        for (int64_t c = std::max<int64_t>(0, s.arrived - rate / 10); c + 2 <= frames; ++c) {
-            if (std::memcmp(got + 2 * c, key, sizeof key) != 0) continue;
-            const auto it = std::upper_bound(arrivals.begin(), arrivals.end(), c,
-                                             [](int64_t f, const auto& a) { return f < a.first; });
-            if (it == arrivals.end()) break;
-            s.latency = double(it->second - s.at_ns) / 1e9;
-            ratios.push_back(s.latency / ring);
-            break;
-        }
+        s.found = find(now, s.seam, s.arrived - rate / 10);
+        if (s.found < 1) continue;
+        int16_t prev[2];
+        frame_at(before, s.seam - 1, prev);
+        s.exact = std::memcmp(got + 2 * (s.found - 1), prev, sizeof prev) == 0;
+        exact += s.exact;
+        const qint64 at = arrival_ns(s.found);
+        if (at < 0) continue;
+        s.delay = double(at - s.at_ns) / 1e9;
+        delays.push_back(s.delay);
+        anchors.emplace_back(s.found, s.seam);
     }
-    if (ratios.empty()) {
+    if (delays.empty()) {
         std::fprintf(stderr, "bench_ab_switch: no switch was found in the recording\n");
         return 1;
     }
-    std::vector<double> sorted = ratios;
+    std::sort(anchors.begin(), anchors.end());
+
+    // The cursor against the frame arriving at the same moment.
+    std::vector<double> errors, absErrors;
+    for (const auto& [t, cursor] : cursors) {
+        auto it = std::upper_bound(arrivals.begin(), arrivals.end(), t,
+                                   [](qint64 v, const auto& a) { return v < a.second; });
+        if (it == arrivals.begin()) continue;
+        const int64_t c = std::prev(it)->first - 1;
+        auto a = std::upper_bound(anchors.begin(), anchors.end(), std::pair<int64_t, int64_t>(c, INT64_MAX));
+        if (a == anchors.begin()) continue;  // before playback was heard
+        --a;
+        const double heard = double(a->second + (c - a->first));
+        const double e = (cursor * rate - heard) / rate * 1000;
+        errors.push_back(e);
+        absErrors.push_back(std::abs(e));
+    }
+
+    std::vector<double> sorted = delays;
     std::sort(sorted.begin(), sorted.end());
-    double mean = 0;
-    for (double r : ratios) mean += r;
-    mean /= double(ratios.size());
+    std::vector<double> sortedAbs = absErrors;
+    std::sort(sortedAbs.begin(), sortedAbs.end());
+    const auto pct = [](const std::vector<double>& v, double q) {
+        return v.empty() ? NAN : v[std::min(v.size() - 1, size_t(q * double(v.size())))];
+    };
 
     std::printf("ring_seconds = %.4f\n", ring);
     std::printf("switches = %zu\n", switches.size());
-    std::printf("switches_found = %zu\n", ratios.size());
-    std::printf("latency_ratio_min = %.3f\n", sorted.front());
-    std::printf("latency_ratio_median = %.3f\n", sorted[sorted.size() / 2]);
-    std::printf("latency_ratio_mean = %.3f\n", mean);
-    std::printf("latency_ratio_max = %.3f\n", sorted.back());
+    std::printf("switches_found = %zu\n", delays.size());
+    std::printf("seams_exact = %d\n", exact);
+    std::printf("delay_ms_min = %.1f\n", sorted.front() * 1000);
+    std::printf("delay_ms_median = %.1f\n", median(delays) * 1000);
+    std::printf("delay_ms_max = %.1f\n", sorted.back() * 1000);
+    std::printf("delay_ratio_median = %.3f\n", median(delays) / ring);
+    std::printf("delay_ratio_max = %.3f\n", sorted.back() / ring);
+    std::printf("cursor_samples = %zu\n", errors.size());
+    std::printf("cursor_error_ms_median = %.1f\n", median(errors));
+    std::printf("cursor_error_ms_abs_median = %.1f\n", median(absErrors));
+    std::printf("cursor_error_ms_abs_p95 = %.1f\n", pct(sortedAbs, 0.95));
+    std::printf("cursor_error_ms_abs_max = %.1f\n", sortedAbs.empty() ? NAN : sortedAbs.back());
     std::printf("played_seconds = %.1f\n", double(played) / 1e9);
     std::printf("repaints_per_second = %.1f\n", repaints / (double(played) / 1e9));
     std::printf("underruns = %llu\n", static_cast<unsigned long long>(underruns));
     std::printf("underruns_at_seconds =");
     for (double t : underrunTimes) std::printf(" %.2f", t);
     std::printf("\n");
+    std::printf("switches_at_seconds =");
+    for (const Switch& s : switches) std::printf(" %.2f", double(s.at_ns - started) / 1e9);
+    std::printf("\n");
     std::printf("longest_gui_stall_ms = %.1f\n", double(longestStall) / 1e6);
-    return ratios.size() == switches.size() ? 0 : 1;
+    return delays.size() == switches.size() ? 0 : 1;
 }

@@ -17,11 +17,13 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 #include <functional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 namespace wavrell {
 namespace {
@@ -554,6 +556,143 @@ TEST_F(PlayerTest, PlaysBitExactAndTheFinalChunkInFull) {
         ASSERT_LT(start, n) << "the played pattern is not in the recording";
         EXPECT_EQ(mismatch, total) << "first difference at value " << mismatch << " of " << total
                                    << (start + mismatch - skipped >= n ? " (the recording ends there)" : "");
+        break;
+    }
+    EXPECT_TRUE(shown.isEmpty()) << shown.join('|').toStdString();
+}
+
+// Requeue takes back what the server does not hold yet and asks the owner
+// for it again from the frame that would have been heard next: the sink
+// hears source A up to that frame, then source B from it, with no frame
+// lost or repeated, and a second Requeue returns to A the same way.
+TEST_F(PlayerTest, RequeueReplacesTheQueuedSoundFromTheNextFrame) {
+    test::PrivateNullSink sink(QStringLiteral("WavrellRequeue"), 44100);
+    player->read_devicenames();
+    const qsizetype id = player->Devicenames().indexOf(sink.description);
+    ASSERT_GE(id, 0);
+    player->setDeviceID(uint32_t(id));
+    player->setNBuffers(8);  // the window's ring
+    player->setNChunkSamples(4096);
+
+    // Two stereo sources without repeats; frame f of source s is
+    // src[s][2f], src[s][2f + 1].
+    std::vector<int16_t> src[2];
+    uint32_t x = 777;
+    for (auto& v : src) {
+        v.resize(2 * 200000);
+        for (int16_t& s : v) {
+            x = x * 1664525u + 1013904223u;
+            s = int16_t(x >> 16);
+        }
+    }
+    int cur = 0;
+    int64_t pos = 0;  // next stream frame the stash hands out
+    std::vector<int64_t> requeued;
+    bool tryInside = false;
+    player->OnStash = [&](TWaveChunk& arr, int32_t& used, bool&) {
+        ++calls;
+        if (tryInside) {
+            // From inside the stash a Requeue does nothing.
+            tryInside = false;
+            EXPECT_EQ(player->Requeue(), player->StreamFrame());
+        }
+        EXPECT_EQ(pos, player->StreamFrame());
+        std::copy_n(src[cur].begin() + pos * 2, used, arr.begin());
+        pos += used / 2;
+    };
+    player->OnRequeue = [&](int64_t k) {
+        requeued.push_back(k);
+        pos = k;
+        cur = 1 - cur;
+    };
+
+    // Not playing: nothing to take back.
+    EXPECT_EQ(player->Requeue(), 0);
+    EXPECT_TRUE(requeued.empty());
+
+    for (int attempt = 1;; ++attempt) {
+        calls = 0;
+        cur = 0;
+        pos = 0;
+        requeued.clear();
+        const uint64_t underrunsBefore = TWaveOutDevice::underruns();
+        QProcess rec;
+        rec.start(QStringLiteral("parec"),
+                  {QStringLiteral("-d"), sink.name + QStringLiteral(".monitor"), QStringLiteral("--format=s16le"),
+                   QStringLiteral("--rate=44100"), QStringLiteral("--channels=2"), QStringLiteral("--raw"),
+                   QStringLiteral("--latency-msec=20")});
+        ASSERT_TRUE(rec.waitForStarted(5000));
+        QByteArray capture;
+        auto pump = [&] { capture += rec.readAllStandardOutput(); };
+        ASSERT_TRUE(wait_until([&] {
+            pump();
+            return capture.size() > 4000;
+        })) << "the monitor records nothing";
+
+        player->Run();
+        int64_t seams[2];
+        for (int64_t& k : seams) {
+            const int callsBefore = calls;
+            ASSERT_TRUE(wait_until([&] {
+                pump();
+                return calls >= callsBefore + 10;
+            }));
+            const int64_t queued = player->StreamFrame();
+            const int64_t heard = player->HeardFrame();
+            EXPECT_LE(heard, queued);
+            k = player->Requeue();
+            ASSERT_EQ(requeued.size(), size_t(&k - seams + 1));
+            EXPECT_EQ(requeued.back(), k);
+            // Only what had not been heard is replaced, and the ring is as
+            // full as before.
+            EXPECT_GE(k, heard);
+            EXPECT_LE(k, queued);
+            EXPECT_GT(k, queued - 8 * 2048);
+            EXPECT_EQ(player->StreamFrame(), queued);
+            tryInside = true;
+        }
+        const int callsBefore = calls;
+        ASSERT_TRUE(wait_until([&] {
+            pump();
+            return calls >= callsBefore + 20;
+        }));
+        EXPECT_EQ(requeued.size(), 2u);
+        player->Stop();
+        settle(300);
+        pump();
+        rec.terminate();
+        rec.waitForFinished(5000);
+        pump();
+
+        // The stream the sink must have heard, from its first frames on (the
+        // monitor may miss a few hundred).
+        std::vector<int16_t> want;
+        const int64_t bounds[] = {0, seams[0], seams[1], pos};
+        for (int part = 0; part < 3; ++part)
+            want.insert(want.end(), src[part % 2].begin() + bounds[part] * 2, src[part % 2].begin() + bounds[part + 1] * 2);
+        const auto* got = reinterpret_cast<const int16_t*>(capture.constData());
+        const size_t n = size_t(capture.size()) / 2;
+        size_t start = n, skipped = 0;
+        for (size_t i = 0; i + 4 <= n && start == n; i += 2)
+            for (size_t k = 0; k < 4096 && k + 4 <= want.size(); k += 2)
+                if (std::memcmp(got + i, want.data() + k, 8) == 0) {
+                    start = i;
+                    skipped = k;
+                    break;
+                }
+        size_t matched = skipped;
+        while (matched < want.size() && start + matched - skipped < n && got[start + matched - skipped] == want[matched])
+            ++matched;
+        // Stop drops what was queued; everything well past the second seam
+        // must have been heard.
+        const bool complete = start < n && int64_t(matched / 2) > seams[1] + 10000;
+        if (!complete && TWaveOutDevice::underruns() != underrunsBefore && attempt < 4) {
+            std::cerr << "playback ran dry (busy machine); playing again\n";
+            continue;
+        }
+        ASSERT_LT(start, n) << "the stream is not in the recording";
+        EXPECT_GT(int64_t(matched / 2), seams[1] + 10000)
+            << "first difference at frame " << matched / 2 << "; seams at " << seams[0] << " and " << seams[1];
         break;
     }
     EXPECT_TRUE(shown.isEmpty()) << shown.join('|').toStdString();
