@@ -29,6 +29,7 @@ class TPaintBox;
 class TPanel;
 class TProgId;
 class TRealFilterSection;
+class TSetting;
 class TWorkspace;
 
 /// The program's only window: tool bar, menus, the four waveform boxes with
@@ -65,6 +66,9 @@ public:
     TFjelmAbout* FjelmAbout1 = nullptr;
     THelpMenu* HelpMenu1 = nullptr;
     TMPCPlay* MPCPlay1 = nullptr;
+    /// Keeps the window's size, place and maximized state between runs
+    /// (roaming ini file of the program identity, section "MainWindow").
+    TSetting* WindowSetting = nullptr;
 
     QMenu* File1Menu = nullptr;
     QMenu* File2Menu = nullptr;
@@ -94,6 +98,8 @@ public:
 protected:
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    /// Stores the window's place for the next start.
+    void closeEvent(QCloseEvent* event) override;
 
 public:
     void FormKeyDown(int key, Qt::KeyboardModifiers shift);
