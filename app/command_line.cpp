@@ -1,19 +1,65 @@
 #include "app/command_line.h"
 
+#include "workspace/alignment.h"
 #include "workspace/workspace.h"
+#include "audio/wav_file.h"
 #include "common/errors.h"
+#include "common/native_file_name.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
+
+#include <exception>
+#include <new>
+#include <cmath>
 
 namespace wavrell {
 
 namespace {
 
+/// Prints text as UTF-8; file names keep the bytes they were given with,
+/// also those that are not UTF-8.
 void print(FILE* f, const QString& text) {
-    const QByteArray b = text.toLocal8Bit();
+    const QByteArray b = native_file_name(text);
     std::fwrite(b.constData(), 1, size_t(b.size()), f);
     std::fflush(f);
+}
+
+/// --align: reads the start of both files (as much as the alignment looks
+/// at), estimates, prints one line.
+int run_align(const TCommandLine& cl, FILE* out, FILE* err) {
+    std::shared_ptr<const TAlignSignal> signal[2];
+    TAlignment a;
+    try {
+        for (int k = 0; k < 2; ++k) {
+            TWav w;
+            w.open_file(cl.files[k], true);
+            w.open_file(cl.files[k], false, std::llround(kAlignSpanSeconds * w.sampfreq()));
+            signal[k] = make_align_signal(w);
+        }
+        a = estimate_alignment(*signal[0], *signal[1]);
+    } catch (const Exception& e) {
+        print(err, display_text(e.message()) + QLatin1Char('\n'));
+        return 1;
+    }
+    // Machine-readable: "." as decimal point whatever the locale.
+    if (a.aligned()) {
+        print(out, QStringLiteral("offset=%1%2 ms=%3 r=%4 polarity=%5\n")
+                       .arg(a.offset > 0 ? QStringLiteral("+") : QString())
+                       .arg(a.offset)
+                       .arg(a.milliseconds(), 0, 'f', 1)
+                       .arg(a.r, 0, 'f', 3)
+                       .arg(a.inverted ? QStringLiteral("inverted") : QStringLiteral("normal")));
+        return 0;
+    }
+    if (a.status == asratesdiffer)
+        print(err, QStringLiteral("%1 (%2 Hz) and %3 (%4 Hz) have different sampling rates\n")
+                       .arg(cl.files[0]).arg(a.sampfreq1).arg(cl.files[1]).arg(a.sampfreq2));
+    else if (a.status == astooshort)
+        print(err, QStringLiteral("%1 or %2 is too short to align (less than %3 s)\n")
+                       .arg(cl.files[0], cl.files[1]).arg(kAlignMinSeconds));
+    print(out, QStringLiteral("not aligned r=%1\n").arg(a.r, 0, 'f', 3));
+    return 2;
 }
 
 }  // namespace
@@ -22,24 +68,33 @@ TCommandLine parse_command_line(const QStringList& args) {
     TCommandLine cl;
     QCommandLineParser p;
     p.setApplicationDescription(QStringLiteral(
-        "Compares two WAV recordings. The window opens with FILE1 and FILE2 loaded\n"
-        "into file 1 and file 2 (both optional).\n"
+        "Compares two recordings (WAV, FLAC, Ogg Vorbis, Opus, MP3, AIFF, W64, RF64,\n"
+        "CAF). The window opens with FILE1 and FILE2 loaded into file 1 and file 2\n"
+        "(both optional); a file at another sampling rate than the one before it is\n"
+        "converted to that rate.\n"
         "With --levels, the files are loaded into file 1 and file 2 as the window\n"
         "would load them and the two information lines (crest factor, RMS and peak\n"
         "in dB relative to full scale, file name; \"-\" for an empty slot) are\n"
-        "printed, one per line; no window opens."));
+        "printed, one per line; no window opens.\n"
+        "With --align, the offset of FILE2 against FILE1 is printed as\n"
+        "\"offset=<frames> ms=<milliseconds> r=<correlation> polarity=<normal|inverted>\"\n"
+        "(a positive offset: FILE2 starts later); exit code 2 and \"not aligned r=<...>\"\n"
+        "when the files do not correlate well enough (r below 0.5)."));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Shows this help and exits."));
     const QCommandLineOption levels(QStringLiteral("levels"),
                                     QStringLiteral("Prints the information lines of FILE1 [FILE2] and exits."));
     const QCommandLineOption nonorm(QStringLiteral("no-normalize"),
                                     QStringLiteral("With --levels: leave level matching off (it is on by default)."));
+    const QCommandLineOption align(QStringLiteral("align"),
+                                   QStringLiteral("Prints the offset of FILE2 against FILE1 and exits."));
     p.addOption(help);
     p.addOption(levels);
+    p.addOption(align);
     p.addOption(nonorm);
-    p.addPositionalArgument(QStringLiteral("FILE1"), QStringLiteral("WAV file for file 1."),
+    p.addPositionalArgument(QStringLiteral("FILE1"), QStringLiteral("Sound file for file 1."),
                             QStringLiteral("[FILE1"));
-    p.addPositionalArgument(QStringLiteral("FILE2"), QStringLiteral("WAV file for file 2."),
+    p.addPositionalArgument(QStringLiteral("FILE2"), QStringLiteral("Sound file for file 2."),
                             QStringLiteral("[FILE2]]"));
 
     const QString prog = args.isEmpty() ? QStringLiteral("wavrell") : args.first();
@@ -56,6 +111,13 @@ TCommandLine parse_command_line(const QStringList& args) {
     }
     cl.normalize = !p.isSet(nonorm);
     cl.files = p.positionalArguments();
+    if (p.isSet(align)) {
+        if (p.isSet(levels)) return error(QStringLiteral("--align and --levels cannot be combined"));
+        if (p.isSet(nonorm)) return error(QStringLiteral("--no-normalize is only taken with --levels"));
+        if (cl.files.size() != 2) return error(QStringLiteral("--align takes two files"));
+        cl.mode = TCommandLine::Mode::Align;
+        return cl;
+    }
     if (!p.isSet(levels)) {
         // The window opens, with the files loaded into file 1 and file 2.
         if (cl.files.size() > 2) return error(QStringLiteral("at most two files can be opened"));
@@ -73,15 +135,29 @@ int run_command_line(const TCommandLine& cl, FILE* out, FILE* err) {
         case TCommandLine::Mode::Help: print(out, cl.text); return 0;
         case TCommandLine::Mode::Error: print(err, cl.text); return 1;
         case TCommandLine::Mode::Window: return 1;
+        case TCommandLine::Mode::Align: return run_align(cl, out, err);
         case TCommandLine::Mode::Levels: break;
     }
     TWorkspace ws;
     ws.setBuildSummaries(false);  // nothing draws the files here
+    ws.setAutoAlign(false);       // the report is of levels only
     try {
         if (cl.normalize) ws.setNormalize(true);
-        for (int slot = 0; slot < cl.files.size(); ++slot) ws.load_file(slot, cl.files[slot]);
+        for (int slot = 0; slot < cl.files.size(); ++slot) {
+            try {
+                ws.load_file(slot, cl.files[slot]);
+            } catch (const std::bad_alloc&) {
+                // Loading converts its own; this is memory that ran out
+                // around it (taking the file in, the information lines).
+                throw TWorkspace::memory_error(cl.files[slot]);
+            }
+        }
     } catch (const Exception& e) {
         print(err, display_text(e.message()) + QLatin1Char('\n'));
+        return 1;
+    } catch (const std::exception& e) {
+        // Nothing may end the program with an abort.
+        print(err, QString::fromLocal8Bit(e.what()) + QLatin1Char('\n'));
         return 1;
     }
     print(out, ws.infoline(0) + QLatin1Char('\n') + ws.infoline(1) + QLatin1Char('\n'));

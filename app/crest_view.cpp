@@ -17,7 +17,11 @@ void TForm19::crestpaint1Paint(TPaintBox* sender, QPainter& canvas) {
     const int W = sender->width(), H = sender->height();
     static const std::vector<trmspeak> empty;
     const TLevelTable& table = ws->levels(s);
-    const TCrestFactor cf = short_term_crest(size_t(t) < table.size() ? table[size_t(t)] : empty, ws->cursorpos());
+    const bool allpass = ws->hasallpass(s);
+    // The bars of the moment under the cursor: for an aligned file 2, its
+    // own time there.
+    const TCrestFactor cf = short_term_crest(size_t(t) < table.size() ? table[size_t(t)] : empty,
+                                             ws->slot_time(s, ws->cursorpos()), allpass);
 
     // Rectangles cover left … right − 1 and top … bottom − 1, outline in the
     // pen colour and the inside in the brush colour.
@@ -30,7 +34,8 @@ void TForm19::crestpaint1Paint(TPaintBox* sender, QPainter& canvas) {
     canvas.setBrush(Qt::white);
     rectangle(0, 0, W, H);
     canvas.setPen(QPen(Qt::black, 1));
-    if (ws->showallpass()) {
+    // A file at a rate where the allpass cannot be designed has no allpass bar.
+    if (ws->showallpass() && allpass) {
         canvas.setBrush(QColor(255, 0, 0));
         rectangle(2, crestaxis->value_to_pixel(cf.apcrest), W - 6, H);
     }

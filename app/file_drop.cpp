@@ -3,9 +3,10 @@
 #include "app/main_window.h"
 #include "app/paint_box.h"
 #include "common/application.h"
+#include "common/native_file_name.h"
+#include "common/regular_file.h"
 
 #include <QDropEvent>
-#include <QFileInfo>
 #include <QLabel>
 #include <QMimeData>
 #include <QPointer>
@@ -31,8 +32,11 @@ QStringList TFileDrop::local_files(const QMimeData* data) {
     if (!data || !data->hasUrls()) return files;
     for (const QUrl& url : data->urls()) {
         if (!url.isLocalFile()) return {};
-        const QString path = url.toLocalFile();
-        if (!QFileInfo(path).isFile()) return {};
+        // The address holds the name's bytes percent-encoded; toLocalFile
+        // would turn bytes that are not UTF-8 into U+FFFD.
+        const QByteArray bytes = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+        const QString path = url.host().isEmpty() ? file_name_from_native(bytes) : url.toLocalFile();
+        if (!is_regular_file(path)) return {};
         files << path;
     }
     return files;

@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QLabel>
 #include <QProgressDialog>
 #include <QThread>
 #include <QTimer>
@@ -16,6 +17,7 @@
 #include <atomic>
 #include <exception>
 #include <memory>
+#include <new>
 
 namespace wavrell {
 
@@ -53,35 +55,63 @@ void TForm19::load_file(int slot, const QString& fname) {
         }
     } done{this, slot};
 
-    auto job = std::make_shared<LoadJob>();
-    job->allpass = ws->allpass_copy();
-    QThread* worker = QThread::create([job, slot, fname, hook = load_worker_hook] {
-        try {
-            if (hook) hook(slot, fname);
-            job->result = TWorkspace::read_file(slot, fname, *job->allpass, &job->cancel);
-        } catch (...) {
-            job->error = std::current_exception();
-        }
-    });
-    worker->setObjectName(QStringLiteral("file loader"));
-
     // The window keeps painting and playing in this loop while the worker
     // reads; it ends when the worker ends or the user cancels.
     QEventLoop loop;
     bool ended = false;
-    connect(worker, &QThread::finished, &loop, [&] {
-        ended = true;
-        loop.quit();
-    });
-    connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+    std::shared_ptr<LoadJob> job;
+    const auto start_worker = [&](int32_t rate) {
+        job = std::make_shared<LoadJob>();
+        job->allpass = ws->allpass_copy();
+        ended = false;
+        // The other slot's file as it is now: the worker aligns the two once
+        // the new file is read and measured.
+        const bool align = ws->AutoAlign();
+        std::shared_ptr<const TAlignSignal> other = align ? ws->alignsignal(1 - slot) : nullptr;
+        const auto work = [job = job, slot, fname, rate, align, other, hook = load_worker_hook] {
+            try {
+                try {
+                    if (hook) hook(slot, fname);
+                    job->result =
+                        TWorkspace::read_file(slot, fname, *job->allpass, &job->cancel, true, rate, align, other);
+                } catch (const std::bad_alloc&) {
+                    throw TWorkspace::memory_error(fname);
+                }
+            } catch (...) {
+                job->error = std::current_exception();
+            }
+        };
+        QThread* worker = QThread::create(work);
+        worker->setObjectName(QStringLiteral("file loader"));
+        connect(worker, &QThread::finished, &loop, [&] {
+            ended = true;
+            loop.quit();
+        });
+        connect(worker, &QThread::finished, worker, &QObject::deleteLater);
+        worker->start();
+        if (!worker->isRunning() && !worker->isFinished()) {
+            // No thread could be started (no memory for its stack, say): the
+            // file is read right here, and the window waits for it.
+            delete worker;
+            work();
+            ended = true;
+            return false;
+        }
+        return true;
+    };
 
     std::unique_ptr<QProgressDialog> progress;
     QTimer delay;
     delay.setSingleShot(true);
     connect(&delay, &QTimer::timeout, &loop, [&] {
-        progress = std::make_unique<QProgressDialog>(
-            QStringLiteral("Loading file %1: %2").arg(slot + 1).arg(QFileInfo(fname).fileName()),
-            QStringLiteral("Cancel"), 0, 0, this);
+        progress = std::make_unique<QProgressDialog>(this);
+        // The file name is shown as it is, never read as rich text.
+        auto* label = new QLabel(progress.get());
+        label->setTextFormat(Qt::PlainText);
+        progress->setLabel(label);
+        progress->setLabelText(QStringLiteral("Loading file %1: %2").arg(slot + 1).arg(QFileInfo(fname).fileName()));
+        progress->setCancelButtonText(QStringLiteral("Cancel"));
+        progress->setRange(0, 0);
         progress->setWindowTitle(QStringLiteral("Wavrell"));
         progress->setWindowModality(Qt::WindowModal);
         progress->setAutoReset(false);
@@ -96,15 +126,27 @@ void TForm19::load_file(int slot, const QString& fname) {
     });
     delay.start(kProgressDelayMs);
 
-    worker->start();
-    loop.exec();
+    for (;;) {
+        if (start_worker(ws->conversion_rate(slot))) {
+            loop.exec();
+        } else {
+            delay.stop();
+        }
+        // Cancelled, or the program is quitting (which ends every event
+        // loop): whatever the worker still produces is dropped with the job.
+        if (!ended) job->cancel = true;
+        if (job->cancel) break;
+        if (job->error) break;
+        // The other slot may have been loaded, replaced or closed while this
+        // file was read: it is read again for the rate now in force, so that
+        // both slots always share one rate.
+        const int32_t now = ws->conversion_rate(slot);
+        if (job->result.wav->sampfreq() == (now ? now : job->result.sourcerate)) break;
+    }
     delay.stop();
     fprogress[size_t(slot)] = nullptr;
     progress.reset();
 
-    // Cancelled, or the program is quitting (which ends every event loop):
-    // whatever the worker still produces is dropped with the job.
-    if (!ended) job->cancel = true;
     if (job->cancel) return;
     if (job->error) {
         try {
@@ -114,6 +156,10 @@ void TForm19::load_file(int slot, const QString& fname) {
         }
     }
     ws->commit_load(std::move(job->result));
+    // The other slot changed while this file loaded: the pair is aligned
+    // now (unless that slot is loading still; its own load aligns then).
+    floading[size_t(slot)] = false;
+    if (ws->alignment_due() && !faligning && !floading[0] && !floading[1]) align_files();
 }
 
 }  // namespace wavrell

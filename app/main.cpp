@@ -1,6 +1,7 @@
 #include "app/command_line.h"
 #include "app/window_main.h"
 #include "common/install_layout.h"
+#include "common/native_file_name.h"
 
 #include <QCoreApplication>
 
@@ -47,7 +48,8 @@ TWindowMain load_window_main(const char* argv0) {
 
 int main(int argc, char** argv) {
     QStringList args;
-    for (int i = 0; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+    // File names are taken byte for byte, also where they are not UTF-8.
+    for (int i = 0; i < argc; ++i) args << wavrell::file_name_from_native(QByteArray(argv[i]));
     const wavrell::TCommandLine cl = wavrell::parse_command_line(args);
     if (cl.mode != wavrell::TCommandLine::Mode::Window) {
         // No window, no settings: the command-line uses need no GUI, and the

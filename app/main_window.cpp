@@ -6,6 +6,7 @@
 #include "app/toolbar_icons.h"
 #include "app/window_geometry.h"
 #include "workspace/workspace.h"
+#include "audio/sound_file.h"
 #include "audio/wav_file.h"
 #include "plot/axis.h"
 #include "audio/mpc_play.h"
@@ -47,7 +48,7 @@ constexpr int kCrestWidth = 34;
 QString default_open_dialog(QWidget* parent) {
     QFileDialog dialog(parent);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilter(QStringLiteral("Wave files (*.wav)"));
+    dialog.setNameFilters(TForm19::open_dialog_filters());
     dialog.setDefaultSuffix(QStringLiteral("wav"));
     dialog.setOption(QFileDialog::ReadOnly, false);
     dialog.setSizeGripEnabled(true);
@@ -70,6 +71,15 @@ protected:
 }  // namespace
 
 std::function<QString(QWidget*)> TForm19::open_dialog_hook = default_open_dialog;
+
+QStringList TForm19::open_dialog_filters() {
+    // File systems here tell letter case apart: both spellings are offered.
+    QStringList patterns;
+    for (const QString& e : sound_file_extensions()) patterns << QStringLiteral("*.") + e;
+    for (const QString& e : sound_file_extensions()) patterns << QStringLiteral("*.") + e.toUpper();
+    return {QStringLiteral("Sound files (%1)").arg(patterns.join(QLatin1Char(' '))),
+            QStringLiteral("WAV files (*.wav)")};
+}
 
 TForm19::TForm19(QWidget* parent) : QMainWindow(parent) {
     setWindowTitle(QStringLiteral("Wavrell"));
@@ -141,6 +151,8 @@ void TForm19::create_menus() {
     File2Menu = menuBar()->addMenu(QStringLiteral("F&ile 2"));
     File2Menu->addAction(Openaction2);
     Closefile21 = File2Menu->addAction(QStringLiteral("Close file 2"), this, [this] { Closefile21Click(); });
+
+    create_alignment_menu();
 
     ToolBar1 = new QToolBar(this);
     ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
@@ -438,9 +450,16 @@ void TForm19::wire_workspace() {
     ws->OnResetTimeAxis = [this] { reset_time_axis(); };
     ws->OnChecksChanged = [this] { mirror_state(); };
     ws->OnInfoLinesChanged = [this] { mirror_state(); };
+    ws->OnAlignmentChanged = [this] { alignment_changed(); };
     ws->OnAddToRecentFiles = [this](const QString& fname) {
         RecentFiles1->add(fname);
         RecentFiles2->add(fname);
+    };
+    ws->OnErrorSummariesReady = [this](int slot) {
+        for (int t : {2 * slot, 2 * slot + 1}) {
+            bmpdirty[size_t(t)] = true;
+            PaintBox[size_t(t)]->update();
+        }
     };
     apfilter = ws->apfilter();
 
@@ -468,6 +487,15 @@ void TForm19::mirror_state() {
     playfile2action->setChecked(ws->wavplayno() == 1);
     infolabel1->setText(ws->infoline(0));
     infolabel2->setText(ws->infoline(1));
+    // Alignment needs two files; the polarity only for a file 2 found
+    // inverted.
+    const bool pair = ws->wav(0)->nsamples() > 0 && ws->wav(1)->nsamples() > 0;
+    for (QAction* a : {alignaction, nudgeearlieraction, nudgelateraction, nudgeearliermsaction, nudgelatermsaction,
+                       noalignmentaction})
+        a->setEnabled(pair);
+    const auto& estimate = ws->alignestimate();
+    correctpolarityaction->setEnabled(pair && estimate && estimate->aligned() && estimate->inverted);
+    correctpolarityaction->setChecked(ws->correctpolarity());
 }
 
 void TForm19::open_into(int slot) {

@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <QMainWindow>
+#include <QStringList>
 
 #include <array>
 #include <functional>
@@ -47,6 +48,9 @@ public:
     /// The file dialog of "Open file 1..." / "Open file 2...": returns the
     /// chosen file or an empty text when cancelled. Replaceable (tests).
     static std::function<QString(QWidget* parent)> open_dialog_hook;
+    /// The name filters of that dialog: "Sound files" with every extension
+    /// of the formats the program reads (chosen first), then "WAV files".
+    static QStringList open_dialog_filters();
 
     // Components, named as in the window description.
     QToolBar* ToolBar1 = nullptr;
@@ -85,6 +89,16 @@ public:
     QAction* playfile2action = nullptr;
     QAction* showerroraction = nullptr;
     QActionGroup* playfilegroup = nullptr;
+
+    // The "Alignment" menu: file 2 lined up with file 1.
+    QMenu* AlignmentMenu = nullptr;
+    QAction* alignaction = nullptr;            ///< "Align file 2 to file 1", Ctrl+L
+    QAction* nudgeearlieraction = nullptr;     ///< one sample earlier, Alt+,
+    QAction* nudgelateraction = nullptr;       ///< one sample later, Alt+.
+    QAction* nudgeearliermsaction = nullptr;   ///< one millisecond earlier, Alt+Shift+,
+    QAction* nudgelatermsaction = nullptr;     ///< one millisecond later, Alt+Shift+.
+    QAction* correctpolarityaction = nullptr;  ///< "Correct polarity", check-able
+    QAction* noalignmentaction = nullptr;      ///< "No alignment"
 
     /// Layout of the waveform area and of the crest factor area; run on
     /// every size change of the panels.
@@ -130,7 +144,12 @@ public:
     enum class TraceKind { Main, Allpass, Error };
     /// The range query of one trace of box t: from the file's range
     /// summaries, or by a pass over the samples when use_range_summaries is
-    /// off (both draw the same pixels; the error trace is always a pass).
+    /// off (both draw the same pixels). The error trace comes from the
+    /// slot's error summaries, one draw of the dither kept until the factor
+    /// or the file changes, whose columns lie within the dither's reach of a
+    /// pass with fresh dither.
+    /// Empty for the allpass trace of a file at a rate where the allpass
+    /// cannot be designed: no such trace is drawn.
     TRangeQuery trace_query(int t, TraceKind kind);
     bool use_range_summaries = true;
 
@@ -138,6 +157,7 @@ private:
     void create_components();
     void create_actions();
     void create_menus();
+    void create_alignment_menu();
     void create_shell_components();
     void create_player();
     void wire_workspace();
@@ -152,6 +172,7 @@ private:
     void playfile2actionExecute();
     void Closefile11Click();
     void Closefile21Click();
+    void alignment_changed();
 
     void redraw_picture(int t);
     void mirror_state();
@@ -170,9 +191,23 @@ public:
     /// has ended: committed into the workspace, cancelled, or failed (the
     /// file error is raised here, on the GUI thread, with the slot
     /// unchanged). A load into a slot that is still loading is refused.
+    /// The file is converted to the rate of the other slot's samples
+    /// (TWorkspace::conversion_rate) on the worker; should the other slot
+    /// change meanwhile, the file is read again for the rate then in force.
     void load_file(int slot, const QString& fname);
     /// A load into this slot is running.
     bool loading(int slot) const { return floading[size_t(slot)]; }
+    /// "Align file 2 to file 1": estimates the offset of the two files on a
+    /// worker thread while the window goes on, and puts it in force unless
+    /// a file changed meanwhile. Returns once the estimate has ended. Refused
+    /// while an alignment or a load runs (a load aligns by itself); nothing
+    /// without two files.
+    void align_files();
+    /// An alignment started by align_files is running.
+    bool aligning() const { return faligning; }
+    /// Runs on the worker thread before the files are aligned (tests hold
+    /// an alignment there); empty normally.
+    static std::function<void()> align_worker_hook;
     /// The dialog of the running load once it shows, else nullptr.
     QProgressDialog* load_progress(int slot) const { return fprogress[size_t(slot)]; }
     /// Runs on the worker thread before each file is read (tests hold a
@@ -183,6 +218,7 @@ public:
 
 private:
     std::array<bool, 2> floading{};
+    bool faligning = false;
     std::array<QProgressDialog*, 2> fprogress{};
 
     TWorkspace* ws = nullptr;  // owned as a Qt child

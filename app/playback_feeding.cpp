@@ -55,20 +55,27 @@ void TForm19::MPCPlay1Stash(std::vector<int16_t>& arr, int32_t& used, bool&) {
     static thread_local std::vector<int32_t> chans;
     chans.resize(size_t(N));
     for (int k = 0; k < N; ++k) chans[size_t(k)] = k;
-    w.playchunk(chans, ws->playcount(), F, playbuf);
+    // Timeline frame k is frame k of file 1 and frame k + offset of file 2
+    // (negated when its polarity is corrected): switching keeps the moment.
+    const int64_t first = int64_t(ws->playcount()) + ws->slot_offset(s);
+    const int sign = ws->slot_sign(s);
+    if (first > INT32_MAX || first + F <= 0)
+        playbuf.assign(size_t(N) * size_t(F), 0);  // wholly outside the file
+    else
+        w.playchunk(chans, int32_t(std::max<int64_t>(first, INT32_MIN)), F, playbuf);
 
     // Whole frames only: with a channel count that does not divide the chunk
     // the rest of the chunk would hold stale values of an earlier chunk.
     used = N * F;
     const bool error = ws->showerror(), normalize = ws->normalize();
     for (int i = 0; i < used && size_t(i) < playbuf.size(); ++i) {
-        const double v = playbuf[size_t(i)];
+        const double v = sign * double(playbuf[size_t(i)]);
         if (error)
             arr[size_t(i)] = float_to_sample16(float_to_sample16(v * f) / f - v);
         else if (normalize)
             arr[size_t(i)] = float_to_sample16(v * f);
         else
-            arr[size_t(i)] = int16_t(v);
+            arr[size_t(i)] = int16_t(std::min(v, 32767.0));  // −(−32768) is one step beyond
     }
     // Past the end the chunks are silent; after some thirteen hours at
     // 44.1 kHz the frame index stops growing instead of wrapping around.

@@ -5,10 +5,12 @@
 
 #include "app/paint_box.h"
 #include "workspace/range_source.h"
+#include "workspace/error_summary.h"
 #include "workspace/range_summary.h"
 #include "app/waveform_trace.h"
 #include "workspace/workspace.h"
 #include "audio/wav_file.h"
+#include "common/errors.h"
 #include "common/number_text.h"
 #include "dsp/filter_section.h"
 #include "plot/axis.h"
@@ -18,6 +20,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <tuple>
+#include <utility>
 
 namespace wavrell {
 
@@ -31,7 +36,8 @@ void TForm19::invalidate_views(bool dirty) {
 }
 
 void TForm19::reset_time_axis() {
-    double T = std::max(ws->wav(0)->tottime(), ws->wav(1)->tottime());
+    // The longer file, file 2 as its alignment places it.
+    double T = ws->timeline_duration();
     if (T < 1) T = 1;
     xaxis->setMaxHiValue(T);
     xaxis->setHiValue(xaxis->MaxHiValue());
@@ -47,13 +53,27 @@ TRangeQuery TForm19::trace_query(int t, TraceKind kind) {
     const TWav& w = *ws->wav(s);
     const TSampleRow& row = w.samples()[size_t(c)];
     const double f = ws->filefactor(s);
+    // A file 2 whose polarity is corrected is drawn negated.
+    const int sign = ws->slot_sign(s);
     if (kind == TraceKind::Error) {
-        // The error of normalization with fresh dither on every redraw, in
-        // sample units: always a pass over the samples.
-        return [&row, f](int64_t j, int64_t e, double& lo, double& hi) {
-            lo = hi = float_to_sample16(row[size_t(j)] * f) / f - row[size_t(j)];
+        // The error of normalization, in sample units: from the slot's error
+        // summaries (one draw of the dither, kept until the factor or the
+        // file changes) where they are built, else a pass with fresh dither.
+        const std::vector<TErrorSummary>* errors = use_range_summaries ? ws->error_summaries(s) : nullptr;
+        if (errors && size_t(c) < errors->size()) {
+            const TErrorSummary& summary = (*errors)[size_t(c)];
+            // A negated file's error is the negated error (one draw of
+            // the dither either way).
+            return [&row, &summary, sign](int64_t j, int64_t e, double& lo, double& hi) {
+                const bool any = summary.minmax(row.data(), j, e, lo, hi);
+                if (sign < 0) std::tie(lo, hi) = std::pair(-hi, -lo);
+                return any;
+            };
+        }
+        return [&row, f, sign](int64_t j, int64_t e, double& lo, double& hi) {
+            lo = hi = float_to_sample16(sign * row[size_t(j)] * f) / f - sign * row[size_t(j)];
             for (int64_t i = j + 1; i <= e; ++i) {
-                const double v = float_to_sample16(row[size_t(i)] * f) / f - row[size_t(i)];
+                const double v = float_to_sample16(sign * row[size_t(i)] * f) / f - sign * row[size_t(i)];
                 lo = std::min(lo, v);
                 hi = std::max(hi, v);
             }
@@ -69,14 +89,21 @@ TRangeQuery TForm19::trace_query(int t, TraceKind kind) {
         if (summarized) source = std::make_shared<TRawSummarySource>(row, summaries[size_t(c)]);
         else source = std::make_shared<TRawStraightSource>(row);
     } else {
-        apfilter->setSampFreq(w.sampfreq());
+        // No allpass trace where the allpass cannot be designed at the
+        // file's rate (the measurement has none either).
+        if (!ws->hasallpass(s)) return {};
+        try {
+            apfilter->setSampFreq(w.sampfreq());
+        } catch (const EMathError&) {
+            return {};
+        }
         apfilter->reset();
         if (summarized && summaries[size_t(c)].step() == TSectionStep::of(*apfilter))
             source = std::make_shared<TAllpassSummarySource>(row, summaries[size_t(c)]);
         else
             source = std::make_shared<TAllpassStraightSource>(row, *apfilter);
     }
-    source->setFactor(f);
+    source->setFactor(f * sign);
     return [source](int64_t j, int64_t e, double& lo, double& hi) { return source->minmax(j, e, lo, hi); };
 }
 
@@ -86,6 +113,16 @@ void TForm19::redraw_picture(int t) {
     TAxis* ax = yaxis[t];
     const int W = box->width(), H = box->height();
     QImage& pic = bmp[t];
+    const TWav& w = *ws->wav(s);
+    const int64_t n = w.nsamples();
+    bool traced = n > 0 && c < w.nchans();
+    // The error trace is drawn from summaries built on a worker: until they
+    // are there the old picture stays (a picture of the wrong size gives way
+    // to an empty box), and the box is redrawn once they are.
+    if (traced && ws->showerror() && use_range_summaries && !ws->error_summaries(s)) {
+        if (pic.size() == QSize(W, H)) return;
+        traced = false;
+    }
     if (pic.size() != QSize(W, H)) pic = QImage(std::max(W, 1), std::max(H, 1), QImage::Format_RGB32);
     QPainter canvas(&pic);
     canvas.setPen(QPen(Qt::black, 1));
@@ -96,18 +133,20 @@ void TForm19::redraw_picture(int t) {
         const int y = ax->value_to_pixel(v);
         canvas.drawLine(0, y, W - 1, y);
     }
-    const TWav& w = *ws->wav(s);
-    const int64_t n = w.nsamples();
-    if (n > 0 && c < w.nchans()) {
+    if (traced) {
         const double fs = w.sampfreq();
+        // File 2 aligned to file 1: its frame k + offset at timeline frame k.
+        const int64_t shift = ws->slot_offset(s);
         // Main and allpass sources give full-scale values with the factor
         // applied; the error trace gives sample units.
         if (ws->showallpass() && !ws->showerror())
-            draw_trace(canvas, W, *xaxis, *ax, fs, n, trace_query(t, TraceKind::Allpass), 1.0, QColor(255, 0, 0));
+            if (const TRangeQuery allpass = trace_query(t, TraceKind::Allpass))
+                draw_trace(canvas, W, *xaxis, *ax, fs, n, allpass, 1.0, QColor(255, 0, 0), shift);
         if (ws->showerror())
-            draw_trace(canvas, W, *xaxis, *ax, fs, n, trace_query(t, TraceKind::Error), 1.0 / 32768.0, linecolors[t]);
+            draw_trace(canvas, W, *xaxis, *ax, fs, n, trace_query(t, TraceKind::Error), 1.0 / 32768.0,
+                       linecolors[t], shift);
         else
-            draw_trace(canvas, W, *xaxis, *ax, fs, n, trace_query(t, TraceKind::Main), 1.0, linecolors[t]);
+            draw_trace(canvas, W, *xaxis, *ax, fs, n, trace_query(t, TraceKind::Main), 1.0, linecolors[t], shift);
     }
     bmpdirty[t] = false;
 }
@@ -136,7 +175,14 @@ void TForm19::PaintBox1MouseDown(TPaintBox* sender, Qt::MouseButton button, Qt::
 void TForm19::PaintBox1MouseMove(TPaintBox*, Qt::MouseButtons buttons, Qt::KeyboardModifiers, int x, int) {
     if (!(buttons & Qt::LeftButton)) return;
     ws->setCursorpos(xaxis->pixel_to_value(x));
-    ws->setPlaycount(round_int(ws->wav(ws->wavplayno())->sampfreq() * ws->cursorpos()));
+    // A drag far past the box (a long file at a high rate) could ask for a
+    // frame beyond 32 bits: the play position stays within the files, from
+    // 0 to the end of the longer one (in frames of the file being played).
+    const double fs = ws->wav(ws->wavplayno())->sampfreq();
+    const double end = std::min(std::nearbyint(fs * std::max(ws->wav(0)->tottime(), ws->wav(1)->tottime())),
+                                double(std::numeric_limits<int32_t>::max()));
+    const double frame = std::nearbyint(fs * ws->cursorpos());
+    ws->setPlaycount(round_int(std::isnan(frame) ? 0.0 : std::clamp(frame, 0.0, end)));
 }
 
 void TForm19::xaxisScaleChanged() { invalidate_views(true); }

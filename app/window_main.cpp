@@ -3,6 +3,7 @@
 #include "app/main_window.h"
 #include "app/start_files.h"
 #include "common/application.h"
+#include "common/native_file_name.h"
 
 #include <QAction>
 #include <QFile>
@@ -28,7 +29,9 @@ bool write_menu_texts(const wavrell::TForm19& window, const QString& path) {
         }
     }
     QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(text.toUtf8()) >= 0 && f.flush();
+    // File names in the texts keep their bytes, also those that are not UTF-8.
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(wavrell::native_file_name(text)) >= 0 &&
+           f.flush();
 }
 
 }  // namespace

@@ -1,11 +1,13 @@
 #include "audio/wav_file.h"
 
+#include "audio/sample_narrowing.h"
+#include "audio/sound_file.h"
 #include "common/prefault.h"
 #include "common/side_by_side.h"
 
 #include "common/errors.h"
-
-#include <QFile>
+#include "common/native_file_name.h"
+#include "common/regular_file.h"
 
 #include <algorithm>
 #include <atomic>
@@ -19,6 +21,7 @@
 #include <type_traits>
 #include <thread>
 #include <new>
+#include <optional>
 #include <utility>
 
 #if defined(__SSE2__)
@@ -55,7 +58,8 @@ QString system_reason(int err) { return QString::fromLocal8Bit(std::strerror(err
 class Fd {
 public:
     Fd(const QString& name, int flags, mode_t mode, const char* verb) : fname(name) {
-        do fd = ::open(QFile::encodeName(name).constData(), flags | O_CLOEXEC, mode);
+        const QByteArray path = native_file_name(name);
+        do fd = ::open(path.constData(), flags | O_CLOEXEC, mode);
         while (fd < 0 && errno == EINTR);
         if (fd < 0) fail_system(verb, name, errno);
     }
@@ -133,16 +137,6 @@ inline int16_t narrow_shift(int64_t v, int shift) {
     const int64_t r = v & mask;
     q += (r > half) | ((r == half) & (q & 1));
     return static_cast<int16_t>(std::clamp<int64_t>(q, -32768, 32767));
-}
-
-/// Scales a full-scale real to 16 bits, rounding half to even and saturating;
-/// NaN gives 0.
-inline int16_t narrow_real(double x) {
-    double r = std::nearbyint(x * 32768.0);
-    if (r >= 32767.0) return 32767;
-    if (r <= -32768.0) return -32768;
-    if (r != r) return 0;
-    return static_cast<int16_t>(r);
 }
 
 struct U8 {
@@ -412,25 +406,23 @@ private:
     std::atomic<bool> fstop{false};        // a thread failed: the others stop
 };
 
-struct Content {
-    Format format;
-    TWavSamples16 samples;
-    int32_t nsamples = 0;
-};
-
-Content read_wav(const QString& name, bool headeronly) {
-    Fd file(name, O_RDONLY, 0, "Cannot open");
+/// Reads a RIFF WAVE file; a file that does not begin as one gives nothing
+/// (other readers take it).
+std::optional<TSoundContent> read_wav(const QString& name, bool headeronly, int64_t maxframes) {
+    // Only regular files: a named pipe without a writer would block the
+    // open, a socket cannot be opened at all. In case the name changes to
+    // such a thing meanwhile, the file is opened without blocking and looked
+    // at again; reads of a regular file do not heed O_NONBLOCK.
+    check_regular_file(name);
+    Fd file(name, O_RDONLY | O_NONBLOCK, 0, "Cannot open");
     const int fd = file.get();
     struct stat st {};
     if (::fstat(fd, &st) != 0) fail_system("Cannot read", name, errno);
-    const uint64_t filesize = S_ISREG(st.st_mode) ? uint64_t(st.st_size) : std::numeric_limits<uint64_t>::max();
+    if (const QString why = not_a_file_reason(st.st_mode); !why.isEmpty()) fail("Cannot open", name, why);
+    const uint64_t filesize = uint64_t(st.st_size);
 
     uint8_t head[12];
-    const size_t got = read_at(fd, name, head, 12, 0);
-    if (got < 8 || !is_id(head, "RIFF"))
-        fail_read(name, QStringLiteral("it is not a WAV file (no \"RIFF\" header)"));
-    if (got < 12 || !is_id(head + 8, "WAVE"))
-        fail_read(name, QStringLiteral("it is not a WAV file (the RIFF type is not \"WAVE\")"));
+    if (read_at(fd, name, head, 12, 0) < 12 || !is_id(head, "RIFF") || !is_id(head + 8, "WAVE")) return std::nullopt;
 
     // The RIFF size bounds the chunk search unless it is 0 or claims more
     // than the file holds; then the chunks are walked to the end of the file.
@@ -463,11 +455,11 @@ Content read_wav(const QString& name, bool headeronly) {
         pos = body + size + (size & 1);
     }
     if (!have_fmt) fail_read(name, QStringLiteral("it is not a WAV file (no \"fmt \" chunk)"));
-    Content c;
-    c.format = parse_format(name, fmt, fmtlen);
+    const Format f = parse_format(name, fmt, fmtlen);
     if (!have_data) fail_read(name, QStringLiteral("it is not a WAV file (no \"data\" chunk)"));
-
-    const Format& f = c.format;
+    TSoundContent c;
+    c.nchans = f.nchans;
+    c.sampfreq = f.sampfreq;
     if (headeronly) {
         c.samples.resize(size_t(f.nchans));
         return c;
@@ -475,7 +467,8 @@ Content read_wav(const QString& name, bool headeronly) {
 
     // Only whole frames that the file really holds are taken.
     const uint64_t avail = data_at < filesize ? std::min(data_size, filesize - data_at) : 0;
-    const uint64_t frames = avail / f.align;
+    const uint64_t frames =
+        maxframes >= 0 ? std::min<uint64_t>(avail / f.align, uint64_t(maxframes)) : avail / f.align;
     if (frames > uint64_t(std::numeric_limits<int32_t>::max()))
         fail_read(name, QStringLiteral("it holds %1 samples per channel, more than the sample store takes")
                             .arg(frames));
@@ -487,7 +480,8 @@ Content read_wav(const QString& name, bool headeronly) {
             rows.push_back(row.data());
         }
     } catch (const std::bad_alloc&) {
-        fail_read(name, QStringLiteral("not enough memory for %1 samples in %2 channels").arg(frames).arg(f.nchans));
+        fail_read(name,
+                  QStringLiteral("not enough memory to load %1 samples in %2 channels").arg(frames).arg(f.nchans));
     }
     // Rows of the full length (room reserved above, so nothing moves),
     // not filled: the reader writes every sample. Large ones get the advice
@@ -541,13 +535,25 @@ void TWav::setNsamples(int32_t v) {
 
 double TWav::tottime() const { return fsampfreq == 0 ? 0.0 : double(fnsamples) / double(fsampfreq); }
 
-void TWav::open_file(const QString& fname, bool headeronly) {
+void TWav::open_file(const QString& fname, bool headeronly, int64_t maxframes) {
     const QString name = fname.isEmpty() ? ffilename : fname;
-    Content c = read_wav(name, headeronly);
+    // RIFF WAVE files go through the reader above, every other file
+    // through libsndfile.
+    std::optional<TSoundContent> wav = read_wav(name, headeronly, maxframes);
+    TSoundContent c = wav ? std::move(*wav) : read_sound_file(name, headeronly);
+    if (maxframes >= 0 && c.nsamples > maxframes) {
+        // libsndfile decodes the whole file; only the start is kept.
+        c.nsamples = int32_t(maxframes);
+        for (auto& row : c.samples) {
+            row.resize(size_t(maxframes));
+            row.shrink_to_fit();
+        }
+    }
     ffilename = name;
-    fsampfreq = c.format.sampfreq;
-    fnchans = c.format.nchans;
+    fsampfreq = c.sampfreq;
+    fnchans = c.nchans;
     fnsamples = c.nsamples;
+    fchannelmask = c.channelmask;
     fsamples.swap(c.samples);
 }
 
@@ -609,6 +615,7 @@ void TWav::swap_content(TWav& other) noexcept {
     std::swap(fsampfreq, other.fsampfreq);
     std::swap(fnchans, other.fnchans);
     std::swap(fnsamples, other.fnsamples);
+    std::swap(fchannelmask, other.fchannelmask);
 }
 
 void TWav::playchunk(const std::vector<int32_t>& chans, int32_t first, int32_t count, tsmallintarr& buf) const {

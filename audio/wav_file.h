@@ -19,15 +19,17 @@ using tsmallintarr = std::vector<int16_t>;
 using TWavSamples16 = std::vector<TSampleRow>;
 
 /// One sound file in memory as signed 16-bit samples, one row per channel,
-/// read from and written to RIFF/WAVE files. Owned by its Qt parent. GUI
-/// thread (not thread-safe).
+/// read from sound files and written to RIFF/WAVE files. Owned by its Qt
+/// parent. GUI thread (not thread-safe).
 ///
-/// The reader decodes PCM of 8 (unsigned), 16, 24 and 32 bits, IEEE float of
-/// 32 and 64 bits, and the extensible format with a PCM or float sub-format.
-/// Wider samples are rounded to 16 bits (halves to even) and saturated;
-/// floats are scaled by 32768, rounded and saturated. A file that cannot be
-/// read or is not a usable WAV file raises EFileError naming the file and
-/// the reason, and leaves the store exactly as it was.
+/// RIFF WAVE files are read by the store's own reader: PCM of 8 (unsigned),
+/// 16, 24 and 32 bits, IEEE float of 32 and 64 bits, and the extensible
+/// format with a PCM or float sub-format. Every other file goes through
+/// libsndfile (read_sound_file: FLAC, Ogg Vorbis, Opus, MP3, AIFF, W64,
+/// RF64, CAF, ...). Wider samples are rounded to 16 bits (halves to even)
+/// and saturated; real samples are scaled by 32768, rounded and saturated.
+/// A file that cannot be read or is not usable raises EFileError naming
+/// the file and the reason, and leaves the store exactly as it was.
 class TWav : public QObject {
     Q_OBJECT
 public:
@@ -55,6 +57,12 @@ public:
     int32_t nsamples() const { return fnsamples; }
     void setNsamples(int32_t v);
 
+    /// Speaker positions of the channels, as the bits of a WAVE extensible
+    /// channel mask (0x1 front left, 0x2 front right, 0x4 front center, 0x8
+    /// low frequency, ...); 0 when the file names none (default order).
+    uint32_t channelmask() const { return fchannelmask; }
+    void setChannelmask(uint32_t v) { fchannelmask = v; }
+
     /// Length in seconds: nsamples / sampfreq; 0 when sampfreq is 0.
     double tottime() const;
 
@@ -64,12 +72,13 @@ public:
     TWavSamples16& samples() { return fsamples; }
     void setSamples(TWavSamples16 v) { fsamples = std::move(v); }
 
-    /// Reads the WAV file fname (the current filename when fname is empty).
+    /// Reads the sound file fname (the current filename when fname is empty).
     /// With headeronly only the format is taken: the store then has the
-    /// file's nchans and sampfreq, empty rows and nsamples 0. Raises
-    /// EFileError; on an error nothing of the store changes, filename
-    /// included.
-    void open_file(const QString& fname, bool headeronly = false);
+    /// file's nchans and sampfreq, empty rows and nsamples 0. With maxframes
+    /// of 0 or more only the first maxframes frames are read (for a look at
+    /// the start of a long file). Raises EFileError; on an error nothing of
+    /// the store changes, filename included.
+    void open_file(const QString& fname, bool headeronly = false, int64_t maxframes = -1);
 
     /// Writes the store as a 16-bit PCM WAV file with a 44-byte header to
     /// fname (filename when empty); filename does not change. Raises
@@ -97,6 +106,7 @@ private:
     int32_t fsampfreq = 0;
     int32_t fnchans = 0;
     int32_t fnsamples = 0;
+    uint32_t fchannelmask = 0;
 };
 
 }  // namespace wavrell

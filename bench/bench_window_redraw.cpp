@@ -1,6 +1,8 @@
 // Full redraw of the four waveform pictures of the real window with two
 // files loaded, through the range summaries against the straight passes,
-// without and with the allpass trace. Prints seconds per redraw and ratios.
+// without and with the allpass trace, and of the error view through its
+// error summaries (built first, on their worker) against the straight pass
+// with fresh dither. Prints seconds per redraw and ratios.
 // Usage: bench_window_redraw FILE1 FILE2 [runs]
 #include "app/main_window.h"
 #include "app/paint_box.h"
@@ -8,6 +10,7 @@
 #include "common/application.h"
 
 #include <QElapsedTimer>
+#include <QTest>
 
 #include <algorithm>
 #include <cstdio>
@@ -16,9 +19,12 @@
 using namespace wavrell;
 
 namespace {
-double redraw_seconds(TForm19& w, bool summaries, bool allpass, int runs) {
+enum class Kind { plain, allpass, error };
+
+double redraw_seconds(TForm19& w, bool summaries, Kind kind, int runs) {
     w.use_range_summaries = summaries;
-    w.workspace().setShowallpass(allpass);
+    w.workspace().setShowallpass(kind == Kind::allpass);
+    w.workspace().setShowerror(kind == Kind::error);
     std::vector<double> times;
     for (int r = 0; r < runs; ++r) {
         w.invalidate_views(true);
@@ -50,10 +56,25 @@ int main(int argc, char** argv) {
     w.load_file(1, QString::fromLocal8Bit(argv[2]));
     std::printf("load of both files: %.3f s\n", load.nsecsElapsed() / 1e9);
     std::printf("columns per box: %d\n", w.PaintBox[0]->width());
-    for (bool allpass : {false, true}) {
-        const double straight = redraw_seconds(w, false, allpass, runs);
-        const double summary = redraw_seconds(w, true, allpass, runs);
-        const char* kind = allpass ? "allpass" : "plain";
+    for (Kind k : {Kind::plain, Kind::allpass, Kind::error}) {
+        const char* kind = k == Kind::plain ? "plain" : k == Kind::allpass ? "allpass" : "error";
+        if (k == Kind::error) {
+            // The error summaries of the factors in force, built once on
+            // their worker while the window goes on.
+            w.workspace().setShowerror(true);
+            QElapsedTimer build;
+            build.start();
+            while (!w.workspace().error_summaries(0) || !w.workspace().error_summaries(1)) QTest::qWait(5);
+            std::printf("error summaries built in: %.3f s\n", build.nsecsElapsed() / 1e9);
+            size_t bytes = 0, samples = 0;
+            for (int s = 0; s < 2; ++s) {
+                for (const TErrorSummary& e : *w.workspace().error_summaries(s)) bytes += e.memory_bytes();
+                for (const auto& row : w.workspace().wav(s)->samples()) samples += row.size() * sizeof(int16_t);
+            }
+            std::printf("error summaries: %.1f %% of the samples' bytes\n", 100.0 * double(bytes) / double(samples));
+        }
+        const double straight = redraw_seconds(w, false, k, runs);
+        const double summary = redraw_seconds(w, true, k, runs);
         std::printf("redraw straight %s: %.4f s\n", kind, straight);
         std::printf("redraw summaries %s: %.4f s\n", kind, summary);
         std::printf("redraw ratio %s: %.1f\n", kind, straight / summary);

@@ -2,8 +2,9 @@
 # Two 60-minute stereo 44.1 kHz files (made with sox) loaded into the real
 # window (offscreen): a full-file redraw of all four waveform pictures
 # through the range summaries against the straight passes, without and with
-# the allpass trace, in the same run. Target: the summaries at least 50
-# times faster. (The load with and without building the summaries is
+# the allpass trace, and of the error view through its error summaries
+# against the straight pass, in the same run. Target: the summaries at least
+# 50 times faster. (The load with and without building the summaries is
 # compared by bench/range_summary.sh.)
 # Usage: bench/window_redraw.sh [build-dir] [minutes] [runs]   (a Release build)
 set -euo pipefail
@@ -23,7 +24,7 @@ sox -n -r 44100 -c 2 -b 16 "$work/b.wav" synth "$seconds" sine 220 sine 3000 tre
 out=$("$build/bench/bench_window_redraw" "$work/a.wav" "$work/b.wav" "$runs")
 echo "$out"
 fail=0
-for kind in plain allpass; do
+for kind in plain allpass error; do
   r=$(echo "$out" | awk -v k="redraw ratio $kind:" 'index($0, k) == 1 {print $NF}')
   if awk -v v="$r" 'BEGIN {exit !(v >= 50)}'; then echo "ok:   redraw ratio $kind $r (target >= 50)"
   else echo "MISS: redraw ratio $kind $r (target >= 50)"; fail=1; fi

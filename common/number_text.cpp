@@ -97,11 +97,9 @@ constexpr uint64_t default_dither_seed = 0x2545F4914F6CDD1DULL;
 uint64_t dither_state = default_dither_seed;
 
 inline double next_uniform() {
-    uint64_t z = (dither_state += 0x9E3779B97F4A7C15ULL);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    z ^= z >> 31;
-    return static_cast<double>(z >> 11) * 0x1.0p-53;
+    const double r = dither_draw(dither_state, 0);
+    dither_state += 0x9E3779B97F4A7C15ULL;
+    return r;
 }
 
 double parse_float(const QString& text, QChar separator);

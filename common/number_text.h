@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <cmath>
 #include <cstdint>
 
 namespace wavrell {
@@ -95,6 +96,31 @@ int16_t float_to_sample16(double x);
 
 /// Reseeds the dither generator (tests); the program starts from a fixed seed.
 void seed_dither(uint64_t seed);
+
+/// Uniform draw number k (0, 1, 2, …) in [0, 1) of the dither generator
+/// after seed_dither(seed): the generator is a counter whose value is mixed
+/// (splitmix64), so any draw can be taken without the ones before. Any
+/// thread.
+inline double dither_draw(uint64_t seed, uint64_t k) {
+    uint64_t z = seed + (k + 1) * 0x9E3779B97F4A7C15ULL;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    z ^= z >> 31;
+    return static_cast<double>(z >> 11) * 0x1.0p-53;
+}
+
+/// float_to_sample16 as conversion number `index` (0, 1, 2, …) after
+/// seed_dither(seed) gives it: the same value, with the same two draws, so a
+/// whole signal converted this way is one draw of the dither that any part
+/// of it can be converted again to. Touches no shared state; any thread.
+inline int16_t float_to_sample16_at(double x, uint64_t seed, uint64_t index) {
+    if (x > 32766) x = 32766;
+    if (x < -32767) x = -32767;
+    if (std::isnan(x)) x = 0;
+    const double r1 = dither_draw(seed, 2 * index);
+    const double r2 = dither_draw(seed, 2 * index + 1);
+    return static_cast<int16_t>(std::nearbyint(x + r1 - r2));
+}
 
 /// Lower case by the locale's rules.
 QString lower_text(const QString& text);

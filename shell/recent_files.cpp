@@ -1,6 +1,7 @@
 #include "shell/recent_files.h"
 
 #include "common/message_box.h"
+#include "common/regular_file.h"
 #include "settings/prog_id.h"
 #include "settings/setting.h"
 #include "shell/drive_type.h"
@@ -21,11 +22,9 @@ constexpr int kMaxItems = 15;
 
 QString slot_key(int i) { return QString::number(i, 16).toUpper(); }
 
-bool file_exists(const QString& path) {
-    if (path.isEmpty()) return false;
-    const QFileInfo info(path);
-    return info.exists() && !info.isDir();
-}
+/// Only regular files count: a named pipe, a device or a folder of the same
+/// name is as good as gone (opening it would be refused).
+bool file_exists(const QString& path) { return is_regular_file(path); }
 
 /// Lower case by the locale's rules, for comparing paths.
 QString lower(const QString& s) { return QLocale().toLower(s); }

@@ -6,7 +6,7 @@
 
 namespace wavrell {
 
-TCrestFactor short_term_crest(const std::vector<trmspeak>& row, double cursorpos) {
+TCrestFactor short_term_crest(const std::vector<trmspeak>& row, double cursorpos, bool allpass) {
     const double b0d = std::trunc(cursorpos * 10);
     if (!std::isfinite(b0d)) return {};
     const double decay = std::exp(-0.05);
@@ -25,7 +25,9 @@ TCrestFactor short_term_crest(const std::vector<trmspeak>& row, double cursorpos
     // Any step that would fail (no record, a zero level) gives empty bars.
     if (Wsum == 0) return {};
     const double R = std::sqrt(S / Wsum);
-    if (R == 0 || P == 0 || A == 0) return {};
+    if (R == 0 || P == 0) return {};
+    if (!allpass) return {20 * std::log10(P / R), 0};
+    if (A == 0) return {};
     return {20 * std::log10(P / R), 20 * std::log10(A / R)};
 }
 

@@ -531,6 +531,7 @@ TFileLevels measure_levels(const TWav& wav, TRealFilterSection& apfilter, int sl
     TFileLevels out;
     out.rms = std::sqrt(filesumsq / (double(n) * double(nch)));
     out.peak = filepeak / 32768.0;
+    out.allpass = allpass;
     return out;
 }
 

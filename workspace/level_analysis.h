@@ -24,6 +24,7 @@ using TLevelTable = std::vector<std::vector<trmspeak>>;
 struct TFileLevels {
     double rms = 0;   ///< 0 for a file without samples
     double peak = 0;
+    bool allpass = true;  ///< the allpass could be designed at the file's rate
 };
 
 /// Vector units the allpass runs on: the best this machine has, or (to test

@@ -137,44 +137,6 @@ inline TMinMax<int16_t> scan16_squares(const int16_t* p, int64_t n, int64_t& sum
     return {lo, hi};
 }
 
-/// Adds levels above levels[0] until the top one has at most fanout
-/// blocks; entry k of a level covers entries k × fanout … of the one below.
-template <class T>
-void build_pyramid(std::vector<TSummaryTable<TMinMax<T>>>& levels) {
-    constexpr int64_t f = TChannelSummary::fanout;
-    while (int64_t(levels.back().size()) > f) {
-        const TSummaryTable<TMinMax<T>>& below = levels.back();
-        const int64_t n = int64_t(below.size());
-        TSummaryTable<TMinMax<T>> up(size_t((n + f - 1) / f));
-        for (int64_t k = 0; k < int64_t(up.size()); ++k) {
-            TMinMax<T> m = below[size_t(k * f)];
-            const int64_t end = std::min(n, k * f + f);
-            for (int64_t i = k * f + 1; i < end; ++i) fold(below[size_t(i)], m.lo, m.hi);
-            up[size_t(k)] = m;
-        }
-        levels.push_back(std::move(up));
-    }
-}
-
-/// Folds the bottom-level blocks b0 … b1 − 1 (b0 < b1) into lo and hi,
-/// climbing the pyramid wherever whole upper blocks lie inside the range:
-/// at most 2 × (fanout − 1) blocks per level.
-template <class T>
-void pyramid_minmax(const std::vector<TSummaryTable<TMinMax<T>>>& levels, int64_t b0, int64_t b1, T& lo, T& hi) {
-    constexpr int64_t f = TChannelSummary::fanout;
-    for (size_t lv = 0; b0 < b1; ++lv) {
-        const TSummaryTable<TMinMax<T>>& level = levels[lv];
-        if (b1 - b0 <= 2 * f || lv + 1 == levels.size()) {
-            for (int64_t k = b0; k < b1; ++k) fold(level[size_t(k)], lo, hi);
-            return;
-        }
-        for (; b0 % f != 0; ++b0) fold(level[size_t(b0)], lo, hi);
-        for (; b1 % f != 0; --b1) fold(level[size_t(b1 - 1)], lo, hi);
-        b0 /= f;
-        b1 /= f;
-    }
-}
-
 /// Runs the section from state z over x[0 … n − 1], folding the outputs
 /// from index from on into lo and hi.
 void run_one(const TSectionStep& step, const int16_t* x, int64_t n, int64_t from, double z, double& lo, double& hi) {
@@ -234,8 +196,8 @@ void TChannelSummary::finish_tables(const int16_t* row) {
             bottom[size_t(b)] = scan16(row + start, std::min(rawblock, fcount - start));
         }
     }
-    if (nraw > 0) build_pyramid(fraw);
-    if (!fap.empty() && !fap[0].empty()) build_pyramid(fap);
+    if (nraw > 0) build_minmax_pyramid(fraw, fanout);
+    if (!fap.empty() && !fap[0].empty()) build_minmax_pyramid(fap, fanout);
 }
 
 bool TChannelSummary::raw_minmax(const int16_t* row, int64_t j, int64_t e, int16_t& lo, int16_t& hi) const {
@@ -259,7 +221,7 @@ bool TChannelSummary::raw_minmax(const int16_t* row, int64_t j, int64_t e, int16
         fold(scan16(row + be * rawblock, e - be * rawblock + 1), l, h);
         b1 = be;
     }
-    pyramid_minmax(fraw, b0, b1, l, h);
+    pyramid_minmax(fraw, fanout, b0, b1, l, h);
     lo = l;
     hi = h;
     return true;
@@ -286,7 +248,7 @@ bool TChannelSummary::allpass_minmax(const int16_t* row, int64_t j, int64_t e, d
             run_one(fstep, row + jstart, apblock, j - jstart, fapstate[size_t(bj)], l, h);
         else if (!tailfull)
             run_one(fstep, row + estart, e - estart + 1, 0, fapstate[size_t(be)], l, h);
-        pyramid_minmax(fap, headfull ? bj : bj + 1, tailfull ? be + 1 : be, l, h);
+        pyramid_minmax(fap, fanout, headfull ? bj : bj + 1, tailfull ? be + 1 : be, l, h);
     }
     lo = l;
     hi = h;
@@ -859,7 +821,7 @@ void TChannelSummary::allpass_minmax_many(const int16_t* row, const std::vector<
             // Block bj is not the last one, so it is whole.
             if (!headfull) add(bj, j - jstart, PartialBlock::npos, r);
             if (!tailfull) add(be, e - estart + 1, r, PartialBlock::npos);
-            pyramid_minmax(fap, headfull ? bj : bj + 1, tailfull ? be + 1 : be, o.lo, o.hi);
+            pyramid_minmax(fap, fanout, headfull ? bj : bj + 1, tailfull ? be + 1 : be, o.lo, o.hi);
         }
     }
     if (jobs.empty()) return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "workspace/minmax_pyramid.h"
 #include "workspace/range_source.h"
 #include "audio/wav_file.h"
 #include "common/growth_allocator.h"
@@ -16,15 +17,6 @@ namespace wavrell {
 /// a narrower one.
 enum class TSummaryEngine { best, sse2, plain };
 
-/// A table of a summary; the builders write every entry they size.
-template <class T>
-using TSummaryTable = std::vector<T, TNoFillAllocator<T>>;
-
-/// Smallest and largest value of a block.
-template <class T>
-struct TMinMax {
-    T lo, hi;
-};
 
 /// What the level measurement keeps of one stretch of a channel, taken in
 /// the run that builds the channel's summary: the exact sum of the squares

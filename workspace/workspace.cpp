@@ -1,12 +1,18 @@
 #include "workspace/workspace.h"
 
+#include "workspace/error_summaries.h"
+
+#include "audio/rate_conversion.h"
 #include "audio/wav_file.h"
 #include "common/number_text.h"
+#include "common/regular_file.h"
 #include "dsp/filter_section.h"
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cmath>
+#include <new>
 
 namespace wavrell {
 
@@ -22,7 +28,19 @@ TWorkspace::TWorkspace(QObject* owner) : QObject(owner) {
     fapfilter->setFZero(-500);
     fapfilter->setFPole(500);
     for (TLevelTable& t : flevels) t.assign(4, {});
+    ferrorsummaries = std::make_unique<TErrorSummaries>();
+    ferrorsummaries->OnReady = [this](int slot) {
+        if (OnErrorSummariesReady) OnErrorSummariesReady(slot);
+    };
 }
+
+TWorkspace::~TWorkspace() = default;
+
+const std::vector<TErrorSummary>* TWorkspace::error_summaries(int slot) {
+    return ferrorsummaries->get(slot, *fwav[size_t(slot)], ffilefactor[size_t(slot)]);
+}
+
+int TWorkspace::error_summary_builds() const { return ferrorsummaries->builds(); }
 
 void TWorkspace::emit_checks() {
     if (OnChecksChanged) OnChecksChanged();
@@ -78,32 +96,80 @@ std::unique_ptr<TRealFilterSection> TWorkspace::allpass_copy() const {
     return f;
 }
 
+int32_t TWorkspace::conversion_rate(int slot) const {
+    const TWav& other = *fwav[size_t(1 - slot)];
+    return other.nsamples() > 0 ? other.sampfreq() : 0;
+}
+
 TLoadedFile TWorkspace::read_file(int slot, const QString& fname, TRealFilterSection& allpass,
-                                  const std::atomic<bool>* cancel, bool summaries) {
+                                  const std::atomic<bool>* cancel, bool summaries, int32_t rate, bool align,
+                                  std::shared_ptr<const TAlignSignal> other) {
     const auto check = [&] {
         if (cancel && cancel->load())
             throw ELoadCancelled(QStringLiteral("Loading \"%1\" was cancelled").arg(fname));
     };
     check();
-    TLoadedFile f;
-    f.slot = slot;
-    f.wav = std::make_unique<TWav>();
-    f.wav->open_file(fname, false);
-    check();
-    f.file = measure_levels(*f.wav, allpass, slot, f.levels, TLevelEngine::Best, summaries ? &f.summaries : nullptr);
-    return f;
+    // Whatever reader decodes the file: a named pipe, a device, a socket or a
+    // folder is refused here, before any reader opens (and blocks on) it.
+    check_regular_file(fname);
+    try {
+        TLoadedFile f;
+        f.slot = slot;
+        f.wav = std::make_unique<TWav>();
+        f.wav->open_file(fname, false);
+        f.sourcerate = f.wav->sampfreq();
+        check();
+        // Converted before the measurement: the levels are those of what is
+        // heard and drawn. A conversion stops early only when cancelled.
+        if (rate > 0 && rate != f.sourcerate) convert_rate(*f.wav, rate, cancel);
+        check();
+        f.file = measure_levels(*f.wav, allpass, slot, f.levels, TLevelEngine::Best,
+                                summaries ? &f.summaries : nullptr);
+        if (align) {
+            // On the samples as they will be played: both files at one rate.
+            check();
+            f.alignsignal = make_align_signal(*f.wav);
+            if (other && !other->sum.empty()) {
+                f.alignment = slot == 0 ? estimate_alignment(*f.alignsignal, *other)
+                                        : estimate_alignment(*other, *f.alignsignal);
+                f.alignedwith = std::move(other);
+            }
+        }
+        return f;
+    } catch (const std::bad_alloc&) {
+        // Whatever was read is freed by now; the slot was never touched.
+        throw memory_error(fname);
+    }
+}
+
+EFileError TWorkspace::memory_error(const QString& fname) {
+    return EFileError(QStringLiteral("Cannot read \"%1\": not enough memory to load and measure it").arg(fname));
 }
 
 void TWorkspace::load_file(int slot, const QString& fname) {
     // Measured with apfilter itself, which is then left at the file's rate.
-    commit_load(read_file(slot, fname, *fapfilter, nullptr, fbuildsummaries));
+    commit_load(read_file(slot, fname, *fapfilter, nullptr, fbuildsummaries, conversion_rate(slot), fautoalign,
+                          fautoalign ? falignsignal[size_t(1 - slot)] : nullptr));
 }
 
 void TWorkspace::commit_load(TLoadedFile&& f) {
     const size_t slot = size_t(f.slot);
     // Only a file read and measured completely gets here: an error before
     // leaves the workspace as it was.
+    ferrorsummaries->samples_changing(f.slot);
     fwav[slot]->swap_content(*f.wav);
+    // A new pair: the estimate made with the load when it was made against
+    // the other file of now, else none (alignment_due), and no offset. Set
+    // before the time axis is fitted, which takes file 2's offset in.
+    falignsignal[slot] = std::move(f.alignsignal);
+    reset_alignment();
+    fcorrectpolarity = false;
+    const auto& other = falignsignal[1 - slot];
+    if (f.alignment && other && f.alignedwith == other && fwav[1 - slot]->nsamples() > 0) {
+        falignestimate = f.alignment;
+        ffile2offset = f.alignment->aligned() ? f.alignment->offset : 0;
+        fcorrectpolarity = f.alignment->aligned() && f.alignment->inverted;
+    }
     if (OnAddToRecentFiles) OnAddToRecentFiles(fwav[slot]->filename());
     invalidate_views(true);
     if (OnResetTimeAxis) OnResetTimeAxis();
@@ -111,18 +177,30 @@ void TWorkspace::commit_load(TLoadedFile&& f) {
     flevels[slot] = std::move(f.levels);
     ffilerms[slot] = f.file.rms;
     ffilepeak[slot] = f.file.peak;
+    fhasallpass[slot] = f.file.allpass;
     fsummaries[slot] = std::move(f.summaries);
+    fsourcerate[slot] = f.sourcerate;
     update_levels();
     fplaycount = 0;
 }
 
 void TWorkspace::close_file(int slot) {
+    ferrorsummaries->samples_changing(slot);
     fwav[size_t(slot)]->new_file();
+    falignsignal[size_t(slot)].reset();
+    const bool aligned = falignestimate || ffile2offset != 0 || fbyhand || fcorrectpolarity;
+    reset_alignment();
+    fcorrectpolarity = false;
+    // File 2's line loses its note; the line of a closed slot is empty.
+    if (aligned && slot == 0 && fwav[1]->nsamples() > 0) finfoline[1] = slot_infoline(1);
     for (auto& row : flevels[size_t(slot)]) row.clear();
     fsummaries[size_t(slot)].clear();
+    fsourcerate[size_t(slot)] = 0;
+    fhasallpass[size_t(slot)] = true;
     finfoline[size_t(slot)].clear();
     if (OnInfoLinesChanged) OnInfoLinesChanged();
     if (OnResetTimeAxis) OnResetTimeAxis();
+    if (aligned && OnAlignmentChanged) OnAlignmentChanged();
 }
 
 QString TWorkspace::decibel_text(double db) {
@@ -140,6 +218,11 @@ QString TWorkspace::info_line(double rms, double peak, double factor, const QStr
     return QStringLiteral(" Crest=") + crest + QStringLiteral(" dB, ") + QStringLiteral(" RMS=") +
            db(rms * factor) + QStringLiteral(" dB, ") + QStringLiteral(" Peak=") + db(peak * factor) +
            QStringLiteral(" dB  -  ") + name;
+}
+
+QString TWorkspace::rate_note(int32_t from, int32_t to) {
+    if (from == 0 || from == to) return {};
+    return QStringLiteral(" (%1 Hz \u2192 %2 Hz)").arg(from).arg(to);
 }
 
 void TWorkspace::update_levels() {
@@ -163,15 +246,141 @@ void TWorkspace::update_levels() {
     for (int s = 0; s < 2; ++s) ffilenormfactor[size_t(s)] = silent[s] ? 1.0 : f[s] / m;
     for (int s = 0; s < 2; ++s) ffilefactor[size_t(s)] = fnormalize ? ffilenormfactor[size_t(s)] : 1.0;
 
-    for (int s = 0; s < 2; ++s) {
-        const TWav& w = *fwav[size_t(s)];
-        finfoline[size_t(s)] = w.nsamples() == 0
-                                   ? QStringLiteral("-")
-                                   : info_line(ffilerms[size_t(s)], ffilepeak[size_t(s)], ffilefactor[size_t(s)],
-                                               QFileInfo(w.filename()).fileName());
-    }
+    for (int s = 0; s < 2; ++s) finfoline[size_t(s)] = slot_infoline(s);
     if (OnInfoLinesChanged) OnInfoLinesChanged();
     invalidate_views(true);
+}
+
+QString TWorkspace::slot_infoline(int s) const {
+    const TWav& w = *fwav[size_t(s)];
+    if (w.nsamples() == 0) return QStringLiteral("-");
+    // Notes about the file follow its name.
+    return info_line(ffilerms[size_t(s)], ffilepeak[size_t(s)], ffilefactor[size_t(s)],
+                     QFileInfo(w.filename()).fileName() + rate_note(fsourcerate[size_t(s)], w.sampfreq()) +
+                         alignment_note(s));
+}
+
+// ---- Alignment of file 2 to file 1 ----
+
+namespace {
+
+/// A number of frames with its sign ("+1105", "-3", "0") and unit.
+QString frames_text(int64_t n) {
+    return (n > 0 ? QStringLiteral("+") : QString()) + QString::number(n) +
+           (std::abs(n) == 1 ? QStringLiteral(" sample") : QStringLiteral(" samples"));
+}
+
+QString fixed_text(double v, int decimals) {
+    QString t = QString::number(v, 'f', decimals);
+    t.replace(QLatin1Char('.'), decimal_separator());
+    return t;
+}
+
+}  // namespace
+
+bool TWorkspace::file2negated() const {
+    return fcorrectpolarity && falignestimate && falignestimate->aligned() && falignestimate->inverted;
+}
+
+double TWorkspace::slot_time(int slot, double t) const {
+    const int32_t fs = fwav[size_t(slot)]->sampfreq();
+    return slot == 1 && fs > 0 ? t + double(ffile2offset) / fs : t;
+}
+
+double TWorkspace::timeline_duration() const {
+    double T = fwav[0]->tottime();
+    const TWav& w2 = *fwav[1];
+    if (w2.nsamples() > 0 && w2.sampfreq() > 0) T = std::max(T, double(w2.nsamples() - ffile2offset) / w2.sampfreq());
+    return std::max(T, 0.0);
+}
+
+void TWorkspace::reset_alignment() {
+    falignestimate.reset();
+    ffile2offset = 0;
+    fbyhand = false;
+}
+
+bool TWorkspace::alignment_due() const {
+    return fautoalign && !falignestimate && fwav[0]->nsamples() > 0 && fwav[1]->nsamples() > 0;
+}
+
+void TWorkspace::alignment_changed() {
+    finfoline[1] = slot_infoline(1);
+    if (OnInfoLinesChanged) OnInfoLinesChanged();
+    invalidate_views(true);
+    emit_checks();
+    if (OnAlignmentChanged) OnAlignmentChanged();
+}
+
+bool TWorkspace::apply_alignment(const TAlignment& a, const TAlignSignal* file1, const TAlignSignal* file2) {
+    if (!file1 || file1 != falignsignal[0].get() || file2 != falignsignal[1].get()) return false;
+    if (fwav[0]->nsamples() == 0 || fwav[1]->nsamples() == 0) return false;
+    falignestimate = a;
+    ffile2offset = a.aligned() ? a.offset : 0;
+    fbyhand = false;
+    fcorrectpolarity = a.aligned() && a.inverted;
+    alignment_changed();
+    return true;
+}
+
+void TWorkspace::align_files() {
+    if (fwav[0]->nsamples() == 0 || fwav[1]->nsamples() == 0) return;
+    for (int s = 0; s < 2; ++s)
+        if (!falignsignal[size_t(s)]) falignsignal[size_t(s)] = make_align_signal(*fwav[size_t(s)]);
+    apply_alignment(estimate_alignment(*falignsignal[0], *falignsignal[1]), falignsignal[0].get(),
+                    falignsignal[1].get());
+}
+
+void TWorkspace::nudge_file2(int64_t frames) {
+    if (fwav[0]->nsamples() == 0 || fwav[1]->nsamples() == 0) return;
+    // Far beyond any file's length, yet every timeline frame plus the
+    // offset still fits the play position's arithmetic.
+    constexpr int64_t limit = int64_t(1) << 30;
+    ffile2offset = std::clamp<int64_t>(ffile2offset + frames, -limit, limit);
+    fbyhand = true;
+    alignment_changed();
+}
+
+int64_t TWorkspace::millisecond_frames() const {
+    return std::max<int64_t>(1, round_int(fwav[1]->sampfreq() / 1000.0));
+}
+
+void TWorkspace::clear_alignment() {
+    if (fwav[0]->nsamples() == 0 || fwav[1]->nsamples() == 0) return;
+    ffile2offset = 0;
+    fbyhand = true;
+    alignment_changed();
+}
+
+void TWorkspace::setCorrectpolarity(bool v) {
+    fcorrectpolarity = v;
+    alignment_changed();
+}
+
+QString TWorkspace::alignment_note(int slot) const {
+    if (slot != 1 || (!falignestimate && !fbyhand)) return {};
+    const auto offset_text = [this] {
+        const int32_t fs = fwav[1]->sampfreq();
+        return frames_text(ffile2offset) + QStringLiteral(", ") +
+               decibel_text(fs > 0 ? double(ffile2offset) * 1000.0 / fs : 0.0) + QStringLiteral(" ms");
+    };
+    QString note;
+    if (fbyhand) {
+        note = ffile2offset == 0 ? QStringLiteral("no alignment") : offset_text() + QStringLiteral(", set by hand");
+    } else if (falignestimate->aligned()) {
+        note = offset_text() + QStringLiteral(", r=") + fixed_text(falignestimate->r, 3);
+    } else if (falignestimate->status == asratesdiffer) {
+        note = QStringLiteral("not aligned: sampling rates differ");
+    } else if (falignestimate->status == astooshort) {
+        note = QStringLiteral("not aligned: too short");
+    } else {
+        // Two decimals, cut rather than rounded: a value just below the
+        // threshold must not read as 0.50.
+        note = QStringLiteral("not aligned: r=") + fixed_text(std::floor(falignestimate->r * 100) / 100, 2);
+    }
+    if (falignestimate && falignestimate->aligned() && falignestimate->inverted)
+        note += fcorrectpolarity ? QStringLiteral(", polarity corrected") : QStringLiteral(", polarity inverted");
+    return QStringLiteral("  [") + note + QStringLiteral("]");
 }
 
 }  // namespace wavrell

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "workspace/error_summary.h"
+#include "workspace/alignment.h"
 #include "workspace/level_analysis.h"
 #include "workspace/range_summary.h"
 #include "common/errors.h"
@@ -12,11 +14,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace wavrell {
 
 class TWav;
 class TRealFilterSection;
+class TErrorSummaries;
 
 /// A file read and measured for one slot but not yet part of a workspace
 /// (TWorkspace::read_file makes it, TWorkspace::commit_load takes it in).
@@ -31,6 +35,15 @@ struct TLoadedFile {
     TLevelTable levels;         ///< 4 rows, those of `slot` filled
     TFileLevels file;           ///< RMS and peak over all channels
     std::vector<TChannelSummary> summaries;  ///< range summaries of the first two channels
+    /// The file's own sampling rate in Hz; differs from wav's when the
+    /// samples were converted to the rate of the other slot.
+    int32_t sourcerate = 0;
+    /// What the alignment compares of this file (null when not asked for).
+    std::shared_ptr<const TAlignSignal> alignsignal;
+    /// The estimate of file 2 against file 1 made against `alignedwith`, the
+    /// other slot's signal when the load began (none without one).
+    std::optional<TAlignment> alignment;
+    std::shared_ptr<const TAlignSignal> alignedwith;
 };
 
 /// The load was given up (its cancel flag was set) before it ended.
@@ -49,6 +62,7 @@ public:
     /// all 1.0 (a slot never loaded counts as RMS 1.0 and peak 1.0); empty
     /// block tables; normalization off.
     explicit TWorkspace(QObject* owner = nullptr);
+    ~TWorkspace() override;
 
     /// The sample store of a slot (0 or 1), owned by the workspace.
     TWav* wav(int slot) const { return fwav[size_t(slot)]; }
@@ -67,8 +81,100 @@ public:
     /// the load's measurement (empty before a load and after closing); the
     /// waveform view answers its column ranges from them.
     const std::vector<TChannelSummary>& summaries(int slot) const { return fsummaries[size_t(slot)]; }
+    /// The sampling rate in Hz of the file loaded into a slot, before any
+    /// conversion (0 for a slot never loaded or closed); the slot's samples
+    /// are at wav(slot)->sampfreq().
+    int32_t sourcerate(int slot) const { return fsourcerate[size_t(slot)]; }
+    /// The rate a file loaded into `slot` now is converted to: that of the
+    /// other slot's samples when it holds any, else 0 (the file keeps its
+    /// own rate). Both slots then play, draw and switch at one rate.
+    int32_t conversion_rate(int slot) const;
+    /// Summaries of the error of normalization (as the error view draws it)
+    /// of the first two channels of a slot's file for the factor in force:
+    /// built once per change of the file or the factor, on a worker thread,
+    /// each build one draw of the dither. nullptr while they are being
+    /// built (the first ask after a change starts the build;
+    /// OnErrorSummariesReady tells when they are there); fewer than the
+    /// channels when they could not be built (no memory, no thread).
+    const std::vector<TErrorSummary>* error_summaries(int slot);
+    /// Builds of error summaries started so far.
+    int error_summary_builds() const;
+    /// The 500 Hz allpass could be designed at the rate of the slot's file
+    /// (it cannot at some rates of 500 Hz and below): without it the file has
+    /// allpass peaks of 0, no allpass trace and no allpass crest bar.
+    bool hasallpass(int slot) const { return fhasallpass[size_t(slot)]; }
     /// The 500 Hz allpass used by the measurement (and by the waveform view).
     TRealFilterSection* apfilter() const { return fapfilter; }
+
+    // Alignment of file 2 to file 1. The offset and polarity in force are
+    // kept here alone: playback, the waveform and crest views and the cursor
+    // read them through slot_offset, slot_sign and slot_time.
+
+    /// Whether loads align file 2 to file 1 when both slots hold samples
+    /// (on by default; the level report of the command line leaves it off).
+    bool AutoAlign() const { return fautoalign; }
+    void setAutoAlign(bool v) { fautoalign = v; }
+
+    /// The estimate for the two files loaded now; none while a slot is
+    /// empty (and before the window's alignment of a pair has ended).
+    const std::optional<TAlignment>& alignestimate() const { return falignestimate; }
+    /// File 2's offset in force, in frames: at timeline frame k (file 1's
+    /// frame k) file 2 plays and is drawn at its frame k + offset. 0 when
+    /// not aligned.
+    int64_t file2offset() const { return ffile2offset; }
+    /// The offset was set by a nudge or "No alignment" rather than by the
+    /// estimate.
+    bool alignmentbyhand() const { return fbyhand; }
+    /// "Correct polarity": file 2 is played and drawn negated when its
+    /// estimate found it inverted. Set by every estimate (on when inverted);
+    /// writing stores and repaints.
+    bool correctpolarity() const { return fcorrectpolarity; }
+    void setCorrectpolarity(bool v);
+    /// File 2 is negated now (an inverted file 2 with "Correct polarity" on).
+    bool file2negated() const;
+
+    /// Offset in frames of a slot's file against the timeline: 0 for file 1,
+    /// file2offset() for file 2.
+    int64_t slot_offset(int slot) const { return slot == 1 ? ffile2offset : 0; }
+    /// +1, or −1 for a negated file 2.
+    int slot_sign(int slot) const { return slot == 1 && file2negated() ? -1 : 1; }
+    /// The time (s) in a slot's own file at timeline time t (the cursor).
+    double slot_time(int slot, double t) const;
+    /// Seconds of the timeline that the files cover: file 1 from 0, file 2
+    /// shifted by its offset; at least 0.
+    double timeline_duration() const;
+
+    /// The channel sums the alignment compares, made by the loads (null for
+    /// an empty slot, or when AutoAlign was off). Immutable and shared, so
+    /// that a worker can align while the window goes on.
+    std::shared_ptr<const TAlignSignal> alignsignal(int slot) const { return falignsignal[size_t(slot)]; }
+    /// Both slots hold samples, AutoAlign is on, and there is no estimate
+    /// for them: the load could not make it (the other slot changed while it
+    /// ran) and the window has to align them.
+    bool alignment_due() const;
+    /// Puts an estimate in force: its offset when it is trustworthy, else
+    /// 0; "Correct polarity" on exactly when it found file 2 inverted. Only
+    /// for an estimate made on the signals the slots hold now (file1,
+    /// file2); returns false and changes nothing otherwise. Repaints and
+    /// rebuilds file 2's information line.
+    bool apply_alignment(const TAlignment& a, const TAlignSignal* file1, const TAlignSignal* file2);
+    /// "Align file 2 to file 1" on this thread: estimates and applies
+    /// (command line, tests; the window estimates on a worker). Nothing
+    /// without two files.
+    void align_files();
+    /// Nudges file 2 by frames (positive: earlier, each of its moments comes
+    /// sooner on the timeline); the offset then counts as set by hand. Only
+    /// with both slots holding samples.
+    void nudge_file2(int64_t frames);
+    /// One millisecond of file 2 in frames (its rate / 1000, rounded, at
+    /// least 1).
+    int64_t millisecond_frames() const;
+    /// "No alignment": offset 0, set by hand.
+    void clear_alignment();
+    /// The note on file 2's information line after its file name, e.g.
+    /// "  [+1105 samples, 25.1 ms, r=0.998]"; empty for file 1 and while
+    /// there is no alignment to speak of.
+    QString alignment_note(int slot) const;
 
     /// Play position in sample frames.
     int32_t playcount() const { return fplaycount; }
@@ -98,10 +204,12 @@ public:
     double cursorpos() const { return fcursorpos; }
     void setCursorpos(double v);
 
-    /// Loads and measures a WAV file into a slot: open, recent files, views
-    /// outdated and time axis refitted, block table and file levels
-    /// measured, update_levels, play position 0. A file that cannot be read
-    /// raises EFileError and changes nothing of the workspace.
+    /// Loads and measures a sound file into a slot: open (converted to
+    /// conversion_rate(slot) when that differs from the file's rate),
+    /// recent files, views outdated and time axis refitted, block table and
+    /// file levels measured, update_levels, play position 0. A file that
+    /// cannot be read raises EFileError and changes nothing of the
+    /// workspace.
     void load_file(int slot, const QString& fname);
 
     /// Whether load_file builds the range summaries that the waveform view
@@ -111,24 +219,37 @@ public:
     void setBuildSummaries(bool v) { fbuildsummaries = v; }
 
     /// The first half of load_file, touching no workspace: reads fname into
-    /// a fresh store and measures it with `allpass` (a filter of the
-    /// workspace's settings, see allpass_copy, whose SampFreq it changes).
-    /// Runs on any thread. Raises EFileError for a file that cannot be read,
-    /// and ELoadCancelled when `cancel` is set before the reading or the
-    /// measuring begins. With `summaries` off the range summaries of the
-    /// waveform view are not built (nothing will draw the file).
+    /// a fresh store, converts it to `rate` Hz unless `rate` is 0 or the
+    /// file's own (see conversion_rate), and measures the samples it then
+    /// holds with `allpass` (a filter of the workspace's settings, see
+    /// allpass_copy, whose SampFreq it changes). Runs on any thread. Raises
+    /// EFileError for a file that cannot be read or converted (anything but
+    /// a regular file is refused before it is opened; a failing allocation
+    /// gives memory_error), and ELoadCancelled when `cancel` is set before
+    /// the reading or the measuring begins or while the samples are
+    /// converted. With `summaries` off the range summaries of the waveform
+    /// view are not built (nothing will draw the file). With `align` the
+    /// file's alignment signal is made, and when `other` (the other slot's
+    /// signal) holds samples the two files are aligned too.
     static TLoadedFile read_file(int slot, const QString& fname, TRealFilterSection& allpass,
-                                 const std::atomic<bool>* cancel = nullptr, bool summaries = true);
+                                 const std::atomic<bool>* cancel = nullptr, bool summaries = true,
+                                 int32_t rate = 0, bool align = false,
+                                 std::shared_ptr<const TAlignSignal> other = {});
+    /// The error of a load for which memory ran out, naming the file.
+    static EFileError memory_error(const QString& fname);
     /// A filter with the settings of apfilter, without Qt parent, for
     /// read_file on another thread. GUI thread.
     std::unique_ptr<TRealFilterSection> allpass_copy() const;
     /// The second half of load_file: takes the file into its slot, then
     /// recent files, views outdated, time axis refitted, levels stored,
-    /// update_levels, play position 0. GUI thread.
+    /// update_levels, play position 0. The file's estimate is put in force
+    /// when it was made against the other slot's file of now; otherwise
+    /// alignment_due() tells. GUI thread.
     void commit_load(TLoadedFile&& f);
 
     /// Empties a slot: its samples, its block rows and its information line;
-    /// refits the time axis. File levels and factors keep their values.
+    /// refits the time axis. File levels and factors keep their values. An
+    /// alignment ends (file 2's line loses its note).
     void close_file(int slot);
 
     /// Recomputes the normalization factors, the factors in force and both
@@ -146,6 +267,10 @@ public:
     /// factor when a level is zero. F is one decimal with the user's decimal
     /// separator.
     static QString info_line(double rms, double peak, double factor, const QString& name);
+    /// What follows the file name in the information line of a file whose
+    /// samples were converted: " (48000 Hz → 44100 Hz)" with the file's own
+    /// rate first; empty when the rates are the same or `from` is 0.
+    static QString rate_note(int32_t from, int32_t to);
     /// One decimal, rounded, with the user's decimal separator; "-0.0" is
     /// shown as "0.0".
     static QString decibel_text(double db);
@@ -160,11 +285,25 @@ public:
     std::function<void()> OnChecksChanged;
     /// An information line changed (update_levels, close_file).
     std::function<void()> OnInfoLinesChanged;
+    /// The error summaries of a slot have been built (error_summaries).
+    std::function<void(int slot)> OnErrorSummariesReady;
+    /// File 2's offset or polarity changed other than by a load (estimate,
+    /// nudge, "No alignment", "Correct polarity", a slot closed).
+    std::function<void()> OnAlignmentChanged;
 
 private:
     void emit_checks();
+    /// The information line of a slot as update_levels builds it.
+    QString slot_infoline(int slot) const;
+    /// Offset 0, polarity as it is, no estimate.
+    void reset_alignment();
+    /// After a change of the alignment: file 2's line, repaint, checks.
+    void alignment_changed();
 
     std::array<TWav*, 2> fwav{};
+    // Not a Qt child: its builds read the stores' samples and must have
+    // ended before the stores go.
+    std::unique_ptr<TErrorSummaries> ferrorsummaries;
     TRealFilterSection* fapfilter = nullptr;
     std::array<TLevelTable, 2> flevels;
     std::array<std::vector<TChannelSummary>, 2> fsummaries;
@@ -173,6 +312,8 @@ private:
     std::array<double, 2> ffilenormfactor{1.0, 1.0};
     std::array<double, 2> ffilefactor{1.0, 1.0};
     std::array<QString, 2> finfoline;
+    std::array<int32_t, 2> fsourcerate{};
+    std::array<bool, 2> fhasallpass{true, true};
     int32_t fplaycount = 0;
     bool fbuildsummaries = true;
     bool fnormalize = false;
@@ -180,6 +321,13 @@ private:
     bool fshowallpass = false;
     int32_t fwavplayno = 0;
     double fcursorpos = 0;
+
+    bool fautoalign = true;
+    std::array<std::shared_ptr<const TAlignSignal>, 2> falignsignal;
+    std::optional<TAlignment> falignestimate;
+    int64_t ffile2offset = 0;
+    bool fbyhand = false;
+    bool fcorrectpolarity = false;
 };
 
 }  // namespace wavrell

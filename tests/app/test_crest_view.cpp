@@ -95,6 +95,35 @@ TEST_F(CrestView, EmptyBarsWithoutBlocks) {
     expect_empty(0);
 }
 
+TEST_F(CrestView, RawCrestFactorWithoutAllpassBarWhereTheAllpassCannotBeDesigned) {
+    // One sample of 16384 in four: crest factor 6.0 dB. At 500 Hz the
+    // allpass has no design and the file has no allpass peaks; at 8000 Hz
+    // it has both bars.
+    std::vector<int16_t> x(500 * 8);
+    for (size_t i = 0; i < x.size(); i += 4) x[i] = 16384;
+    form->load_file(0, raw_file(QStringLiteral("low.wav"), x, 500, 1));
+    ASSERT_FALSE(ws().hasallpass(0));
+    form->showallpassaction->trigger();
+    ws().setCursorpos(7.0);
+    const auto check_bar = [&](int t, bool allpass_bar) {
+        SCOPED_TRACE(t);
+        const QImage img = crest(t);
+        const int top = bar_top(img, t);
+        EXPECT_LE(top, y_of(5.7));
+        EXPECT_GE(top, y_of(6.3));
+        EXPECT_EQ(has_colour(img, kRed), allpass_bar);
+    };
+    check_bar(0, false);
+    // Two loaded files share one rate, so the designable one is loaded
+    // alone, into the other slot.
+    form->Closefile11->trigger();
+    x.resize(8000 * 8);
+    for (size_t i = 0; i < x.size(); i += 4) x[i] = 16384;
+    form->load_file(1, raw_file(QStringLiteral("high.wav"), x, 8000, 1));
+    ASSERT_TRUE(ws().hasallpass(1));
+    check_bar(2, true);
+}
+
 TEST_F(CrestView, PlayedFileHasRedFramesAndAClickSwitchesFiles) {
     form->load_file(0, sine(QStringLiteral("a.wav"), 8000, 2, 2.0, 1000, 0.5));
     form->load_file(1, sine(QStringLiteral("b.wav"), 8000, 2, 2.0, 1000, 0.5));

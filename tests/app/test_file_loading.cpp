@@ -6,10 +6,13 @@
 #include "audio/wav_file.h"
 #include "common/errors.h"
 #include "common/message_box.h"
+#include "common/native_file_name.h"
 #include "dsp/filter_section.h"
 #include "plot/axis.h"
 #include "settings/prog_id.h"
+#include "settings/registry.h"
 #include "shell/recent_files.h"
+#include "tests/settings/isolated_folders.h"
 #include "tests/support/test_support.h"
 
 #include <QAbstractButton>
@@ -18,8 +21,10 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
+#include <QProcess>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSemaphore>
 #include <QTest>
 #include <QTimer>
@@ -30,6 +35,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <new>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace wavrell {
 namespace {
@@ -42,6 +51,13 @@ QString square_file(const QTemporaryDir& dir, const QString& name, int a, int n,
     const QString path = dir.filePath(name);
     EXPECT_TRUE(test::sox_write(path, b, 8000, channels));
     return path;
+}
+
+/// A store read from a file.
+std::unique_ptr<TWav> read_store(const QString& path) {
+    auto w = std::make_unique<TWav>();
+    w->open_file(path);
+    return w;
 }
 
 /// Runs the event loop until pred holds or 20 s have passed.
@@ -117,6 +133,7 @@ TEST(FileLoading, ReadFileTouchesNoWorkspaceAndCommitEqualsLoadFile) {
     QByteArray k(2000, 0);
     const QString low = dir->filePath(QStringLiteral("low.wav"));
     ASSERT_TRUE(test::sox_write(low, k, 1000, 1));
+    direct.close_file(1);  // else the file would be converted to that file's rate
     direct.load_file(0, low);
     EXPECT_EQ(direct.apfilter()->SampFreq(), 1000);
     auto again = direct.allpass_copy();
@@ -236,6 +253,85 @@ TEST(FileLoading, FileDroppedOnEachFilesBoxesLoadsIntoThatSlot) {
     EXPECT_EQ(w.RecentFiles1->filename(2), c);
 }
 
+// The open dialog offers every format read; a FLAC file chosen there, an
+// Ogg file dropped on file 2's boxes and a recent-files entry all load like
+// WAV files, file 2 at file 1's rate.
+TEST(FileLoading, OtherFormatsOpenThroughTheDialogDropsAndRecentFiles) {
+    const QStringList filters = TForm19::open_dialog_filters();
+    ASSERT_EQ(filters.size(), 2);
+    EXPECT_TRUE(filters[0].startsWith(QStringLiteral("Sound files (*.wav "))) << filters[0].toStdString();
+    for (const char* pattern : {"*.flac", "*.ogg", "*.oga", "*.opus", "*.mp3", "*.aif", "*.aiff", "*.aifc", "*.w64",
+                                "*.rf64", "*.caf", "*.FLAC", "*.WAV"})
+        EXPECT_TRUE(filters[0].split(QRegularExpression(QStringLiteral("[ ()]"))).contains(QLatin1String(pattern)))
+            << pattern;
+    EXPECT_EQ(filters[1], QStringLiteral("WAV files (*.wav)"));
+
+    MessageBoxes boxes;
+    WindowFixture fx;
+    TForm19& w = fx.w;
+    const QString wav = square_file(*fx.dir, QStringLiteral("a.wav"), 1000, 8000, 2);
+    const QString flac = fx.dir->filePath(QStringLiteral("a.flac"));
+    const QString ogg = fx.dir->filePath(QStringLiteral("b16k.ogg"));
+    ASSERT_TRUE(test::sox({wav, flac}));
+    ASSERT_TRUE(test::sox({wav, QStringLiteral("-r"), QStringLiteral("16000"), ogg}));
+
+    TForm19::open_dialog_hook = [&](QWidget*) { return flac; };
+    w.openaction1->trigger();
+    TForm19::open_dialog_hook = nullptr;
+    ASSERT_TRUE(wait_for([&] { return fx.filename(0) == flac; })) << boxes.texts.join(", ").toStdString();
+    EXPECT_EQ(w.workspace().wav(0)->samples(), read_store(wav)->samples());
+
+    const auto data = urls({QUrl::fromLocalFile(ogg)});
+    const DragResult r = drag_and_drop(w.PaintBox[3], data.get());
+    EXPECT_TRUE(r.enter && r.move && r.drop);
+    ASSERT_TRUE(wait_for([&] { return fx.filename(1) == ogg; })) << boxes.texts.join(", ").toStdString();
+    EXPECT_EQ(w.workspace().wav(1)->sampfreq(), 8000);
+    EXPECT_NEAR(w.workspace().wav(1)->nsamples(), 8000, 1);
+    EXPECT_TRUE(w.infolabel2->text().contains(QStringLiteral("  -  b16k.ogg (16000 Hz \u2192 8000 Hz)")))
+        << w.infolabel2->text().toStdString();
+
+    // File 2's recent-files list has both; its entry of the FLAC file loads
+    // it into file 2.
+    ASSERT_EQ(w.RecentFiles2->filename(2), flac);
+    w.RecentFiles2->item(2)->trigger();
+    ASSERT_TRUE(wait_for([&] { return fx.filename(1) == flac; })) << boxes.texts.join(", ").toStdString();
+    EXPECT_EQ(w.workspace().wav(1)->samples(), read_store(wav)->samples());
+    EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join(", ").toStdString();
+}
+
+// A load that was started while the other slot was empty, and ends after a
+// file at another rate came into that slot, is read again for that rate:
+// the two slots never end up at two rates.
+TEST(FileLoading, LoadIsReadAgainWhenTheOtherSlotGainsAnotherRateMeanwhile) {
+    WindowFixture fx;
+    TForm19& w = fx.w;
+    const QString at8k = square_file(*fx.dir, QStringLiteral("a8k.wav"), 1000, 8000, 2);
+    const QString at16k = fx.dir->filePath(QStringLiteral("b16k.flac"));
+    ASSERT_TRUE(test::sox({at8k, QStringLiteral("-r"), QStringLiteral("16000"), at16k}));
+
+    // The first reading of b16k.flac is held until file 1 has been loaded.
+    QSemaphore release;
+    std::atomic<int> readings{0};
+    TForm19::load_worker_hook = [&](int, const QString& f) {
+        if (f == at16k && readings++ == 0) release.tryAcquire(1, 20000);
+    };
+    QTimer::singleShot(50, &w, [&] {
+        w.load_file(0, at8k);
+        release.release();
+    });
+    w.load_file(1, at16k);
+    TForm19::load_worker_hook = {};
+    EXPECT_EQ(readings.load(), 2);
+    EXPECT_EQ(fx.filename(0), at8k);
+    EXPECT_EQ(fx.filename(1), at16k);
+    EXPECT_EQ(w.workspace().wav(0)->sampfreq(), 8000);
+    EXPECT_EQ(w.workspace().wav(1)->sampfreq(), 8000);
+    EXPECT_EQ(w.workspace().wav(1)->nsamples(), 8000);
+    EXPECT_EQ(w.workspace().sourcerate(1), 16000);
+    EXPECT_TRUE(w.infolabel2->text().contains(QStringLiteral("  -  b16k.flac (16000 Hz \u2192 8000 Hz)")))
+        << w.infolabel2->text().toStdString();
+}
+
 TEST(FileLoading, DragsOfAnythingButLocalFilesAreRefused) {
     WindowFixture fx;
     TForm19& w = fx.w;
@@ -260,7 +356,14 @@ TEST(FileLoading, DragsOfAnythingButLocalFilesAreRefused) {
         {"one file beside the boxes", w.xaxis, urls({local})},
         {"one file on the tool bar", w.ToolBar1, urls({local})},
     };
-    for (Case& c : cases) {
+    std::vector<Case*> cases_list;
+    for (Case& c : cases) cases_list.push_back(&c);
+    std::vector<Case> more;
+    for (const test::SpecialFile& f : test::special_files(*fx.dir))
+        more.push_back({f.what, w.PaintBox[0], urls({QUrl::fromLocalFile(f.path)})});
+    for (Case& c : more) cases_list.push_back(&c);
+    for (Case* pc : cases_list) {
+        Case& c = *pc;
         const DragResult r = drag_and_drop(c.target, c.data.get());
         EXPECT_FALSE(r.enter) << c.what;
         // A drop that arrives all the same (without enter) is refused too.
@@ -351,7 +454,8 @@ TEST(FileLoading, SlowLoadCommitsWhenDoneAndAFailedOneRaisesOnTheGuiThread) {
     WindowFixture fx;
     TForm19& w = fx.w;
     const QString a = square_file(*fx.dir, QStringLiteral("a.wav"), 1000, 8000);
-    const QString b = square_file(*fx.dir, QStringLiteral("b.wav"), 2000, 4000, 2);
+    // A name with markup in it shows as it is.
+    const QString b = square_file(*fx.dir, QStringLiteral("b <b>slow.wav"), 2000, 4000, 2);
     w.load_file(1, a);
 
     // Held until the dialog shows, then let go: the load is taken in.
@@ -359,15 +463,23 @@ TEST(FileLoading, SlowLoadCommitsWhenDoneAndAFailedOneRaisesOnTheGuiThread) {
     TForm19::load_worker_hook = [&](int, const QString&) { release.tryAcquire(1, 20000); };
     QTimer poll;
     poll.setInterval(10);
+    QString label;
+    Qt::TextFormat format = Qt::AutoText;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         if (w.load_progress(1) && w.load_progress(1)->isVisible()) {
             poll.stop();
+            if (const QLabel* l = w.load_progress(1)->findChild<QLabel*>()) {
+                label = l->text();
+                format = l->textFormat();
+            }
             release.release();
         }
     });
     poll.start();
     w.load_file(1, b);
     TForm19::load_worker_hook = {};
+    EXPECT_EQ(label, QStringLiteral("Loading file 2: b <b>slow.wav"));
+    EXPECT_EQ(format, Qt::PlainText);
     EXPECT_EQ(fx.filename(1), b);
     EXPECT_EQ(w.workspace().wav(1)->nchans(), 2);
     EXPECT_EQ(w.load_progress(1), nullptr);
@@ -388,6 +500,129 @@ TEST(FileLoading, SlowLoadCommitsWhenDoneAndAFailedOneRaisesOnTheGuiThread) {
     EXPECT_FALSE(w.loading(1));
     EXPECT_EQ(fx.filename(1), b);
     EXPECT_EQ(w.workspace().wav(1)->nsamples(), 4000);
+}
+
+TEST(FileLoading, WhatIsNotARegularFileIsRefusedAtOnceAndTheSlotKept) {
+    WindowFixture fx;
+    TForm19& w = fx.w;
+    const QString a = square_file(*fx.dir, QStringLiteral("a.wav"), 1000, 8000);
+    w.load_file(0, a);
+    const QString line = w.workspace().infoline(0);
+    const std::vector<test::SpecialFile> special = test::special_files(*fx.dir);
+    // A reader blocked on the named pipe is let go after 20 s (a writer
+    // comes and goes), so that a fault fails the test instead of hanging it.
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [&] {
+        ADD_FAILURE() << "the load still waits for the named pipe";
+        const int fd = ::open(native_file_name(special[0].path).constData(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
+    });
+    for (const test::SpecialFile& f : special) {
+        SCOPED_TRACE(f.what);
+        watchdog.start(20000);
+        try {
+            w.load_file(0, f.path);
+            ADD_FAILURE() << "not refused";
+        } catch (const EFileError& e) {
+            EXPECT_EQ(e.message(), QStringLiteral("Cannot open \"%1\": %2").arg(f.path, QLatin1String(f.reason)));
+        }
+        watchdog.stop();
+        EXPECT_EQ(fx.filename(0), a);
+        EXPECT_EQ(w.workspace().infoline(0), line);
+        EXPECT_EQ(w.RecentFiles1->filename(1), a);
+    }
+}
+
+TEST(FileLoading, NamesThatAreNotUtf8OpenFromDropsAndTheRecentFilesList) {
+    MessageBoxes boxes;
+    WindowFixture fx;
+    TForm19& w = fx.w;
+    const test::BytesNamedFile odd(square_file(*fx.dir, QStringLiteral("odd.wav"), 1000, 8000), "\xFFodd\xE9.wav");
+    const QString b = square_file(*fx.dir, QStringLiteral("b.wav"), 2000, 4000);
+
+    // A file manager puts the name's bytes percent-encoded into the address.
+    const QByteArray address = "file://" + native_file_name(odd.name).toPercentEncoding("/");
+    ASSERT_TRUE(address.contains("%FFodd%E9.wav")) << address.toStdString();
+    const auto data = urls({QUrl::fromEncoded(address)});
+    const DragResult r = drag_and_drop(w.PaintBox[2], data.get());
+    EXPECT_TRUE(r.enter && r.drop);
+    ASSERT_TRUE(wait_for([&] { return fx.filename(1) == odd.name; })) << boxes.texts.join(", ").toStdString();
+    EXPECT_EQ(w.workspace().wav(1)->nsamples(), 8000);
+    EXPECT_EQ(w.RecentFiles2->filename(1), odd.name);
+
+    // Chosen from the recent-files list of file 1 after another file.
+    w.load_file(0, b);
+    ASSERT_EQ(w.RecentFiles1->filename(2), odd.name);
+    w.RecentFiles1->item(2)->trigger();
+    EXPECT_EQ(fx.filename(0), odd.name);
+    EXPECT_EQ(w.workspace().wav(0)->nsamples(), 8000);
+    EXPECT_TRUE(boxes.texts.isEmpty()) << boxes.texts.join(", ").toStdString();
+}
+
+TEST(FileLoading, MemoryRunningOutOnTheLoaderNamesTheFileAndKeepsTheSlot) {
+    WindowFixture fx;
+    TForm19& w = fx.w;
+    const QString a = square_file(*fx.dir, QStringLiteral("a.wav"), 1000, 8000);
+    const QString b = square_file(*fx.dir, QStringLiteral("b.wav"), 2000, 4000);
+    w.load_file(0, a);
+    const QString line = w.workspace().infoline(0);
+    TForm19::load_worker_hook = [&](int, const QString& f) {
+        if (f == b) throw std::bad_alloc();
+    };
+    try {
+        w.load_file(0, b);
+        ADD_FAILURE() << "no error";
+    } catch (const EFileError& e) {
+        EXPECT_EQ(e.message(), QStringLiteral("Cannot read \"%1\": not enough memory to load and measure it").arg(b));
+    }
+    TForm19::load_worker_hook = {};
+    EXPECT_FALSE(w.loading(0));
+    EXPECT_EQ(fx.filename(0), a);
+    EXPECT_EQ(w.workspace().wav(0)->nsamples(), 8000);
+    EXPECT_EQ(w.workspace().infoline(0), line);
+    EXPECT_EQ(w.RecentFiles1->filename(1), a);
+}
+
+TEST(FileLoadingProgram, FileNamesThatAreNotUtf8OpenFromTheCommandLine) {
+    test::IsolatedFolders folders;
+    {
+        // No version check may run while the program is tested.
+        TRegistry reg(RegistryRoot::CurrentUser);
+        ASSERT_TRUE(reg.OpenKey(QStringLiteral("\\Software\\OstrelData\\Wavrell"), true));
+        reg.WriteInteger(QStringLiteral("AutoCheckForNewVersion"), 0);
+    }
+    const QString dir = folders.path(QStringLiteral("wav"));
+    QDir().mkpath(dir);
+    const QString made = dir + QStringLiteral("/made.wav");
+    ASSERT_TRUE(test::sox_write(made, QByteArray(1600, '\0'), 8000, 1));
+    const test::BytesNamedFile odd(made, "a\xFF" "b.wav");
+    const QString dump = folders.path(QStringLiteral("menus.txt"));
+
+    // The window writes its menus once the file is loaded, and ends. The
+    // name's bytes reach the program only through a shell: a QProcess
+    // argument is a text, which cannot hold them.
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* v : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CONFIG_DIRS"})
+        env.insert(QLatin1String(v), qEnvironmentVariable(v));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("WAVRELL_TEST_DUMP_MENUS"), dump);
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("exec \"$0\" \"$1/$(printf 'a\\377b.wav')\""),
+                                        QStringLiteral(WAVRELL_BINARY_DIR "/wavrell"), dir});
+    // A load that failed would wait in its message box.
+    const bool finished = p.waitForFinished(60000);
+    EXPECT_TRUE(finished) << "the program did not end";
+    if (!finished) {
+        p.kill();
+        p.waitForFinished();
+    }
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    QFile f(dump);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray menus = f.readAll();
+    EXPECT_TRUE(menus.contains("\t&1 " + native_file_name(odd.name) + "\n")) << menus.toStdString();
 }
 
 }  // namespace

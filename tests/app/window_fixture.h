@@ -48,6 +48,18 @@ protected:
 
     TWorkspace& ws() { return form->workspace(); }
 
+    /// Lets the error summaries of the loaded files be built (on their
+    /// worker; the error view keeps its old pictures until then) and the
+    /// boxes take them in. Fails the test after 20 s.
+    void wait_for_error_summaries() {
+        for (int s : {0, 1}) {
+            if (ws().wav(s)->nsamples() == 0) continue;
+            for (int i = 0; i < 2000 && !ws().error_summaries(s); ++i) QTest::qWait(10);
+            ASSERT_NE(ws().error_summaries(s), nullptr) << "slot " << s;
+        }
+        QApplication::processEvents();
+    }
+
     /// Runs sox with `-n` as input and the given effects into a new file.
     QString synth(const QString& name, const QStringList& before_out, const QStringList& effects) {
         const QString path = dir->filePath(name);

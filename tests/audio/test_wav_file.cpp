@@ -222,6 +222,8 @@ TEST(WavFile, WalksChunksAndTakesWholeFramesPresent) {
         {"fmt of 40 bytes", riff(chunk("fmt ", fmt_body(1, 2, 8000, 16, -1, le16(22) + QByteArray(22, 'z'))) + data),
          2, {{1, 2, 3}, {-1, -2, -3}}},
         {"second data chunk replaces the first", riff(f16 + data + chunk("data", s16({7, 8}))), 2, {{7}, {8}}},
+        // Deliberate: the chunks are walked to the end, so a "data" chunk
+        // before the "fmt " chunk is read like one after it.
         {"data before fmt", riff(data + f16), 2, {{1, 2, 3}, {-1, -2, -3}}},
         {"RIFF size 0 walks to the end of the file", riff(f16 + data, 0), 2, {{1, 2, 3}, {-1, -2, -3}}},
         {"RIFF size beyond the file", riff(f16 + data, 0xFFFFFFFF), 2, {{1, 2, 3}, {-1, -2, -3}}},
@@ -346,9 +348,11 @@ TEST(WavFile, UnusableFilesRaiseNamingFileAndReasonAndLeaveStoreAlone) {
         QByteArray file;
         const char* reason;
     } cases[] = {
-        {"empty file", {}, "no \"RIFF\" header"},
-        {"RIFX", QByteArray("RIFX") + riff(data).mid(4), "no \"RIFF\" header"},
-        {"not WAVE", riff(chunk("fmt ", fmt_body(1, 1, 8000, 16)) + data, -1, "AVI "), "not \"WAVE\""},
+        // Files that do not begin as RIFF WAVE go to libsndfile, whose
+        // reason is given.
+        {"empty file", {}, "Format not recognised"},
+        {"RIFX", QByteArray("RIFX") + riff(data).mid(4), "Error in WAV file"},
+        {"not WAVE", riff(chunk("fmt ", fmt_body(1, 1, 8000, 16)) + data, -1, "AVI "), "Format not recognised"},
         {"no fmt", riff(data), "no \"fmt \" chunk"},
         {"no data", riff(chunk("fmt ", fmt_body(1, 1, 8000, 16))), "no \"data\" chunk"},
         {"ADPCM", riff(chunk("fmt ", fmt_body(2, 1, 8000, 4, 256)) + data), "unsupported WAV format tag 0x0002"},
@@ -383,12 +387,16 @@ TEST(WavFile, UnusableFilesRaiseNamingFileAndReasonAndLeaveStoreAlone) {
         expect_known(w);
     }
 
-    // System errors carry the system's reason.
-    const struct {
+    // System errors carry the system's reason; what is not a regular file
+    // is refused before anything is read (a named pipe without a writer
+    // would block the reading forever).
+    struct SysCase {
         QString path;
         const char* reason;
-    } sys[] = {{dir->filePath(QStringLiteral("missing.wav")), "No such file or directory"},
-               {dir->path(), "Is a directory"}};
+    };
+    std::vector<SysCase> sys{{dir->filePath(QStringLiteral("missing.wav")), "No such file or directory"},
+                             {dir->path(), "Is a directory"}};
+    for (const test::SpecialFile& f : test::special_files(*dir)) sys.push_back({f.path, f.reason});
     for (const auto& k : sys) {
         TWav w;
         fill_known(w);
@@ -401,6 +409,25 @@ TEST(WavFile, UnusableFilesRaiseNamingFileAndReasonAndLeaveStoreAlone) {
         }
         expect_known(w);
     }
+}
+
+TEST(WavFile, NamesThatAreNotUtf8AreReadAndWritten) {
+    auto dir = build_temp_dir();
+    const QString sox_made = dir->filePath(QStringLiteral("sox.wav"));
+    ASSERT_TRUE(test::sox_write(sox_made, s16({5, -5, 7, -7}), 8000, 2));
+    const test::BytesNamedFile odd(sox_made, "\xFFsox\xE9.wav");
+    TWav w;
+    w.open_file(odd.name);
+    EXPECT_EQ(w.filename(), odd.name);
+    EXPECT_EQ(w.samples(), (TWavSamples16{{5, 7}, {-5, -7}}));
+
+    // Saved under a name of such bytes, and read back by it.
+    QFile(dir->filePath(QStringLiteral("empty"))).open(QIODevice::WriteOnly);
+    const test::BytesNamedFile copy(dir->filePath(QStringLiteral("empty")), "copy\xFF.wav");
+    w.save_file(copy.name);
+    TWav back;
+    back.open_file(copy.name);
+    EXPECT_EQ(back.samples(), w.samples());
 }
 
 // ---------------------------------------------------------------- writing

@@ -307,6 +307,13 @@ TEST(NumberText, DitherIsTriangularOfOneStep) {
     for (int i = 0; i < 100; ++i) b.push_back(float_to_sample16(1000.5));
     EXPECT_EQ(a, b);
     EXPECT_EQ(std::set<int>(a.begin(), a.end()), (std::set<int>{1000, 1001}));
+
+    // Any conversion of a seeded run can be taken alone, out of order.
+    const double values[] = {1000.5, 0.3, -12.25, 40000, nan};
+    seed_dither(99);
+    std::vector<int> seq;
+    for (int i = 0; i < 500; ++i) seq.push_back(float_to_sample16(values[i % 5]));
+    for (int i = 499; i >= 0; --i) ASSERT_EQ(float_to_sample16_at(values[i % 5], 99, uint64_t(i)), seq[size_t(i)]) << i;
 }
 
 TEST(NumberText, LowerText) {

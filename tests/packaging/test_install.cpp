@@ -121,7 +121,7 @@ TEST_F(Install, MovedProgramRunsItsCommandLineAndFindsItsManual) {
     EXPECT_TRUE(out.contains("--levels")) << out.toStdString();
 }
 
-TEST_F(Install, DesktopEntryOffersTheInstalledProgramForWavFiles) {
+TEST_F(Install, DesktopEntryOffersTheInstalledProgramForTheFormatsItReads) {
     const QString entry = path(QStringLiteral("share/applications/wavrell.desktop"));
     const auto keys = desktop_entry(entry);
     EXPECT_EQ(keys.value(QStringLiteral("Type")), QStringLiteral("Application"));
@@ -134,17 +134,21 @@ TEST_F(Install, DesktopEntryOffersTheInstalledProgramForWavFiles) {
     EXPECT_TRUE(QFileInfo(path(QStringLiteral("share/icons/hicolor/48x48/apps/")) + keys.value(QStringLiteral("Icon")) +
                           QStringLiteral(".png"))
                     .isFile());
+    // A type for each format the program reads (WAV, FLAC, Ogg Vorbis,
+    // Opus, MP3, AIFF, W64, RF64, CAF), as file managers name them.
     const QStringList types = keys.value(QStringLiteral("MimeType")).split(QLatin1Char(';'), Qt::SkipEmptyParts);
-    EXPECT_TRUE(types.contains(QStringLiteral("audio/wav")));
-    EXPECT_TRUE(types.contains(QStringLiteral("audio/x-wav")));
+    const QStringList formats{"audio/wav",        "audio/x-wav",       "audio/flac",   "audio/x-vorbis+ogg",
+                              "audio/x-opus+ogg", "audio/mpeg",        "audio/x-aiff", "audio/x-w64",
+                              "audio/x-rf64",     "audio/x-caf"};
+    for (const QString& type : formats) EXPECT_TRUE(types.contains(type)) << type.toStdString();
 
-    // What file managers read to offer the program for WAV files.
+    // What file managers read to offer the program for those files.
     if (!QStandardPaths::findExecutable(QStringLiteral("update-desktop-database")).isEmpty()) {
         QFile cache(path(QStringLiteral("share/applications/mimeinfo.cache")));
         ASSERT_TRUE(cache.open(QIODevice::ReadOnly)) << cache.fileName().toStdString();
         const QByteArray text = cache.readAll();
-        EXPECT_TRUE(text.contains("audio/wav=wavrell.desktop;")) << text.toStdString();
-        EXPECT_TRUE(text.contains("audio/x-wav=wavrell.desktop;")) << text.toStdString();
+        for (const QString& type : formats)
+            EXPECT_TRUE(text.contains((type + QStringLiteral("=wavrell.desktop;")).toUtf8())) << type.toStdString();
     }
 
     QByteArray out, err;

@@ -66,13 +66,15 @@ TEST_F(Package, FieldsDependenciesAndFilesAndItRunsUnpacked) {
     EXPECT_LE(description[0].size(), 80);
 
     // dpkg-shlibdeps found the libraries the program and its private
-    // libraries link, the sound server's client library among them; the
-    // platform plugins that Qt loads at run time are named by hand.
+    // libraries link: the sound server's client library, the decoder of the
+    // other formats (libsndfile), the rate converter (libsoxr) and the FFTs
+    // of the alignment (FFTW) among them; the platform plugins that Qt loads
+    // at run time are named by hand.
     QStringList depends;
     for (const QString& d : field(QStringLiteral("Depends")).split(QLatin1Char(','), Qt::SkipEmptyParts))
         depends << d.trimmed().section(QLatin1Char(' '), 0, 0);
-    for (const char* needed : {"libpulse0", "libqt6core6", "libqt6gui6", "libqt6widgets6", "libqt6network6", "libc6",
-                               "libstdc++6", "qt6-qpa-plugins"})
+    for (const char* needed : {"libpulse0", "libsndfile1", "libsoxr0", "libfftw3-double3", "libqt6core6", "libqt6gui6",
+                               "libqt6widgets6", "libqt6network6", "libc6", "libstdc++6", "qt6-qpa-plugins"})
         EXPECT_TRUE(depends.contains(QLatin1String(needed))) << needed << " missing from " << depends.join(", ").toStdString();
     // Nothing that only building or testing needs.
     for (const QString& d : depends) EXPECT_FALSE(d.endsWith(QLatin1String("-dev"))) << d.toStdString();

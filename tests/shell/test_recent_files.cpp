@@ -8,6 +8,8 @@
 #include "tests/settings/isolated_folders.h"
 
 #include <QAction>
+#include <QDir>
+#include <QFile>
 #include <QMenu>
 
 #include <gtest/gtest.h>
@@ -108,6 +110,32 @@ TEST_F(RecentFiles, StartUpReadsTheStoredListAndDropsWhatIsGone) {
     EXPECT_EQ(test::read_text(ini()), QStringLiteral("[Other]\nkeep=1\n\n[RecentFiles]\nnToUse=5\n1=%1\n2=%2\n3=%3\n4=\n5=\n")
                                           .arg(a, b, c));
     EXPECT_EQ(list->item(1)->data().toInt(), 1);
+}
+
+TEST_F(RecentFiles, OnlyRegularFilesCountAsExistingEntries) {
+    // A named pipe, a socket, a folder or a device under a stored name is
+    // as good as gone: dropped at start-up, and "Can't find" when chosen.
+    auto dir = test::build_temp_dir();
+    const std::vector<test::SpecialFile> special = test::special_files(*dir);
+    const QString a = file(QStringLiteral("a.wav"));
+    QString stored_list = QStringLiteral("[RecentFiles]\nnToUse=9\n1=%1\n").arg(a);
+    for (size_t i = 0; i < special.size(); ++i) stored_list += QStringLiteral("%1=%2\n").arg(i + 2).arg(special[i].path);
+    folders.write_file(QStringLiteral("config/OstrelData/Wavrell/0.2/wavrell.ini"), stored_list.toUtf8());
+    auto list = window_list(&menu);
+    EXPECT_EQ(list->itemcount(), 1);
+    EXPECT_EQ(list->filename(1), a);
+
+    // A file that became a folder since it was added.
+    const QString b = file(QStringLiteral("b.wav"));
+    list->OnClick = [](QObject*, int, const QString&) { ADD_FAILURE() << "reported"; };
+    list->add(b);
+    ASSERT_TRUE(QFile::remove(b));
+    ASSERT_TRUE(QDir().mkpath(b));
+    list->item(1)->trigger();
+    ASSERT_EQ(boxes.size(), 1);
+    EXPECT_EQ(boxes[0].text, QStringLiteral("Can't find \r") + b);
+    EXPECT_EQ(list->itemcount(), 1);
+    EXPECT_EQ(list->filename(1), a);
 }
 
 TEST_F(RecentFiles, AddingMovesToTheTopWithoutDuplicates) {

@@ -1,9 +1,18 @@
 #include "tests/support/test_support.h"
 
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryFile>
 
+#include "common/native_file_name.h"
+
+#include <cstdio>
+
+#include <sndfile.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -49,6 +58,66 @@ bool sox(const QStringList& args, QByteArray* out, QByteArray* err) {
     return rc == 0;
 }
 
+bool sndfile_write(const QString& path, const std::vector<int16_t>& interleaved, int rate, int channels,
+                   int format, const std::vector<int>& channel_map) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = format;
+    SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    if (!f) {
+        ADD_FAILURE() << "libsndfile cannot write " << path.toStdString() << ": " << sf_strerror(nullptr);
+        return false;
+    }
+    bool ok = true;
+    if (!channel_map.empty() &&
+        sf_command(f, SFC_SET_CHANNEL_MAP_INFO, const_cast<int*>(channel_map.data()),
+                   int(channel_map.size() * sizeof(int))) != SF_TRUE) {
+        ADD_FAILURE() << "libsndfile stores no channel map in " << path.toStdString();
+        ok = false;
+    }
+    const sf_count_t frames = sf_count_t(interleaved.size()) / channels;
+    if (sf_writef_short(f, interleaved.data(), frames) != frames) {
+        ADD_FAILURE() << "libsndfile cannot write " << path.toStdString() << ": " << sf_strerror(f);
+        ok = false;
+    }
+    if (sf_close(f) != 0) ok = false;
+    return ok;
+}
+
+bool sndfile_convert(const QString& from, const QString& to, int format) {
+    SF_INFO in{};
+    SNDFILE* src = sf_open(QFile::encodeName(from).constData(), SFM_READ, &in);
+    if (!src) {
+        ADD_FAILURE() << "libsndfile cannot read " << from.toStdString() << ": " << sf_strerror(nullptr);
+        return false;
+    }
+    SF_INFO out{};
+    out.samplerate = in.samplerate;
+    out.channels = in.channels;
+    out.format = format;
+    SNDFILE* dst = sf_open(QFile::encodeName(to).constData(), SFM_WRITE, &out);
+    if (!dst) {
+        ADD_FAILURE() << "libsndfile cannot write " << to.toStdString() << ": " << sf_strerror(nullptr);
+        sf_close(src);
+        return false;
+    }
+    const int sub = format & SF_FORMAT_SUBMASK;
+    const bool real = sub == SF_FORMAT_FLOAT || sub == SF_FORMAT_DOUBLE;
+    std::vector<int> ints(size_t(4096) * size_t(in.channels));
+    std::vector<double> reals(ints.size());
+    bool ok = true;
+    for (;;) {
+        const sf_count_t n = real ? sf_readf_double(src, reals.data(), 4096) : sf_readf_int(src, ints.data(), 4096);
+        if (n <= 0) break;
+        if ((real ? sf_writef_double(dst, reals.data(), n) : sf_writef_int(dst, ints.data(), n)) != n) ok = false;
+    }
+    sf_close(src);
+    if (sf_close(dst) != 0) ok = false;
+    if (!ok) ADD_FAILURE() << "libsndfile cannot write " << to.toStdString();
+    return ok;
+}
+
 bool sox_write(const QString& path, const QByteArray& raw, int rate, int channels,
                const QStringList& output_options) {
     QTemporaryFile in(QDir::tempPath() + QStringLiteral("/wavrell-raw-XXXXXX.raw"));
@@ -62,6 +131,36 @@ bool sox_write(const QString& path, const QByteArray& raw, int rate, int channel
     args << path;
     return sox(args);
 }
+
+std::vector<SpecialFile> special_files(const QTemporaryDir& dir) {
+    const QString fifo = dir.filePath(QStringLiteral("pipe.wav"));
+    EXPECT_EQ(::mkfifo(native_file_name(fifo).constData(), 0600), 0) << fifo.toStdString();
+    // A socket's name stays in the folder after the socket is closed.
+    const QString socket = dir.filePath(QStringLiteral("socket.wav"));
+    const QByteArray sname = native_file_name(socket);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    EXPECT_LT(size_t(sname.size()), sizeof addr.sun_path) << "the test folder's path is too long for a socket";
+    std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", sname.constData());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    EXPECT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0) << socket.toStdString();
+    ::close(fd);
+    const QString folder = dir.filePath(QStringLiteral("folder.wav"));
+    EXPECT_TRUE(QDir().mkpath(folder));
+    return {{"named pipe", fifo, "it is a named pipe (FIFO), not a file"},
+            {"socket", socket, "it is a socket, not a file"},
+            {"folder", folder, "Is a directory"},
+            {"device", QStringLiteral("/dev/null"), "it is a character device, not a file"}};
+}
+
+BytesNamedFile::BytesNamedFile(const QString& path, const QByteArray& name_bytes) {
+    const QByteArray from = native_file_name(path);
+    fnative = from.left(from.lastIndexOf('/') + 1) + name_bytes;
+    EXPECT_EQ(::rename(from.constData(), fnative.constData()), 0) << path.toStdString();
+    name = file_name_from_native(fnative);
+}
+
+BytesNamedFile::~BytesNamedFile() { ::unlink(fnative.constData()); }
 
 PrivateNullSink::PrivateNullSink(const QString& prefix, int rate) {
     name = prefix.toLower() + QString::number(::getpid());

@@ -8,9 +8,12 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QtEndian>
 
 #include <gtest/gtest.h>
+
+#include <sndfile.h>
 
 #include <cmath>
 
@@ -77,8 +80,10 @@ TEST(Workspace, TwoFilesMatchedThenUnmatchedThenFile2Closed) {
     auto dir = test::build_temp_dir();
     // File 1: RMS 0.25, peak 0.5 (crest 6.0); file 2: square at 0.1 (crest 0).
     const QString f1 = sox_file(*dir, "one.wav", raw({16384, 0, 0, 0}, 8000), 8000, 2);
-    const QString f2 = sox_file(*dir, "two.wav", raw({3277, -3277}, 12000), 12000);
+    // (At file 1's rate: a file at another rate would be converted to it.)
+    const QString f2 = sox_file(*dir, "two.wav", raw({3277, -3277}, 12000), 8000);
     TWorkspace ws;
+    ws.setAutoAlign(false);  // the lines of the levels alone
     ws.setNormalize(true);
     ws.load_file(0, f1);
     ws.load_file(1, f2);
@@ -187,7 +192,19 @@ TEST(Workspace, FailingLoadChangesNothing) {
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("RIFF\x04\0\0\0TEXTjunk", 16);
     }
-    for (const QString& bad : {dir->filePath(QStringLiteral("missing.wav")), notwav}) {
+    // A FLAC file whose frames are damaged from the middle on.
+    const QString flac = dir->filePath(QStringLiteral("damaged.flac"));
+    ASSERT_TRUE(test::sox_write(flac, raw({16384, -3000, 77, 0}, 40000), 8000, 1));
+    {
+        QFile f(flac);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        QByteArray b = f.readAll();
+        for (qsizetype i = b.size() / 2; i < b.size(); ++i) b[i] = char(i * 37);
+        f.seek(0);
+        f.write(b);
+    }
+    for (const QString& bad : {dir->filePath(QStringLiteral("missing.wav")), notwav, flac}) {
+        SCOPED_TRACE(bad.toStdString());
         TWorkspace ws;
         ws.setNormalize(true);
         ws.load_file(1, good);
@@ -210,6 +227,120 @@ TEST(Workspace, FailingLoadChangesNothing) {
         EXPECT_EQ(ws.filerms(1), rms);
         EXPECT_EQ(ws.playcount(), 777);
         EXPECT_EQ(ws.wavplayno(), 1);
+    }
+}
+
+/// Writes a two-channel sine file with sox: channel 0 at 1 kHz, channel 1
+/// at 440 Hz, `seconds` long, at `rate`, in the format its name gives.
+/// With `fades`, it fades in and out over 0.1 s (a lossy encoder rings at
+/// a sudden start or end).
+QString sine_file(const QTemporaryDir& dir, const char* name, int rate, const char* seconds = "2",
+                  bool fades = false) {
+    const QString path = dir.filePath(QLatin1String(name));
+    QStringList args{QStringLiteral("-D"), QStringLiteral("-n"), QStringLiteral("-r"), QString::number(rate),
+                     QStringLiteral("-c"), QStringLiteral("2"), QStringLiteral("-b"), QStringLiteral("16"), path,
+                     QStringLiteral("synth"), QLatin1String(seconds), QStringLiteral("sine"),
+                     QStringLiteral("1000"), QStringLiteral("sine"), QStringLiteral("440"),
+                     QStringLiteral("gain"), QStringLiteral("-6")};
+    if (fades) args << QStringLiteral("fade") << QStringLiteral("0.1") << QLatin1String(seconds) << QStringLiteral("0.1");
+    EXPECT_TRUE(test::sox(args));
+    return path;
+}
+
+double db(double level) { return 20 * std::log10(level); }
+
+// A file loaded against samples at another rate is converted to that rate on
+// load; the information line names both rates, and the other slot's file,
+// the reference, may later go or be replaced without touching it.
+TEST(Workspace, FileAtAnotherRateIsConvertedToTheRateOfTheOtherSlot) {
+    auto dir = test::build_temp_dir();
+    const QString ref44 = sine_file(*dir, "ref44.wav", 44100);
+    const QString master48 = sine_file(*dir, "master48k.flac", 48000);
+    const QString wav48 = sine_file(*dir, "other48k.wav", 48000);
+    TWorkspace ws;
+    ws.setAutoAlign(false);  // its note is looked at below
+    const auto expect_slot = [&](int slot, int32_t rate, int32_t source, const char* tail) {
+        SCOPED_TRACE(testing::Message() << "slot " << slot);
+        EXPECT_EQ(ws.wav(slot)->sampfreq(), rate);
+        EXPECT_EQ(ws.sourcerate(slot), source);
+        EXPECT_EQ(ws.wav(slot)->nsamples(), 2 * rate);  // two seconds at either rate
+        EXPECT_TRUE(ws.infoline(slot).endsWith(QStringLiteral(" dB  -  ") + QString::fromUtf8(tail)))
+            << ws.infoline(slot).toStdString();
+        // Measured on the samples it now holds: 20 blocks of 100 ms, the
+        // sine's own levels.
+        EXPECT_EQ(ws.levels(slot)[size_t(2 * slot)].size(), 20u);
+        EXPECT_NEAR(db(ws.filerms(slot)), -6.0 - 3.01, 0.05);
+        EXPECT_NEAR(db(ws.filepeak(slot)), -6.0, 0.05);
+    };
+
+    ws.load_file(0, ref44);
+    expect_slot(0, 44100, 44100, "ref44.wav");
+    ws.load_file(1, master48);
+    expect_slot(1, 44100, 48000, "master48k.flac (48000 Hz → 44100 Hz)");
+    expect_slot(0, 44100, 44100, "ref44.wav");
+
+    // The converted file stays as it is when the reference goes ...
+    const QString line1 = ws.infoline(1);
+    ws.close_file(0);
+    EXPECT_EQ(ws.infoline(1), line1);
+    expect_slot(1, 44100, 48000, "master48k.flac (48000 Hz → 44100 Hz)");
+    // ... and a new reference at the rate of the original is converted in
+    // its turn to the rate both slots share.
+    ws.load_file(0, wav48);
+    expect_slot(0, 44100, 48000, "other48k.wav (48000 Hz → 44100 Hz)");
+    EXPECT_EQ(ws.infoline(1), line1);
+
+    // A slot whose other slot is empty keeps its own rate.
+    ws.close_file(0);
+    ws.close_file(1);
+    EXPECT_EQ(ws.sourcerate(1), 0);
+    ws.load_file(1, master48);
+    expect_slot(1, 48000, 48000, "master48k.flac");
+    ws.load_file(0, ref44);
+    expect_slot(0, 48000, 44100, "ref44.wav (44100 Hz → 48000 Hz)");
+
+    // Aligned on the converted samples, the note of the alignment follows
+    // that of the rates.
+    TWorkspace aligned;
+    aligned.load_file(0, ref44);
+    aligned.load_file(1, master48);
+    EXPECT_TRUE(aligned.infoline(1).endsWith(QStringLiteral("master48k.flac (48000 Hz → 44100 Hz)  [0 samples, 0.0 ms, r=1.000]")))
+        << aligned.infoline(1).toStdString();
+
+    EXPECT_EQ(TWorkspace::rate_note(48000, 44100), QStringLiteral(" (48000 Hz \u2192 44100 Hz)"));
+    EXPECT_EQ(TWorkspace::rate_note(44100, 44100), QString());
+    EXPECT_EQ(TWorkspace::rate_note(0, 44100), QString());
+}
+
+// Lossy encodings of a file show the levels of the original within 0.5 dB.
+TEST(Workspace, LossyFilesShowTheLevelsOfTheirOriginal) {
+    auto dir = test::build_temp_dir();
+    const QString original = sine_file(*dir, "original.wav", 48000, "3", true);
+    const QString ogg = dir->filePath(QStringLiteral("enc.ogg"));
+    const QString mp3 = dir->filePath(QStringLiteral("enc.mp3"));
+    const QString opus = dir->filePath(QStringLiteral("enc.opus"));
+    ASSERT_TRUE(test::sox({original, ogg}));
+    ASSERT_TRUE(test::sox({original, mp3}));
+    TWav w;
+    w.open_file(original);
+    std::vector<int16_t> interleaved;
+    for (int i = 0; i < w.nsamples(); ++i)
+        for (const auto& row : w.samples()) interleaved.push_back(row[size_t(i)]);
+    ASSERT_TRUE(test::sndfile_write(opus, interleaved, 48000, 2, SF_FORMAT_OGG | SF_FORMAT_OPUS));
+
+    TWorkspace ws;
+    ws.setAutoAlign(false);  // the lines end with the names
+    ws.load_file(0, original);
+    for (const QString& f : {ogg, mp3, opus}) {
+        SCOPED_TRACE(f.toStdString());
+        ws.load_file(1, f);
+        EXPECT_EQ(ws.wav(1)->nchans(), 2);
+        EXPECT_EQ(ws.wav(1)->sampfreq(), 48000);
+        EXPECT_EQ(ws.sourcerate(1), 48000);
+        EXPECT_NEAR(ws.wav(1)->tottime(), 3.0, 0.1);
+        EXPECT_NEAR(db(ws.filerms(1)), db(ws.filerms(0)), 0.5);
+        EXPECT_NEAR(db(ws.filepeak(1)), db(ws.filepeak(0)), 0.5);
+        EXPECT_TRUE(ws.infoline(1).endsWith(QFileInfo(f).fileName())) << ws.infoline(1).toStdString();
     }
 }
 
@@ -244,16 +375,131 @@ TEST(Workspace, DecibelTextRoundsToOneDecimal) {
               QStringLiteral(" Crest=6.0 dB,  RMS=-6.0 dB,  Peak=0.0 dB  -  x.wav"));
 }
 
+/// Runs sox with the given arguments into dir/name and returns the path.
+QString sox_made(const QTemporaryDir& dir, const char* name, QStringList args) {
+    const QString path = dir.filePath(QLatin1String(name));
+    for (QString& a : args)
+        if (a == QLatin1String("OUT")) a = path;
+    EXPECT_TRUE(test::sox(args));
+    return path;
+}
+
+/// Three seconds of stereo pink noise at 44100 Hz (the same on every run),
+/// and copies of it delayed by 1105 frames, plain and inverted.
+struct AlignedPair {
+    std::unique_ptr<QTemporaryDir> dir = test::build_temp_dir();
+    QString original = sox_made(*dir, "original.wav",
+                                {"-R", "-n", "-r", "44100", "-c", "2", "-b", "16", "OUT", "synth", "3", "pinknoise",
+                                 "gain", "-8"});
+    QString delayed = sox_made(*dir, "delayed.wav", {original, "OUT", "pad", "1105s"});
+    QString inverted = sox_made(*dir, "inverted.wav", {original, "OUT", "pad", "1105s", "vol", "-1"});
+    /// Noise of its own, unrelated to the original.
+    QString unrelated = sox_made(*dir, "unrelated.wav",
+                                 {"-n", "-r", "44100", "-c", "2", "-b", "16", "OUT", "synth", "3", "pinknoise",
+                                  "gain", "-8"});
+};
+
+// The offset in force and file 2's note follow the estimate, the nudges,
+// "No alignment" and "Correct polarity"; a new load or a closed slot ends
+// them. File 1's line never carries a note.
+TEST(Workspace, AlignmentOfFile2FollowsLoadsAndCommands) {
+    AlignedPair pair;
+    TWorkspace ws;
+    ws.setBuildSummaries(false);
+    ws.load_file(0, pair.original);
+    EXPECT_FALSE(ws.alignestimate());
+    ws.load_file(1, pair.delayed);
+    ASSERT_TRUE(ws.alignestimate());
+    EXPECT_EQ(ws.file2offset(), 1105);
+    const QString levels1 = ws.infoline(0);
+    EXPECT_TRUE(levels1.endsWith(QStringLiteral("  -  original.wav"))) << levels1.toStdString();
+    const auto note = [&] {
+        const QString line = ws.infoline(1);
+        const QString name = QStringLiteral("  -  delayed.wav");
+        EXPECT_TRUE(line.contains(name)) << line.toStdString();
+        return line.mid(line.indexOf(name) + name.size());
+    };
+    EXPECT_EQ(note(), QStringLiteral("  [+1105 samples, 25.1 ms, r=1.000]"));
+    EXPECT_EQ(ws.slot_offset(0), 0);
+    EXPECT_EQ(ws.slot_offset(1), 1105);
+    EXPECT_EQ(ws.slot_sign(1), 1);
+    EXPECT_DOUBLE_EQ(ws.slot_time(0, 1.0), 1.0);
+    EXPECT_DOUBLE_EQ(ws.slot_time(1, 1.0), 1.0 + 1105.0 / 44100);
+    // File 2 ends where file 1 does on the timeline.
+    EXPECT_DOUBLE_EQ(ws.timeline_duration(), 3.0);
+
+    int changes = 0;
+    ws.OnAlignmentChanged = [&] { ++changes; };
+    ws.nudge_file2(1);  // earlier by a sample
+    EXPECT_EQ(ws.file2offset(), 1106);
+    EXPECT_EQ(note(), QStringLiteral("  [+1106 samples, 25.1 ms, set by hand]"));
+    ws.nudge_file2(-2 * ws.millisecond_frames());  // later by two milliseconds
+    EXPECT_EQ(ws.millisecond_frames(), 44);
+    EXPECT_EQ(ws.file2offset(), 1106 - 88);
+    ws.nudge_file2(-2000);
+    EXPECT_EQ(note(), QStringLiteral("  [-982 samples, -22.3 ms, set by hand]"));
+    EXPECT_DOUBLE_EQ(ws.timeline_duration(), (3 * 44100 + 1105 + 982) / 44100.0);
+    ws.clear_alignment();
+    EXPECT_EQ(ws.file2offset(), 0);
+    EXPECT_EQ(note(), QStringLiteral("  [no alignment]"));
+    ws.align_files();
+    EXPECT_EQ(ws.file2offset(), 1105);
+    EXPECT_FALSE(ws.alignmentbyhand());
+    EXPECT_EQ(note(), QStringLiteral("  [+1105 samples, 25.1 ms, r=1.000]"));
+    EXPECT_EQ(changes, 5);
+    EXPECT_EQ(ws.infoline(0), levels1);
+
+    // An inverted file 2 is corrected (negated) at once; unchecking keeps
+    // the offset and says so.
+    ws.load_file(1, pair.inverted);
+    EXPECT_EQ(ws.file2offset(), 1105);
+    EXPECT_TRUE(ws.correctpolarity());
+    EXPECT_TRUE(ws.file2negated());
+    EXPECT_EQ(ws.slot_sign(1), -1);
+    EXPECT_TRUE(ws.infoline(1).endsWith(QStringLiteral("  [+1105 samples, 25.1 ms, r=1.000, polarity corrected]")))
+        << ws.infoline(1).toStdString();
+    ws.setCorrectpolarity(false);
+    EXPECT_EQ(ws.slot_sign(1), 1);
+    EXPECT_TRUE(ws.infoline(1).endsWith(QStringLiteral("  [+1105 samples, 25.1 ms, r=1.000, polarity inverted]")))
+        << ws.infoline(1).toStdString();
+
+    // Unrelated files: no offset, and the weak correlation is shown (two
+    // decimals).
+    ws.load_file(1, pair.unrelated);
+    ASSERT_TRUE(ws.alignestimate());
+    EXPECT_FALSE(ws.alignestimate()->aligned());
+    EXPECT_EQ(ws.file2offset(), 0);
+    EXPECT_EQ(ws.slot_sign(1), 1);
+    const QString weak = ws.infoline(1);
+    EXPECT_TRUE(weak.contains(QRegularExpression(QStringLiteral("  -  unrelated\\.wav  \\[not aligned: r=0\\.[0-4][0-9]\\]$"))))
+        << weak.toStdString();
+
+    // A slot closed: the estimate and its note go.
+    ws.load_file(1, pair.delayed);
+    EXPECT_EQ(ws.file2offset(), 1105);
+    ws.close_file(0);
+    EXPECT_FALSE(ws.alignestimate());
+    EXPECT_EQ(ws.file2offset(), 0);
+    EXPECT_TRUE(ws.infoline(1).endsWith(QStringLiteral("  -  delayed.wav"))) << ws.infoline(1).toStdString();
+    ws.nudge_file2(1);  // needs two files
+    EXPECT_EQ(ws.file2offset(), 0);
+}
+
 // ---------------------------------------------------------------- command line
 
 struct ProgramRun {
-    int code = -1;
+    int code = -1;  ///< -1: did not end in time, or ended by a signal
     QString out, err;
+    QByteArray rawout;
 };
 
-/// Runs the program with no display at all, so that any attempt to open a
-/// window would fail.
-ProgramRun wavrell(const QStringList& args, const QString& lc_all = QStringLiteral("C")) {
+const QString program = QStringLiteral(WAVRELL_BINARY_DIR "/wavrell");
+
+/// Runs a command (the program itself unless `command` is given) with no
+/// display at all, so that any attempt to open a window would fail; one
+/// that has not ended after 60 s is killed.
+ProgramRun run(const QStringList& args, const QString& lc_all = QStringLiteral("C"),
+               const QString& command = program) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
@@ -261,14 +507,21 @@ ProgramRun wavrell(const QStringList& args, const QString& lc_all = QStringLiter
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
     env.insert(QStringLiteral("LC_ALL"), lc_all);
     p.setProcessEnvironment(env);
-    p.start(QStringLiteral(WAVRELL_BINARY_DIR "/wavrell"), args);
+    p.start(command, args);
     ProgramRun r;
-    if (!p.waitForFinished(60000)) return r;
+    if (!p.waitForFinished(60000)) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
     r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.rawout = p.readAllStandardOutput();
+    r.out = QString::fromUtf8(r.rawout);
     r.err = QString::fromUtf8(p.readAllStandardError());
     return r;
 }
+
+ProgramRun wavrell(const QStringList& args, const QString& lc_all = QStringLiteral("C")) { return run(args, lc_all); }
 
 TEST(CommandLine, LevelsPrintsTheTwoInformationLines) {
     auto dir = test::build_temp_dir();
@@ -287,6 +540,57 @@ TEST(CommandLine, LevelsPrintsTheTwoInformationLines) {
     // The user's decimal separator.
     r = wavrell({QStringLiteral("--levels"), q}, QStringLiteral("de_DE.UTF-8"));
     EXPECT_EQ(r.out, QStringLiteral(" Crest=6,0 dB,  RMS=-6,0 dB,  Peak=0,0 dB  -  q.wav\n-\n"));
+}
+
+TEST(CommandLine, LevelsReadsOtherFormatsAndConvertsFile2ToTheRateOfFile1) {
+    auto dir = test::build_temp_dir();
+    const QString q = sox_file(*dir, "q.wav", raw({16384, 0, 0, 0}, 4000));
+    const QString flac = dir->filePath(QStringLiteral("q48k.flac"));
+    ASSERT_TRUE(test::sox({q, QStringLiteral("-r"), QStringLiteral("48000"), flac}));
+    const ProgramRun r = wavrell({QStringLiteral("--levels"), q, flac});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    const QStringList lines = r.out.split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 3) << r.out.toStdString();
+    EXPECT_TRUE(lines[0].endsWith(QStringLiteral(" dB  -  q.wav"))) << r.out.toStdString();
+    EXPECT_TRUE(lines[1].endsWith(QStringLiteral(" dB  -  q48k.flac (48000 Hz \u2192 8000 Hz)")))
+        << r.out.toStdString();
+}
+
+// --align prints the estimate in one line whatever the locale, exit code 0;
+// "not aligned" with exit code 2; a file that cannot be read, exit code 1.
+TEST(CommandLine, AlignPrintsTheOffsetOrRefuses) {
+    AlignedPair pair;
+    ProgramRun r = wavrell({QStringLiteral("--align"), pair.original, pair.delayed}, QStringLiteral("de_DE.UTF-8"));
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("offset=+1105 ms=25.1 r=1.000 polarity=normal\n"));
+    EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+
+    r = wavrell({QStringLiteral("--align"), pair.inverted, pair.original});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("offset=-1105 ms=-25.1 r=1.000 polarity=inverted\n"));
+
+    r = wavrell({QStringLiteral("--align"), pair.original, pair.original});
+    EXPECT_EQ(r.out, QStringLiteral("offset=0 ms=0.0 r=1.000 polarity=normal\n"));
+
+    r = wavrell({QStringLiteral("--align"), pair.original, pair.unrelated});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.out.contains(QRegularExpression(QStringLiteral("^not aligned r=0\\.[0-4][0-9][0-9]\n$"))))
+        << r.out.toStdString();
+
+    const QString missing = pair.dir->filePath(QStringLiteral("missing.wav"));
+    r = wavrell({QStringLiteral("--align"), pair.original, missing});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.out.isEmpty());
+    EXPECT_TRUE(r.err.contains(missing)) << r.err.toStdString();
+
+    for (const QStringList& args : {QStringList{QStringLiteral("--align"), pair.original},
+                                    QStringList{QStringLiteral("--align"), QStringLiteral("--levels"), pair.original,
+                                                pair.delayed}}) {
+        r = wavrell(args);
+        EXPECT_EQ(r.code, 1) << args.join(' ').toStdString();
+        EXPECT_FALSE(r.err.isEmpty());
+        EXPECT_TRUE(r.out.isEmpty());
+    }
 }
 
 TEST(CommandLine, ErrorsAndHelp) {
@@ -314,6 +618,73 @@ TEST(CommandLine, ErrorsAndHelp) {
         EXPECT_FALSE(r.err.isEmpty());
         EXPECT_TRUE(r.out.isEmpty());
     }
+}
+
+TEST(CommandLine, WhatIsNotARegularFileIsRefusedAtOnce) {
+    auto dir = test::build_temp_dir();
+    for (const test::SpecialFile& f : test::special_files(*dir)) {
+        // A named pipe without a writer used to block the program for good;
+        // the run is given up after a minute.
+        const ProgramRun r = wavrell({QStringLiteral("--levels"), f.path});
+        EXPECT_EQ(r.code, 1) << f.what;
+        EXPECT_TRUE(r.out.isEmpty()) << f.what;
+        EXPECT_EQ(r.err, QStringLiteral("Cannot open \"%1\": %2\n").arg(f.path, QLatin1String(f.reason))) << f.what;
+    }
+}
+
+TEST(CommandLine, FileNamesThatAreNotUtf8AreOpenedAndPrintedAsGiven) {
+    auto dir = test::build_temp_dir();
+    const test::BytesNamedFile odd(sox_file(*dir, "q.wav", raw({16384, 0, 0, 0}, 4000)), "q\xFF\xE9.wav");
+    // The name's bytes reach the program only through a shell: a QProcess
+    // argument is a text, which cannot hold them.
+    const ProgramRun r =
+        run({QStringLiteral("-c"), QStringLiteral("exec \"$0\" --levels \"$1/$(printf 'q\\377\\351.wav')\""), program,
+             dir->path()},
+            QStringLiteral("C"), QStringLiteral("/bin/sh"));
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.rawout, QByteArray(" Crest=6.0 dB,  RMS=-6.0 dB,  Peak=0.0 dB  -  q\xFF\xE9.wav\n-\n"));
+}
+
+TEST(CommandLine, RunningOutOfMemoryEndsInAnErrorNamingTheFile) {
+    // Under an address-space limit (prlimit --as) the program's allocations
+    // fail where the limit falls: the sample rows, the read buffers, a
+    // reading or measuring thread's stack or heap. Limits from the one at
+    // which the program starts at all to beyond what a 64 MiB file needs are
+    // tried; each run either loads the file or ends with the usual error
+    // naming it, never with an abort.
+    auto dir = test::build_temp_dir();
+    const QString tiny = sox_file(*dir, "tiny.wav", raw({100, -100}, 800));
+    const QString big = dir->filePath(QStringLiteral("big.wav"));
+    const int file_mib = 64;
+    ASSERT_TRUE(test::sox({QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("44100"), QStringLiteral("-c"),
+                           QStringLiteral("2"), QStringLiteral("-b"), QStringLiteral("16"), big,
+                           QStringLiteral("synth"), QStringLiteral("%1s").arg(file_mib * 1024 * 1024 / 4),
+                           QStringLiteral("sine"), QStringLiteral("440")}));
+    const auto limited = [&](int mib, const QString& file) {
+        return run({QStringLiteral("--as=%1").arg(qint64(mib) << 20), program, QStringLiteral("--levels"), file},
+                   QStringLiteral("C"), QStringLiteral("prlimit"));
+    };
+    int base = 0;
+    for (int mib = 8; mib <= 1024 && base == 0; mib += 4)
+        if (limited(mib, tiny).code == 0) base = mib;
+    ASSERT_GT(base, 0) << "the program does not start under any limit up to 1 GiB";
+
+    int loaded = 0, refused = 0;
+    for (int mib = base + file_mib / 2; mib <= base + file_mib + 80; mib += mib < base + file_mib - 8 ? 8 : 2) {
+        const ProgramRun r = limited(mib, big);
+        if (r.code == 0) {
+            EXPECT_TRUE(r.out.startsWith(QStringLiteral(" Crest=3.0 dB,"))) << mib << " MiB: " << r.out.toStdString();
+            ++loaded;
+        } else {
+            EXPECT_EQ(r.code, 1) << mib << " MiB: " << r.err.toStdString();
+            EXPECT_TRUE(r.err.startsWith(QStringLiteral("Cannot read \"%1\": not enough memory to load ").arg(big)))
+                << mib << " MiB: " << r.err.toStdString();
+            EXPECT_TRUE(r.out.isEmpty());
+            ++refused;
+        }
+    }
+    EXPECT_GT(refused, 0);
+    EXPECT_GT(loaded, 0);
 }
 
 }  // namespace
