@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 #include "app/window_main.h"
+#include "common/install_layout.h"
 #include "common/native_file_name.h"
 
 #include <QCoreApplication>
@@ -12,10 +13,12 @@
 
 namespace {
 
-/// Loads the window library from the program's own folder (found through
-/// /proc/self/exe, so symbolic links to the program work), else by name
-/// through the program's run path, and returns its entry function; reports
-/// on standard error and returns nullptr when neither works.
+/// Loads the window library from the program's own folder (the build
+/// folder), else from the installed tree's private library folder beside it
+/// (the program's folder is found through /proc/self/exe, so symbolic links
+/// to the program work), else by name through the program's run path, and
+/// returns its entry function; reports on standard error and returns nullptr
+/// when none works.
 TWindowMain load_window_main(const char* argv0) {
     std::string dir;
     char self[4096];
@@ -24,7 +27,13 @@ TWindowMain load_window_main(const char* argv0) {
         dir.assign(self, size_t(n));
         dir.erase(dir.rfind('/') + 1);
     }
-    void* lib = dir.empty() ? nullptr : ::dlopen((dir + window_library).c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* lib = nullptr;
+    if (!dir.empty()) {
+        for (const std::string& folder : {dir, dir + wavrell::private_library_dir_from_program + '/'}) {
+            lib = ::dlopen((folder + window_library).c_str(), RTLD_NOW | RTLD_LOCAL);
+            if (lib) break;
+        }
+    }
     if (!lib) lib = ::dlopen(window_library, RTLD_NOW | RTLD_LOCAL);
     void* entry = lib ? ::dlsym(lib, "wavrell_window_main") : nullptr;
     if (!entry) {

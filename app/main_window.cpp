@@ -4,6 +4,7 @@
 #include "app/paint_box.h"
 #include "app/panel.h"
 #include "app/toolbar_icons.h"
+#include "app/window_geometry.h"
 #include "workspace/workspace.h"
 #include "audio/sound_file.h"
 #include "audio/wav_file.h"
@@ -97,7 +98,10 @@ TForm19::TForm19(QWidget* parent) : QMainWindow(parent) {
     wire_workspace();
     filedrop = new TFileDrop(this);
 
+    // The description's size at the first start; afterwards where the
+    // window was when last closed.
     resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+    restore_window_place(*this, *WindowSetting);
 }
 
 TForm19::~TForm19() = default;
@@ -312,6 +316,10 @@ void TForm19::create_shell_components() {
     ProgId1->setCompany(QStringLiteral("OstrelData"));
     ProgId1->setCopyright(kCopyright);
 
+    WindowSetting = new TSetting(this);
+    WindowSetting->setProgId(ProgId1);
+    WindowSetting->setLocation(slroaming);
+
     FjelmAbout1 = new TFjelmAbout(this);
     FjelmAbout1->setTitle(QStringLiteral("Wavrell"));
     FjelmAbout1->setVersion(QStringLiteral("0.2"));
@@ -421,6 +429,11 @@ bool TForm19::event(QEvent* e) {
     // first showing counts as the first activation.
     if (e->type() == QEvent::WindowActivate || (e->type() == QEvent::Show && isWindow())) FormActivate();
     return result;
+}
+
+void TForm19::closeEvent(QCloseEvent* event) {
+    save_window_place(*this, *WindowSetting);
+    QMainWindow::closeEvent(event);
 }
 
 void TForm19::keyPressEvent(QKeyEvent* event) {

@@ -73,6 +73,9 @@ public:
     TFjelmAbout* FjelmAbout1 = nullptr;
     THelpMenu* HelpMenu1 = nullptr;
     TMPCPlay* MPCPlay1 = nullptr;
+    /// Keeps the window's size, place and maximized state between runs
+    /// (roaming ini file of the program identity, section "MainWindow").
+    TSetting* WindowSetting = nullptr;
 
     QMenu* File1Menu = nullptr;
     QMenu* File2Menu = nullptr;
@@ -139,6 +142,8 @@ public:
 protected:
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    /// Stores the window's place for the next start.
+    void closeEvent(QCloseEvent* event) override;
 
 public:
     void FormKeyDown(int key, Qt::KeyboardModifiers shift);

@@ -14,5 +14,6 @@ extern "C" __attribute__((visibility("default"))) int wavrell_window_main(int ar
 /// Type of wavrell_window_main, for the program's lookup.
 using TWindowMain = int (*)(int argc, char** argv, const QStringList& files);
 
-/// File name of the window library, next to the program.
+/// File name of the window library: next to the program in the build
+/// folder, in the private library folder of an installed tree.
 inline constexpr char window_library[] = "libwavrell_gui.so";

@@ -4,6 +4,7 @@
 #include "common/number_text.h"
 #include "shell/day_number.h"
 #include "shell/program_icon.h"
+#include "shell/source_date.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -75,12 +76,7 @@ constexpr int margin = 10;
 
 }  // namespace
 
-int build_date() {
-    // __DATE__ is "Mmm dd yyyy" with a space before one-digit days.
-    const QDate d = QLocale::c().toDate(QString::fromLatin1(__DATE__).simplified(),
-                                        QStringLiteral("MMM d yyyy"));
-    return day_number(d);
-}
+int build_date() { return WAVRELL_SOURCE_DAY; }
 
 void set_about_show_hook(std::function<void(QDialog&)> hook) { show_hook() = std::move(hook); }
 

@@ -16,8 +16,11 @@ namespace wavrell {
 /// The name of this platform, for OSVersions ("Version 0.2 for Linux").
 inline const QString this_platform = QStringLiteral("Linux");
 
-/// The day number (days since 30 December 1899) of the day the program was
-/// built (the compile date of the About box).
+/// The day number (days since 30 December 1899) that the build stands for
+/// (the compile date of the About box): the day of SOURCE_DATE_EPOCH when
+/// the build was configured with it, else of the source's last commit, else
+/// the release day; never the build's clock, so that builds of one commit
+/// are the same.
 int build_date();
 
 /// Replaces the modal run of the About dialog (tests inspect and close it

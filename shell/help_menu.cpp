@@ -1,5 +1,6 @@
 #include "shell/help_menu.h"
 
+#include "common/install_layout.h"
 #include "common/message_box.h"
 #include "settings/prog_id.h"
 #include "settings/registry.h"
@@ -90,11 +91,12 @@ bool is_web_address(const QString& text) {
 QString find_help_file(const QString& program_path) {
     const QFileInfo program(program_path);
     const QString name = program.completeBaseName() + QStringLiteral(".html");
-    const QString dir = program.absolutePath();
-    const QString beside = QDir::cleanPath(dir + QLatin1Char('/') + name);
-    if (QFileInfo(beside).isFile()) return beside;
-    const QString inHelp = QDir::cleanPath(dir + QStringLiteral("/../help/") + name);
-    if (QFileInfo(inHelp).isFile()) return inHelp;
+    const QString dir = program.absolutePath() + QLatin1Char('/');
+    for (const QString& folder : {QString(), QLatin1String(manual_dir_from_program) + QLatin1Char('/'),
+                                  QStringLiteral("../help/")}) {
+        const QString file = QDir::cleanPath(dir + folder + name);
+        if (QFileInfo(file).isFile()) return file;
+    }
     return {};
 }
 

@@ -27,8 +27,9 @@ class TWebDetect;
 extern const QString wavrell_version_url;
 
 /// The help file of a program: the program's file name with the extension
-/// ".html", next to the program or else in "../help/" beside its folder;
-/// empty when neither exists.
+/// ".html", next to the program (the build folder), else in the installed
+/// tree's manual folder ("../share/doc/wavrell/" from the program's folder),
+/// else in "../help/" beside its folder; empty when none exists.
 QString find_help_file(const QString& program_path);
 
 /// Replaces how the program ends after the download page of a new version

@@ -1,5 +1,7 @@
 #include "shell/web_detect.h"
 
+#include "common/install_layout.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLibrary>
@@ -7,12 +9,16 @@
 namespace wavrell {
 
 namespace {
-/// The file QLibrary should load for `name`: next to the executable when a
-/// bare name is found there, else the name itself (system search path).
+/// The file QLibrary should load for `name`: a bare name found next to the
+/// executable (the build folder) or in the private library folder beside it
+/// (an installed tree), else the name itself (system search path).
 QString library_path(const QString& name) {
     if (name.isEmpty() || name.contains(QLatin1Char('/'))) return name;
-    const QString local = QCoreApplication::applicationDirPath() + QLatin1Char('/') + name;
-    return QFileInfo::exists(local) ? local : name;
+    const QString dir = QCoreApplication::applicationDirPath() + QLatin1Char('/');
+    for (const QString& local :
+         {dir + name, dir + QLatin1String(private_library_dir_from_program) + QLatin1Char('/') + name})
+        if (QFileInfo::exists(local)) return local;
+    return name;
 }
 }  // namespace
 

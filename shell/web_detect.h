@@ -11,7 +11,7 @@ class QLibrary;
 namespace wavrell {
 
 /// File name of the program's connection-state library, built next to the
-/// executable.
+/// executable and installed in the private library folder beside it.
 inline const QString connection_state_library = QStringLiteral("libwavrellconnstate.so");
 
 /// Asks the system whether the machine is connected to the Internet and how.
@@ -36,7 +36,8 @@ public:
 
     QString DLLName() const { return fdllname; }
     /// Frees the library bound so far and binds to the named one. A name
-    /// without a folder is looked for next to the executable first, then
+    /// without a folder is looked for next to the executable first, then in
+    /// the installed tree's private library folder beside it, then
     /// along the system's library path. Writing the current name does
     /// nothing.
     void setDLLName(const QString& name);

@@ -8,6 +8,10 @@
   gradient.
 - wavrell_icon.png: the program icon, 64 x 64 RGBA: two overlapping
   waveforms on a rounded square.
+- ../../packaging/icons/wavrell-<size>.png: the same icon drawn at each size
+  the desktop's icon theme asks for (16 to 256 pixels; the traces never
+  thinner than 1.8 pixels), and wavrell.svg, the same drawing as a scalable
+  icon.
 
 Run it again after changing the drawing; the outputs are committed.
 """
@@ -99,46 +103,93 @@ with open(os.path.join(HERE, 'about_picture.dib'), 'wb') as out:
     out.write(header + pal + rows)
 
 # ---------------------------------------------------------------- icon
-S = 64
-SS = 4  # supersampling per axis
+S = 64      # the drawing's own units: a 64 x 64 square
+SS = 4      # supersampling per axis
+TRACE_HALF = 2.4
+TRACES = ((burst, AMBER, S * 0.34), (allpassed, CYAN, S * 0.68))
 
-def icon_sample(x, y):
-    """RGBA of one sub-pixel sample at (x, y) in icon pixels."""
+def trace_centre(f, centre, x):
+    """The trace's y at x, both in icon units (the icon spans the burst's
+    first 70 % between x = 4 and x = S - 4)."""
+    xs = (x - 4) / (S - 8) * W * 0.7 + 4
+    return centre - 15 * f(xs)
+
+def icon_sample(x, y, half):
+    """RGBA of one sub-pixel sample at (x, y) in icon units."""
     r = 12.0
     cx = min(max(x, r), S - r)
     cy = min(max(y, r), S - r)
     if math.hypot(x - cx, y - cy) > r:
         return (0, 0, 0, 0)
     col = lerp(TOP, BOTTOM, y / S)
-    for f, colour, centre in ((burst, AMBER, S * 0.34), (allpassed, CYAN, S * 0.68)):
-        xs = (x - 4) / (S - 8) * W * 0.7 + 4
-        yc = centre - 15 * f(xs)
-        if 4 <= x <= S - 4 and abs(y - yc) < 2.4:
+    for f, colour, centre in TRACES:
+        if 4 <= x <= S - 4 and abs(y - trace_centre(f, centre, x)) < half:
             col = colour
     return col + (255,)
-
-png_rows = []
-for py in range(S):
-    line = bytearray([0])
-    for px in range(S):
-        acc = [0, 0, 0, 0]
-        for sy in range(SS):
-            for sx in range(SS):
-                c = icon_sample(px + (sx + 0.5) / SS, py + (sy + 0.5) / SS)
-                a = c[3]
-                for i in range(3):
-                    acc[i] += c[i] * a
-                acc[3] += a
-        n = SS * SS
-        a = acc[3] / n
-        rgb = [int(round(acc[i] / acc[3])) if acc[3] else 0 for i in range(3)]
-        line += bytes(rgb + [int(round(a))])
-    png_rows.append(bytes(line))
 
 def chunk(tag, data):
     return struct.pack('>I', len(data)) + tag + data + struct.pack('>I', zlib.crc32(tag + data) & 0xFFFFFFFF)
 
-png = b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', S, S, 8, 6, 0, 0, 0)) \
-    + chunk(b'IDAT', zlib.compress(b''.join(png_rows), 9)) + chunk(b'IEND', b'')
+def icon_png(size):
+    """The icon drawn at size x size pixels, as PNG bytes."""
+    unit = S / size
+    # Small icons keep their traces visible: at least 1.8 pixels wide.
+    half = max(TRACE_HALF, 0.9 * unit)
+    png_rows = []
+    for py in range(size):
+        line = bytearray([0])
+        for px in range(size):
+            acc = [0, 0, 0, 0]
+            for sy in range(SS):
+                for sx in range(SS):
+                    c = icon_sample((px + (sx + 0.5) / SS) * unit, (py + (sy + 0.5) / SS) * unit, half)
+                    a = c[3]
+                    for i in range(3):
+                        acc[i] += c[i] * a
+                    acc[3] += a
+            n = SS * SS
+            a = acc[3] / n
+            rgb = [int(round(acc[i] / acc[3])) if acc[3] else 0 for i in range(3)]
+            line += bytes(rgb + [int(round(a))])
+        png_rows.append(bytes(line))
+    return b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', size, size, 8, 6, 0, 0, 0)) \
+        + chunk(b'IDAT', zlib.compress(b''.join(png_rows), 9)) + chunk(b'IEND', b'')
+
+def icon_svg():
+    """The icon as an SVG drawing in its own 64 x 64 units."""
+    hexcol = lambda c: '#%02x%02x%02x' % c
+    lines = [
+        '<?xml version="1.0" encoding="UTF-8"?>',
+        '<svg xmlns="http://www.w3.org/2000/svg" width="%d" height="%d" viewBox="0 0 %d %d">' % (S, S, S, S),
+        '  <title>Wavrell</title>',
+        '  <defs>',
+        '    <linearGradient id="background" x1="0" y1="0" x2="0" y2="%d" gradientUnits="userSpaceOnUse">' % S,
+        '      <stop offset="0" stop-color="%s"/>' % hexcol(TOP),
+        '      <stop offset="1" stop-color="%s"/>' % hexcol(BOTTOM),
+        '    </linearGradient>',
+        '    <clipPath id="square"><rect width="%d" height="%d" rx="12"/></clipPath>' % (S, S),
+        '  </defs>',
+        '  <rect width="%d" height="%d" rx="12" fill="url(#background)"/>' % (S, S),
+        '  <g clip-path="url(#square)">',
+    ]
+    # Each trace is the band of the pixel drawing: TRACE_HALF above and
+    # below the curve at every x (not a stroke, which would be wider where
+    # the curve is steep).
+    for f, colour, centre in TRACES:
+        xs = [4 + i / 4 for i in range(0, 4 * (S - 8) + 1)]
+        upper = ['%.2f,%.2f' % (x, trace_centre(f, centre, x) - TRACE_HALF) for x in xs]
+        lower = ['%.2f,%.2f' % (x, trace_centre(f, centre, x) + TRACE_HALF) for x in reversed(xs)]
+        lines.append('    <polygon fill="%s" points="%s"/>' % (hexcol(colour), ' '.join(upper + lower)))
+    lines += ['  </g>', '</svg>', '']
+    return '\n'.join(lines).encode('ascii')
+
 with open(os.path.join(HERE, 'wavrell_icon.png'), 'wb') as out:
-    out.write(png)
+    out.write(icon_png(S))
+
+ICONS = os.path.normpath(os.path.join(HERE, '..', '..', 'packaging', 'icons'))
+os.makedirs(ICONS, exist_ok=True)
+for size in (16, 24, 32, 48, 64, 128, 256):
+    with open(os.path.join(ICONS, 'wavrell-%d.png' % size), 'wb') as out:
+        out.write(icon_png(size))
+with open(os.path.join(ICONS, 'wavrell.svg'), 'wb') as out:
+    out.write(icon_svg())

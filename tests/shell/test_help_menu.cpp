@@ -558,12 +558,15 @@ TEST_F(HelpMenuTest, AutoCheckItemStoresTheSwitch) {
     EXPECT_EQ(stored(QStringLiteral("AutoCheckForNewVersion")), 1);
 }
 
-TEST(HelpFile, NextToTheProgramOrInTheHelpFolder) {
+TEST(HelpFile, NextToTheProgramOrInTheInstalledTree) {
     test::IsolatedFolders folders;
     const QString program = folders.path(QStringLiteral("app/bin/wavrell"));
     EXPECT_EQ(find_help_file(program), QString());
+    // Each place found wins over the ones before it.
     const QString inHelp = folders.write_file(QStringLiteral("app/help/wavrell.html"));
     EXPECT_EQ(find_help_file(program), inHelp);
+    const QString inDocs = folders.write_file(QStringLiteral("app/share/doc/wavrell/wavrell.html"));
+    EXPECT_EQ(find_help_file(program), inDocs);
     const QString beside = folders.write_file(QStringLiteral("app/bin/wavrell.html"));
     EXPECT_EQ(find_help_file(program), beside);
 }
