@@ -45,6 +45,9 @@ void TForm19::crestpaint1Paint(TPaintBox* sender, QPainter& canvas) {
     }
 }
 
-void TForm19::crestpaint1Click(TPaintBox* sender) { ws->setWavplayno(sender->Tag() / 2); }
+void TForm19::crestpaint1Click(TPaintBox* sender) {
+    if (abx_active()) return abx_play(sender->Tag() / 2);  // A or B, by name
+    ws->setWavplayno(sender->Tag() / 2);
+}
 
 }  // namespace wavrell

@@ -88,6 +88,7 @@ TForm19::TForm19(QWidget* parent) : QMainWindow(parent) {
     install_program_icon(this);
     create_actions();
     create_menus();
+    create_blind_test();
     create_components();
     create_player();
     create_shell_components();
@@ -396,7 +397,19 @@ void TForm19::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
             stop_playback();
             break;
         case Qt::Key_Space:
+            // In the blind test Space goes from A to B and back; while X
+            // plays it does nothing, since where it led would tell X.
+            if (abx_active()) {
+                if (abxsource() == 0 || abxsource() == 1) abx_play(1 - abxsource());
+                break;
+            }
             ws->setWavplayno(ws->wavplayno() == 0 ? 1 : 0);
+            break;
+        case Qt::Key_BracketLeft:
+            setLoop(c, std::max(c, loophi()));
+            break;
+        case Qt::Key_BracketRight:
+            setLoop(std::min(looplo(), c), c);
             break;
         case Qt::Key_Home:
             ws->setCursorpos(lo);
@@ -466,8 +479,13 @@ void TForm19::mirror_state() {
     normalizeaction->setChecked(ws->normalize());
     showallpassaction->setChecked(ws->showallpass());
     showerroraction->setChecked(ws->showerror());
-    playfile1action->setChecked(ws->wavplayno() == 0);
-    playfile2action->setChecked(ws->wavplayno() == 1);
+    // While the blind test plays X, neither check may tell which file it is.
+    const bool hidden = abx_active() && abxsource() == 2;
+    playfile1action->setChecked(!hidden && ws->wavplayno() == 0);
+    playfile2action->setChecked(!hidden && ws->wavplayno() == 1);
+    // The test's conditions stay as they were when it started.
+    for (QAction* a : {normalizeaction, openaction1, Openaction2, Closefile11, Closefile21})
+        a->setEnabled(!abx_active());
     infolabel1->setText(ws->infoline(0));
     infolabel2->setText(ws->infoline(1));
 }
@@ -483,8 +501,14 @@ void TForm19::Openaction2Execute() { open_into(1); }
 void TForm19::normalizeactionExecute() { ws->setNormalize(normalizeaction->isChecked()); }
 void TForm19::showallpassactionExecute() { ws->setShowallpass(showallpassaction->isChecked()); }
 void TForm19::showerroractionExecute() { ws->setShowerror(showerroraction->isChecked()); }
-void TForm19::playfile1actionExecute() { ws->setWavplayno(0); }
-void TForm19::playfile2actionExecute() { ws->setWavplayno(1); }
+void TForm19::playfile1actionExecute() {
+    if (abx_active()) return abx_play(0);
+    ws->setWavplayno(0);
+}
+void TForm19::playfile2actionExecute() {
+    if (abx_active()) return abx_play(1);
+    ws->setWavplayno(1);
+}
 void TForm19::Closefile11Click() { ws->close_file(0); }
 void TForm19::Closefile21Click() { ws->close_file(1); }
 

@@ -38,6 +38,7 @@ void TForm19::playactionExecute() {
     MPCPlay1->setNChans(w.nchans());
     // A nChans-frame excerpt per chunk: sized once here, reused while playing.
     playbuf.reserve(size_t(MPCPlay1->nChunkSamples()) + size_t(w.nchans()));
+    floopwrapped = false;
     MPCPlay1->Run();
     playfile1action->setEnabled(true);
     playfile2action->setEnabled(true);
@@ -55,7 +56,23 @@ void TForm19::MPCPlay1Stash(std::vector<int16_t>& arr, int32_t& used, bool&) {
     static thread_local std::vector<int32_t> chans;
     chans.resize(size_t(N));
     for (int k = 0; k < N; ++k) chans[size_t(k)] = k;
-    w.playchunk(chans, ws->playcount(), F, playbuf);
+    // With a loop range the chunk may run to the loop's end and go on at its
+    // start: one excerpt per run, so the seam neither loses nor repeats a frame.
+    const TLoopRange loop = loop_frames(w.sampfreq());
+    int64_t next = 0;
+    bool wrapped = false;
+    const std::vector<TPlayPiece> pieces = loop_pieces(ws->playcount(), F, loop, &next, &wrapped);
+    if (pieces.size() == 1) {
+        w.playchunk(chans, int32_t(pieces[0].start), pieces[0].frames, playbuf);
+    } else {
+        static thread_local tsmallintarr piece;
+        playbuf.clear();
+        for (const TPlayPiece& p : pieces) {
+            w.playchunk(chans, int32_t(p.start), p.frames, piece);
+            playbuf.insert(playbuf.end(), piece.begin(), piece.end());
+        }
+    }
+    floopwrapped = floopwrapped || wrapped;
 
     // Whole frames only: with a channel count that does not divide the chunk
     // the rest of the chunk would hold stale values of an earlier chunk.
@@ -72,10 +89,16 @@ void TForm19::MPCPlay1Stash(std::vector<int16_t>& arr, int32_t& used, bool&) {
     }
     // Past the end the chunks are silent; after some thirteen hours at
     // 44.1 kHz the frame index stops growing instead of wrapping around.
-    ws->setPlaycount(int32_t(std::min<int64_t>(int64_t(ws->playcount()) + F, INT32_MAX)));
-    // The chunk now heard lies nBuffers − 1 chunks behind the one just filled.
+    ws->setPlaycount(int32_t(std::min<int64_t>(next, INT32_MAX)));
+    // The chunk now heard lies nBuffers − 1 chunks behind the one just filled
+    // (within the loop, once playback has gone round it).
     const int64_t queued = int64_t(MPCPlay1->nBuffers() - 1) * MPCPlay1->nChunkSamples();
-    if (w.sampfreq() > 0) ws->setCursorpos((ws->playcount() - double(queued) / N) / w.sampfreq());
+    if (w.sampfreq() > 0) {
+        double heard = ws->playcount() - double(queued) / N;
+        if (loop.active() && floopwrapped)
+            heard = double(loop_heard_position(ws->playcount(), queued / N, loop)) - double(queued % N) / N;
+        ws->setCursorpos(heard / w.sampfreq());
+    }
 }
 
 void TForm19::MPCPlay1Closed() {
@@ -84,6 +107,7 @@ void TForm19::MPCPlay1Closed() {
     if (MPCPlay1->OwnBoard()) return;
     playaction->setChecked(false);
     invalidate_views(false);
+    if (abxpanel) abx_show_state();
 }
 
 }  // namespace wavrell
