@@ -79,6 +79,8 @@ void TForm19::create_blind_test() {
 
 bool TForm19::abx_active() const { return abxpanel && abxpanel->isVisible() && fabx->running(); }
 
+int TForm19::shown_playno() const { return abx_active() && fabxsource == 2 ? -1 : ws->wavplayno(); }
+
 TForm19::TAbxMatching TForm19::abx_matching() const {
     TAbxMatching m;
     m.criterion = QStringLiteral("RMS");

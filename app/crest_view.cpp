@@ -27,7 +27,7 @@ void TForm19::crestpaint1Paint(TPaintBox* sender, QPainter& canvas) {
         if (right - left < 1 || bottom - top < 1) return;
         canvas.drawRect(left, top, right - left - 1, bottom - top - 1);
     };
-    const bool played = playing() && s == ws->wavplayno();
+    const bool played = playing() && s == shown_playno();
     canvas.setPen(QPen(played ? QColor(255, 0, 0) : QColor(Qt::black), 1));
     canvas.setBrush(Qt::white);
     rectangle(0, 0, W, H);

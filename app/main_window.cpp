@@ -480,9 +480,8 @@ void TForm19::mirror_state() {
     showallpassaction->setChecked(ws->showallpass());
     showerroraction->setChecked(ws->showerror());
     // While the blind test plays X, neither check may tell which file it is.
-    const bool hidden = abx_active() && abxsource() == 2;
-    playfile1action->setChecked(!hidden && ws->wavplayno() == 0);
-    playfile2action->setChecked(!hidden && ws->wavplayno() == 1);
+    playfile1action->setChecked(shown_playno() == 0);
+    playfile2action->setChecked(shown_playno() == 1);
     // The test's conditions stay as they were when it started.
     for (QAction* a : {normalizeaction, openaction1, Openaction2, Closefile11, Closefile21})
         a->setEnabled(!abx_active());

@@ -208,6 +208,10 @@ public:
     int abxsource() const { return fabxsource; }
     /// The test is running and its panel shows: the keys A, B, X, 1, 2 work.
     bool abx_active() const;
+    /// The slot being played as the window may show it: wavplayno, or -1
+    /// while the blind test plays X (check marks, cursors and crest box
+    /// outlines then show no file as the one being played).
+    int shown_playno() const;
     /// Replaces the random source of X (tests); empty: the system's
     /// cryptographic source.
     static std::function<int()> abx_pick_hook;

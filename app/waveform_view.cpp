@@ -155,7 +155,7 @@ void TForm19::PaintBox1Paint(TPaintBox* sender, QPainter& canvas) {
     const int s = t / 2;
     const int x = xaxis->value_to_pixel(ws->cursorpos());
     // While the blind test plays X, both files' cursors look alike.
-    const bool dotted = playing() && s != ws->wavplayno() && !(abx_active() && abxsource() == 2);
+    const bool dotted = playing() && shown_playno() >= 0 && s != shown_playno();
     canvas.setPen(QPen(Qt::black, 1, dotted ? Qt::DotLine : Qt::SolidLine));
     canvas.drawLine(x, 0, x, sender->height() - 1);
 }
@@ -171,8 +171,7 @@ void TForm19::PaintBox1MouseDown(TPaintBox* sender, Qt::MouseButton button, Qt::
     }
     // While the blind test plays X a click seeks in either file: a switch
     // here or a seek there would tell which file X is.
-    const bool hidden = abx_active() && abxsource() == 2;
-    if (s != ws->wavplayno() && !hidden) {
+    if (s != ws->wavplayno() && shown_playno() >= 0) {
         ws->setWavplayno(ws->wavplayno() == 1 ? 0 : 1);
         return;
     }

@@ -148,6 +148,8 @@ protected:
                                     kRate, 2));
         return path;
     }
+    // The outline colour of crest box t.
+    QRgb outline(int t) { return form->crestpaint[size_t(t)]->grab().toImage().pixel(0, 0); }
     void key(Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier) { QTest::keyClick(form.get(), k, m); }
     // Playback has taken chunks beyond where it stands now.
     bool plays_on() {
@@ -215,6 +217,7 @@ TEST_F(BlindTest, FourTrialsByKeys) {
         EXPECT_EQ(ws->wavplayno(), 0);
         EXPECT_TRUE(form->playfile1action->isChecked());
         EXPECT_EQ(form->abxpanel->heardlabel->text(), QStringLiteral("Playing: A"));
+        EXPECT_NE(outline(0), outline(2)) << "the played file's crest boxes are outlined in red";
 
         key(Qt::Key_X);
         ASSERT_TRUE(plays_on());
@@ -222,6 +225,7 @@ TEST_F(BlindTest, FourTrialsByKeys) {
         EXPECT_FALSE(form->playfile1action->isChecked());
         EXPECT_FALSE(form->playfile2action->isChecked());
         EXPECT_EQ(form->abxpanel->heardlabel->text(), QStringLiteral("Playing: X"));
+        EXPECT_EQ(outline(0), outline(2)) << "a crest box outline tells X";
         // Space does not lead away from X.
         key(Qt::Key_Space);
         EXPECT_EQ(ws->wavplayno(), form->abx().x());
