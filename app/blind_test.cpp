@@ -129,6 +129,8 @@ bool TForm19::start_blind_test() {
         connect(abxpanel->newtest, &QPushButton::clicked, this, [this] { start_blind_test(); });
         connect(abxpanel->savelog, &QPushButton::clicked, this, [this] { abx_save_log(); });
         connect(abxpanel->endtest, &QPushButton::clicked, this, [this] { abx_end_test(); });
+        // Once the count is typed, the digits 1 and 2 answer again.
+        connect(abxpanel->trialsbox, &QSpinBox::editingFinished, this, [this] { setFocus(); });
     }
     // Whatever was heard before the test says nothing about its first X.
     abx_stop();
@@ -189,6 +191,9 @@ void TForm19::abx_answer(int said) {
     if (fabxsource == 2) {
         abx_stop();
         fabxsource = -1;
+        // The "Play file" checks come back: they show file 1, not the
+        // answered trial's X.
+        ws->setWavplayno(0);
     }
     const bool last = fabx->answer(said);
     abx_show_state();

@@ -247,6 +247,8 @@ TEST_F(BlindTest, FourTrialsByKeys) {
             EXPECT_FALSE(form->abxpanel->scorelabel->text().contains(QStringLiteral("correct")))
                 << form->abxpanel->scorelabel->text().toStdString();
             EXPECT_FALSE(form->playaction->isChecked()) << "X plays on into the next trial";
+            EXPECT_TRUE(form->playfile1action->isChecked()) << "the checks show the answered X";
+            EXPECT_FALSE(form->playfile2action->isChecked());
         }
     }
     EXPECT_FALSE(form->abx().running());

@@ -145,7 +145,9 @@ TEST_F(ShellIntegration, MenusOfTheWindow) {
     TForm19 w;
     QStringList titles;
     for (const QAction* a : w.menuBar()->actions()) titles << a->text();
-    EXPECT_EQ(titles, (QStringList{"&File 1", "F&ile 2", "&Help"}));
+    EXPECT_EQ(titles, (QStringList{"&File 1", "F&ile 2", "&Test", "&Help"}));
+    EXPECT_EQ(captions(w.TestMenu), (QStringList{"Blind test..."}));
+    EXPECT_EQ(w.blindtestaction->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_B));
 
     EXPECT_EQ(captions(w.File1Menu), (QStringList{"Open file 1...", "Close file 1", "-", "E&xit"}));
     EXPECT_EQ(captions(w.File2Menu), (QStringList{"Open file 2...", "Close file 2"}));
