@@ -1,5 +1,7 @@
 #pragma once
 
+#include "workspace/level_matching.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -12,23 +14,34 @@ struct TCommandLine {
     enum class Mode {
         Window,  ///< no arguments: start the window
         Levels,  ///< --levels: print the information lines of the files
+        Align,   ///< --align: print the offset of file 2 against file 1
         Help,    ///< --help: print `text` on standard output
         Error,   ///< unusable arguments: print `text` on standard error
     };
     Mode mode = Mode::Window;
     bool normalize = true;  ///< false with --no-normalize
-    QStringList files;      ///< one or two files for --levels
+    bool loudness = false;  ///< --loudness: the lines with their loudness fields
+    bool json = false;      ///< --json: one JSON array instead of the lines
+    TMatchBy matchby = mbrms;  ///< --match=rms|lufs|shortterm
+    QStringList files;      ///< one or two files for --levels, two for --align
     QString text;           ///< help text or error message
 };
 
 /// Parses the program's arguments (args[0] is the program name).
 TCommandLine parse_command_line(const QStringList& args);
 
-/// Runs a command line that needs no window (Levels, Help, Error) and
+/// Runs a command line that needs no window (Levels, Align, Help, Error) and
 /// returns the exit code: 0 on success, 1 when a file cannot be loaded or the
 /// arguments are unusable. --levels loads the files into slots 0 and 1 of a
 /// workspace as the window does (normalization switched on first unless
-/// --no-normalize) and prints its two information lines, one per line.
+/// --no-normalize, matching by the criterion of --match; no alignment) and
+/// prints its two information lines, one per line, or with --json the
+/// levels of both slots as JSON (levels_json). The loudness is measured with
+/// --loudness, --json or a loudness criterion; the lines then carry the
+/// loudness fields. --align reads both files and prints
+/// "offset=<frames> ms=<ms> r=<r> polarity=<normal|inverted>" (exit 0), or
+/// "not aligned r=<r>" when no trustworthy offset was found (exit 2, with
+/// the reason on standard error when it is not a weak correlation).
 /// Touches no settings.
 int run_command_line(const TCommandLine& cl, FILE* out = stdout, FILE* err = stderr);
 

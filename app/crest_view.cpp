@@ -18,8 +18,10 @@ void TForm19::crestpaint1Paint(TPaintBox* sender, QPainter& canvas) {
     static const std::vector<trmspeak> empty;
     const TLevelTable& table = ws->levels(s);
     const bool allpass = ws->hasallpass(s);
-    const TCrestFactor cf =
-        short_term_crest(size_t(t) < table.size() ? table[size_t(t)] : empty, ws->cursorpos(), allpass);
+    // The bars of the moment under the cursor: for an aligned file 2, its
+    // own time there.
+    const TCrestFactor cf = short_term_crest(size_t(t) < table.size() ? table[size_t(t)] : empty,
+                                             ws->slot_time(s, ws->cursorpos()), allpass);
 
     // Rectangles cover left … right − 1 and top … bottom − 1, outline in the
     // pen colour and the inside in the brush colour.

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QLabel>
 #include <QProgressDialog>
 #include <QThread>
 #include <QTimer>
@@ -70,11 +71,18 @@ void TForm19::load_file(int slot, const QString& fname) {
         job = std::make_shared<LoadJob>();
         job->allpass = ws->allpass_copy();
         ended = false;
-        const auto work = [job = job, slot, fname, rate, hook = load_worker_hook] {
+        TLoadOptions options;
+        options.rate = rate;
+        options.loudness = ws->MeasureLoudness();
+        // The other slot's file as it is now: the worker aligns the two once
+        // the new file is read and measured.
+        options.align = ws->AutoAlign();
+        if (options.align) options.other = ws->alignsignal(1 - slot);
+        const auto work = [job = job, slot, fname, options, hook = load_worker_hook] {
             try {
                 try {
                     if (hook) hook(slot, fname);
-                    job->result = TWorkspace::read_file(slot, fname, *job->allpass, &job->cancel, true, rate);
+                    job->result = TWorkspace::read_file(slot, fname, *job->allpass, &job->cancel, options);
                 } catch (const std::bad_alloc&) {
                     throw TWorkspace::memory_error(fname);
                 }
@@ -105,9 +113,14 @@ void TForm19::load_file(int slot, const QString& fname) {
     QTimer delay;
     delay.setSingleShot(true);
     connect(&delay, &QTimer::timeout, &loop, [&] {
-        progress = std::make_unique<QProgressDialog>(
-            QStringLiteral("Loading file %1: %2").arg(slot + 1).arg(QFileInfo(fname).fileName()),
-            QStringLiteral("Cancel"), 0, 0, this);
+        progress = std::make_unique<QProgressDialog>(this);
+        // The file name is shown as it is, never read as rich text.
+        auto* label = new QLabel(progress.get());
+        label->setTextFormat(Qt::PlainText);
+        progress->setLabel(label);
+        progress->setLabelText(QStringLiteral("Loading file %1: %2").arg(slot + 1).arg(QFileInfo(fname).fileName()));
+        progress->setCancelButtonText(QStringLiteral("Cancel"));
+        progress->setRange(0, 0);
         progress->setWindowTitle(QStringLiteral("Wavrell"));
         progress->setWindowModality(Qt::WindowModal);
         progress->setAutoReset(false);
@@ -152,6 +165,10 @@ void TForm19::load_file(int slot, const QString& fname) {
         }
     }
     ws->commit_load(std::move(job->result));
+    // The other slot changed while this file loaded: the pair is aligned
+    // now (unless that slot is loading still; its own load aligns then).
+    floading[size_t(slot)] = false;
+    if (ws->alignment_due() && !faligning && !floading[0] && !floading[1]) align_files();
 }
 
 }  // namespace wavrell

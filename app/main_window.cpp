@@ -10,6 +10,7 @@
 #include "plot/axis.h"
 #include "audio/mpc_play.h"
 #include "settings/prog_id.h"
+#include "settings/setting.h"
 #include "shell/about.h"
 #include "shell/fjelm_about.h"
 #include "shell/help_menu.h"
@@ -127,6 +128,22 @@ void TForm19::create_actions() {
                            &TForm19::playfile2actionExecute);
     showerroraction = make(QStringLiteral("Show/play error signal from normalization"), true, -1, QKeySequence(),
                            true, &TForm19::showerroractionExecute);
+    // The matching criteria: exactly one is checked.
+    matchbygroup = new QActionGroup(this);
+    matchbygroup->setExclusionPolicy(QActionGroup::ExclusionPolicy::Exclusive);
+    const std::array<std::pair<QAction**, std::pair<const char*, TMatchBy>>, 3> criteria{{
+        {&matchrmsaction, {"RMS", mbrms}},
+        {&matchintegratedaction, {"Integrated loudness", mbintegrated}},
+        {&matchshorttermaction, {"Maximum short-term loudness", mbshortterm}},
+    }};
+    for (const auto& [action, what] : criteria) {
+        auto* a = new QAction(QString::fromLatin1(what.first), this);
+        a->setCheckable(true);
+        matchbygroup->addAction(a);
+        connect(a, &QAction::triggered, this, [this, v = what.second] { matchbyactionExecute(v); });
+        *action = a;
+    }
+    matchrmsaction->setChecked(true);
     // Group 1: checking one unchecks the other; both may be up.
     playfilegroup = new QActionGroup(this);
     playfilegroup->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
@@ -147,6 +164,12 @@ void TForm19::create_menus() {
     File2Menu = menuBar()->addMenu(QStringLiteral("F&ile 2"));
     File2Menu->addAction(Openaction2);
     Closefile21 = File2Menu->addAction(QStringLiteral("Close file 2"), this, [this] { Closefile21Click(); });
+
+    LevelsMenu = menuBar()->addMenu(QStringLiteral("&Levels"));
+    MatchByMenu = LevelsMenu->addMenu(QStringLiteral("&Match by"));
+    MatchByMenu->addActions(matchbygroup->actions());
+
+    create_alignment_menu();
 
     ToolBar1 = new QToolBar(this);
     ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
@@ -316,6 +339,10 @@ void TForm19::create_shell_components() {
     HelpMenu1->setEnableVersionCheck(true);
     HelpMenu1->setNewVersionURL(wavrell_version_url);
 
+    LevelSettings = new TSetting(this);
+    LevelSettings->setObjectName(QStringLiteral("LevelSettings"));
+    LevelSettings->setProgId(ProgId1);
+
     // Each component finishes its set-up once all settings are applied: the
     // lists read their entries, the Help menu builds itself (and may run the
     // daily version check before the window is shown).
@@ -447,6 +474,7 @@ void TForm19::wire_workspace() {
     ws->OnResetTimeAxis = [this] { reset_time_axis(); };
     ws->OnChecksChanged = [this] { mirror_state(); };
     ws->OnInfoLinesChanged = [this] { mirror_state(); };
+    ws->OnAlignmentChanged = [this] { alignment_changed(); };
     ws->OnAddToRecentFiles = [this](const QString& fname) {
         RecentFiles1->add(fname);
         RecentFiles2->add(fname);
@@ -458,6 +486,9 @@ void TForm19::wire_workspace() {
         }
     };
     apfilter = ws->apfilter();
+    // The window shows each file's loudness and may match by it.
+    ws->setMeasureLoudness(true);
+    read_level_settings();
 
     for (int t = 0; t < 4; ++t) {
         PaintBox[t]->OnPaint = [this](TPaintBox* b, QPainter& p) { PaintBox1Paint(b, p); };
@@ -482,11 +513,29 @@ void TForm19::mirror_state() {
     // While the blind test plays X, neither check may tell which file it is.
     playfile1action->setChecked(shown_playno() == 0);
     playfile2action->setChecked(shown_playno() == 1);
-    // The test's conditions stay as they were when it started.
-    for (QAction* a : {normalizeaction, openaction1, Openaction2, Closefile11, Closefile21})
-        a->setEnabled(!abx_active());
+    matchrmsaction->setChecked(ws->MatchBy() == mbrms);
+    matchintegratedaction->setChecked(ws->MatchBy() == mbintegrated);
+    matchshorttermaction->setChecked(ws->MatchBy() == mbshortterm);
     infolabel1->setText(ws->infoline(0));
     infolabel2->setText(ws->infoline(1));
+    // The blind test's conditions (files, level matching and its criterion,
+    // alignment and polarity) stay as they were when it started.
+    const bool free = !abx_active();
+    for (QAction* a : {normalizeaction, openaction1, Openaction2, Closefile11, Closefile21, matchrmsaction,
+                       matchintegratedaction, matchshorttermaction})
+        a->setEnabled(free);
+    // Alignment needs two files; the polarity only for a file 2 found
+    // inverted.
+    const bool pair = ws->wav(0)->nsamples() > 0 && ws->wav(1)->nsamples() > 0;
+    for (QAction* a : {alignaction, nudgeearlieraction, nudgelateraction, nudgeearliermsaction, nudgelatermsaction,
+                       noalignmentaction})
+        a->setEnabled(pair && free);
+    const auto& estimate = ws->alignestimate();
+    correctpolarityaction->setEnabled(pair && free && estimate && estimate->aligned() && estimate->inverted);
+    correctpolarityaction->setChecked(ws->correctpolarity());
+    // A line longer than the panel is wide is cut; its hint shows it whole.
+    infolabel1->setToolTip(ws->infoline(0));
+    infolabel2->setToolTip(ws->infoline(1));
 }
 
 void TForm19::open_into(int slot) {
@@ -510,6 +559,37 @@ void TForm19::playfile2actionExecute() {
 }
 void TForm19::Closefile11Click() { ws->close_file(0); }
 void TForm19::Closefile21Click() { ws->close_file(1); }
+
+void TForm19::matchbyactionExecute(TMatchBy v) {
+    ws->setMatchBy(v);
+    write_level_settings();
+}
+
+namespace {
+const QString kLevelsSection = QStringLiteral("Levels");
+const QString kMatchByKey = QStringLiteral("MatchBy");
+}  // namespace
+
+void TForm19::read_level_settings() {
+    // Errors of the store and unknown values leave the default, RMS.
+    TMatchBy v = mbrms;
+    try {
+        LevelSettings->setLocation(slroaming);
+        v = match_by_from_key(LevelSettings->ReadString(kLevelsSection, kMatchByKey, match_by_key(mbrms)))
+                .value_or(mbrms);
+    } catch (const Exception&) {
+    }
+    if (v != ws->MatchBy()) ws->setMatchBy(v);
+}
+
+void TForm19::write_level_settings() {
+    // A store that cannot be written keeps the choice for this run only.
+    try {
+        LevelSettings->setLocation(slroaming);
+        LevelSettings->WriteString(kLevelsSection, kMatchByKey, match_by_key(ws->MatchBy()));
+    } catch (const Exception&) {
+    }
+}
 
 
 }  // namespace wavrell

@@ -2,6 +2,7 @@
 
 #include "app/waveform_trace.h"
 #include "workspace/abx_log.h"
+#include "workspace/level_matching.h"
 #include "workspace/loop_range.h"
 
 #include <QImage>
@@ -35,6 +36,7 @@ class TPaintBox;
 class TPanel;
 class TProgId;
 class TRealFilterSection;
+class TSetting;
 class TWorkspace;
 
 /// The program's only window: tool bar, menus, the four waveform boxes with
@@ -81,6 +83,19 @@ public:
     QAction* Closefile21 = nullptr;
     QAction* Exit1 = nullptr;
 
+    /// "Levels" menu: "Match by" with the three matching criteria, one
+    /// checked (an exclusive group).
+    QMenu* LevelsMenu = nullptr;
+    QMenu* MatchByMenu = nullptr;
+    QAction* matchrmsaction = nullptr;
+    QAction* matchintegratedaction = nullptr;
+    QAction* matchshorttermaction = nullptr;
+    QActionGroup* matchbygroup = nullptr;
+    /// Keeps the matching criterion (section "Levels", key "MatchBy": "rms",
+    /// "lufs" or "shortterm") at the roaming location of ProgId1, written
+    /// on every choice and read when the window is created.
+    TSetting* LevelSettings = nullptr;
+
     QAction* openaction1 = nullptr;
     QAction* Openaction2 = nullptr;
     QAction* playaction = nullptr;
@@ -90,6 +105,16 @@ public:
     QAction* playfile2action = nullptr;
     QAction* showerroraction = nullptr;
     QActionGroup* playfilegroup = nullptr;
+
+    // The "Alignment" menu: file 2 lined up with file 1.
+    QMenu* AlignmentMenu = nullptr;
+    QAction* alignaction = nullptr;            ///< "Align file 2 to file 1", Ctrl+L
+    QAction* nudgeearlieraction = nullptr;     ///< one sample earlier, Alt+,
+    QAction* nudgelateraction = nullptr;       ///< one sample later, Alt+.
+    QAction* nudgeearliermsaction = nullptr;   ///< one millisecond earlier, Alt+Shift+,
+    QAction* nudgelatermsaction = nullptr;     ///< one millisecond later, Alt+Shift+.
+    QAction* correctpolarityaction = nullptr;  ///< "Correct polarity", check-able
+    QAction* noalignmentaction = nullptr;      ///< "No alignment"
 
     /// Layout of the waveform area and of the crest factor area; run on
     /// every size change of the panels.
@@ -146,6 +171,7 @@ private:
     void create_components();
     void create_actions();
     void create_menus();
+    void create_alignment_menu();
     void create_shell_components();
     void create_player();
     void wire_workspace();
@@ -160,6 +186,10 @@ private:
     void playfile2actionExecute();
     void Closefile11Click();
     void Closefile21Click();
+    void alignment_changed();
+    void matchbyactionExecute(TMatchBy v);
+    void read_level_settings();
+    void write_level_settings();
 
     void redraw_picture(int t);
     void mirror_state();
@@ -184,6 +214,17 @@ public:
     void load_file(int slot, const QString& fname);
     /// A load into this slot is running.
     bool loading(int slot) const { return floading[size_t(slot)]; }
+    /// "Align file 2 to file 1": estimates the offset of the two files on a
+    /// worker thread while the window goes on, and puts it in force unless
+    /// a file changed meanwhile. Returns once the estimate has ended. Refused
+    /// while an alignment or a load runs (a load aligns by itself); nothing
+    /// without two files.
+    void align_files();
+    /// An alignment started by align_files is running.
+    bool aligning() const { return faligning; }
+    /// Runs on the worker thread before the files are aligned (tests hold
+    /// an alignment there); empty normally.
+    static std::function<void()> align_worker_hook;
     /// The dialog of the running load once it shows, else nullptr.
     QProgressDialog* load_progress(int slot) const { return fprogress[size_t(slot)]; }
     /// Runs on the worker thread before each file is read (tests hold a
@@ -269,6 +310,7 @@ private:
     bool floopwrapped = false;
 
     std::array<bool, 2> floading{};
+    bool faligning = false;
     std::array<QProgressDialog*, 2> fprogress{};
 
     TWorkspace* ws = nullptr;  // owned as a Qt child

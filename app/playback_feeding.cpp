@@ -56,6 +56,17 @@ void TForm19::MPCPlay1Stash(std::vector<int16_t>& arr, int32_t& used, bool&) {
     static thread_local std::vector<int32_t> chans;
     chans.resize(size_t(N));
     for (int k = 0; k < N; ++k) chans[size_t(k)] = k;
+    // Timeline frame k is frame k of file 1 and frame k + offset of file 2
+    // (negated when its polarity is corrected): switching keeps the moment.
+    const int64_t offset = ws->slot_offset(s);
+    const int sign = ws->slot_sign(s);
+    const auto excerpt = [&](int64_t start, int frames, tsmallintarr& into) {
+        const int64_t first = start + offset;
+        if (first > INT32_MAX || first + frames <= 0)
+            into.assign(size_t(N) * size_t(frames), 0);  // wholly outside the file
+        else
+            w.playchunk(chans, int32_t(std::max<int64_t>(first, INT32_MIN)), frames, into);
+    };
     // With a loop range the chunk may run to the loop's end and go on at its
     // start: one excerpt per run, so the seam neither loses nor repeats a frame.
     const TLoopRange loop = loop_frames(w.sampfreq());
@@ -63,12 +74,12 @@ void TForm19::MPCPlay1Stash(std::vector<int16_t>& arr, int32_t& used, bool&) {
     bool wrapped = false;
     const std::vector<TPlayPiece> pieces = loop_pieces(ws->playcount(), F, loop, &next, &wrapped);
     if (pieces.size() == 1) {
-        w.playchunk(chans, int32_t(pieces[0].start), pieces[0].frames, playbuf);
+        excerpt(pieces[0].start, pieces[0].frames, playbuf);
     } else {
         static thread_local tsmallintarr piece;
         playbuf.clear();
         for (const TPlayPiece& p : pieces) {
-            w.playchunk(chans, int32_t(p.start), p.frames, piece);
+            excerpt(p.start, p.frames, piece);
             playbuf.insert(playbuf.end(), piece.begin(), piece.end());
         }
     }
@@ -79,13 +90,13 @@ void TForm19::MPCPlay1Stash(std::vector<int16_t>& arr, int32_t& used, bool&) {
     used = N * F;
     const bool error = ws->showerror(), normalize = ws->normalize();
     for (int i = 0; i < used && size_t(i) < playbuf.size(); ++i) {
-        const double v = playbuf[size_t(i)];
+        const double v = sign * double(playbuf[size_t(i)]);
         if (error)
             arr[size_t(i)] = float_to_sample16(float_to_sample16(v * f) / f - v);
         else if (normalize)
             arr[size_t(i)] = float_to_sample16(v * f);
         else
-            arr[size_t(i)] = int16_t(v);
+            arr[size_t(i)] = int16_t(std::min(v, 32767.0));  // −(−32768) is one step beyond
     }
     // Past the end the chunks are silent; after some thirteen hours at
     // 44.1 kHz the frame index stops growing instead of wrapping around.

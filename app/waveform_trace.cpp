@@ -21,11 +21,12 @@ int64_t sample_at(const TAxis& xaxis, int pixel, double fs) {
 }  // namespace
 
 void draw_trace(QPainter& canvas, int width, const TAxis& xaxis, const TAxis& yaxis, double fs, int64_t n,
-                const TRangeQuery& query, double scale, const QColor& color) {
+                const TRangeQuery& query, double scale, const QColor& color, int64_t shift) {
     canvas.setPen(QPen(color, 1, Qt::SolidLine));
-    int64_t j = sample_at(xaxis, 0, fs);
+    // Far outside the file the shifted index still stays outside 0 … n − 1.
+    int64_t j = sample_at(xaxis, 0, fs) + shift;
     for (int x = 1; x < width; ++x) {
-        const int64_t e = sample_at(xaxis, x, fs);
+        const int64_t e = sample_at(xaxis, x, fs) + shift;
         double lo = 0, hi = 0;
         if (j <= e && j >= 0 && e <= n - 1 && query(j, e, lo, hi)) {
             const int y1 = yaxis.value_to_pixel(lo * scale);

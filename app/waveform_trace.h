@@ -23,7 +23,10 @@ using TRangeQuery = std::function<bool(int64_t j, int64_t e, double& lo, double&
 /// time axis (halves to even); a column whose range is empty or leaves
 /// 0 … n − 1 is not drawn; otherwise a vertical line covers the rows of
 /// lo × scale … hi × scale on the vertical axis, both rows included.
+/// shift moves the file against the time axis: the indices become
+/// j + shift … e + shift (file 2 aligned to file 1 is drawn shifted by its
+/// offset: its frame k + offset at timeline frame k).
 void draw_trace(QPainter& canvas, int width, const TAxis& xaxis, const TAxis& yaxis, double fs, int64_t n,
-                const TRangeQuery& query, double scale, const QColor& color);
+                const TRangeQuery& query, double scale, const QColor& color, int64_t shift = 0);
 
 }  // namespace wavrell

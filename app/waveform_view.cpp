@@ -21,6 +21,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <tuple>
+#include <utility>
 
 namespace wavrell {
 
@@ -34,7 +36,8 @@ void TForm19::invalidate_views(bool dirty) {
 }
 
 void TForm19::reset_time_axis() {
-    double T = std::max(ws->wav(0)->tottime(), ws->wav(1)->tottime());
+    // The longer file, file 2 as its alignment places it.
+    double T = ws->timeline_duration();
     if (T < 1) T = 1;
     xaxis->setMaxHiValue(T);
     xaxis->setHiValue(xaxis->MaxHiValue());
@@ -50,6 +53,8 @@ TRangeQuery TForm19::trace_query(int t, TraceKind kind) {
     const TWav& w = *ws->wav(s);
     const TSampleRow& row = w.samples()[size_t(c)];
     const double f = ws->filefactor(s);
+    // A file 2 whose polarity is corrected is drawn negated.
+    const int sign = ws->slot_sign(s);
     if (kind == TraceKind::Error) {
         // The error of normalization, in sample units: from the slot's error
         // summaries (one draw of the dither, kept until the factor or the
@@ -57,14 +62,18 @@ TRangeQuery TForm19::trace_query(int t, TraceKind kind) {
         const std::vector<TErrorSummary>* errors = use_range_summaries ? ws->error_summaries(s) : nullptr;
         if (errors && size_t(c) < errors->size()) {
             const TErrorSummary& summary = (*errors)[size_t(c)];
-            return [&row, &summary](int64_t j, int64_t e, double& lo, double& hi) {
-                return summary.minmax(row.data(), j, e, lo, hi);
+            // A negated file's error is the negated error (one draw of
+            // the dither either way).
+            return [&row, &summary, sign](int64_t j, int64_t e, double& lo, double& hi) {
+                const bool any = summary.minmax(row.data(), j, e, lo, hi);
+                if (sign < 0) std::tie(lo, hi) = std::pair(-hi, -lo);
+                return any;
             };
         }
-        return [&row, f](int64_t j, int64_t e, double& lo, double& hi) {
-            lo = hi = float_to_sample16(row[size_t(j)] * f) / f - row[size_t(j)];
+        return [&row, f, sign](int64_t j, int64_t e, double& lo, double& hi) {
+            lo = hi = float_to_sample16(sign * row[size_t(j)] * f) / f - sign * row[size_t(j)];
             for (int64_t i = j + 1; i <= e; ++i) {
-                const double v = float_to_sample16(row[size_t(i)] * f) / f - row[size_t(i)];
+                const double v = float_to_sample16(sign * row[size_t(i)] * f) / f - sign * row[size_t(i)];
                 lo = std::min(lo, v);
                 hi = std::max(hi, v);
             }
@@ -94,7 +103,7 @@ TRangeQuery TForm19::trace_query(int t, TraceKind kind) {
         else
             source = std::make_shared<TAllpassStraightSource>(row, *apfilter);
     }
-    source->setFactor(f);
+    source->setFactor(f * sign);
     return [source](int64_t j, int64_t e, double& lo, double& hi) { return source->minmax(j, e, lo, hi); };
 }
 
@@ -126,15 +135,18 @@ void TForm19::redraw_picture(int t) {
     }
     if (traced) {
         const double fs = w.sampfreq();
+        // File 2 aligned to file 1: its frame k + offset at timeline frame k.
+        const int64_t shift = ws->slot_offset(s);
         // Main and allpass sources give full-scale values with the factor
         // applied; the error trace gives sample units.
         if (ws->showallpass() && !ws->showerror())
             if (const TRangeQuery allpass = trace_query(t, TraceKind::Allpass))
-                draw_trace(canvas, W, *xaxis, *ax, fs, n, allpass, 1.0, QColor(255, 0, 0));
+                draw_trace(canvas, W, *xaxis, *ax, fs, n, allpass, 1.0, QColor(255, 0, 0), shift);
         if (ws->showerror())
-            draw_trace(canvas, W, *xaxis, *ax, fs, n, trace_query(t, TraceKind::Error), 1.0 / 32768.0, linecolors[t]);
+            draw_trace(canvas, W, *xaxis, *ax, fs, n, trace_query(t, TraceKind::Error), 1.0 / 32768.0,
+                       linecolors[t], shift);
         else
-            draw_trace(canvas, W, *xaxis, *ax, fs, n, trace_query(t, TraceKind::Main), 1.0, linecolors[t]);
+            draw_trace(canvas, W, *xaxis, *ax, fs, n, trace_query(t, TraceKind::Main), 1.0, linecolors[t], shift);
     }
     bmpdirty[t] = false;
 }

@@ -259,6 +259,7 @@ struct Format {
     int32_t sampfreq = 0;
     int bytes = 0;  // per sample
     uint16_t align = 0;
+    uint32_t channelmask = 0;  // speaker bits of the extensible format, else 0
     Decoder decode = nullptr;
 };
 
@@ -284,6 +285,7 @@ QString tag_text(uint32_t tag) {
 Format parse_format(const QString& name, const uint8_t* fmt, size_t fmtlen) {
     if (fmtlen < 16) fail_read(name, QStringLiteral("the \"fmt \" chunk is shorter than 16 bytes"));
     uint32_t tag = le16(fmt);
+    uint32_t channelmask = 0;
     const uint32_t channels = le16(fmt + 2);
     const uint32_t rate = le32(fmt + 4);
     const uint32_t align = le16(fmt + 12);
@@ -296,6 +298,7 @@ Format parse_format(const QString& name, const uint8_t* fmt, size_t fmtlen) {
         if (std::memcmp(guid + 2, kGuidTail, 14) != 0)
             fail_read(name, QStringLiteral("unsupported WAV sub-format %1").arg(guid_text(guid)));
         tag = le16(guid);
+        channelmask = le32(fmt + 20);
         if (tag != 1 && tag != 3)
             fail_read(name, QStringLiteral("unsupported WAV format tag %1 (extensible)").arg(tag_text(tag)));
     } else if (tag != 1 && tag != 3) {
@@ -327,6 +330,7 @@ Format parse_format(const QString& name, const uint8_t* fmt, size_t fmtlen) {
                             .arg(channels)
                             .arg(bits));
     f.align = uint16_t(align);
+    f.channelmask = channelmask;
     return f;
 }
 
@@ -408,7 +412,7 @@ private:
 
 /// Reads a RIFF WAVE file; a file that does not begin as one gives nothing
 /// (other readers take it).
-std::optional<TSoundContent> read_wav(const QString& name, bool headeronly) {
+std::optional<TSoundContent> read_wav(const QString& name, bool headeronly, int64_t maxframes) {
     // Only regular files: a named pipe without a writer would block the
     // open, a socket cannot be opened at all. In case the name changes to
     // such a thing meanwhile, the file is opened without blocking and looked
@@ -460,6 +464,7 @@ std::optional<TSoundContent> read_wav(const QString& name, bool headeronly) {
     TSoundContent c;
     c.nchans = f.nchans;
     c.sampfreq = f.sampfreq;
+    c.channelmask = f.channelmask;
     if (headeronly) {
         c.samples.resize(size_t(f.nchans));
         return c;
@@ -467,7 +472,8 @@ std::optional<TSoundContent> read_wav(const QString& name, bool headeronly) {
 
     // Only whole frames that the file really holds are taken.
     const uint64_t avail = data_at < filesize ? std::min(data_size, filesize - data_at) : 0;
-    const uint64_t frames = avail / f.align;
+    const uint64_t frames =
+        maxframes >= 0 ? std::min<uint64_t>(avail / f.align, uint64_t(maxframes)) : avail / f.align;
     if (frames > uint64_t(std::numeric_limits<int32_t>::max()))
         fail_read(name, QStringLiteral("it holds %1 samples per channel, more than the sample store takes")
                             .arg(frames));
@@ -534,12 +540,20 @@ void TWav::setNsamples(int32_t v) {
 
 double TWav::tottime() const { return fsampfreq == 0 ? 0.0 : double(fnsamples) / double(fsampfreq); }
 
-void TWav::open_file(const QString& fname, bool headeronly) {
+void TWav::open_file(const QString& fname, bool headeronly, int64_t maxframes) {
     const QString name = fname.isEmpty() ? ffilename : fname;
     // RIFF WAVE files go through the reader above, every other file
     // through libsndfile.
-    std::optional<TSoundContent> wav = read_wav(name, headeronly);
+    std::optional<TSoundContent> wav = read_wav(name, headeronly, maxframes);
     TSoundContent c = wav ? std::move(*wav) : read_sound_file(name, headeronly);
+    if (maxframes >= 0 && c.nsamples > maxframes) {
+        // libsndfile decodes the whole file; only the start is kept.
+        c.nsamples = int32_t(maxframes);
+        for (auto& row : c.samples) {
+            row.resize(size_t(maxframes));
+            row.shrink_to_fit();
+        }
+    }
     ffilename = name;
     fsampfreq = c.sampfreq;
     fnchans = c.nchans;
@@ -605,8 +619,8 @@ void TWav::swap_content(TWav& other) noexcept {
     fsamples.swap(other.fsamples);
     std::swap(fsampfreq, other.fsampfreq);
     std::swap(fnchans, other.fnchans);
-    std::swap(fnsamples, other.fnsamples);
     std::swap(fchannelmask, other.fchannelmask);
+    std::swap(fnsamples, other.fnsamples);
 }
 
 void TWav::playchunk(const std::vector<int32_t>& chans, int32_t first, int32_t count, tsmallintarr& buf) const {

@@ -53,15 +53,18 @@ public:
     int32_t nchans() const { return fnchans; }
     void setNchans(int32_t v);
 
+    /// Speaker positions of the channels, as the bits of the extensible WAV
+    /// format's channel mask (bit 0 front left, 1 front right, 2 front
+    /// centre, 3 low frequency, 4 back left, 5 back right, ..., 9 side left,
+    /// 10 side right, ...): the channels take the set bits in order, lowest
+    /// first. 0 when the file names no positions. The reader sets it; it is
+    /// not written (save_file writes plain PCM).
+    uint32_t channelmask() const { return fchannelmask; }
+    void setChannelmask(uint32_t v) { fchannelmask = v; }
+
     /// Number of samples per channel; writing resizes every row as above.
     int32_t nsamples() const { return fnsamples; }
     void setNsamples(int32_t v);
-
-    /// Speaker positions of the channels, as the bits of a WAVE extensible
-    /// channel mask (0x1 front left, 0x2 front right, 0x4 front center, 0x8
-    /// low frequency, ...); 0 when the file names none (default order).
-    uint32_t channelmask() const { return fchannelmask; }
-    void setChannelmask(uint32_t v) { fchannelmask = v; }
 
     /// Length in seconds: nsamples / sampfreq; 0 when sampfreq is 0.
     double tottime() const;
@@ -74,10 +77,11 @@ public:
 
     /// Reads the sound file fname (the current filename when fname is empty).
     /// With headeronly only the format is taken: the store then has the
-    /// file's nchans and sampfreq, empty rows and nsamples 0. Raises
-    /// EFileError; on an error nothing of the store changes, filename
-    /// included.
-    void open_file(const QString& fname, bool headeronly = false);
+    /// file's nchans and sampfreq, empty rows and nsamples 0. With maxframes
+    /// of 0 or more only the first maxframes frames are read (for a look at
+    /// the start of a long file). Raises EFileError; on an error nothing of
+    /// the store changes, filename included.
+    void open_file(const QString& fname, bool headeronly = false, int64_t maxframes = -1);
 
     /// Writes the store as a 16-bit PCM WAV file with a 44-byte header to
     /// fname (filename when empty); filename does not change. Raises
@@ -89,7 +93,7 @@ public:
     /// Drops the samples (nsamples := 0); nchans, sampfreq and filename stay.
     void new_file();
 
-    /// Exchanges file name, format and samples with another store (no
+    /// Exchanges file name, format (channel mask included) and samples with another store (no
     /// copying of samples); the Qt parents stay.
     void swap_content(TWav& other) noexcept;
 
@@ -104,8 +108,8 @@ private:
     TWavSamples16 fsamples;
     int32_t fsampfreq = 0;
     int32_t fnchans = 0;
-    int32_t fnsamples = 0;
     uint32_t fchannelmask = 0;
+    int32_t fnsamples = 0;
 };
 
 }  // namespace wavrell

@@ -29,6 +29,9 @@ int message_box(const QString& text, const QString& caption, int flags) {
 
     QMessageBox box(main_window());
     box.setWindowTitle(caption);
+    // Texts come from outside the program too (file names, a server's
+    // message): shown as they are, never read as rich text with links.
+    box.setTextFormat(Qt::PlainText);
     box.setText(display_text(text));
     switch (flags & 0xF0) {
         case mb::ICONERROR: box.setIcon(QMessageBox::Critical); break;

@@ -24,7 +24,8 @@ constexpr int IDNO = 7;
 
 /// Shows a modal message box over the application's main window with the
 /// given text ("\r" breaks lines), caption and style flags, and returns the
-/// code of the button that closed it (mb::IDOK, mb::IDYES, ...). GUI thread.
+/// code of the button that closed it (mb::IDOK, mb::IDYES, ...). The text is
+/// shown as plain text, whatever it holds (markup, links). GUI thread.
 int message_box(const QString& text, const QString& caption, int flags);
 
 /// Replaces the dialog behind message_box (tests answer it without a

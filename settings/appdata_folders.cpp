@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QDir>
 
+#include <unistd.h>
+
 namespace wavrell {
 
 namespace {
@@ -58,6 +60,11 @@ QString special_folder(SpecialFolder folder) {
 }
 
 QString last_resort_folder() { return call(special_folder_lookups().last_resort, &default_last_resort); }
+
+bool runs_as_administrator() {
+    const auto& f = special_folder_lookups().administrator;
+    return f ? f() : ::geteuid() == 0;
+}
 
 QString executable_path() {
     const auto& f = special_folder_lookups().executable_path;

@@ -30,6 +30,7 @@ struct SpecialFolderLookups {
     std::function<QString()> common;          ///< default: xdg_first_config_dir()
     std::function<QString()> last_resort;     ///< default: "/etc"
     std::function<QString()> executable_path; ///< default: the running program's file
+    std::function<bool()> administrator;      ///< default: the process runs as root
 };
 
 /// The lookups in force (GUI thread). Assigning {} restores every default.
@@ -41,5 +42,9 @@ QString special_folder(SpecialFolder folder);
 QString last_resort_folder();
 /// The full path of the running program's executable file.
 QString executable_path();
+/// Whether this run may write the machine-wide stores: only an
+/// administrator (root) does, whoever may write their folders, so that a
+/// user's run never writes outside the user's own folders.
+bool runs_as_administrator();
 
 }  // namespace wavrell

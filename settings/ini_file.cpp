@@ -1,92 +1,131 @@
 #include "settings/ini_file.h"
 
 #include "common/errors.h"
+#include "settings/ini_document.h"
 
 #include <QFile>
-#include <QFileInfo>
+#include <QHash>
+#include <QMutex>
 #include <QSaveFile>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
 
 namespace wavrell {
 
 namespace {
+
 bool has_line_break(const QString& s) {
     return s.contains(QLatin1Char('\n')) || s.contains(QLatin1Char('\r'));
 }
-bool same(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
 
-bool in_quotes(const QString& v) {
-    return v.size() >= 2 && v.startsWith(QLatin1Char('"')) && v.endsWith(QLatin1Char('"'));
+TIniFile::Stamp stamp_of(const QString& path, bool* is_dir = nullptr) {
+    TIniFile::Stamp s;
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return s;
+    s.exists = true;
+    s.dev = st.st_dev;
+    s.ino = st.st_ino;
+    s.size = st.st_size;
+    s.mtime_ns = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    s.ctime_ns = static_cast<long long>(st.st_ctim.tv_sec) * 1000000000LL + st.st_ctim.tv_nsec;
+    if (is_dir) *is_dir = S_ISDIR(st.st_mode);
+    return s;
 }
 
-/// The value as it stands in the file.
-QString quoted(const QString& v) {
-    if (v != v.trimmed() || in_quotes(v)) return QLatin1Char('"') + v + QLatin1Char('"');
-    return v;
+/// The parsed files of the process, by path, each with the state of the
+/// file it was parsed from (or written as). A document in here is not
+/// changed: a TIniFile that edits one takes it out first (or copies it when
+/// another TIniFile still uses it).
+class ParsedFiles {
+public:
+    std::shared_ptr<TIniDocument> find(const QString& path, const TIniFile::Stamp& stamp) {
+        QMutexLocker lock(&fmutex);
+        const auto it = fentries.constFind(path);
+        if (it == fentries.cend() || !(it->stamp == stamp)) return nullptr;
+        return it->doc;
+    }
+    void keep(const QString& path, const TIniFile::Stamp& stamp, std::shared_ptr<TIniDocument> doc) {
+        QMutexLocker lock(&fmutex);
+        // The program uses a handful of files; a bound keeps a long run from
+        // collecting the documents of files it no longer uses.
+        if (fentries.size() >= 16 && !fentries.contains(path)) fentries.clear();
+        fentries.insert(path, {stamp, std::move(doc)});
+    }
+    /// Takes the document out when it is the one kept for the path.
+    void release(const QString& path, const TIniDocument* doc) {
+        QMutexLocker lock(&fmutex);
+        const auto it = fentries.find(path);
+        if (it != fentries.end() && it->doc.get() == doc) fentries.erase(it);
+    }
+
+private:
+    struct Entry {
+        TIniFile::Stamp stamp;
+        std::shared_ptr<TIniDocument> doc;
+    };
+    QMutex fmutex;
+    QHash<QString, Entry> fentries;
+};
+
+ParsedFiles& parsed_files() {
+    static ParsedFiles files;
+    return files;
 }
 
-/// The value of the text after "=".
-QString unquoted(const QString& text) {
-    const QString t = text.trimmed();
-    return in_quotes(t) ? t.mid(1, t.size() - 2) : t;
-}
 }  // namespace
 
 TIniFile::TIniFile(QString filename) : ffilename(std::move(filename)) {}
+TIniFile::~TIniFile() = default;
 
 void TIniFile::load() {
-    if (floaded) return;
-    floaded = true;
+    if (fdirty) return;  // changes not yet written stay until written or dropped
+    if (ffilename.isEmpty()) {
+        if (!fdoc) fdoc = std::make_shared<TIniDocument>();
+        return;
+    }
+    bool dir = false;
+    const Stamp now = stamp_of(ffilename, &dir);
+    if (fdoc && !freadfailed && now == fstamp) return;
     freadfailed = false;
-    fdirty = false;
-    fpreamble.clear();
-    fsections.clear();
-    if (ffilename.isEmpty()) return;
-    QFileInfo info(ffilename);
-    if (!info.exists()) return;
+    fstamp = now;
+    if (!now.exists) {
+        fdoc = std::make_shared<TIniDocument>();
+        return;
+    }
+    if (auto doc = parsed_files().find(ffilename, now)) {
+        fdoc = std::move(doc);
+        return;
+    }
     QFile f(ffilename);
-    if (info.isDir() || !f.open(QIODevice::ReadOnly)) {
-        freadfailed = true;
-        freaderror = info.isDir() ? QStringLiteral("it is a folder") : f.errorString();
-        return;
-    }
-    QByteArray data = f.readAll();
-    if (f.error() != QFileDevice::NoError) {
-        freadfailed = true;
+    std::shared_ptr<TIniDocument> doc;
+    if (dir) {
+        freaderror = QStringLiteral("it is a folder");
+    } else if (!f.open(QIODevice::ReadOnly)) {
         freaderror = f.errorString();
+    } else {
+        const QByteArray data = f.readAll();
+        if (f.error() != QFileDevice::NoError)
+            freaderror = f.errorString();
+        else
+            doc = std::shared_ptr<TIniDocument>(TIniDocument::parse(data));
+    }
+    if (!doc) {
+        freadfailed = true;
+        fstamp = {};  // tried again at the next access
+        fdoc = std::make_shared<TIniDocument>();
         return;
     }
-    if (data.startsWith("\xEF\xBB\xBF")) data.remove(0, 3);
-    const QStringList lines = QString::fromUtf8(data).split(QLatin1Char('\n'));
-    Section* current = nullptr;
-    for (int n = 0; n < lines.size(); ++n) {
-        QString line = lines[n];
-        if (line.endsWith(QLatin1Char('\r'))) line.chop(1);
-        if (n == lines.size() - 1 && line.isEmpty()) break;  // after the last line break
-        const QString trimmed = line.trimmed();
-        if (trimmed.isEmpty()) continue;  // blank lines are written back between sections only
-        if (trimmed.startsWith(QLatin1Char('[')) && trimmed.contains(QLatin1Char(']'))) {
-            const QString name = trimmed.mid(1, trimmed.lastIndexOf(QLatin1Char(']')) - 1).trimmed();
-            current = find_section(name);  // a repeated section continues the first one
-            if (!current) {
-                fsections.append(Section{name, {}});
-                current = &fsections.last();
-            }
-            continue;
-        }
-        const int eq = line.indexOf(QLatin1Char('='));
-        const bool comment = trimmed.startsWith(QLatin1Char(';')) || trimmed.startsWith(QLatin1Char('#'));
-        Entry e;
-        if (!comment && eq > 0 && !line.left(eq).trimmed().isEmpty()) {
-            e.key = line.left(eq).trimmed();
-            e.value = unquoted(line.mid(eq + 1));
-        } else {
-            e.raw = line;
-        }
-        if (current)
-            current->entries.append(e);
-        else
-            fpreamble.append(line);
-    }
+    fdoc = std::move(doc);
+    parsed_files().keep(ffilename, now, fdoc);
+}
+
+TIniDocument& TIniFile::edit() {
+    parsed_files().release(ffilename, fdoc.get());
+    if (fdoc.use_count() > 1) fdoc = std::shared_ptr<TIniDocument>(fdoc->clone());
+    fdirty = true;
+    return *fdoc;
 }
 
 bool TIniFile::ReadFailed() {
@@ -94,25 +133,9 @@ bool TIniFile::ReadFailed() {
     return freadfailed;
 }
 
-TIniFile::Section* TIniFile::find_section(const QString& name) {
-    for (Section& s : fsections)
-        if (same(s.name, name)) return &s;
-    return nullptr;
-}
-
-TIniFile::Entry* TIniFile::find_entry(Section* s, const QString& key) {
-    if (!s) return nullptr;
-    for (Entry& e : s->entries)
-        if (!e.key.isEmpty() && same(e.key, key)) return &e;
-    return nullptr;
-}
-
 bool TIniFile::ReadValue(const QString& section, const QString& key, QString* value) {
     load();
-    const Entry* e = find_entry(find_section(section), key);
-    if (!e) return false;
-    if (value) *value = e->value;
-    return true;
+    return fdoc->read_value(section, key, value);
 }
 
 QString TIniFile::ReadString(const QString& section, const QString& key, const QString& defaultvalue) {
@@ -122,7 +145,7 @@ QString TIniFile::ReadString(const QString& section, const QString& key, const Q
 
 bool TIniFile::SectionExists(const QString& section) {
     load();
-    return find_section(section) != nullptr;
+    return fdoc->section_exists(section);
 }
 
 bool TIniFile::ValueExists(const QString& section, const QString& key) {
@@ -131,18 +154,22 @@ bool TIniFile::ValueExists(const QString& section, const QString& key) {
 
 QStringList TIniFile::ReadSection(const QString& section) {
     load();
-    QStringList keys;
-    if (const Section* s = find_section(section))
-        for (const Entry& e : s->entries)
-            if (!e.key.isEmpty()) keys.append(e.key);
-    return keys;
+    return fdoc->section_keys(section);
 }
 
 QStringList TIniFile::ReadSections() {
     load();
-    QStringList names;
-    for (const Section& s : fsections) names.append(s.name);
-    return names;
+    return fdoc->section_names();
+}
+
+QStringList TIniFile::SectionsWithPrefix(const QString& prefix) {
+    load();
+    return fdoc->sections_with_prefix(prefix);
+}
+
+bool TIniFile::AnySectionWithPrefix(const QString& prefix) {
+    load();
+    return fdoc->any_section_with_prefix(prefix);
 }
 
 void TIniFile::check_writable() const {
@@ -158,9 +185,8 @@ void TIniFile::AddSection(const QString& section) {
     if (has_line_break(section) || section != section.trimmed())
         throw EFileError(QStringLiteral("The section name \"%1\" cannot be stored in the ini file %2")
                              .arg(section, ffilename));
-    if (find_section(section)) return;
-    fsections.append(Section{section, {}});
-    fdirty = true;
+    if (fdoc->section_exists(section)) return;
+    edit().add_section(section);
 }
 
 void TIniFile::WriteString(const QString& section, const QString& key, const QString& value) {
@@ -176,71 +202,60 @@ void TIniFile::WriteString(const QString& section, const QString& key, const QSt
                                         "cannot store")
                              .arg(key, ffilename));
     AddSection(section);
-    Section* s = find_section(section);
-    if (Entry* e = find_entry(s, key)) {
-        if (e->value == value) return;
-        e->value = value;
-    } else {
-        s->entries.append(Entry{key, value, {}});
-    }
-    fdirty = true;
+    QString old;
+    if (fdoc->read_value(section, key, &old) && old == value) return;
+    edit().write_value(section, key, value);
 }
 
 void TIniFile::EraseSection(const QString& section) {
     load();
-    for (int i = 0; i < fsections.size(); ++i)
-        if (same(fsections[i].name, section)) {
-            check_writable();
-            fsections.removeAt(i);
-            fdirty = true;
-            return;
-        }
+    if (!fdoc->section_exists(section)) return;
+    check_writable();
+    edit().erase_section(section);
 }
 
 void TIniFile::DeleteKey(const QString& section, const QString& key) {
     load();
-    Section* s = find_section(section);
-    if (!s) return;
-    for (int i = 0; i < s->entries.size(); ++i)
-        if (!s->entries[i].key.isEmpty() && same(s->entries[i].key, key)) {
-            check_writable();
-            s->entries.removeAt(i);
-            fdirty = true;
-            return;
-        }
-}
-
-QByteArray TIniFile::text() const {
-    QString out;
-    for (const QString& line : fpreamble) out += line + QLatin1Char('\n');
-    bool first = fpreamble.isEmpty();
-    for (const Section& s : fsections) {
-        if (!first) out += QLatin1Char('\n');
-        first = false;
-        out += QLatin1Char('[') + s.name + QStringLiteral("]\n");
-        for (const Entry& e : s.entries)
-            out += (e.key.isEmpty() ? e.raw : e.key + QLatin1Char('=') + quoted(e.value)) + QLatin1Char('\n');
-    }
-    return out.toUtf8();
+    if (!fdoc->read_value(section, key, nullptr)) return;
+    check_writable();
+    edit().delete_key(section, key);
 }
 
 void TIniFile::UpdateFile() {
-    if (!floaded || !fdirty) {
-        Discard();
+    if (!fdirty) {
+        release();
         return;
     }
-    const QByteArray data = text();
-    Discard();
-    QSaveFile f(ffilename);
-    if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size() || !f.commit())
-        throw EFileError(QStringLiteral("Cannot write %1: %2").arg(ffilename, f.errorString()));
+    const QByteArray before = fdoc->source();
+    // From here on the document is what the file is to hold; when writing
+    // fails, it is dropped.
+    const QByteArray data = fdoc->commit();
+    if (!(fstamp.exists && data == before && stamp_of(ffilename) == fstamp)) {
+        QSaveFile f(ffilename);
+        if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size() || !f.commit()) {
+            const QString why = f.errorString();
+            Discard();
+            throw EFileError(QStringLiteral("Cannot write %1: %2").arg(ffilename, why));
+        }
+        fstamp = stamp_of(ffilename);
+    }
+    fdirty = false;
+    parsed_files().keep(ffilename, fstamp, fdoc);  // what was written is known: no parse of it
+    release();
+}
+
+void TIniFile::release() {
+    // The parsed file stays with the others of the process; the next access
+    // takes it from there (or reads the file again if it changed), and an
+    // edit by another TIniFile of the same file need not copy it.
+    if (!freadfailed) fdoc.reset();
 }
 
 void TIniFile::Discard() {
-    floaded = false;
+    if (!fdirty) return;
     fdirty = false;
-    fpreamble.clear();
-    fsections.clear();
+    fdoc.reset();
+    fstamp = {};
 }
 
 }  // namespace wavrell

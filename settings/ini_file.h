@@ -1,10 +1,14 @@
 #pragma once
 
-#include <QList>
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+#include <sys/types.h>
+
 namespace wavrell {
+
+class TIniDocument;
 
 /// An ordinary ini file: "[Section]" lines and "key=value" lines below them,
 /// UTF-8, one line per entry, readable and writable by other programs.
@@ -13,17 +17,27 @@ namespace wavrell {
 /// count ("key = value" reads as "value"); a value that begins or ends with
 /// a blank, or is itself in double quotes, is written in double quotes,
 /// which reading removes, so every text comes back as it was written.
-/// Comment lines (";" or "#") and unknown lines are kept.
 ///
-/// The file is read on first use and held in memory; UpdateFile writes the
-/// changes and drops the copy, so the next access reads the file again.
-/// Writing replaces the whole file at once (temporary file and rename), so a
-/// crash while writing leaves either the old or the new file. A file that
-/// exists but cannot be read is never overwritten: writes then raise
-/// EFileError. GUI thread.
+/// Writing changes only the lines of the values that changed (and adds or
+/// removes lines and sections): every other byte of the file stays as it
+/// was, comments, CR LF line ends, lines it does not understand and bytes
+/// that are not valid UTF-8 included (TIniDocument).
+///
+/// A file is parsed once per change of the file: the parsed form is shared
+/// by every TIniFile of the same path and used again as long as the file's
+/// identity, size and times are unchanged; a file this program writes is not
+/// parsed again at all. Each access checks the file (one stat), so changes
+/// by other programs are seen. Writing replaces the whole file at once
+/// (temporary file and rename), so a crash while writing leaves either the
+/// old or the new file; a write that would not change the file's bytes is
+/// left out. A file that exists but cannot be read is never overwritten:
+/// writes then raise EFileError. One thread at a time per object.
 class TIniFile {
 public:
     explicit TIniFile(QString filename = {});
+    ~TIniFile();
+    TIniFile(const TIniFile&) = delete;
+    TIniFile& operator=(const TIniFile&) = delete;
 
     const QString& FileName() const { return ffilename; }
 
@@ -35,6 +49,10 @@ public:
     /// Key names of a section / names of all sections, in file order.
     QStringList ReadSection(const QString& section);
     QStringList ReadSections();
+    /// Names of the sections that start with `prefix` (letter case aside),
+    /// in file order; whether there is any.
+    QStringList SectionsWithPrefix(const QString& prefix);
+    bool AnySectionWithPrefix(const QString& prefix);
 
     /// EFileError for names and values that a plain ini file cannot hold
     /// (line breaks, a key with "=" or surrounding blanks, ...) and for a file
@@ -46,38 +64,38 @@ public:
     void DeleteKey(const QString& section, const QString& key);
 
     /// Writes pending changes (EFileError naming the file and the reason when
-    /// that fails) and drops the copy in memory in every case.
+    /// that fails; the changes are then dropped). Ends an access: the
+    /// parsed file is left to the other readers of the process.
     void UpdateFile();
-    /// Drops the copy in memory with its unwritten changes.
+    /// Drops the changes not yet written.
     void Discard();
     bool Modified() const { return fdirty; }
     /// True when the file exists but could not be read.
     bool ReadFailed();
 
-private:
-    struct Entry {
-        QString key;  // empty for a comment or unknown line
-        QString value;
-        QString raw;  // the line as read, for comment and unknown lines
-    };
-    struct Section {
-        QString name;
-        QList<Entry> entries;
+    /// The file's state as last seen: device, inode, size and times.
+    struct Stamp {
+        bool exists = false;
+        dev_t dev = 0;
+        ino_t ino = 0;
+        off_t size = 0;
+        long long mtime_ns = 0;
+        long long ctime_ns = 0;
+        bool operator==(const Stamp&) const = default;
     };
 
+private:
     void load();
+    TIniDocument& edit();
+    void release();
     void check_writable() const;
-    Section* find_section(const QString& name);
-    Entry* find_entry(Section* s, const QString& key);
-    QByteArray text() const;
 
     QString ffilename;
-    bool floaded = false;
+    std::shared_ptr<TIniDocument> fdoc;  // shared with the cache until edited
+    Stamp fstamp;                        // of the file fdoc was read from or written as
     bool freadfailed = false;
     QString freaderror;
     bool fdirty = false;
-    QStringList fpreamble;  // lines before the first section
-    QList<Section> fsections;
 };
 
 }  // namespace wavrell

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 
 #include <unistd.h>
 
@@ -103,12 +104,15 @@ struct TRegistry::Impl {
     QString key;  // normalized path of the open key
 
     QString file() const { return TRegistry::StoreFileName(root); }
+    /// The machine-wide store is an administrator's to write, like the
+    /// registry's machine branch; anyone's store needs a writable file.
+    bool may_write() const {
+        return (root == RegistryRoot::CurrentUser || runs_as_administrator()) && store_writable(file());
+    }
     /// True when the store holds the key or a key below it.
     static bool exists(TIniFile& ini, const QString& key) {
         if (key.isEmpty()) return true;
-        for (const QString& s : ini.ReadSections())
-            if (is_at_or_below(s, key)) return true;
-        return false;
+        return ini.SectionExists(key) || ini.AnySectionWithPrefix(key + QLatin1Char('\\'));
     }
     void require_open() const {
         if (!open) throw ERegistryError(QStringLiteral("No registry key is open"));
@@ -157,9 +161,8 @@ QString TRegistry::StoreFileName(RegistryRoot root) {
 bool TRegistry::OpenKey(const QString& key, bool cancreate) {
     CloseKey();
     const QString k = normalize(key);
-    const QString file = d->file();
-    if (!store_writable(file)) return false;
-    TIniFile ini(file);
+    if (!d->may_write()) return false;
+    TIniFile ini(d->file());
     if (ini.ReadFailed()) return false;
     if (!Impl::exists(ini, k)) {
         if (!cancreate) return false;
@@ -250,13 +253,13 @@ bool TRegistry::DeleteValue(const QString& name) {
 
 bool TRegistry::DeleteKey(const QString& key) {
     const QString k = normalize(key);
-    const QString file = d->file();
-    if (k.isEmpty() || !store_writable(file)) return false;
-    TIniFile ini(file);
+    if (k.isEmpty() || !d->may_write()) return false;
+    TIniFile ini(d->file());
     if (ini.ReadFailed() || !Impl::exists(ini, k)) return false;
     try {
-        for (const QString& s : ini.ReadSections())
-            if (is_at_or_below(s, k)) ini.EraseSection(s);
+        const QStringList below = ini.SectionsWithPrefix(k + QLatin1Char('\\'));
+        ini.EraseSection(k);
+        for (const QString& s : below) ini.EraseSection(s);
         save(ini);
     } catch (const Exception&) {
         return false;
@@ -278,13 +281,14 @@ QStringList TRegistry::GetKeyNames() const {
     if (!d->open) return names;
     TIniFile ini(d->file());
     const QString prefix = d->key.isEmpty() ? QString() : d->key + QLatin1Char('\\');
-    for (const QString& s : ini.ReadSections()) {
-        if (!s.startsWith(prefix, Qt::CaseInsensitive) || s.size() == prefix.size()) continue;
+    QSet<QString> seen;
+    for (const QString& s : ini.SectionsWithPrefix(prefix)) {
+        if (s.size() == prefix.size()) continue;
         const QString child = normalize(s.mid(prefix.size())).section(QLatin1Char('\\'), 0, 0);
         if (child.isEmpty()) continue;
-        bool seen = false;
-        for (const QString& n : names) seen = seen || n.compare(child, Qt::CaseInsensitive) == 0;
-        if (!seen) names.append(child);
+        if (seen.contains(child.toCaseFolded())) continue;
+        seen.insert(child.toCaseFolded());
+        names.append(child);
     }
     return names;
 }

@@ -22,8 +22,9 @@ enum class RegistryRoot { CurrentUser, LocalMachine };
 /// skipped) and compared without regard to letter case;
 /// a key holds named string and 32-bit integer values and sub-keys. The
 /// stores live in ini files below the XDG config folders; a store that
-/// cannot be written fails like a registry without rights. One key is open
-/// at a time. GUI thread.
+/// cannot be written fails like a registry without rights, and so does the
+/// machine-wide store for anyone but an administrator (root). One key is
+/// open at a time. GUI thread.
 class TRegistry {
 public:
     explicit TRegistry(RegistryRoot root = RegistryRoot::CurrentUser);

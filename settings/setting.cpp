@@ -434,8 +434,11 @@ bool TSetting::OkToWrite() {
         if (!QDir().mkpath(QFileInfo(path).absolutePath())) return false;
         // A probe of its own, so that changes held back by ManualIniClose
         // stay held back.
+        // Written twice: a write that changes nothing would not touch the
+        // file, so the test section is stored first, then erased.
         TIniFile probe(path);
         probe.WriteString(QStringLiteral("~testsection"), QStringLiteral("~testkey"), QStringLiteral("test"));
+        probe.UpdateFile();
         probe.EraseSection(QStringLiteral("~testsection"));
         probe.UpdateFile();
         return true;

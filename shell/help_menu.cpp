@@ -7,19 +7,24 @@
 #include "shell/about.h"
 #include "shell/day_number.h"
 #include "shell/http_get.h"
+#include "shell/update_address.h"
 #include "shell/url_opener.h"
 #include "shell/version_file.h"
+#include "shell/web_address.h"
 #include "shell/web_detect.h"
 
 #include <QAction>
-#include <QCoreApplication>
+#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QNetworkAccessManager>
 
 namespace wavrell {
+
+const QString wavrell_version_url = QStringLiteral(WAVRELL_VERSION_URL);
 
 namespace {
 
@@ -27,6 +32,12 @@ const QString web_menu_key = QStringLiteral("\\Software\\OstrelData\\WebMenu");
 const QString web_items_key = QStringLiteral("\\Software\\OstrelData\\WebMenu\\items");
 const QString menu_date_value = QStringLiteral("MenuDate");
 constexpr int menu_date = 20020523;
+/// The default web items, stored in the machine-wide store by the first run
+/// that may write it; until then every run uses them as they are.
+const QList<QPair<QString, QString>> default_web_items{
+    {QStringLiteral("Ostrel Data Web"), QStringLiteral("https://www.ostreldata.example/")},
+    {QStringLiteral("E-mail Ostrel Data"), QStringLiteral("mailto:info@ostreldata.example")},
+};
 const QString auto_check_value = QStringLiteral("AutoCheckForNewVersion");
 const QString last_check_value = QStringLiteral("LastNewVersionCheckDate");
 
@@ -92,7 +103,7 @@ void set_end_program_hook(std::function<void()> hook) { end_program_hook() = std
 void set_help_menu_loading_hook(std::function<void(THelpMenu&)> hook) { loading_hook() = std::move(hook); }
 
 THelpMenu::THelpMenu(QObject* owner) : QObject(owner) {
-    fNewVersionURL = generic_version_url;
+    fNewVersionURL = wavrell_version_url;
     QObject* itemOwner = owner ? owner : this;
     idhttp = new QNetworkAccessManager(itemOwner);
     fwebdetect = new TWebDetect(itemOwner);
@@ -108,48 +119,60 @@ THelpMenu::THelpMenu(QObject* owner) : QObject(owner) {
 }
 
 THelpMenu::~THelpMenu() {
+    end_check();
     if (fownsmenu) delete fmenu;
 }
 
 void THelpMenu::read_web_items() {
-    // The machine-wide store may not be writable for this user: the defaults
-    // are then simply not written.
+    // Only an administrator may write the machine-wide store; any other run
+    // leaves it alone and uses the default items as if they were stored.
+    bool defaultsStored = false;
     try {
         TRegistry reg(RegistryRoot::LocalMachine);
         int stamp = 0;
         if (reg.OpenKeyReadOnly(web_menu_key)) stamp = read_menu_date(reg);
         reg.CloseKey();
-        if (stamp < menu_date) {
-            if (reg.OpenKey(web_menu_key, true)) {
-                reg.WriteString(menu_date_value, QString::number(menu_date));
-                reg.CloseKey();
-                if (reg.OpenKey(web_items_key, true)) {
-                    reg.WriteString(QStringLiteral("Ostrel Data Web"),
-                                    QStringLiteral("https://www.ostreldata.example/"));
-                    reg.WriteString(QStringLiteral("E-mail Ostrel Data"),
-                                    QStringLiteral("mailto:info@ostreldata.example"));
-                }
-                reg.CloseKey();
+        defaultsStored = stamp >= menu_date;
+        if (!defaultsStored && reg.OpenKey(web_menu_key, true)) {
+            reg.WriteString(menu_date_value, QString::number(menu_date));
+            reg.CloseKey();
+            if (reg.OpenKey(web_items_key, true)) {
+                for (const auto& [caption, command] : default_web_items) reg.WriteString(caption, command);
+                defaultsStored = true;
             }
+            reg.CloseKey();
         }
     } catch (const ERegistryError&) {
     }
 
     try {
         TRegistry reg(RegistryRoot::LocalMachine);
-        if (!reg.OpenKeyReadOnly(web_items_key)) return;
-        const QStringList names = reg.GetValueNames();
-        for (const QString& name : names) {
-            QString command;
-            try {
-                command = reg.ReadString(name);
-            } catch (const ERegistryError&) {
-                continue;  // not a text: no usable command
+        if (reg.OpenKeyReadOnly(web_items_key)) {
+            const QStringList names = reg.GetValueNames();
+            for (const QString& name : names) {
+                QString command;
+                try {
+                    command = reg.ReadString(name);
+                } catch (const ERegistryError&) {
+                    continue;  // not a text: no usable command
+                }
+                menutexts << name;
+                shellcommands << command;
             }
-            menutexts << name;
-            shellcommands << command;
         }
     } catch (const ERegistryError&) {
+    }
+
+    if (defaultsStored) return;
+    for (const auto& [caption, command] : default_web_items) {
+        qsizetype i = 0;
+        while (i < menutexts.size() && menutexts[i].compare(caption, Qt::CaseInsensitive) != 0) ++i;
+        if (i == menutexts.size()) {
+            menutexts << caption;
+            shellcommands << command;
+        } else {
+            shellcommands[i] = command;
+        }
     }
 }
 
@@ -197,14 +220,21 @@ void THelpMenu::Loaded() {
         shellcommands << command;
     }
 
+    // Items whose address only holds a place are not shown.
+    QList<qsizetype> shown;
+    for (qsizetype i = 0; i < menutexts.size(); ++i)
+        if (!is_placeholder_address(command_url(shellcommands[i]))) shown << i;
+
     if (faboutbox) {
         faboutitem = new_item(QStringLiteral("A&bout..."));
         connect(faboutitem, &QAction::triggered, this, [this] { about_click(); });
         insert_first(faboutitem);
-        if (!menutexts.isEmpty()) fbaritem1 = insert_separator_first();
+        if (!shown.isEmpty()) fbaritem1 = insert_separator_first();
     }
 
-    if (fprogid && !fNewVersionURL.isEmpty() && fEnableVersionCheck) {
+    // Offered even when the build has no version address, so that asking
+    // says so.
+    if (fprogid && fEnableVersionCheck) {
         fnewversionitem = new_item(QStringLiteral("Check for new version automatically"));
         fnewversionitem->setCheckable(true);
 
@@ -243,7 +273,7 @@ void THelpMenu::Loaded() {
         insert_first(fnewversionnowitem);
     }
 
-    for (qsizetype i = 0; i < menutexts.size(); ++i) {
+    for (const qsizetype i : shown) {
         QAction* item = new_item(menutexts[i]);
         item->setData(int(i));  // the tag: index into shellcommands
         connect(item, &QAction::triggered, this, [this, item] { web_item_click(item); });
@@ -252,7 +282,7 @@ void THelpMenu::Loaded() {
     }
 
     if (!fhelpfile.isEmpty()) {
-        if (!menutexts.isEmpty()) fbaritem2 = insert_separator_first();
+        if (!shown.isEmpty()) fbaritem2 = insert_separator_first();
         fhelpitem = new_item(QStringLiteral("&Help..."));
         fhelpitem->setShortcut(QKeySequence(Qt::Key_F1));
         connect(fhelpitem, &QAction::triggered, this, [this] { help_click(); });
@@ -269,19 +299,47 @@ void THelpMenu::Loaded() {
 }
 
 void THelpMenu::check_version(bool manual, bool end_after_download) {
-    if (!fprogid || fNewVersionURL.isEmpty() || !fEnableVersionCheck) return;
+    if (!fprogid || !fEnableVersionCheck) return;
+    if (fNewVersionURL.isEmpty()) {
+        if (manual)
+            message_box(QStringLiteral("This build of %1 has no update address, so it cannot check for a new "
+                                       "version.")
+                            .arg(fprogid->ProductName()),
+                        QStringLiteral("New version check"), mb::OK | mb::ICONINFORMATION);
+        return;
+    }
     if (!manual && (!fnewversionitem || !fnewversionitem->isChecked() || !fwebdetect->Online())) return;
+    if (fdownload) {
+        if (fdownloadmanual) return;  // the user's check is running already
+        end_check();                  // the user's check takes over from the automatic one
+    }
 
     // Stored before the download, so that a failing check is not repeated
     // automatically on the same day.
     lastnewversioncheckdate = today_day_number();
     store_check_date(lastnewversioncheckdate);
 
-    const QString version = fprogid->Version();
+    // The window goes on while the file comes; the answer is handled when
+    // it is there.
+    fdownload = new THttpGet(*idhttp, QUrl(fNewVersionURL), fdownloadtimeout, max_version_file_bytes, this);
+    fdownloadmanual = manual;
+    fdownload->OnDone = [this, manual, end_after_download](bool ok, const QString& text, const QString&) {
+        version_file_arrived(ok, text, manual, end_after_download);
+    };
+    if (manual) {
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+        qApp->installEventFilter(this);
+        fbusy = true;
+    }
+}
+
+void THelpMenu::version_file_arrived(bool ok, const QString& text, bool manual, bool end_after_download) {
+    end_check();
+    const QString version = fprogid ? fprogid->Version() : QString();
     bool newVersion = false;
     try {
-        const TVersionFile file =
-            parse_version_file(http_get(*idhttp, QUrl(fNewVersionURL), fdownloadtimeout));
+        if (!ok) throw EDownloadError(QStringLiteral("No version file"));
+        const TVersionFile file = parse_version_file(text);
         newversionstr = file.newversionstr;
         downloadurl = file.downloadurl;
         usermessage = file.usermessage;
@@ -298,6 +356,8 @@ void THelpMenu::check_version(bool manual, bool end_after_download) {
     }
 
     if (newVersion) {
+        // The server's message is shown as the text it is (message_box
+        // never reads it as rich text, so it holds no links).
         const int answer =
             message_box(usermessage,
                         QStringLiteral("New version available (current version is ") + version +
@@ -315,6 +375,30 @@ void THelpMenu::check_version(bool manual, bool end_after_download) {
     }
 }
 
+void THelpMenu::end_check() {
+    if (fbusy) {
+        fbusy = false;
+        qApp->removeEventFilter(this);
+        QApplication::restoreOverrideCursor();
+    }
+    if (fdownload) {
+        fdownload->OnDone = nullptr;
+        fdownload->cancel();
+        fdownload->deleteLater();
+        fdownload = nullptr;
+    }
+}
+
+void THelpMenu::cancel_check() { end_check(); }
+
+bool THelpMenu::eventFilter(QObject* watched, QEvent* event) {
+    if (fbusy && event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        cancel_check();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
 void THelpMenu::help_click() {
     if (!fhelpfile.isEmpty()) open_url(QUrl::fromLocalFile(fhelpfile));
 }
@@ -323,7 +407,18 @@ void THelpMenu::web_item_click(QObject* sender) {
     auto* item = qobject_cast<QAction*>(sender);
     if (!item) return;
     const int tag = item->data().toInt();
-    if (tag >= 0 && tag < shellcommands.size()) open_url(command_url(shellcommands[tag]));
+    if (tag < 0 || tag >= shellcommands.size()) return;
+    // A web item opens web pages and mail addresses, never a program, a
+    // local file or another kind of address that the registry may name.
+    const QUrl url = command_url(shellcommands[tag]);
+    if (!is_web_item_address(url)) {
+        message_box(QStringLiteral("\"%1\" is not opened: its address \"%2\" is not a web page (http, https) or "
+                                   "an e-mail address (mailto).")
+                        .arg(menutexts[tag], shellcommands[tag]),
+                    QStringLiteral("Help"), mb::OK | mb::ICONEXCLAMATION);
+        return;
+    }
+    open_url(url);
 }
 
 void THelpMenu::check_now_click() { check_version(true, false); }

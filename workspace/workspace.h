@@ -1,7 +1,10 @@
 #pragma once
 
 #include "workspace/error_summary.h"
+#include "workspace/alignment.h"
 #include "workspace/level_analysis.h"
+#include "workspace/level_matching.h"
+#include "workspace/loudness.h"
 #include "workspace/range_summary.h"
 #include "common/errors.h"
 
@@ -13,12 +16,27 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace wavrell {
 
 class TWav;
 class TRealFilterSection;
 class TErrorSummaries;
+
+/// What TWorkspace::read_file makes of a file beside its samples and levels.
+struct TLoadOptions {
+    /// The range summaries of the waveform view (off where nothing draws).
+    bool summaries = true;
+    /// The rate the samples are converted to (0: the file's own).
+    int32_t rate = 0;
+    /// The loudness, measured beside the levels on this machine's processors.
+    bool loudness = false;
+    /// The file's alignment signal, and when `other` (the other slot's
+    /// signal) holds samples, the alignment of the two files.
+    bool align = false;
+    std::shared_ptr<const TAlignSignal> other;
+};
 
 /// A file read and measured for one slot but not yet part of a workspace
 /// (TWorkspace::read_file makes it, TWorkspace::commit_load takes it in).
@@ -32,10 +50,17 @@ struct TLoadedFile {
     std::unique_ptr<TWav> wav;  ///< the file's samples, no Qt parent
     TLevelTable levels;         ///< 4 rows, those of `slot` filled
     TFileLevels file;           ///< RMS and peak over all channels
+    TLoudness loudness;         ///< measured only when read_file was asked to
     std::vector<TChannelSummary> summaries;  ///< range summaries of the first two channels
     /// The file's own sampling rate in Hz; differs from wav's when the
     /// samples were converted to the rate of the other slot.
     int32_t sourcerate = 0;
+    /// What the alignment compares of this file (null when not asked for).
+    std::shared_ptr<const TAlignSignal> alignsignal;
+    /// The estimate of file 2 against file 1 made against `alignedwith`, the
+    /// other slot's signal when the load began (none without one).
+    std::optional<TAlignment> alignment;
+    std::shared_ptr<const TAlignSignal> alignedwith;
 };
 
 /// The load was given up (its cancel flag was set) before it ended.
@@ -64,10 +89,15 @@ public:
     double filerms(int slot) const { return ffilerms[size_t(slot)]; }
     double filepeak(int slot) const { return ffilepeak[size_t(slot)]; }
     double filenormfactor(int slot) const { return ffilenormfactor[size_t(slot)]; }
+    /// Loudness of a slot's file (measured when its load measured loudness,
+    /// see MeasureLoudness). Like filerms and filepeak it stays when the
+    /// slot is closed, until the slot is loaded again.
+    const TLoudness& loudness(int slot) const { return floudness[size_t(slot)]; }
     /// Factor in force: filenormfactor while normalize is on, else 1.0.
     double filefactor(int slot) const { return ffilefactor[size_t(slot)]; }
     /// The information line of a slot (crest factor, RMS and peak in dB and
-    /// the file name; "-" for a slot without samples, empty after closing).
+    /// the file name, then the loudness fields where the file's loudness was
+    /// measured; "-" for a slot without samples, empty after closing).
     const QString& infoline(int slot) const { return finfoline[size_t(slot)]; }
     /// Range summaries of the first two channels of a slot's file, built by
     /// the load's measurement (empty before a load and after closing); the
@@ -98,6 +128,76 @@ public:
     /// The 500 Hz allpass used by the measurement (and by the waveform view).
     TRealFilterSection* apfilter() const { return fapfilter; }
 
+    // Alignment of file 2 to file 1. The offset and polarity in force are
+    // kept here alone: playback, the waveform and crest views and the cursor
+    // read them through slot_offset, slot_sign and slot_time.
+
+    /// Whether loads align file 2 to file 1 when both slots hold samples
+    /// (on by default; the level report of the command line leaves it off).
+    bool AutoAlign() const { return fautoalign; }
+    void setAutoAlign(bool v) { fautoalign = v; }
+
+    /// The estimate for the two files loaded now; none while a slot is
+    /// empty (and before the window's alignment of a pair has ended).
+    const std::optional<TAlignment>& alignestimate() const { return falignestimate; }
+    /// File 2's offset in force, in frames: at timeline frame k (file 1's
+    /// frame k) file 2 plays and is drawn at its frame k + offset. 0 when
+    /// not aligned.
+    int64_t file2offset() const { return ffile2offset; }
+    /// The offset was set by a nudge or "No alignment" rather than by the
+    /// estimate.
+    bool alignmentbyhand() const { return fbyhand; }
+    /// "Correct polarity": file 2 is played and drawn negated when its
+    /// estimate found it inverted. Set by every estimate (on when inverted);
+    /// writing stores and repaints.
+    bool correctpolarity() const { return fcorrectpolarity; }
+    void setCorrectpolarity(bool v);
+    /// File 2 is negated now (an inverted file 2 with "Correct polarity" on).
+    bool file2negated() const;
+
+    /// Offset in frames of a slot's file against the timeline: 0 for file 1,
+    /// file2offset() for file 2.
+    int64_t slot_offset(int slot) const { return slot == 1 ? ffile2offset : 0; }
+    /// +1, or −1 for a negated file 2.
+    int slot_sign(int slot) const { return slot == 1 && file2negated() ? -1 : 1; }
+    /// The time (s) in a slot's own file at timeline time t (the cursor).
+    double slot_time(int slot, double t) const;
+    /// Seconds of the timeline that the files cover: file 1 from 0, file 2
+    /// shifted by its offset; at least 0.
+    double timeline_duration() const;
+
+    /// The channel sums the alignment compares, made by the loads (null for
+    /// an empty slot, or when AutoAlign was off). Immutable and shared, so
+    /// that a worker can align while the window goes on.
+    std::shared_ptr<const TAlignSignal> alignsignal(int slot) const { return falignsignal[size_t(slot)]; }
+    /// Both slots hold samples, AutoAlign is on, and there is no estimate
+    /// for them: the load could not make it (the other slot changed while it
+    /// ran) and the window has to align them.
+    bool alignment_due() const;
+    /// Puts an estimate in force: its offset when it is trustworthy, else
+    /// 0; "Correct polarity" on exactly when it found file 2 inverted. Only
+    /// for an estimate made on the signals the slots hold now (file1,
+    /// file2); returns false and changes nothing otherwise. Repaints and
+    /// rebuilds file 2's information line.
+    bool apply_alignment(const TAlignment& a, const TAlignSignal* file1, const TAlignSignal* file2);
+    /// "Align file 2 to file 1" on this thread: estimates and applies
+    /// (command line, tests; the window estimates on a worker). Nothing
+    /// without two files.
+    void align_files();
+    /// Nudges file 2 by frames (positive: earlier, each of its moments comes
+    /// sooner on the timeline); the offset then counts as set by hand. Only
+    /// with both slots holding samples.
+    void nudge_file2(int64_t frames);
+    /// One millisecond of file 2 in frames (its rate / 1000, rounded, at
+    /// least 1).
+    int64_t millisecond_frames() const;
+    /// "No alignment": offset 0, set by hand.
+    void clear_alignment();
+    /// The note on file 2's information line after its file name, e.g.
+    /// "  [+1105 samples, 25.1 ms, r=0.998]"; empty for file 1 and while
+    /// there is no alignment to speak of.
+    QString alignment_note(int slot) const;
+
     /// Play position in sample frames.
     int32_t playcount() const { return fplaycount; }
     void setPlaycount(int32_t v) { fplaycount = v; }
@@ -106,6 +206,20 @@ public:
     /// update_levels.
     bool normalize() const { return fnormalize; }
     void setNormalize(bool v);
+
+    /// What level matching brings to equal (RMS by default); writing stores
+    /// it, then update_levels.
+    TMatchBy MatchBy() const { return fmatchby; }
+    void setMatchBy(TMatchBy v);
+
+    /// The level of a slot's file under the matching criterion in force, as
+    /// the matching takes it: the RMS in dBFS, or the integrated or maximum
+    /// short-term loudness in LUFS; the file's own level, before any
+    /// factor (adding 20 log10(filefactor) gives the level as heard). Empty
+    /// for a slot without samples and for one that takes no part in the
+    /// matching (no measurable level: silence; for loudness also a file
+    /// shorter than 400 ms or one whose loudness was not measured).
+    std::optional<double> match_level_db(int slot) const;
 
     /// Show and play the error signal of normalization; writing mirrors the
     /// check state, then invalidate_views(true).
@@ -140,6 +254,14 @@ public:
     bool BuildSummaries() const { return fbuildsummaries; }
     void setBuildSummaries(bool v) { fbuildsummaries = v; }
 
+    /// Whether load_file also measures the loudness and true peak of the
+    /// file (TLoudness; off by default: it costs several times the rest of
+    /// the measurement). The window switches it on; with it off a
+    /// loudness criterion finds no level, and the information lines show no
+    /// loudness fields.
+    bool MeasureLoudness() const { return fmeasureloudness; }
+    void setMeasureLoudness(bool v) { fmeasureloudness = v; }
+
     /// The first half of load_file, touching no workspace: reads fname into
     /// a fresh store, converts it to `rate` Hz unless `rate` is 0 or the
     /// file's own (see conversion_rate), and measures the samples it then
@@ -148,12 +270,11 @@ public:
     /// EFileError for a file that cannot be read or converted (anything but
     /// a regular file is refused before it is opened; a failing allocation
     /// gives memory_error), and ELoadCancelled when `cancel` is set before
-    /// the reading or the measuring begins or while the samples are
-    /// converted. With `summaries` off the range summaries of the waveform
-    /// view are not built (nothing will draw the file).
+    /// the reading or the measuring begins, while the samples are converted,
+    /// or (every 100 ms of audio) while the loudness is measured. See
+    /// TLoadOptions for what else is made.
     static TLoadedFile read_file(int slot, const QString& fname, TRealFilterSection& allpass,
-                                 const std::atomic<bool>* cancel = nullptr, bool summaries = true,
-                                 int32_t rate = 0);
+                                 const std::atomic<bool>* cancel = nullptr, const TLoadOptions& options = {});
     /// The error of a load for which memory ran out, naming the file.
     static EFileError memory_error(const QString& fname);
     /// A filter with the settings of apfilter, without Qt parent, for
@@ -161,17 +282,24 @@ public:
     std::unique_ptr<TRealFilterSection> allpass_copy() const;
     /// The second half of load_file: takes the file into its slot, then
     /// recent files, views outdated, time axis refitted, levels stored,
-    /// update_levels, play position 0. GUI thread.
+    /// update_levels, play position 0. The file's estimate is put in force
+    /// when it was made against the other slot's file of now; otherwise
+    /// alignment_due() tells. GUI thread.
     void commit_load(TLoadedFile&& f);
 
     /// Empties a slot: its samples, its block rows and its information line;
-    /// refits the time axis. File levels and factors keep their values.
+    /// refits the time axis. File levels and factors keep their values. An
+    /// alignment ends (file 2's line loses its note).
     void close_file(int slot);
 
     /// Recomputes the normalization factors, the factors in force and both
-    /// information lines, then invalidate_views(true). A slot whose RMS or
-    /// peak is zero takes no part: its factor is 1.0 and the other slot is
-    /// scaled as if it had never been loaded.
+    /// information lines, then invalidate_views(true). The factors bring the
+    /// two files to equal level by the criterion of MatchBy (see
+    /// matching_factors): by RMS, a never loaded slot counts as RMS 1.0 and
+    /// peak 1.0; a slot whose level (RMS, or loudness under a loudness
+    /// criterion) does not exist or is zero, or whose peak is zero, takes no
+    /// part: its factor is 1.0 and the other slot is scaled as if it had
+    /// never been loaded.
     void update_levels();
 
     /// Asks the views to repaint; with dirty set also to redraw the cached
@@ -190,6 +318,14 @@ public:
     /// One decimal, rounded, with the user's decimal separator; "-0.0" is
     /// shown as "0.0".
     static QString decibel_text(double db);
+    /// The loudness fields that follow a measured file's information line:
+    /// "  |  " integrated loudness " LUFS, LRA " range " LU, TP " true peak
+    /// " dBTP" (the true peak with its sign), and with `shortterm` also
+    /// ", max S " maximum short-term loudness " LUFS". Loudness and peak are
+    /// those of the file scaled by `factor` (what is heard), the range is
+    /// the file's own; "-" for a value that does not exist, "-inf" for a
+    /// silent peak. Empty when the loudness was not measured.
+    static QString loudness_suffix(const TLoudness& l, double factor, bool shortterm);
 
     /// Events, empty when unassigned.
     std::function<void(bool dirty)> OnInvalidateViews;
@@ -203,9 +339,21 @@ public:
     std::function<void()> OnInfoLinesChanged;
     /// The error summaries of a slot have been built (error_summaries).
     std::function<void(int slot)> OnErrorSummariesReady;
+    /// File 2's offset or polarity changed other than by a load (estimate,
+    /// nudge, "No alignment", "Correct polarity", a slot closed).
+    std::function<void()> OnAlignmentChanged;
 
 private:
     void emit_checks();
+    /// The information line of a slot as update_levels builds it.
+    QString slot_infoline(int slot) const;
+    /// Offset 0, polarity as it is, no estimate.
+    void reset_alignment();
+    /// After a change of the alignment: file 2's line, repaint, checks.
+    void alignment_changed();
+    /// The level that the matching takes for a slot, as a linear amplitude
+    /// (see matching_factors); empty where the slot has no such level.
+    std::optional<double> match_level(int slot) const;
 
     std::array<TWav*, 2> fwav{};
     // Not a Qt child: its builds read the stores' samples and must have
@@ -218,16 +366,26 @@ private:
     std::array<double, 2> ffilepeak{1.0, 1.0};
     std::array<double, 2> ffilenormfactor{1.0, 1.0};
     std::array<double, 2> ffilefactor{1.0, 1.0};
+    std::array<TLoudness, 2> floudness;
     std::array<QString, 2> finfoline;
     std::array<int32_t, 2> fsourcerate{};
     std::array<bool, 2> fhasallpass{true, true};
     int32_t fplaycount = 0;
     bool fbuildsummaries = true;
+    bool fmeasureloudness = false;
+    TMatchBy fmatchby = mbrms;
     bool fnormalize = false;
     bool fshowerror = false;
     bool fshowallpass = false;
     int32_t fwavplayno = 0;
     double fcursorpos = 0;
+
+    bool fautoalign = true;
+    std::array<std::shared_ptr<const TAlignSignal>, 2> falignsignal;
+    std::optional<TAlignment> falignestimate;
+    int64_t ffile2offset = 0;
+    bool fbyhand = false;
+    bool fcorrectpolarity = false;
 };
 
 }  // namespace wavrell

@@ -5,7 +5,9 @@
 
 #include "settings/prog_id.h"  // recent_files.h needs the complete type
 #include "shell/recent_files.h"
+#include "tests/settings/isolated_folders.h"
 
+#include <QDirIterator>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QMenu>
@@ -158,6 +160,74 @@ TEST_F(MainWindow, MenusWithRecentFilesAtTheirPlace) {
     // "E&xit" closes the window.
     form->Exit1->trigger();
     EXPECT_FALSE(form->isVisible());
+}
+
+TEST_F(MainWindow, LevelsMenuMatchesByTheChosenCriterionAndARestartKeepsIt) {
+    // The choice is stored: in folders of this test alone.
+    IsolatedFolders folders;
+    // Equal RMS and peak, but a 60 Hz tone weighs less in loudness than a
+    // 1 kHz tone.
+    const QString a = sine(QStringLiteral("a.wav"), 48000, 2, 5, 1000, 0.05);
+    const QString b = sine(QStringLiteral("b.wav"), 48000, 2, 5, 60, 0.05);
+    const auto window = [] {
+        auto w = std::make_unique<TForm19>();
+        w->FormActivate();
+        return w;
+    };
+    auto w = window();
+    const QList<QAction*> menus = w->menuBar()->actions();
+    ASSERT_GE(menus.size(), 4);
+    EXPECT_EQ(menus[2]->text(), QStringLiteral("&Levels"));
+    ASSERT_EQ(menus[2]->menu(), w->LevelsMenu);
+    ASSERT_EQ(w->LevelsMenu->actions().size(), 1);
+    EXPECT_EQ(w->LevelsMenu->actions()[0]->text(), QStringLiteral("&Match by"));
+    ASSERT_EQ(w->LevelsMenu->actions()[0]->menu(), w->MatchByMenu);
+    EXPECT_EQ(visible_texts(w->MatchByMenu),
+              QStringList({"RMS", "Integrated loudness", "Maximum short-term loudness"}));
+    const auto checked = [](TForm19& f) {
+        QStringList c;
+        for (QAction* x : f.MatchByMenu->actions())
+            if (x->isChecked()) c << x->text();
+        return c;
+    };
+    EXPECT_EQ(checked(*w), QStringList{"RMS"});
+    EXPECT_EQ(w->workspace().MatchBy(), mbrms);
+
+    w->load_file(0, a);
+    w->load_file(1, b);
+    TWorkspace& s = w->workspace();
+    EXPECT_TRUE(w->infolabel1->text().contains(QStringLiteral(" LUFS, LRA "))) << w->infolabel1->text().toStdString();
+    EXPECT_EQ(w->infolabel2->toolTip(), w->infolabel2->text());
+    EXPECT_NEAR(s.filefactor(0) / s.filefactor(1), 1.0, 1e-5);
+
+    w->matchintegratedaction->trigger();
+    EXPECT_EQ(checked(*w), QStringList{"Integrated loudness"});
+    EXPECT_EQ(s.MatchBy(), mbintegrated);
+    ASSERT_TRUE(s.loudness(0).integrated && s.loudness(1).integrated);
+    EXPECT_GT(*s.loudness(0).integrated - *s.loudness(1).integrated, 1.0);
+    EXPECT_NEAR(20 * std::log10(s.filefactor(1) / s.filefactor(0)),
+                *s.loudness(0).integrated - *s.loudness(1).integrated, 1e-9);
+    EXPECT_EQ(w->infolabel1->text(), s.infoline(0));
+
+    // The next start matches by the stored choice.
+    w.reset();
+    QStringList stored;
+    for (QDirIterator it(folders.config(), {QStringLiteral("*.ini")}, QDir::Files, QDirIterator::Subdirectories);
+         it.hasNext();)
+        stored << read_text(it.next());
+    EXPECT_TRUE(stored.join(QString()).contains(QStringLiteral("[Levels]\nMatchBy=lufs"))) << stored.join(QString()).toStdString();
+    w = window();
+    EXPECT_EQ(w->workspace().MatchBy(), mbintegrated);
+    EXPECT_EQ(checked(*w), QStringList{"Integrated loudness"});
+    w->matchshorttermaction->trigger();
+    w.reset();
+    w = window();
+    EXPECT_EQ(w->workspace().MatchBy(), mbshortterm);
+    EXPECT_EQ(checked(*w), QStringList{"Maximum short-term loudness"});
+    w->matchrmsaction->trigger();
+    w.reset();
+    w = window();
+    EXPECT_EQ(w->workspace().MatchBy(), mbrms);
 }
 
 TEST_F(MainWindow, FirstActivationOnlyOnce) {

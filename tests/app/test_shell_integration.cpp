@@ -3,6 +3,7 @@
 // and the lists kept between two runs of the real program.
 
 #include "app/main_window.h"
+#include "app/paint_box.h"
 #include "workspace/workspace.h"
 #include "audio/wav_file.h"
 #include "common/message_box.h"
@@ -17,6 +18,7 @@
 #include "tests/settings/isolated_folders.h"
 #include "tests/shell/connstate_fake.h"
 #include "tests/shell/http_test_server.h"
+#include "tests/support/damaged_ini.h"
 
 #include <QAction>
 #include <QDialog>
@@ -24,12 +26,17 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QDirIterator>
 #include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <memory>
+
+#include <unistd.h>
 
 namespace wavrell {
 namespace {
@@ -81,9 +88,11 @@ protected:
         set_about_show_hook([this](QDialog& d) { about = &d; });
         // The manual is found next to the program.
         special_folder_lookups().executable_path = [this] { return folders.path(QStringLiteral("bin/wavrell")); };
+        special_folder_lookups().administrator = [] { return true; };
         folders.write_file(QStringLiteral("bin/wavrell.html"), "<html></html>");
         // The window's Help menu asks the test's version server, never the
-        // maker's, and the fake connection state (online).
+        // maker's (unless a test keeps the build's address), and the fake
+        // connection state (online).
         set_help_menu_loading_hook([this](THelpMenu& m) {
             configured = {m.NewVersionURL(),
                           m.ProgId() ? m.ProgId()->ProductName() : QString(),
@@ -91,8 +100,8 @@ protected:
                           m.EnableVersionCheck(),
                           m.AboutBox() != nullptr,
                           m.MenuPos()};
-            m.setNewVersionURL(server.url());
-            m.setDownloadTimeout(5000);
+            if (!keep_build_address) m.setNewVersionURL(server.url());
+            m.setDownloadTimeout(10000);
             m.webdetect()->setDLLName(test::fake_connstate_library());
             EXPECT_TRUE(test::set_fake_connection_state(true, 0x42));
         });
@@ -139,21 +148,33 @@ protected:
     QList<QUrl> opened;
     int ended = 0;
     QDialog* about = nullptr;
+    bool keep_build_address = false;
 };
+
+/// Runs the event loop until the window's version check has ended.
+void wait_for_check(const TForm19& w) {
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !w.HelpMenu1->checking(); }, 20000)) << "the check did not end";
+}
 
 TEST_F(ShellIntegration, MenusOfTheWindow) {
     TForm19 w;
     QStringList titles;
     for (const QAction* a : w.menuBar()->actions()) titles << a->text();
-    EXPECT_EQ(titles, (QStringList{"&File 1", "F&ile 2", "&Test", "&Help"}));
+    EXPECT_EQ(titles, (QStringList{"&File 1", "F&ile 2", "&Levels", "&Alignment", "&Test", "&Help"}));
+    EXPECT_EQ(captions(w.AlignmentMenu),
+              (QStringList{"Align file 2 to file 1", "-", "Nudge file 2 earlier by one sample",
+                           "Nudge file 2 later by one sample", "Nudge file 2 earlier by one millisecond",
+                           "Nudge file 2 later by one millisecond", "-", "Correct polarity", "No alignment"}));
+    EXPECT_EQ(captions(w.LevelsMenu), (QStringList{"&Match by"}));
     EXPECT_EQ(captions(w.TestMenu), (QStringList{"Blind test..."}));
     EXPECT_EQ(w.blindtestaction->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_B));
 
     EXPECT_EQ(captions(w.File1Menu), (QStringList{"Open file 1...", "Close file 1", "-", "E&xit"}));
     EXPECT_EQ(captions(w.File2Menu), (QStringList{"Open file 2...", "Close file 2"}));
+    // The maker's web items only hold a place (a reserved domain): not shown.
     EXPECT_EQ(captions(w.HelpMenu1->menu()),
-              (QStringList{"&Help...", "-", "E-mail Ostrel Data", "Ostrel Data Web", "Check for new version now",
-                           "Check for new version automatically", "-", "A&bout..."}));
+              (QStringList{"&Help...", "Check for new version now", "Check for new version automatically",
+                           "A&bout..."}));
     EXPECT_EQ(item(w.HelpMenu1->menu(), QStringLiteral("&Help..."))->shortcut(), QKeySequence(Qt::Key_F1));
     EXPECT_TRUE(item(w.HelpMenu1->menu(), QStringLiteral("Check for new version automatically"))->isChecked());
 
@@ -220,6 +241,7 @@ TEST_F(ShellIntegration, StartOnALaterDayChecksForANewVersion) {
     store_last_check(kToday - 3);
     {
         TForm19 w;
+        wait_for_check(w);
         EXPECT_EQ(configured.url, wavrell_version_url);
         EXPECT_EQ(configured.product, QStringLiteral("Wavrell"));
         EXPECT_EQ(configured.version, QStringLiteral("0.2"));
@@ -247,9 +269,116 @@ TEST_F(ShellIntegration, StartOnALaterDayChecksForANewVersion) {
     store_last_check(kToday - 1);
     answer = mb::IDYES;
     TForm19 accepted;
+    wait_for_check(accepted);
     EXPECT_EQ(server.requests(), 2);
     EXPECT_EQ(opened, QList<QUrl>{QUrl(QStringLiteral("https://www.ostreldata.example/download"))});
     EXPECT_EQ(ended, 1);
+}
+
+TEST_F(ShellIntegration, WindowAnswersWhileTheStartUpCheckWaitsForTheServer) {
+    // The server answers 5 s after the request: the window is there at once,
+    // paints and takes keys meanwhile, and shows the answer when it comes.
+    server.answer(200, "0.3\r\nhttps://www.ostreldata.example/download\r\n-\r\nVersion 0.3 is out.", 5000);
+    store_last_check(kToday - 1);
+    TForm19 w;
+    EXPECT_EQ(server.answers(), 0);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return server.requests() == 1; }, 5000));
+    EXPECT_TRUE(w.HelpMenu1->checking());
+
+    int paints = 0;
+    struct PaintCounter : QObject {
+        int* n;
+        explicit PaintCounter(int* count) : n(count) {}
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::Paint) ++*n;
+            return false;
+        }
+    } counter(&paints);
+    w.PaintBox[0]->installEventFilter(&counter);
+    const bool allpass = w.workspace().showallpass();
+    QTest::keyClick(&w, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_NE(w.workspace().showallpass(), allpass) << "the key was not handled";
+    w.PaintBox[0]->update();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return paints > 0; }, 3000)) << "the window did not paint";
+    // All that happened before the server answered.
+    EXPECT_EQ(server.answers(), 0);
+    EXPECT_TRUE(shown.isEmpty());
+
+    wait_for_check(w);
+    EXPECT_EQ(server.answers(), 1);
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_EQ(shown[0].text, QStringLiteral("Version 0.3 is out."));
+    w.PaintBox[0]->removeEventFilter(&counter);
+}
+
+TEST_F(ShellIntegration, BuildWithoutUpdateAddressNeverChecks) {
+    if (!wavrell_version_url.isEmpty()) GTEST_SKIP() << "this build has an update address";
+    keep_build_address = true;
+    store_last_check(kToday - 3);
+    TForm19 w;
+    EXPECT_TRUE(configured.url.isEmpty());
+    EXPECT_FALSE(w.HelpMenu1->checking());
+    item(w.HelpMenu1->menu(), QStringLiteral("Check for new version now"))->trigger();
+    EXPECT_FALSE(w.HelpMenu1->checking());
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_EQ(shown[0].text,
+              QStringLiteral("This build of Wavrell has no update address, so it cannot check for a new version."));
+    EXPECT_EQ(server.requests(), 0);
+    EXPECT_EQ(stored_last_check(), kToday - 3);
+}
+
+TEST_F(ShellIntegration, DamagedSettingsFilesAreReadAndKeptWhole) {
+    // Each file the window reads at start-up is a damaged 250 KB file with
+    // 20,000 sections, the window's own section in its middle.
+    const QString a = wav(QStringLiteral("a.wav"));
+    const QString b = wav(QStringLiteral("b.wav"));
+    const QByteArray recentSection = "[RecentFiles]\r\nnToUse=9\r\n1=" + a.toUtf8() + "\r\n\r\n";
+    const QByteArray userSection =
+        "[Software\\OstrelData\\Wavrell]\r\nAutoCheckForNewVersion=dword:0\r\nLastNewVersionCheckDate=dword:" +
+        QByteArray::number(kToday) + "\r\n";
+    const QByteArray machineSection = "[Software\\OstrelData\\WebMenu]\r\nMenuDate=sz:20020523\r\n"
+                                      "[Software\\OstrelData\\WebMenu\\items]\r\nShop=sz:https://shop.ostreldata.com/\r\n";
+    const QString recentFile = folders.config() + QStringLiteral("/OstrelData/Wavrell/0.2/wavrell.ini");
+    const QString userFile = folders.config() + QStringLiteral("/wavrell-registry.ini");
+    const QString machineFile = folders.etc_xdg() + QStringLiteral("/wavrell-registry.ini");
+    const QByteArray recent = test::damaged_ini(recentSection);
+    const QByteArray user = test::damaged_ini(userSection);
+    const QByteArray machine = test::damaged_ini(machineSection);
+    folders.write_file(QStringLiteral("config/OstrelData/Wavrell/0.2/wavrell.ini"), recent);
+    folders.write_file(QStringLiteral("config/wavrell-registry.ini"), user);
+    folders.write_file(QStringLiteral("etc-xdg/wavrell-registry.ini"), machine);
+
+    TForm19 w;
+    // What the window needs was read from the damaged files.
+    EXPECT_EQ(captions(w.File1Menu).mid(2, 3), (QStringList{"-", "&1 " + a, "&Clear list..."}));
+    EXPECT_EQ(captions(w.HelpMenu1->menu()),
+              (QStringList{"&Help...", "-", "Shop", "Check for new version now",
+                           "Check for new version automatically", "-", "A&bout..."}));
+    QAction* automatic = item(w.HelpMenu1->menu(), QStringLiteral("Check for new version automatically"));
+    EXPECT_FALSE(automatic->isChecked());
+
+    // The window writes its own values; every other byte stays, invalid
+    // UTF-8, CR LF and the cut-off last line included.
+    w.load_file(1, b);
+    automatic->trigger();
+    QByteArray expectedUser = user;
+    expectedUser.replace("AutoCheckForNewVersion=dword:0", "AutoCheckForNewVersion=dword:1");
+    EXPECT_TRUE(test::read_bytes(userFile) == expectedUser);
+    EXPECT_TRUE(test::read_bytes(machineFile) == machine);
+    // The list is stored anew as one section at the end.
+    QByteArray expectedRecent = recent;
+    expectedRecent.replace(recentSection, "");
+    expectedRecent += "\r\n\r\n[RecentFiles]\r\nnToUse=9\r\n1=" + b.toUtf8() + "\r\n2=" + a.toUtf8() + "\r\n";
+    for (int i = 3; i <= 9; ++i) expectedRecent += QByteArray::number(i) + "=\r\n";
+    EXPECT_TRUE(test::read_bytes(recentFile) == expectedRecent);
+
+    // The next window reads the same.
+    TForm19 next;
+    EXPECT_EQ(captions(next.File2Menu).mid(2, 4), (QStringList{"-", "&1 " + b, "&2 " + a, "&Clear list..."}));
+    EXPECT_TRUE(item(next.HelpMenu1->menu(), QStringLiteral("Check for new version automatically"))->isChecked());
+    EXPECT_TRUE(shown.isEmpty());
 }
 
 TEST_F(ShellIntegration, AboutBoxOfTheWindow) {
@@ -350,6 +479,74 @@ TEST(ShellIntegrationProgram, RecentFilesSurviveARestart) {
               (QStringList{"Open file 1...\tCtrl+F1", "Close file 1"} + left + QStringList{"-", "E&xit"}));
     EXPECT_EQ(dumped_menu(third, QStringLiteral("F&ile 2")),
               (QStringList{"Open file 2...\tCtrl+F2", "Close file 2"} + left));
+}
+
+TEST(ShellIntegrationProgram, OnlyRootWritesTheMachineStoreAndAUserWritesOnlyInItsOwnFolders) {
+    if (::geteuid() != 0) GTEST_SKIP() << "starting the program as another user needs root";
+    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+    if (setpriv.isEmpty()) GTEST_SKIP() << "setpriv is missing";
+    const QByteArray defaults = "[Software\\OstrelData\\WebMenu]\n"
+                                "MenuDate=sz:20020523\n"
+                                "\n"
+                                "[Software\\OstrelData\\WebMenu\\items]\n"
+                                "Ostrel Data Web=sz:https://www.ostreldata.example/\n"
+                                "E-mail Ostrel Data=sz:mailto:info@ostreldata.example\n";
+    for (const bool asUser : {true, false}) {
+        SCOPED_TRACE(asUser ? "a user's first start" : "root's first start");
+        test::IsolatedFolders folders;
+        const QString top = QFileInfo(folders.home()).absolutePath();
+        const QStringList own{QStringLiteral("home"), QStringLiteral("config"), QStringLiteral("data"),
+                              QStringLiteral("cache"), QStringLiteral("runtime")};
+        ASSERT_TRUE(QFile::setPermissions(top, QFileDevice::Permissions(0x7755)));
+        for (const QString& d : own) {
+            const QString dir = top + QLatin1Char('/') + d;
+            QDir().mkpath(dir);
+            QFile::setPermissions(dir, QFileDevice::Permissions(0x7700));
+            if (asUser) ASSERT_EQ(::chown(QFile::encodeName(dir).constData(), 65534, 65534), 0);
+        }
+        // A machine-wide folder that anyone may write, as when the first
+        // folder of XDG_CONFIG_DIRS lies among the user's own.
+        ASSERT_TRUE(QFile::setPermissions(folders.etc_xdg(), QFileDevice::Permissions(0x7777)));
+
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* v : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CONFIG_DIRS"})
+            env.insert(QLatin1String(v), qEnvironmentVariable(v));
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), top + QStringLiteral("/cache"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), top + QStringLiteral("/runtime"));
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        const QString dump = folders.home() + QStringLiteral("/menus.txt");
+        env.insert(QStringLiteral("WAVRELL_TEST_DUMP_MENUS"), dump);
+        p.setProcessEnvironment(env);
+        const QString program = QStringLiteral(WAVRELL_BINARY_DIR "/wavrell");
+        if (asUser)
+            p.start(setpriv, {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                              QStringLiteral("--clear-groups"), QStringLiteral("--"), program});
+        else
+            p.start(program, QStringList{});
+        ASSERT_TRUE(p.waitForStarted(30000));
+        ASSERT_TRUE(p.waitForFinished(60000)) << "the program did not end";
+        EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+        EXPECT_TRUE(dumped_menu(test::read_text(dump), QStringLiteral("&Help")).contains(QStringLiteral("A&bout...")));
+
+        // Every file written lies in the user's own folders, and the
+        // machine-wide store is written by root alone, with the default web
+        // items and nothing else.
+        QStringList outside;
+        QDirIterator it(top, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString rel = QDir(top).relativeFilePath(it.next());
+            if (!own.contains(rel.section(QLatin1Char('/'), 0, 0))) outside << rel;
+        }
+        if (asUser) {
+            EXPECT_EQ(outside, QStringList{}) << "written outside the user's folders";
+            EXPECT_TRUE(QFileInfo(folders.config() + QStringLiteral("/wavrell-registry.ini")).ownerId() == 65534)
+                << "the program did not run as the user";
+        } else {
+            EXPECT_EQ(outside, QStringList{QStringLiteral("etc-xdg/wavrell-registry.ini")});
+            EXPECT_EQ(test::read_bytes(folders.etc_xdg() + QStringLiteral("/wavrell-registry.ini")), defaults);
+        }
+    }
 }
 
 }  // namespace

@@ -45,12 +45,12 @@ QByteArray fmt_body(uint32_t tag, uint32_t nch, uint32_t rate, uint32_t bits, in
     return le16(tag) + le16(nch) + le32(rate) + le32(rate * a) + le16(a) + le16(bits) + extension;
 }
 
-/// Extension of the extensible format with the given sub-format tag; a
-/// non-zero `other` puts an unknown GUID instead.
-QByteArray extensible_ext(uint32_t bits, uint32_t subtag, bool other = false) {
+/// Extension of the extensible format with the given sub-format tag and
+/// channel mask; a non-zero `other` puts an unknown GUID instead.
+QByteArray extensible_ext(uint32_t bits, uint32_t subtag, bool other = false, uint32_t mask = 3) {
     QByteArray guid = le32(subtag) + QByteArray::fromHex("000010008000 00aa00389b71");
     if (other) guid = QByteArray::fromHex("0123456789abcdef0123456789abcdef");
-    return le16(22) + le16(bits) + le32(3) + guid;
+    return le16(22) + le16(bits) + le32(mask) + guid;
 }
 
 /// RIFF/WAVE file of the given chunks; riffsize < 0 writes the true size.
@@ -267,6 +267,36 @@ TEST(WavFile, HeaderOnlyTakesFormatWithoutSamples) {
     w.open_file(QString());
     EXPECT_EQ(w.nsamples(), 10);
     EXPECT_EQ(w.samples()[2][9], int16_t(0x0101));
+}
+
+TEST(WavFile, ChannelMaskOfTheExtensibleFormat) {
+    auto dir = build_temp_dir();
+    const QByteArray six = s16({1, 2, 3, 4, 5, 6});
+    const struct {
+        const char* label;
+        QByteArray fmt;
+        uint32_t mask;
+    } cases[] = {
+        {"5.1 extensible", fmt_body(0xFFFE, 6, 48000, 16, -1, extensible_ext(16, 1, false, 0x3F)), 0x3F},
+        {"7.1 mask on six channels", fmt_body(0xFFFE, 6, 48000, 16, -1, extensible_ext(16, 1, false, 0x63F)), 0x63F},
+        {"extensible without positions", fmt_body(0xFFFE, 6, 48000, 16, -1, extensible_ext(16, 1, false, 0)), 0},
+        {"plain PCM", fmt_body(1, 6, 48000, 16), 0},
+    };
+    int n = 0;
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.label);
+        const QString path = dir->filePath(QStringLiteral("m%1.wav").arg(n++));
+        write_file(path, riff(chunk("fmt ", k.fmt) + chunk("data", six)));
+        TWav w;
+        w.setChannelmask(0xDEAD);
+        w.open_file(path, n % 2 == 0);  // the header alone gives it too
+        EXPECT_EQ(w.channelmask(), k.mask);
+        // It moves with the rest of the format.
+        TWav other;
+        other.swap_content(w);
+        EXPECT_EQ(other.channelmask(), k.mask);
+        EXPECT_EQ(w.channelmask(), 0u);
+    }
 }
 
 // ---------------------------------------------------------------- conversion of wide samples

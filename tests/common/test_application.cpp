@@ -2,9 +2,14 @@
 #include "common/errors.h"
 #include "common/message_box.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QLabel>
+#include <QMessageBox>
 #include <QObject>
+#include <QPushButton>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -39,6 +44,40 @@ TEST(Application, ExceptionFromHandlerIsShownAndProgramGoesOn) {
     ASSERT_EQ(shown.size(), 2);
     EXPECT_EQ(shown[0], QStringLiteral("boom\rsecond line"));
     EXPECT_EQ(flagsSeen & 0xF0, mb::ICONERROR);
+}
+
+TEST(Application, MessageBoxShowsTextsFromOutsideAsTheyAre) {
+    // The real dialog: file names and a server's text are never read as
+    // rich text, so markup shows literally and there are no links to click.
+    const QString texts[] = {
+        QStringLiteral("<a href=\"file:///etc/passwd\">Download</a> the new version"),
+        QStringLiteral("Can't find \r/music/<b>loud</b> & <i>quiet</i>.wav"),
+        QStringLiteral("<html><body><img src=\"x\"></body></html>"),
+    };
+    for (const QString& text : texts) {
+        SCOPED_TRACE(text.toStdString());
+        QString shownText;
+        Qt::TextFormat format = Qt::AutoText;
+        bool clicked = false;
+        QTimer poll;
+        poll.setInterval(10);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible()) return;
+            poll.stop();
+            if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+                shownText = label->text();
+                format = label->textFormat();
+            }
+            box->button(QMessageBox::No)->click();
+            clicked = true;
+        });
+        poll.start();
+        EXPECT_EQ(message_box(text, QStringLiteral("<b>caption</b>"), mb::YESNO | mb::ICONQUESTION), mb::IDNO);
+        EXPECT_TRUE(clicked);
+        EXPECT_EQ(format, Qt::PlainText);
+        EXPECT_EQ(shownText, display_text(text));
+    }
 }
 
 TEST(Application, DisplayTextTurnsCarriageReturnsIntoLineBreaks) {

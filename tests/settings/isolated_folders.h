@@ -78,4 +78,10 @@ inline QString read_text(const QString& file) {
     return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
 }
 
+/// The whole content of a file, byte for byte ("" when it cannot be read).
+inline QByteArray read_bytes(const QString& file) {
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 }  // namespace wavrell::test

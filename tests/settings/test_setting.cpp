@@ -4,6 +4,8 @@
 #include "settings/registry.h"
 #include "tests/settings/isolated_folders.h"
 
+#include <QProcess>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -348,6 +350,34 @@ TEST_F(Setting, StoresThatCannotBeWritten) {
     TRegistry reg;
     ASSERT_TRUE(reg.OpenKeyReadOnly(QStringLiteral("\\Software\\OstrelData\\Wavrell\\0.2")));
     EXPECT_TRUE(reg.GetValueNames().isEmpty());
+
+    // The machine store is an administrator's to write, even where its
+    // folder lets anyone write.
+    special_folder_lookups().administrator = [] { return false; };
+    qputenv("XDG_CONFIG_DIRS", QFile::encodeName(folders.etc_xdg()));
+    auto machine = store(slmachine);
+    EXPECT_FALSE(machine->OkToWrite());
+    EXPECT_THROW(machine->WriteInteger(QStringLiteral("S"), QStringLiteral("k"), 1), ERegistryError);
+    EXPECT_TRUE(QDir(folders.etc_xdg()).isEmpty());
+}
+
+TEST_F(Setting, AnIniFileThatCannotBeReplacedIsNotWritable) {
+    // An immutable file cannot be replaced, not even by root. The probe
+    // must really write: a write that changes nothing leaves the file alone.
+    const QByteArray content = "[S]\nk=v\n";
+    const QString file = folders.write_file(QStringLiteral("own/fixed.ini"), content);
+    if (QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), file}) != 0)
+        GTEST_SKIP() << "chattr +i is not available here";
+    struct Mutable {
+        QString file;
+        ~Mutable() { QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), file}); }
+    } restore{file};
+    auto s = store(slfile);
+    s->setFilename(file);
+    EXPECT_FALSE(s->OkToWrite());
+    EXPECT_THROW(s->WriteString(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("w")), EFileError);
+    EXPECT_EQ(s->ReadString(QStringLiteral("S"), QStringLiteral("k"), {}), QStringLiteral("v"));
+    EXPECT_EQ(test::read_bytes(file), content);
 }
 
 TEST(SpecialFolders, XdgVariablesAndTheirDefaults) {

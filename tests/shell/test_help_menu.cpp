@@ -11,11 +11,17 @@
 #include "tests/shell/http_test_server.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDialog>
+#include <QDir>
+#include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -29,6 +35,11 @@ const QString no_new_version_text = QStringLiteral(
     "There is currently no new version available.\rYou are already running the latest version: 0.2");
 const QString cannot_connect_text =
     QStringLiteral("Cannot connect to the update server.\rCheck your Internet connection.");
+const QString no_address_text =
+    QStringLiteral("This build of Wavrell has no update address, so it cannot check for a new version.");
+const QStringList default_captions{QStringLiteral("Ostrel Data Web"), QStringLiteral("E-mail Ostrel Data")};
+const QStringList default_commands{QStringLiteral("https://www.ostreldata.example/"),
+                                   QStringLiteral("mailto:info@ostreldata.example")};
 
 struct Shown {
     QString text;
@@ -67,6 +78,9 @@ protected:
         set_today_hook([this] { return today; });
         set_about_show_hook([this](QDialog&) { ++aboutShown; });
         special_folder_lookups().executable_path = [this] { return folders.path(QStringLiteral("bin/wavrell")); };
+        // The machine-wide store is written as by an administrator unless a
+        // test says otherwise (whoever runs the tests).
+        special_folder_lookups().administrator = [this] { return administrator; };
         server.answer(200, "0.2\r\nhttps://www.ostreldata.example/download\r\n\r\nNothing new.\r\n");
     }
     void TearDown() override {
@@ -101,6 +115,11 @@ protected:
         if (autoCheck) reg.WriteInteger(QStringLiteral("AutoCheckForNewVersion"), *autoCheck);
         if (lastDate) reg.WriteInteger(QStringLiteral("LastNewVersionCheckDate"), *lastDate);
     }
+    /// Runs the event loop until the menu's check has ended.
+    static void wait_for_check(const THelpMenu& m) {
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !m.checking(); }, 20000)) << "the check did not end";
+    }
+
     std::optional<int> stored(const QString& name) {
         TRegistry reg(RegistryRoot::CurrentUser);
         if (!reg.OpenKeyReadOnly(user_key) || !reg.ValueExists(name)) return std::nullopt;
@@ -119,31 +138,32 @@ protected:
     int ended = 0;
     int aboutShown = 0;
     int today = 45000;
+    bool administrator = true;
 };
 
 TEST_F(HelpMenuTest, MenuItemsInTheirOrderAndWhatTheyOpen) {
     const QString manual = folders.write_file(QStringLiteral("help/wavrell.html"), "<html></html>");
     auto m = make_menu(bar);
     EXPECT_EQ(m->HelpFile(), manual);
-    m->setAdditionalMenutexts({QStringLiteral("Manual (PDF)"), QStringLiteral("Forum")});
-    m->setAdditionalCommands({QStringLiteral("/opt/wavrell/manual.pdf")});
+    m->setAdditionalMenutexts({QStringLiteral("Forum"), QStringLiteral("Write to us"), QStringLiteral("Manual (PDF)")});
+    m->setAdditionalCommands({QStringLiteral("https://forum.ostreldata.com/"), QStringLiteral("mailto:team@ostreldata.com")});
     m->Loaded();
 
     ASSERT_EQ(bar->actions().size(), 3);
     EXPECT_EQ(bar->actions().last()->menu(), m->menu());
     EXPECT_EQ(m->menu()->title(), QStringLiteral("&Help"));
+    // The default web items only hold a place (a reserved domain): not shown.
+    EXPECT_EQ(m->WebItemCaptions(), (default_captions + QStringList{"Write to us", "Forum"}));
     EXPECT_EQ(captions(m->menu()),
-              (QStringList{"&Help...", "-", "Manual (PDF)", "E-mail Ostrel Data", "Ostrel Data Web",
-                           "Check for new version now", "Check for new version automatically", "-",
-                           "A&bout..."}));
+              (QStringList{"&Help...", "-", "Forum", "Write to us", "Check for new version now",
+                           "Check for new version automatically", "-", "A&bout..."}));
     EXPECT_EQ(item(m->menu(), QStringLiteral("&Help..."))->shortcut(), QKeySequence(Qt::Key_F1));
     EXPECT_TRUE(item(m->menu(), QStringLiteral("Check for new version automatically"))->isChecked());
 
-    for (const char* caption : {"Manual (PDF)", "E-mail Ostrel Data", "Ostrel Data Web", "&Help..."})
+    for (const char* caption : {"Forum", "Write to us", "&Help..."})
         item(m->menu(), QString::fromLatin1(caption))->trigger();
-    EXPECT_EQ(opened, (QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/opt/wavrell/manual.pdf")),
-                                   QUrl(QStringLiteral("mailto:info@ostreldata.example")),
-                                   QUrl(QStringLiteral("https://www.ostreldata.example/")),
+    EXPECT_EQ(opened, (QList<QUrl>{QUrl(QStringLiteral("https://forum.ostreldata.com/")),
+                                   QUrl(QStringLiteral("mailto:team@ostreldata.com")),
                                    QUrl::fromLocalFile(manual)}));
 
     item(m->menu(), QStringLiteral("A&bout..."))->trigger();
@@ -155,13 +175,65 @@ TEST_F(HelpMenuTest, MenuItemsInTheirOrderAndWhatTheyOpen) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     QTest::keyClick(&window, Qt::Key_F1);
     EXPECT_EQ(opened, QList<QUrl>{QUrl::fromLocalFile(manual)});
-
-    // The default web items were stored once in the machine-wide store.
-    TRegistry machine(RegistryRoot::LocalMachine);
-    ASSERT_TRUE(machine.OpenKeyReadOnly(QStringLiteral("\\Software\\OstrelData\\WebMenu")));
-    EXPECT_EQ(machine.ReadString(QStringLiteral("MenuDate")), QStringLiteral("20020523"));
     EXPECT_EQ(server.requests(), 0);
     EXPECT_TRUE(shown.isEmpty());
+}
+
+TEST_F(HelpMenuTest, WebItemsOpenOnlyWebPagesAndMailAddresses) {
+    struct Case {
+        const char* command;
+        bool shown;   // false: a placeholder address, not offered
+        bool opens;   // false: refused with a message
+    } cases[] = {
+        {"https://forum.ostreldata.com/", true, true},
+        {"HTTP://Shop.Ostreldata.com/a?b=c", true, true},
+        {"mailto:team@ostreldata.com?subject=Wavrell", true, true},
+        {"/opt/wavrell/manual.pdf", true, false},
+        {"manual.pdf", true, false},
+        {"file:///etc/passwd", true, false},
+        {"javascript:alert(1)", true, false},
+        {"smb://server/share", true, false},
+        {"http:no-host", true, false},
+        {"mailto:", true, false},
+        {"https://www.ostreldata.example/", false, false},
+        {"mailto:info@Ostreldata.Example", false, false},
+        {"https://example.com/download", false, false},
+        {"http://updates.wavrell.test/", false, false},
+        {"https://nowhere.invalid./", false, false},
+    };
+    QStringList texts, commands;
+    for (const Case& c : cases) {
+        texts << QStringLiteral("item %1").arg(texts.size());
+        commands << QString::fromLatin1(c.command);
+    }
+    auto m = make_menu(bar);
+    m->setAdditionalMenutexts(texts);
+    m->setAdditionalCommands(commands);
+    m->Loaded();
+    for (qsizetype i = 0; i < texts.size(); ++i) {
+        const Case& c = cases[i];
+        SCOPED_TRACE(c.command);
+        QAction* a = nullptr;
+        for (QAction* x : m->menu()->actions())
+            if (x->text() == texts[i]) a = x;
+        EXPECT_EQ(a != nullptr, c.shown);
+        if (!a) continue;
+        shown.clear();
+        opened.clear();
+        a->trigger();
+        if (c.opens) {
+            EXPECT_EQ(opened, QList<QUrl>{QUrl(commands[i])});
+            EXPECT_TRUE(shown.isEmpty());
+        } else {
+            EXPECT_TRUE(opened.isEmpty());
+            ASSERT_EQ(shown.size(), 1);
+            EXPECT_EQ(shown[0].text, QStringLiteral("\"%1\" is not opened: its address \"%2\" is not a web page "
+                                                    "(http, https) or an e-mail address (mailto).")
+                                         .arg(texts[i], commands[i]));
+            EXPECT_EQ(shown[0].caption, QStringLiteral("Help"));
+            EXPECT_EQ(shown[0].flags, mb::OK | mb::ICONEXCLAMATION);
+        }
+    }
 }
 
 TEST_F(HelpMenuTest, WithoutHelpFileWebItemsOrMainMenu) {
@@ -171,7 +243,7 @@ TEST_F(HelpMenuTest, WithoutHelpFileWebItemsOrMainMenu) {
         ASSERT_TRUE(machine.OpenKey(QStringLiteral("\\Software\\OstrelData\\WebMenu"), true));
         machine.WriteString(QStringLiteral("MenuDate"), QStringLiteral("20100101"));
         ASSERT_TRUE(machine.OpenKey(QStringLiteral("\\Software\\OstrelData\\WebMenu\\items"), true));
-        machine.WriteString(QStringLiteral("Shop"), QStringLiteral("https://shop.example/"));
+        machine.WriteString(QStringLiteral("Shop"), QStringLiteral("https://shop.ostreldata.com/"));
     }
     auto m = make_menu(bar);
     EXPECT_TRUE(m->HelpFile().isEmpty());
@@ -191,13 +263,57 @@ TEST_F(HelpMenuTest, WithoutHelpFileWebItemsOrMainMenu) {
     EXPECT_EQ(server.requests(), 0);
 }
 
-TEST_F(HelpMenuTest, MachineStoreThatCannotBeWrittenGivesNoWebItems) {
-    const QString blocker = folders.write_file(QStringLiteral("not-a-folder"));
-    qputenv("XDG_CONFIG_DIRS", QFile::encodeName(blocker + QStringLiteral("/xdg")));
-    auto m = make_menu(bar);
-    m->Loaded();
-    EXPECT_EQ(captions(m->menu()), (QStringList{"Check for new version now",
-                                                "Check for new version automatically", "A&bout..."}));
+TEST_F(HelpMenuTest, OnlyAnAdministratorWritesTheMachineStoreAndEveryoneHasTheDefaultItems) {
+    const QString machine = folders.etc_xdg() + QStringLiteral("/wavrell-registry.ini");
+    const QByteArray defaults = "[Software\\OstrelData\\WebMenu]\n"
+                                "MenuDate=sz:20020523\n"
+                                "\n"
+                                "[Software\\OstrelData\\WebMenu\\items]\n"
+                                "Ostrel Data Web=sz:https://www.ostreldata.example/\n"
+                                "E-mail Ostrel Data=sz:mailto:info@ostreldata.example\n";
+    const QByteArray shopOnly = "[Software\\OstrelData\\WebMenu\\items]\nShop=sz:https://shop.ostreldata.com/\n";
+    const QByteArray stamped = "[Software\\OstrelData\\WebMenu]\nMenuDate=sz:20100101\n\n" + shopOnly;
+    struct Case {
+        const char* name;
+        bool administrator;
+        bool blocked;            // the machine folder cannot be made, not even by root
+        QByteArray before;       // the machine store ("" none)
+        QStringList captions;    // the web items
+        QByteArray after;        // the machine store afterwards ("" none)
+    } cases[] = {
+        {"administrator, first start", true, false, "", default_captions, defaults},
+        {"user, folder writable by all", false, false, "", default_captions, ""},
+        {"machine folder cannot be made", true, true, "", default_captions, ""},
+        {"user, items of an administrator but no stamp", false, false, shopOnly,
+         QStringList{"Shop"} + default_captions, shopOnly},
+        {"user, stamped store", false, false, stamped, {"Shop"}, stamped},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        administrator = c.administrator;
+        QDir(folders.etc_xdg()).removeRecursively();
+        if (c.blocked) {
+            const QString blocker = folders.write_file(QStringLiteral("not-a-folder"));
+            qputenv("XDG_CONFIG_DIRS", QFile::encodeName(blocker + QStringLiteral("/xdg")));
+        } else {
+            qputenv("XDG_CONFIG_DIRS", QFile::encodeName(folders.etc_xdg()));
+            QDir().mkpath(folders.etc_xdg());
+            QFile::setPermissions(folders.etc_xdg(), QFileDevice::Permissions(0x7777));
+            if (!c.before.isEmpty()) folders.write_file(QStringLiteral("etc-xdg/wavrell-registry.ini"), c.before);
+        }
+        QMenuBar menuBar;
+        auto m = make_menu(&menuBar);
+        m->Loaded();
+        EXPECT_EQ(m->WebItemCaptions(), c.captions);
+        if (c.captions.mid(c.captions.size() - 2) == default_captions)
+            EXPECT_EQ(m->WebItemCommands().mid(c.captions.size() - 2), default_commands);
+        if (c.after.isEmpty()) {
+            EXPECT_TRUE(QDir(folders.etc_xdg()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
+        } else {
+            EXPECT_EQ(test::read_bytes(machine), c.after);
+        }
+    }
+    qputenv("XDG_CONFIG_DIRS", QFile::encodeName(folders.etc_xdg()));
 }
 
 TEST_F(HelpMenuTest, StartUpRules) {
@@ -227,6 +343,7 @@ TEST_F(HelpMenuTest, StartUpRules) {
         QMenuBar menuBar;
         auto m = make_menu(&menuBar, c.online, c.bound);
         m->Loaded();
+        wait_for_check(*m);
         EXPECT_EQ(server.requests() - before, c.requests);
         EXPECT_EQ(stored(QStringLiteral("LastNewVersionCheckDate")), today + c.dateAfter);
         EXPECT_EQ(item(m->menu(), QStringLiteral("Check for new version automatically"))->isChecked(),
@@ -244,6 +361,7 @@ TEST_F(HelpMenuTest, AutomaticCheckOffersTheDownloadAndEndsTheProgram) {
         QMenuBar menuBar;
         auto m = make_menu(&menuBar);
         m->Loaded();
+        wait_for_check(*m);
         ASSERT_EQ(shown.size(), 1);
         EXPECT_EQ(shown[0].text, QStringLiteral("What's new:\r\nfaster"));
         EXPECT_EQ(shown[0].caption, QStringLiteral("New version available (current version is 0.2)"));
@@ -261,6 +379,7 @@ TEST_F(HelpMenuTest, AutomaticCheckFailsSilentlyButKeepsTheDate) {
         auto m = make_menu(&menuBar);
         m->setNewVersionURL(url);
         m->Loaded();
+        wait_for_check(*m);
         EXPECT_EQ(stored(QStringLiteral("LastNewVersionCheckDate")), today);
     }
     EXPECT_EQ(server.requests(), 1);
@@ -268,6 +387,10 @@ TEST_F(HelpMenuTest, AutomaticCheckFailsSilentlyButKeepsTheDate) {
 }
 
 TEST_F(HelpMenuTest, ManualCheckAnswers) {
+    // The largest version file read, and one byte more (refused, whether
+    // the server says its length or not).
+    QByteArray largest = "0.2\nhttps://www.ostreldata.example/dl\n-\n";
+    largest += QByteArray(64 * 1024 - largest.size(), 'x');
     struct Case {
         const char* name;
         int status;          // 0: refused, -1: accepts and never answers
@@ -300,6 +423,13 @@ TEST_F(HelpMenuTest, ManualCheckAnswers) {
          "New version check", mb::OK | mb::ICONEXCLAMATION, ""},
         {"download address a script", 200, "0.3\njavascript:alert(1)\n\nGet it.", cannot_connect_text,
          "New version check", mb::OK | mb::ICONEXCLAMATION, ""},
+        {"64 KiB", 200, largest, no_new_version_text, "No new version", mb::OK | mb::ICONINFORMATION, ""},
+        {"64 KiB and one byte", 200, largest + "x", cannot_connect_text, "New version check",
+         mb::OK | mb::ICONEXCLAMATION, ""},
+        {"1 MB", 200, QByteArray("0.3\nhttps://www.ostreldata.example/dl\n-\n") + QByteArray(1 << 20, 'x'),
+         cannot_connect_text, "New version check", mb::OK | mb::ICONEXCLAMATION, ""},
+        {"1 MB without a length", -2, QByteArray("0.3\nhttps://www.ostreldata.example/dl\n-\n") + QByteArray(1 << 20, 'x'),
+         cannot_connect_text, "New version check", mb::OK | mb::ICONEXCLAMATION, ""},
     };
     // Switched off and offline: a manual check runs all the same.
     store_user_values(0, today);
@@ -314,11 +444,14 @@ TEST_F(HelpMenuTest, ManualCheckAnswers) {
             m->setNewVersionURL(test::refused_url());
         else
             m->setNewVersionURL(server.url());
-        if (c.status < 0)
+        if (c.status == -1)
             server.stay_silent();
+        else if (c.status == -2)
+            server.answer(200, c.body, 0, false);
         else
             server.answer(c.status, c.body);
         item(m->menu(), QStringLiteral("Check for new version now"))->trigger();
+        wait_for_check(*m);
         ASSERT_EQ(shown.size(), 1);
         EXPECT_EQ(shown[0].text, c.text);
         EXPECT_EQ(shown[0].caption, c.caption);
@@ -327,6 +460,91 @@ TEST_F(HelpMenuTest, ManualCheckAnswers) {
     }
     EXPECT_EQ(ended, 0) << "a manual check leaves the program running";
     EXPECT_TRUE(server.last_request().startsWith("GET /wavrell/wavrellversion.txt HTTP/1.1\r\n"));
+}
+
+TEST_F(HelpMenuTest, ManualCheckShowsABusyCursorAndEscapeCancelsIt) {
+    const QString manual = folders.write_file(QStringLiteral("help/wavrell.html"), "<html></html>");
+    auto m = make_menu(bar);
+    m->Loaded();
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    server.stay_silent();
+    item(m->menu(), QStringLiteral("Check for new version now"))->trigger();
+    // The window goes on while the check waits.
+    ASSERT_TRUE(m->checking());
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::BusyCursor);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return server.requests() == 1; }, 5000));
+    QTest::keyClick(&window, Qt::Key_F1);  // keys still reach the window
+    EXPECT_EQ(opened, QList<QUrl>{QUrl::fromLocalFile(manual)});
+    EXPECT_TRUE(m->checking());
+    QTest::keyClick(&window, Qt::Key_Escape);
+    EXPECT_FALSE(m->checking());
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    // Nothing comes later, not even when the time for an answer is over.
+    QTest::qWait(m->DownloadTimeout() + 300);
+    EXPECT_TRUE(shown.isEmpty());
+    EXPECT_EQ(stored(QStringLiteral("LastNewVersionCheckDate")), today);
+
+    // Escape does nothing to the window's keys when no check runs, and a
+    // new check runs as before.
+    server.answer(200, "0.2\nhttps://www.ostreldata.example/dl\n\nSame.");
+    item(m->menu(), QStringLiteral("Check for new version now"))->trigger();
+    wait_for_check(*m);
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_EQ(shown[0].text, no_new_version_text);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(HelpMenuTest, WithoutAnUpdateAddressNothingIsFetched) {
+    store_user_values(1, today - 2);
+    auto m = make_menu(bar);
+    m->setNewVersionURL(QString());
+    m->Loaded();
+    EXPECT_FALSE(m->checking());
+    // The automatic check is skipped, so the date stays.
+    EXPECT_EQ(stored(QStringLiteral("LastNewVersionCheckDate")), today - 2);
+    item(m->menu(), QStringLiteral("Check for new version now"))->trigger();
+    EXPECT_FALSE(m->checking());
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_EQ(shown[0].text, no_address_text);
+    EXPECT_EQ(shown[0].caption, QStringLiteral("New version check"));
+    EXPECT_EQ(shown[0].flags, mb::OK | mb::ICONINFORMATION);
+    EXPECT_EQ(server.requests(), 0);
+    // A freshly made menu starts with the build's address.
+    THelpMenu fresh;
+    EXPECT_EQ(fresh.NewVersionURL(), wavrell_version_url);
+}
+
+TEST_F(HelpMenuTest, NewVersionMessageIsShownAsPlainText) {
+    // The real message box: the server's text shows as it is, its link is
+    // no link, and nothing is opened unless the user says Yes.
+    set_message_box_hook({});
+    const QByteArray message = "Get it <a href=\"file:///etc/passwd\">here</a>!";
+    server.answer(200, "0.3\nhttps://www.ostreldata.example/dl\n-\n" + message);
+    auto m = make_menu(bar);
+    m->Loaded();
+    QString text;
+    Qt::TextFormat format = Qt::AutoText;
+    QTimer poll;
+    poll.setInterval(10);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible()) return;
+        poll.stop();
+        if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
+            text = label->text();
+            format = label->textFormat();
+        }
+        box->button(QMessageBox::No)->click();
+    });
+    poll.start();
+    item(m->menu(), QStringLiteral("Check for new version now"))->trigger();
+    wait_for_check(*m);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !poll.isActive(); }, 5000));
+    EXPECT_EQ(text, QString::fromUtf8(message));
+    EXPECT_EQ(format, Qt::PlainText);
+    EXPECT_TRUE(opened.isEmpty());
 }
 
 TEST_F(HelpMenuTest, AutoCheckItemStoresTheSwitch) {

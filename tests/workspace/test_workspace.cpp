@@ -6,8 +6,13 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QtEndian>
 
 #include <gtest/gtest.h>
@@ -15,6 +20,7 @@
 #include <sndfile.h>
 
 #include <cmath>
+#include <numbers>
 
 namespace wavrell {
 namespace {
@@ -33,6 +39,60 @@ QString sox_file(const QTemporaryDir& dir, const char* name, const QByteArray& s
     const QString path = dir.filePath(QLatin1String(name));
     EXPECT_TRUE(test::sox_write(path, samples, rate, nch));
     return path;
+}
+
+/// Stereo 48 kHz, a 1 kHz sine in both channels in stretches of the given
+/// lengths (s) and peak levels (dBFS; -1000 for silence), as raw samples.
+QByteArray stereo_tones(const std::vector<std::pair<double, double>>& stretches) {
+    QByteArray b;
+    int64_t i = 0;
+    for (const auto& [seconds, dbfs] : stretches) {
+        const double a = std::pow(10.0, dbfs / 20) * 32768;
+        for (const int64_t end = i + std::llround(seconds * 48000); i < end; ++i) {
+            const auto v = int16_t(std::clamp(std::nearbyint(a * std::sin(2 * std::numbers::pi * double(i) / 48)),
+                                              -32768.0, 32767.0));
+            char le[2];
+            qToLittleEndian<int16_t>(v, le);
+            b.append(le, 2).append(le, 2);
+        }
+    }
+    return b;
+}
+
+/// The pair of files of the matching tests: A a steady sine at -26 dBFS;
+/// B 3 s at -14 dBFS, then 17 s at -30 dBFS.
+struct MatchingPair {
+    QString a, b;
+    // Their own levels, worked out from the signals: the RMS (dBFS) of a
+    // sine of peak p is p - 3.01 dB; the loudness of a 1 kHz sine in both
+    // channels is its peak level; B's gated loudness is the mean power of
+    // its 197 blocks of 400 ms (27 in the loud part, three across the step,
+    // 167 in the quiet part; all above both gates); its loudest 3 s are the
+    // first 3 s.
+    // (The RMS from the amplitudes as 16-bit samples hold them.)
+    static double rms_a() { return 20 * std::log10(peak(-26)) - 10 * std::log10(2.0); }
+    static double rms_b() {
+        return 10 * std::log10((3 * std::pow(peak(-14), 2) + 17 * std::pow(peak(-30), 2)) / 20 / 2);
+    }
+    static double lufs_b() {
+        const double loud = std::pow(10, -1.4), quiet = 1e-3;
+        const double across = 0.75 * loud + 0.25 * quiet + 0.5 * loud + 0.5 * quiet + 0.25 * loud + 0.75 * quiet;
+        return 10 * std::log10((27 * loud + across + 167 * quiet) / 197);
+    }
+    static double peak(double dbfs) { return std::nearbyint(std::pow(10, dbfs / 20) * 32768) / 32768; }
+
+    explicit MatchingPair(const QTemporaryDir& dir)
+        : a(sox_file(dir, "a.wav", stereo_tones({{20, -26}}), 48000, 2)),
+          b(sox_file(dir, "b.wav", stereo_tones({{3, -14}, {17, -30}}), 48000, 2)) {}
+};
+
+/// The number before `unit` after `label` in an information line.
+double line_value(const QString& line, const QString& label, const QString& unit) {
+    const QRegularExpression re(QRegularExpression::escape(label) + QStringLiteral("(-?[0-9]+\\.[0-9])") +
+                                QRegularExpression::escape(unit));
+    const QRegularExpressionMatch m = re.match(line);
+    EXPECT_TRUE(m.hasMatch()) << line.toStdString() << " has no " << label.toStdString();
+    return m.hasMatch() ? m.captured(1).toDouble() : std::nan("");
 }
 
 /// Records the events of a workspace in order.
@@ -82,6 +142,7 @@ TEST(Workspace, TwoFilesMatchedThenUnmatchedThenFile2Closed) {
     // (At file 1's rate: a file at another rate would be converted to it.)
     const QString f2 = sox_file(*dir, "two.wav", raw({3277, -3277}, 12000), 8000);
     TWorkspace ws;
+    ws.setAutoAlign(false);  // the lines of the levels alone
     ws.setNormalize(true);
     ws.load_file(0, f1);
     ws.load_file(1, f2);
@@ -256,6 +317,7 @@ TEST(Workspace, FileAtAnotherRateIsConvertedToTheRateOfTheOtherSlot) {
     const QString master48 = sine_file(*dir, "master48k.flac", 48000);
     const QString wav48 = sine_file(*dir, "other48k.wav", 48000);
     TWorkspace ws;
+    ws.setAutoAlign(false);  // its note is looked at below
     const auto expect_slot = [&](int slot, int32_t rate, int32_t source, const char* tail) {
         SCOPED_TRACE(testing::Message() << "slot " << slot);
         EXPECT_EQ(ws.wav(slot)->sampfreq(), rate);
@@ -296,6 +358,14 @@ TEST(Workspace, FileAtAnotherRateIsConvertedToTheRateOfTheOtherSlot) {
     ws.load_file(0, ref44);
     expect_slot(0, 48000, 44100, "ref44.wav (44100 Hz → 48000 Hz)");
 
+    // Aligned on the converted samples, the note of the alignment follows
+    // that of the rates.
+    TWorkspace aligned;
+    aligned.load_file(0, ref44);
+    aligned.load_file(1, master48);
+    EXPECT_TRUE(aligned.infoline(1).endsWith(QStringLiteral("master48k.flac (48000 Hz → 44100 Hz)  [0 samples, 0.0 ms, r=1.000]")))
+        << aligned.infoline(1).toStdString();
+
     EXPECT_EQ(TWorkspace::rate_note(48000, 44100), QStringLiteral(" (48000 Hz \u2192 44100 Hz)"));
     EXPECT_EQ(TWorkspace::rate_note(44100, 44100), QString());
     EXPECT_EQ(TWorkspace::rate_note(0, 44100), QString());
@@ -318,6 +388,7 @@ TEST(Workspace, LossyFilesShowTheLevelsOfTheirOriginal) {
     ASSERT_TRUE(test::sndfile_write(opus, interleaved, 48000, 2, SF_FORMAT_OGG | SF_FORMAT_OPUS));
 
     TWorkspace ws;
+    ws.setAutoAlign(false);  // the lines end with the names
     ws.load_file(0, original);
     for (const QString& f : {ogg, mp3, opus}) {
         SCOPED_TRACE(f.toStdString());
@@ -355,12 +426,203 @@ TEST(Workspace, SettersStoreMirrorChecksAndRepaint) {
     EXPECT_EQ(ws.wavplayno(), 1);
 }
 
+TEST(Workspace, MatchingFactorsUnderEachCriterion) {
+    auto dir = test::build_temp_dir();
+    const MatchingPair files(*dir);
+    TWorkspace ws;
+    ws.setMeasureLoudness(true);
+    ws.setNormalize(true);
+    ws.load_file(0, files.a);
+    ws.load_file(1, files.b);
+    EXPECT_EQ(ws.MatchBy(), mbrms);
+
+    const struct {
+        TMatchBy by;
+        double level_a, level_b, tolerance;
+        QString label, unit;  // the field of the information line that comes out equal
+    } cases[] = {
+        {mbrms, MatchingPair::rms_a(), MatchingPair::rms_b(), 0.001, QStringLiteral(" RMS="), QStringLiteral(" dB")},
+        {mbintegrated, -26, MatchingPair::lufs_b(), 0.1, QStringLiteral("|  "), QStringLiteral(" LUFS")},
+        {mbshortterm, -26, -14, 0.1, QStringLiteral("max S "), QStringLiteral(" LUFS")},
+    };
+    const double peak_a = MatchingPair::peak(-26), peak_b = MatchingPair::peak(-14);
+    for (const auto& k : cases) {
+        SCOPED_TRACE(match_by_key(k.by).toStdString());
+        ws.setMatchBy(k.by);
+        ASSERT_TRUE(ws.match_level_db(0) && ws.match_level_db(1));
+        EXPECT_NEAR(*ws.match_level_db(0), k.level_a, k.tolerance);
+        EXPECT_NEAR(*ws.match_level_db(1), k.level_b, k.tolerance);
+        // The louder B comes down by the difference of the levels, then the
+        // larger scaled peak goes to full scale.
+        const double fa = ws.filefactor(0), fb = ws.filefactor(1);
+        EXPECT_NEAR(20 * std::log10(fa / fb), k.level_b - k.level_a, k.tolerance);
+        EXPECT_NEAR(std::max(peak_a * fa, peak_b * fb), 1.0, 1e-12);
+        EXPECT_EQ(line_value(ws.infoline(0), k.label, k.unit), line_value(ws.infoline(1), k.label, k.unit));
+    }
+    // Maximum short-term matching shows that loudness on the lines too.
+    EXPECT_TRUE(ws.infoline(1).contains(QStringLiteral(" dBTP, max S "))) << ws.infoline(1).toStdString();
+    ws.setMatchBy(mbintegrated);
+    EXPECT_FALSE(ws.infoline(1).contains(QStringLiteral("max S")));
+
+    // Without normalization the lines show each file's own loudness.
+    ws.setNormalize(false);
+    EXPECT_EQ(line_value(ws.infoline(0), QStringLiteral("|  "), QStringLiteral(" LUFS")), -26.0);
+    EXPECT_EQ(line_value(ws.infoline(1), QStringLiteral("|  "), QStringLiteral(" LUFS")),
+              std::round(MatchingPair::lufs_b() * 10) / 10);
+    EXPECT_EQ(line_value(ws.infoline(1), QStringLiteral("TP "), QStringLiteral(" dBTP")), -14.0);
+    EXPECT_TRUE(ws.infoline(0).startsWith(QStringLiteral(" Crest=3.0 dB,  RMS=-29.0 dB,  Peak=-26.0 dB  -  a.wav  |  ")))
+        << ws.infoline(0).toStdString();
+}
+
+TEST(Workspace, SilenceAndVeryShortFilesTakeNoPartUnderLoudness) {
+    auto dir = test::build_temp_dir();
+    const QString a = sox_file(*dir, "a.wav", stereo_tones({{5, -26}}), 48000, 2);
+    const QString silence = sox_file(*dir, "silence.wav", stereo_tones({{5, -1000}}), 48000, 2);
+    const QString blip = sox_file(*dir, "blip.wav", stereo_tones({{0.2, -10}}), 48000, 2);
+    const double alone = 1 / MatchingPair::peak(-26);  // file A scaled to full scale by itself
+    const struct {
+        TMatchBy by;
+        QString other;
+        bool takes_part;
+    } cases[] = {
+        {mbintegrated, silence, false}, {mbintegrated, blip, false}, {mbshortterm, silence, false},
+        {mbshortterm, blip, false},     {mbrms, silence, false},     {mbrms, blip, true},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE((match_by_key(k.by) + QLatin1Char(' ') + QFileInfo(k.other).fileName()).toStdString());
+        TWorkspace ws;
+        ws.setMeasureLoudness(true);
+        ws.setMatchBy(k.by);
+        ws.setNormalize(true);
+        ws.load_file(0, a);
+        ws.load_file(1, k.other);
+        EXPECT_EQ(bool(ws.match_level_db(1)), k.takes_part);
+        if (k.takes_part) {
+            EXPECT_NE(ws.filefactor(0), alone);
+            continue;
+        }
+        EXPECT_EQ(ws.filefactor(1), 1.0);
+        EXPECT_NEAR(ws.filefactor(0), alone, 1e-12);
+        EXPECT_TRUE(ws.infoline(1).contains(QStringLiteral("  |  - LUFS, LRA - LU, TP "))) << ws.infoline(1).toStdString();
+    }
+}
+
 TEST(Workspace, DecibelTextRoundsToOneDecimal) {
     EXPECT_EQ(TWorkspace::decibel_text(-6.0206), QStringLiteral("-6.0"));
     EXPECT_EQ(TWorkspace::decibel_text(-0.04), QStringLiteral("0.0"));
     EXPECT_EQ(TWorkspace::decibel_text(12.96), QStringLiteral("13.0"));
     EXPECT_EQ(TWorkspace::info_line(0.5, 1.0, 1.0, QStringLiteral("x.wav")),
               QStringLiteral(" Crest=6.0 dB,  RMS=-6.0 dB,  Peak=0.0 dB  -  x.wav"));
+}
+
+/// Runs sox with the given arguments into dir/name and returns the path.
+QString sox_made(const QTemporaryDir& dir, const char* name, QStringList args) {
+    const QString path = dir.filePath(QLatin1String(name));
+    for (QString& a : args)
+        if (a == QLatin1String("OUT")) a = path;
+    EXPECT_TRUE(test::sox(args));
+    return path;
+}
+
+/// Three seconds of stereo pink noise at 44100 Hz (the same on every run),
+/// and copies of it delayed by 1105 frames, plain and inverted.
+struct AlignedPair {
+    std::unique_ptr<QTemporaryDir> dir = test::build_temp_dir();
+    QString original = sox_made(*dir, "original.wav",
+                                {"-R", "-n", "-r", "44100", "-c", "2", "-b", "16", "OUT", "synth", "3", "pinknoise",
+                                 "gain", "-8"});
+    QString delayed = sox_made(*dir, "delayed.wav", {original, "OUT", "pad", "1105s"});
+    QString inverted = sox_made(*dir, "inverted.wav", {original, "OUT", "pad", "1105s", "vol", "-1"});
+    /// Noise of its own, unrelated to the original.
+    QString unrelated = sox_made(*dir, "unrelated.wav",
+                                 {"-n", "-r", "44100", "-c", "2", "-b", "16", "OUT", "synth", "3", "pinknoise",
+                                  "gain", "-8"});
+};
+
+// The offset in force and file 2's note follow the estimate, the nudges,
+// "No alignment" and "Correct polarity"; a new load or a closed slot ends
+// them. File 1's line never carries a note.
+TEST(Workspace, AlignmentOfFile2FollowsLoadsAndCommands) {
+    AlignedPair pair;
+    TWorkspace ws;
+    ws.setBuildSummaries(false);
+    ws.load_file(0, pair.original);
+    EXPECT_FALSE(ws.alignestimate());
+    ws.load_file(1, pair.delayed);
+    ASSERT_TRUE(ws.alignestimate());
+    EXPECT_EQ(ws.file2offset(), 1105);
+    const QString levels1 = ws.infoline(0);
+    EXPECT_TRUE(levels1.endsWith(QStringLiteral("  -  original.wav"))) << levels1.toStdString();
+    const auto note = [&] {
+        const QString line = ws.infoline(1);
+        const QString name = QStringLiteral("  -  delayed.wav");
+        EXPECT_TRUE(line.contains(name)) << line.toStdString();
+        return line.mid(line.indexOf(name) + name.size());
+    };
+    EXPECT_EQ(note(), QStringLiteral("  [+1105 samples, 25.1 ms, r=1.000]"));
+    EXPECT_EQ(ws.slot_offset(0), 0);
+    EXPECT_EQ(ws.slot_offset(1), 1105);
+    EXPECT_EQ(ws.slot_sign(1), 1);
+    EXPECT_DOUBLE_EQ(ws.slot_time(0, 1.0), 1.0);
+    EXPECT_DOUBLE_EQ(ws.slot_time(1, 1.0), 1.0 + 1105.0 / 44100);
+    // File 2 ends where file 1 does on the timeline.
+    EXPECT_DOUBLE_EQ(ws.timeline_duration(), 3.0);
+
+    int changes = 0;
+    ws.OnAlignmentChanged = [&] { ++changes; };
+    ws.nudge_file2(1);  // earlier by a sample
+    EXPECT_EQ(ws.file2offset(), 1106);
+    EXPECT_EQ(note(), QStringLiteral("  [+1106 samples, 25.1 ms, set by hand]"));
+    ws.nudge_file2(-2 * ws.millisecond_frames());  // later by two milliseconds
+    EXPECT_EQ(ws.millisecond_frames(), 44);
+    EXPECT_EQ(ws.file2offset(), 1106 - 88);
+    ws.nudge_file2(-2000);
+    EXPECT_EQ(note(), QStringLiteral("  [-982 samples, -22.3 ms, set by hand]"));
+    EXPECT_DOUBLE_EQ(ws.timeline_duration(), (3 * 44100 + 1105 + 982) / 44100.0);
+    ws.clear_alignment();
+    EXPECT_EQ(ws.file2offset(), 0);
+    EXPECT_EQ(note(), QStringLiteral("  [no alignment]"));
+    ws.align_files();
+    EXPECT_EQ(ws.file2offset(), 1105);
+    EXPECT_FALSE(ws.alignmentbyhand());
+    EXPECT_EQ(note(), QStringLiteral("  [+1105 samples, 25.1 ms, r=1.000]"));
+    EXPECT_EQ(changes, 5);
+    EXPECT_EQ(ws.infoline(0), levels1);
+
+    // An inverted file 2 is corrected (negated) at once; unchecking keeps
+    // the offset and says so.
+    ws.load_file(1, pair.inverted);
+    EXPECT_EQ(ws.file2offset(), 1105);
+    EXPECT_TRUE(ws.correctpolarity());
+    EXPECT_TRUE(ws.file2negated());
+    EXPECT_EQ(ws.slot_sign(1), -1);
+    EXPECT_TRUE(ws.infoline(1).endsWith(QStringLiteral("  [+1105 samples, 25.1 ms, r=1.000, polarity corrected]")))
+        << ws.infoline(1).toStdString();
+    ws.setCorrectpolarity(false);
+    EXPECT_EQ(ws.slot_sign(1), 1);
+    EXPECT_TRUE(ws.infoline(1).endsWith(QStringLiteral("  [+1105 samples, 25.1 ms, r=1.000, polarity inverted]")))
+        << ws.infoline(1).toStdString();
+
+    // Unrelated files: no offset, and the weak correlation is shown (two
+    // decimals).
+    ws.load_file(1, pair.unrelated);
+    ASSERT_TRUE(ws.alignestimate());
+    EXPECT_FALSE(ws.alignestimate()->aligned());
+    EXPECT_EQ(ws.file2offset(), 0);
+    EXPECT_EQ(ws.slot_sign(1), 1);
+    const QString weak = ws.infoline(1);
+    EXPECT_TRUE(weak.contains(QRegularExpression(QStringLiteral("  -  unrelated\\.wav  \\[not aligned: r=0\\.[0-4][0-9]\\]$"))))
+        << weak.toStdString();
+
+    // A slot closed: the estimate and its note go.
+    ws.load_file(1, pair.delayed);
+    EXPECT_EQ(ws.file2offset(), 1105);
+    ws.close_file(0);
+    EXPECT_FALSE(ws.alignestimate());
+    EXPECT_EQ(ws.file2offset(), 0);
+    EXPECT_TRUE(ws.infoline(1).endsWith(QStringLiteral("  -  delayed.wav"))) << ws.infoline(1).toStdString();
+    ws.nudge_file2(1);  // needs two files
+    EXPECT_EQ(ws.file2offset(), 0);
 }
 
 // ---------------------------------------------------------------- command line
@@ -434,6 +696,107 @@ TEST(CommandLine, LevelsReadsOtherFormatsAndConvertsFile2ToTheRateOfFile1) {
         << r.out.toStdString();
 }
 
+// --align prints the estimate in one line whatever the locale, exit code 0;
+// "not aligned" with exit code 2; a file that cannot be read, exit code 1.
+TEST(CommandLine, AlignPrintsTheOffsetOrRefuses) {
+    AlignedPair pair;
+    ProgramRun r = wavrell({QStringLiteral("--align"), pair.original, pair.delayed}, QStringLiteral("de_DE.UTF-8"));
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("offset=+1105 ms=25.1 r=1.000 polarity=normal\n"));
+    EXPECT_TRUE(r.err.isEmpty()) << r.err.toStdString();
+
+    r = wavrell({QStringLiteral("--align"), pair.inverted, pair.original});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("offset=-1105 ms=-25.1 r=1.000 polarity=inverted\n"));
+
+    r = wavrell({QStringLiteral("--align"), pair.original, pair.original});
+    EXPECT_EQ(r.out, QStringLiteral("offset=0 ms=0.0 r=1.000 polarity=normal\n"));
+
+    r = wavrell({QStringLiteral("--align"), pair.original, pair.unrelated});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_TRUE(r.out.contains(QRegularExpression(QStringLiteral("^not aligned r=0\\.[0-4][0-9][0-9]\n$"))))
+        << r.out.toStdString();
+
+    const QString missing = pair.dir->filePath(QStringLiteral("missing.wav"));
+    r = wavrell({QStringLiteral("--align"), pair.original, missing});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.out.isEmpty());
+    EXPECT_TRUE(r.err.contains(missing)) << r.err.toStdString();
+
+    for (const QStringList& args : {QStringList{QStringLiteral("--align"), pair.original},
+                                    QStringList{QStringLiteral("--align"), QStringLiteral("--levels"), pair.original,
+                                                pair.delayed}}) {
+        r = wavrell(args);
+        EXPECT_EQ(r.code, 1) << args.join(' ').toStdString();
+        EXPECT_FALSE(r.err.isEmpty());
+        EXPECT_TRUE(r.out.isEmpty());
+    }
+}
+
+TEST(CommandLine, LoudnessLinesAndJson) {
+    auto dir = test::build_temp_dir();
+    const MatchingPair files(*dir);
+    const QString silence = sox_file(*dir, "silence.wav", raw({0}, 8000));
+
+    // The lines gain the loudness fields; the RMS matching is the default.
+    ProgramRun r = wavrell({QStringLiteral("--levels"), QStringLiteral("--loudness"), QStringLiteral("--no-normalize"),
+                            files.a, files.b});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    const QStringList lines = r.out.split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 3);
+    const QRegularExpression extended(QStringLiteral(
+        "^ Crest=.* dB  -  [ab]\\.wav  \\|  -?[0-9]+\\.[0-9] LUFS, LRA [0-9]+\\.[0-9] LU, TP [-+]?[0-9]+\\.[0-9] dBTP$"));
+    EXPECT_TRUE(extended.match(lines[0]).hasMatch()) << lines[0].toStdString();
+    EXPECT_TRUE(extended.match(lines[1]).hasMatch()) << lines[1].toStdString();
+    EXPECT_EQ(line_value(lines[0], QStringLiteral("|  "), QStringLiteral(" LUFS")), -26.0);
+
+    // JSON: each file's own levels, the factors of the criterion in force.
+    const auto json = [&](const QStringList& args) {
+        const ProgramRun j = wavrell(QStringList{QStringLiteral("--levels"), QStringLiteral("--json")} + args);
+        EXPECT_EQ(j.code, 0) << j.err.toStdString();
+        QJsonParseError e{};
+        const QJsonDocument d = QJsonDocument::fromJson(j.out.toUtf8(), &e);
+        EXPECT_EQ(e.error, QJsonParseError::NoError) << j.out.toStdString();
+        EXPECT_TRUE(d.isArray());
+        EXPECT_EQ(d.array().size(), 2);
+        return d.array();
+    };
+    const QStringList fields{"file", "rate", "channels", "frames", "crest_db", "rms_dbfs", "peak_dbfs",
+                             "lufs_i", "lra_lu", "lufs_s_max", "true_peak_dbtp", "factor"};
+    const QJsonArray st = json({QStringLiteral("--match=shortterm"), files.a, files.b});
+    ASSERT_EQ(st.size(), 2);
+    const QJsonObject a = st[0].toObject(), b = st[1].toObject();
+    EXPECT_EQ(a.keys().size(), fields.size());
+    for (const QString& f : fields) EXPECT_TRUE(a.contains(f) && b.contains(f)) << f.toStdString();
+    EXPECT_EQ(a[QStringLiteral("file")].toString(), files.a);
+    EXPECT_EQ(a[QStringLiteral("rate")].toInt(), 48000);
+    EXPECT_EQ(a[QStringLiteral("channels")].toInt(), 2);
+    EXPECT_EQ(a[QStringLiteral("frames")].toInt(), 20 * 48000);
+    EXPECT_NEAR(a[QStringLiteral("rms_dbfs")].toDouble(), MatchingPair::rms_a(), 0.001);
+    EXPECT_NEAR(a[QStringLiteral("peak_dbfs")].toDouble(), 20 * std::log10(MatchingPair::peak(-26)), 1e-9);
+    EXPECT_NEAR(a[QStringLiteral("crest_db")].toDouble(), 10 * std::log10(2.0), 0.001);
+    EXPECT_NEAR(a[QStringLiteral("lufs_i")].toDouble(), -26, 0.1);
+    EXPECT_NEAR(b[QStringLiteral("lufs_i")].toDouble(), MatchingPair::lufs_b(), 0.1);
+    EXPECT_NEAR(b[QStringLiteral("lufs_s_max")].toDouble(), -14, 0.1);
+    EXPECT_GT(b[QStringLiteral("lra_lu")].toDouble(), 1.0);
+    EXPECT_NEAR(b[QStringLiteral("true_peak_dbtp")].toDouble(), -14, 0.05);
+    // Numbers unrounded: B's loudness differs from its rounded value.
+    EXPECT_NE(b[QStringLiteral("lufs_i")].toDouble(), std::round(b[QStringLiteral("lufs_i")].toDouble() * 10) / 10);
+    const double fa = a[QStringLiteral("factor")].toDouble(), fb = b[QStringLiteral("factor")].toDouble();
+    EXPECT_NEAR(20 * std::log10(fa / fb),
+                b[QStringLiteral("lufs_s_max")].toDouble() - a[QStringLiteral("lufs_s_max")].toDouble(), 1e-9);
+
+    // One file, no matching: factor 1 and null for the empty slot; a silent
+    // file has no dB values and no loudness.
+    const QJsonArray one = json({QStringLiteral("--no-normalize"), QStringLiteral("--match=lufs"), silence});
+    ASSERT_EQ(one.size(), 2);
+    EXPECT_TRUE(one[1].isNull());
+    const QJsonObject s = one[0].toObject();
+    EXPECT_EQ(s[QStringLiteral("factor")].toDouble(), 1.0);
+    for (const char* f : {"crest_db", "rms_dbfs", "peak_dbfs", "lufs_i", "lra_lu", "lufs_s_max", "true_peak_dbtp"})
+        EXPECT_TRUE(s[QLatin1String(f)].isNull()) << f;
+}
+
 TEST(CommandLine, ErrorsAndHelp) {
     auto dir = test::build_temp_dir();
     const QString q = sox_file(*dir, "q.wav", raw({16384, 0, 0, 0}, 4000));
@@ -446,13 +809,18 @@ TEST(CommandLine, ErrorsAndHelp) {
 
     r = wavrell({QStringLiteral("--help")});
     EXPECT_EQ(r.code, 0);
-    for (const char* word : {"--levels", "--no-normalize", "FILE1", "FILE2", "Usage: wavrell"})
+    for (const char* word :
+         {"--levels", "--no-normalize", "--loudness", "--match", "--json", "FILE1", "FILE2", "Usage: wavrell"})
         EXPECT_TRUE(r.out.contains(QLatin1String(word))) << word;
 
     const QStringList unusable[] = {{QStringLiteral("--levels")},
                                     {QStringLiteral("--levels"), q, q, q},
                                     {q, q, q},
-                                    {QStringLiteral("--bogus")}};
+                                    {QStringLiteral("--bogus")},
+                                    {QStringLiteral("--levels"), QStringLiteral("--match=loud"), q},
+                                    {QStringLiteral("--json"), q},
+                                    {QStringLiteral("--loudness"), q},
+                                    {QStringLiteral("--match=lufs"), q}};
     for (const QStringList& args : unusable) {
         r = wavrell(args);
         EXPECT_EQ(r.code, 1) << args.join(' ').toStdString();
