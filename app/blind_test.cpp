@@ -25,6 +25,7 @@
 
 #include <cmath>
 #include <limits>
+#include <optional>
 
 namespace wavrell {
 
@@ -83,18 +84,31 @@ int TForm19::shown_playno() const { return abx_active() && fabxsource == 2 ? -1 
 
 TForm19::TAbxMatching TForm19::abx_matching() const {
     TAbxMatching m;
-    m.criterion = QStringLiteral("RMS");
+    // Named as the Levels menu's "Match by" names it.
+    static const QString criteria[3] = {QStringLiteral("RMS"), QStringLiteral("Integrated loudness"),
+                                        QStringLiteral("Maximum short-term loudness")};
+    m.criterion = criteria[int(ws->MatchBy())];
     m.matching = ws->normalize();
     m.factordb = {decibels(ws->filefactor(0)), decibels(ws->filefactor(1))};
-    if (ws->filerms(0) > 0 && ws->filerms(1) > 0) m.differencedb = decibels(ws->filerms(1) / ws->filerms(0));
+    // The files' own levels by that criterion (RMS in dBFS, loudness in
+    // LUFS: a difference in dB either way); a file without such a level
+    // takes no part in the matching, and no difference can be told.
+    const std::optional<double> a = ws->match_level_db(0), b = ws->match_level_db(1);
+    if (a && b) m.differencedb = *b - *a;
     return m;
 }
 
 void TForm19::abx_alignment(TAbxConditions& into) const {
-    // Files are compared frame by frame as they are: no offset, no inversion.
-    into.offsetframes = 0;
-    into.offsetseconds = 0;
-    into.inverted = false;
+    // File 2 as it is heard: shifted by the offset in force, and negated
+    // when an inversion found by the estimate is corrected.
+    into.offsetframes = ws->file2offset();
+    const int32_t fs = ws->wav(1)->sampfreq();
+    into.offsetms = fs > 0 ? double(into.offsetframes) * 1000.0 / fs : 0.0;
+    const auto& estimate = ws->alignestimate();
+    const bool inverted = estimate && estimate->aligned() && estimate->inverted;
+    into.polarity = !inverted                  ? TAbxPolarity::normal
+                    : ws->file2negated()       ? TAbxPolarity::corrected
+                                               : TAbxPolarity::inverted;
 }
 
 void TForm19::blindtestactionExecute() {
@@ -114,7 +128,7 @@ bool TForm19::start_blind_test() {
     const TAbxMatching m = abx_matching();
     if (!m.matching && std::abs(m.differencedb) > 0.2) {
         const QString text =
-            QStringLiteral("Level matching is off, and the files differ by %1 dB in %2 level.\r"
+            QStringLiteral("Level matching is off, and the files differ by %1 dB by %2.\r"
                            "A difference in level alone is easy to hear and tells A from B.\r\r"
                            "Start the test anyway?")
                 .arg(QString::number(std::abs(m.differencedb), 'f', 1).replace(QLatin1Char('.'), QLocale().decimalPoint()),

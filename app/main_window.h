@@ -266,9 +266,10 @@ public:
     /// EFileError when it cannot be written.
     QString write_abx_log_now(const QString& path = {});
 
-    /// What the blind test logs of the level matching in force: criterion,
-    /// on or off, the factors of A and B in dB, and the difference of the
-    /// files' levels by that criterion without matching (dB, B − A).
+    /// What the blind test logs of the level matching in force: criterion
+    /// (named as in "Match by"), on or off, the factors of A and B in dB,
+    /// and the difference of the files' levels by that criterion without
+    /// matching (dB, B − A; 0 when a file has no such level).
     struct TAbxMatching {
         QString criterion;
         bool matching = false;
@@ -276,8 +277,9 @@ public:
         double differencedb = 0;
     };
     TAbxMatching abx_matching() const;
-    /// What the blind test logs of the time alignment of file 2: offset in
-    /// frames and polarity.
+    /// What the blind test logs of the time alignment of file 2: the offset
+    /// in force (frames and ms) and its polarity as heard (normal, inverted,
+    /// or corrected).
     void abx_alignment(TAbxConditions& into) const;
 
     /// The loop range of playback in seconds (inactive while hi ≤ lo): set

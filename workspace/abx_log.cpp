@@ -63,10 +63,12 @@ QByteArray abx_log_text(const TAbxLogHeader& h, const TAbxTest& test) {
     line(QStringLiteral("Level matching: %1, %2").arg(c.criterion, c.matching ? QStringLiteral("on") : QStringLiteral("off")));
     line(QStringLiteral("Factor A: %1").arg(decibels(c.factordb[0])));
     line(QStringLiteral("Factor B: %1").arg(decibels(c.factordb[1])));
-    line(QStringLiteral("Alignment offset of B: %1 frames (%2 s)")
+    line(QStringLiteral("Alignment offset of B: %1 frames (%2 ms)")
              .arg(c.offsetframes)
-             .arg(QString::asprintf("%.6f", c.offsetseconds)));
-    line(QStringLiteral("Polarity of B: %1").arg(c.inverted ? QStringLiteral("inverted") : QStringLiteral("normal")));
+             .arg(QString::asprintf("%.3f", c.offsetms)));
+    static const QString polarities[3] = {QStringLiteral("normal"), QStringLiteral("inverted"),
+                                          QStringLiteral("corrected")};
+    line(QStringLiteral("Polarity of B: %1").arg(polarities[int(c.polarity)]));
     line(QStringLiteral("Planned trials: %1").arg(test.planned()));
     if (!test.finished())
         line(QStringLiteral("Test not finished: %1 of %2 trials answered").arg(test.done()).arg(test.planned()));

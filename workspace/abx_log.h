@@ -25,14 +25,18 @@ struct TAbxFileFacts {
 /// A file that cannot be read gives size -1 and the reason in `error`.
 TAbxFileFacts abx_file_facts(const QString& path);
 
+/// File 2's polarity as heard: as it is, found inverted and played so, or
+/// found inverted and played negated ("Correct polarity").
+enum class TAbxPolarity { normal, inverted, corrected };
+
 /// How the two files were presented during the test.
 struct TAbxConditions {
-    QString criterion = QStringLiteral("RMS");  ///< the level-matching criterion
+    QString criterion = QStringLiteral("RMS");  ///< the level-matching criterion, as the Levels menu names it
     bool matching = false;                      ///< level matching on
     std::array<double, 2> factordb{0.0, 0.0};   ///< factor applied to A and B, dB
     int64_t offsetframes = 0;                   ///< B's time offset against A, frames
-    double offsetseconds = 0;                   ///< the same in seconds
-    bool inverted = false;                      ///< B's polarity inverted
+    double offsetms = 0;                        ///< the same in milliseconds
+    TAbxPolarity polarity = TAbxPolarity::normal;
 };
 
 struct TAbxLogHeader {

@@ -31,6 +31,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <iostream>
@@ -314,6 +315,65 @@ TEST_F(BlindTest, RefusesUnmatchedLevelsUnlessConfirmed) {
     EXPECT_FALSE(form->abxpanel->isVisible());
     EXPECT_FALSE(form->abxplayX->isEnabled());
     EXPECT_TRUE(form->normalizeaction->isEnabled());
+}
+
+// The log and the refusal speak of the conditions in force: the criterion
+// of "Match by", file 2's offset from the alignment, and its polarity as
+// heard (corrected, or inverted once the correction is undone).
+TEST_F(BlindTest, LogNamesCriterionOffsetAndPolarity) {
+    constexpr int kDelay = 441;  // 10 ms
+    const Samples a = noise(2 * kRate, 5, 20000);
+    Samples b(a.size() + 2 * kDelay, 0);  // file 2: half as loud, 10 ms later, inverted
+    for (size_t i = 0; i < a.size(); ++i) b[i + 2 * kDelay] = int16_t(-a[i] / 2);
+    form->load_file(0, write(QStringLiteral("a.wav"), a));
+    form->load_file(1, write(QStringLiteral("b.wav"), b));
+    ASSERT_EQ(ws->file2offset(), kDelay);
+    ASSERT_TRUE(ws->file2negated());
+    form->matchintegratedaction->trigger();
+    ASSERT_EQ(ws->MatchBy(), mbintegrated);
+
+    // Unmatched, the files are 6 dB apart in integrated loudness.
+    form->normalizeaction->trigger();
+    ASSERT_FALSE(ws->normalize());
+    answer = mb::IDNO;
+    key(Qt::Key_B, Qt::ControlModifier);
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_TRUE(shown[0].contains(QStringLiteral(" 6.0 dB by Integrated loudness"))) << shown[0].toStdString();
+    EXPECT_FALSE(form->abx().started());
+
+    form->normalizeaction->trigger();
+    const auto log = [&] {
+        const QString path = dir->filePath(QStringLiteral("now.txt"));
+        form->write_abx_log_now(path);
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly));
+        return QString::fromUtf8(f.readAll());
+    };
+    key(Qt::Key_B, Qt::ControlModifier);
+    ASSERT_TRUE(form->abx().running());
+    // Neither the criterion nor the alignment can change under the test.
+    EXPECT_FALSE(form->matchrmsaction->isEnabled());
+    EXPECT_FALSE(form->correctpolarityaction->isEnabled());
+    EXPECT_FALSE(form->nudgelateraction->isEnabled());
+    QString text = log();
+    const double factor = 20 * std::log10(ws->filefactor(0));
+    for (const QString& line :
+         {QStringLiteral("\nLevel matching: Integrated loudness, on\n"),
+          QStringLiteral("\nFactor A: %1 dB\n").arg(QString::asprintf("%+.2f", factor)),
+          QStringLiteral("\nAlignment offset of B: 441 frames (10.000 ms)\n"),
+          QStringLiteral("\nPolarity of B: corrected\n")})
+        EXPECT_TRUE(text.contains(line)) << line.toStdString() << text.toStdString();
+
+    QTest::mouseClick(form->abxpanel->endtest, Qt::LeftButton);
+    ASSERT_TRUE(form->correctpolarityaction->isEnabled());
+    form->correctpolarityaction->trigger();
+    ASSERT_FALSE(ws->file2negated());
+    form->matchshorttermaction->trigger();
+    key(Qt::Key_B, Qt::ControlModifier);
+    ASSERT_TRUE(form->abx().running());
+    text = log();
+    EXPECT_TRUE(text.contains(QStringLiteral("\nPolarity of B: inverted\n"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("\nLevel matching: Maximum short-term loudness, on\n")));
 }
 
 // With X = B and level matching off, pressing X sends file 2 to the sink

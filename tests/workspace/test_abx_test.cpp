@@ -168,12 +168,12 @@ TEST_F(ScriptedTest, LogHoldsEveryFieldAndItsOwnHash) {
     const TAbxFileFacts missing = abx_file_facts(dir->filePath(QStringLiteral("gone.wav")));
     EXPECT_EQ(missing.size, -1);
     EXPECT_FALSE(missing.error.isEmpty());
-    h.conditions.criterion = QStringLiteral("RMS");
+    h.conditions.criterion = QStringLiteral("Integrated loudness");
     h.conditions.matching = true;
     h.conditions.factordb = {-3.5, 0.0};
     h.conditions.offsetframes = -12;
-    h.conditions.offsetseconds = -12.0 / 44100;
-    h.conditions.inverted = true;
+    h.conditions.offsetms = -12000.0 / 44100;
+    h.conditions.polarity = TAbxPolarity::corrected;
 
     test.start(2);
     test.note_switch();
@@ -194,11 +194,11 @@ TEST_F(ScriptedTest, LogHoldsEveryFieldAndItsOwnHash) {
         QStringLiteral("File B (file 2): ") + b,
         QStringLiteral("  Size: 70000 bytes"),
         QStringLiteral("  Sampling rate: 44100 Hz (converted from 48000 Hz)"),
-        QStringLiteral("Level matching: RMS, on"),
+        QStringLiteral("Level matching: Integrated loudness, on"),
         QStringLiteral("Factor A: -3.50 dB"),
         QStringLiteral("Factor B: +0.00 dB"),
-        QStringLiteral("Alignment offset of B: -12 frames (-0.000272 s)"),
-        QStringLiteral("Polarity of B: inverted"),
+        QStringLiteral("Alignment offset of B: -12 frames (-0.272 ms)"),
+        QStringLiteral("Polarity of B: corrected"),
         QStringLiteral("Planned trials: 2"),
         QStringLiteral("    1  B       B      yes         1.234         1"),
         QStringLiteral("    2  B       A      no          0.000         0"),
