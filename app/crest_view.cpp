@@ -29,7 +29,7 @@ void TForm19::crestpaint1Paint(TPaintBox* sender, QPainter& canvas) {
         if (right - left < 1 || bottom - top < 1) return;
         canvas.drawRect(left, top, right - left - 1, bottom - top - 1);
     };
-    const bool played = playing() && s == ws->wavplayno();
+    const bool played = playing() && s == shown_playno();
     canvas.setPen(QPen(played ? QColor(255, 0, 0) : QColor(Qt::black), 1));
     canvas.setBrush(Qt::white);
     rectangle(0, 0, W, H);
@@ -47,6 +47,9 @@ void TForm19::crestpaint1Paint(TPaintBox* sender, QPainter& canvas) {
     }
 }
 
-void TForm19::crestpaint1Click(TPaintBox* sender) { switch_playback(sender->Tag() / 2); }
+void TForm19::crestpaint1Click(TPaintBox* sender) {
+    if (abx_active()) return abx_play(sender->Tag() / 2);  // A or B, by name
+    switch_playback(sender->Tag() / 2);
+}
 
 }  // namespace wavrell

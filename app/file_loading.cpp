@@ -2,6 +2,7 @@
 // and measured on a worker thread into objects of its own; the workspace
 // takes it in on the GUI thread once the load has succeeded.
 #include "app/main_window.h"
+#include "common/message_box.h"
 
 #include "workspace/workspace.h"
 #include "dsp/filter_section.h"
@@ -40,6 +41,12 @@ std::function<void(int, const QString&)> TForm19::load_worker_hook;
 
 void TForm19::load_file(int slot, const QString& fname) {
     if (slot < 0 || slot > 1) return;
+    if (abx_active()) {
+        // The running blind test hashed and logs the files it started with.
+        message_box(QStringLiteral("\"%1\" is not loaded: the blind test is running. End the test first.").arg(fname),
+                    QStringLiteral("Blind test"), mb::OK | mb::ICONINFORMATION);
+        return;
+    }
     if (floading[size_t(slot)]) {
         // The slot is still loading: the running load decides its content.
         QApplication::beep();

@@ -91,6 +91,7 @@ TForm19::TForm19(QWidget* parent) : QMainWindow(parent) {
     install_program_icon(this);
     create_actions();
     create_menus();
+    create_blind_test();
     create_components();
     create_player();
     create_shell_components();
@@ -457,7 +458,19 @@ void TForm19::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
             stop_playback();
             break;
         case Qt::Key_Space:
+            // In the blind test Space goes from A to B and back; while X
+            // plays it does nothing, since where it led would tell X.
+            if (abx_active()) {
+                if (abxsource() == 0 || abxsource() == 1) abx_play(1 - abxsource());
+                break;
+            }
             switch_playback(ws->wavplayno() == 0 ? 1 : 0);
+            break;
+        case Qt::Key_BracketLeft:
+            setLoop(c, std::max(c, loophi()));
+            break;
+        case Qt::Key_BracketRight:
+            setLoop(std::min(looplo(), c), c);
             break;
         case Qt::Key_Home:
             ws->setCursorpos(lo);
@@ -531,21 +544,28 @@ void TForm19::mirror_state() {
     normalizeaction->setChecked(ws->normalize());
     showallpassaction->setChecked(ws->showallpass());
     showerroraction->setChecked(ws->showerror());
-    playfile1action->setChecked(ws->wavplayno() == 0);
-    playfile2action->setChecked(ws->wavplayno() == 1);
+    // While the blind test plays X, neither check may tell which file it is.
+    playfile1action->setChecked(shown_playno() == 0);
+    playfile2action->setChecked(shown_playno() == 1);
     matchrmsaction->setChecked(ws->MatchBy() == mbrms);
     matchintegratedaction->setChecked(ws->MatchBy() == mbintegrated);
     matchshorttermaction->setChecked(ws->MatchBy() == mbshortterm);
     infolabel1->setText(ws->infoline(0));
     infolabel2->setText(ws->infoline(1));
+    // The blind test's conditions (files, level matching and its criterion,
+    // alignment and polarity) stay as they were when it started.
+    const bool free = !abx_active();
+    for (QAction* a : {normalizeaction, openaction1, Openaction2, Closefile11, Closefile21, matchrmsaction,
+                       matchintegratedaction, matchshorttermaction})
+        a->setEnabled(free);
     // Alignment needs two files; the polarity only for a file 2 found
     // inverted.
     const bool pair = ws->wav(0)->nsamples() > 0 && ws->wav(1)->nsamples() > 0;
     for (QAction* a : {alignaction, nudgeearlieraction, nudgelateraction, nudgeearliermsaction, nudgelatermsaction,
                        noalignmentaction})
-        a->setEnabled(pair);
+        a->setEnabled(pair && free);
     const auto& estimate = ws->alignestimate();
-    correctpolarityaction->setEnabled(pair && estimate && estimate->aligned() && estimate->inverted);
+    correctpolarityaction->setEnabled(pair && free && estimate && estimate->aligned() && estimate->inverted);
     correctpolarityaction->setChecked(ws->correctpolarity());
     // A line longer than the panel is wide is cut; its hint shows it whole.
     infolabel1->setToolTip(ws->infoline(0));
@@ -563,8 +583,14 @@ void TForm19::Openaction2Execute() { open_into(1); }
 void TForm19::normalizeactionExecute() { ws->setNormalize(normalizeaction->isChecked()); }
 void TForm19::showallpassactionExecute() { ws->setShowallpass(showallpassaction->isChecked()); }
 void TForm19::showerroractionExecute() { ws->setShowerror(showerroraction->isChecked()); }
-void TForm19::playfile1actionExecute() { switch_playback(0); }
-void TForm19::playfile2actionExecute() { switch_playback(1); }
+void TForm19::playfile1actionExecute() {
+    if (abx_active()) return abx_play(0);
+    switch_playback(0);
+}
+void TForm19::playfile2actionExecute() {
+    if (abx_active()) return abx_play(1);
+    switch_playback(1);
+}
 void TForm19::Closefile11Click() { ws->close_file(0); }
 void TForm19::Closefile21Click() { ws->close_file(1); }
 

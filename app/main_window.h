@@ -1,8 +1,10 @@
 #pragma once
 
 #include "app/waveform_trace.h"
+#include "workspace/abx_log.h"
 #include "workspace/level_matching.h"
 #include "workspace/play_timeline.h"
+#include "workspace/loop_range.h"
 
 #include <QImage>
 #include <QMainWindow>
@@ -10,6 +12,7 @@
 
 #include <array>
 #include <functional>
+#include <future>
 #include <memory>
 #include <vector>
 
@@ -23,6 +26,8 @@ class QToolBar;
 
 namespace wavrell {
 
+class TAbxPanel;
+class TAbxTest;
 class TAxis;
 class TFileDrop;
 class TFjelmAbout;
@@ -261,7 +266,83 @@ public:
 
     TFileDrop* filedrop = nullptr;  // owned as a Qt child
 
+    // The blind ABX test (app/blind_test.cpp).
+    QMenu* TestMenu = nullptr;
+    QAction* blindtestaction = nullptr;   ///< "Blind test..." (Ctrl+B)
+    QAction* abxplayA = nullptr;          ///< "A": play file 1 (key A)
+    QAction* abxplayB = nullptr;          ///< "B": play file 2 (key B)
+    QAction* abxplayX = nullptr;          ///< "X": play the trial's hidden file (key X)
+    QAction* abxanswerA = nullptr;        ///< "X is A" (key 1)
+    QAction* abxanswerB = nullptr;        ///< "X is B" (key 2)
+    TAbxPanel* abxpanel = nullptr;        ///< created by the first "Blind test..."
+    /// The test's model; its x() is what a test of the window reads to
+    /// answer (a person sees nothing of it).
+    TAbxTest& abx() { return *fabx; }
+    /// What is being heard in the test: -1 nothing chosen, 0 A, 1 B, 2 X.
+    int abxsource() const { return fabxsource; }
+    /// The test is running and its panel shows: the keys A, B, X, 1, 2 work.
+    bool abx_active() const;
+    /// The slot being played as the window may show it: wavplayno, or -1
+    /// while the blind test plays X (check marks, cursors and crest box
+    /// outlines then show no file as the one being played).
+    int shown_playno() const;
+    /// Replaces the random source of X (tests); empty: the system's
+    /// cryptographic source.
+    static std::function<int()> abx_pick_hook;
+    /// The dialog of "Save log...": returns the chosen path or an empty
+    /// text when cancelled. Replaceable (tests).
+    static std::function<QString(QWidget* parent, const QString& suggested)> save_log_dialog_hook;
+    /// Path of the log written at the end of the last test (empty before).
+    QString lastabxlog;
+    /// Writes the log of the test so far to `path`, or to the logs' folder
+    /// under the time's name when `path` is empty; returns the path. Raises
+    /// EFileError when it cannot be written.
+    QString write_abx_log_now(const QString& path = {});
+
+    /// What the blind test logs of the level matching in force: criterion
+    /// (named as in "Match by"), on or off, the factors of A and B in dB,
+    /// and the difference of the files' levels by that criterion without
+    /// matching (dB, B − A; 0 when a file has no such level).
+    struct TAbxMatching {
+        QString criterion;
+        bool matching = false;
+        std::array<double, 2> factordb{};
+        double differencedb = 0;
+    };
+    TAbxMatching abx_matching() const;
+    /// What the blind test logs of the time alignment of file 2: the offset
+    /// in force (frames and ms) and its polarity as heard (normal, inverted,
+    /// or corrected).
+    void abx_alignment(TAbxConditions& into) const;
+
+    /// The loop range of playback in seconds (inactive while hi ≤ lo): set
+    /// by Shift+drag in a waveform box or the keys [ and ] at the cursor;
+    /// playback repeats it seamlessly. A Shift+click clears it.
+    double looplo() const { return floop[0]; }
+    double loophi() const { return floop[1]; }
+    void setLoop(double lo, double hi);
+    /// The loop range in frames of a file at fs Hz.
+    TLoopRange loop_frames(double fs) const;
+
 private:
+    void create_blind_test();
+    void blindtestactionExecute();
+    bool start_blind_test();
+    void abx_play(int source);
+    void abx_answer(int said);
+    void abx_end_test();
+    void abx_stop();
+    void abx_save_log();
+    void abx_show_state();
+    TAbxLogHeader abx_log_header();
+    void start_file_facts();
+    std::unique_ptr<TAbxTest> fabx;
+    int fabxsource = -1;
+    std::shared_future<std::array<TAbxFileFacts, 2>> fabxfacts;
+    std::array<double, 2> floop{0, 0};
+    double floopanchor = 0;
+    bool floopdrag = false;
+
     std::array<bool, 2> floading{};
     bool faligning = false;
     std::array<QProgressDialog*, 2> fprogress{};

@@ -90,19 +90,27 @@ void TForm19::MPCPlay1Stash(std::vector<int16_t>& arr, int32_t& used, bool&) {
     const int64_t first = MPCPlay1->StreamFrame();
 
     // Positions taken back by a switch come first, then the play position.
+    const TLoopRange loop = loop_frames(ws->wav(s)->sampfreq());
     for (int done = 0; done < F;) {
         int64_t position = 0, frames = 0;
-        const bool again = playtimeline.next_replay(F - done, &position, &frames);
-        if (!again) {
-            position = ws->playcount();
-            frames = F - done;
+        if (playtimeline.next_replay(F - done, &position, &frames)) {
+            produce_frames(s, position, int(frames), arr.data() + ptrdiff_t(done) * N);
+            playtimeline.add(first + done, position, frames);
+            done += int(frames);
+            continue;
         }
-        produce_frames(s, position, int(frames), arr.data() + ptrdiff_t(done) * N);
-        playtimeline.add(first + done, position, frames);
-        done += int(frames);
+        // With a loop range the rest may run to the loop's end and go on at
+        // its start: one run each, so the seam neither loses nor repeats a
+        // frame, and the record keeps where each run came from.
+        int64_t next = 0;
+        for (const TPlayPiece& p : loop_pieces(ws->playcount(), F - done, loop, &next)) {
+            produce_frames(s, p.start, p.frames, arr.data() + ptrdiff_t(done) * N);
+            playtimeline.add(first + done, p.start, p.frames);
+            done += p.frames;
+        }
         // Past the end the chunks are silent; after some thirteen hours at
         // 44.1 kHz the frame index stops growing instead of wrapping around.
-        if (!again) ws->setPlaycount(int32_t(std::min<int64_t>(int64_t(ws->playcount()) + frames, INT32_MAX)));
+        ws->setPlaycount(int32_t(std::min<int64_t>(next, INT32_MAX)));
     }
     // Whole frames only: with a channel count that does not divide the chunk
     // the rest of the chunk would hold stale values of an earlier chunk.

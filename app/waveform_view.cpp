@@ -156,16 +156,34 @@ void TForm19::PaintBox1Paint(TPaintBox* sender, QPainter& canvas) {
     if (t < 0 || t >= static_cast<int>(bmp.size())) return;
     if (bmpdirty[t]) redraw_picture(t);
     canvas.drawImage(0, 0, bmp[t]);
+    if (loophi() > looplo()) {
+        // The loop range: a light band with its two edges.
+        const int x0 = xaxis->value_to_pixel(looplo()), x1 = xaxis->value_to_pixel(loophi());
+        canvas.fillRect(QRect(QPoint(std::min(x0, x1), 0), QPoint(std::max(x0, x1), sender->height() - 1)),
+                        QColor(0, 110, 255, 40));
+        canvas.setPen(QPen(QColor(0, 90, 220), 1));
+        for (int x : {x0, x1}) canvas.drawLine(x, 0, x, sender->height() - 1);
+    }
     const int s = t / 2;
     const int x = xaxis->value_to_pixel(ws->cursorpos());
-    const bool dotted = playing() && s != ws->wavplayno();
+    // While the blind test plays X, both files' cursors look alike.
+    const bool dotted = playing() && shown_playno() >= 0 && s != shown_playno();
     canvas.setPen(QPen(Qt::black, 1, dotted ? Qt::DotLine : Qt::SolidLine));
     canvas.drawLine(x, 0, x, sender->height() - 1);
 }
 
 void TForm19::PaintBox1MouseDown(TPaintBox* sender, Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y) {
     const int s = sender->Tag() / 2;
-    if (s != ws->wavplayno()) {
+    // Shift+drag marks the loop range; a Shift+click alone clears it.
+    floopdrag = button == Qt::LeftButton && (shift & Qt::ShiftModifier);
+    if (floopdrag) {
+        floopanchor = xaxis->pixel_to_value(x);
+        setLoop(floopanchor, floopanchor);
+        return;
+    }
+    // While the blind test plays X a click seeks in either file: a switch
+    // here or a seek there would tell which file X is.
+    if (s != ws->wavplayno() && shown_playno() >= 0) {
         switch_playback(ws->wavplayno() == 1 ? 0 : 1);
         return;
     }
@@ -174,6 +192,11 @@ void TForm19::PaintBox1MouseDown(TPaintBox* sender, Qt::MouseButton button, Qt::
 
 void TForm19::PaintBox1MouseMove(TPaintBox*, Qt::MouseButtons buttons, Qt::KeyboardModifiers, int x, int) {
     if (!(buttons & Qt::LeftButton)) return;
+    if (floopdrag) {
+        const double v = xaxis->pixel_to_value(x);
+        setLoop(std::min(floopanchor, v), std::max(floopanchor, v));
+        return;
+    }
     ws->setCursorpos(xaxis->pixel_to_value(x));
     // A drag far past the box (a long file at a high rate) could ask for a
     // frame beyond 32 bits: the play position stays within the files, from

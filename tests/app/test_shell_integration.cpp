@@ -160,7 +160,7 @@ TEST_F(ShellIntegration, MenusOfTheWindow) {
     TForm19 w;
     QStringList titles;
     for (const QAction* a : w.menuBar()->actions()) titles << a->text();
-    EXPECT_EQ(titles, (QStringList{"&File 1", "F&ile 2", "&Levels", "&Alignment", "&Playback", "&Help"}));
+    EXPECT_EQ(titles, (QStringList{"&File 1", "F&ile 2", "&Levels", "&Alignment", "&Playback", "&Test", "&Help"}));
     EXPECT_EQ(captions(w.AlignmentMenu),
               (QStringList{"Align file 2 to file 1", "-", "Nudge file 2 earlier by one sample",
                            "Nudge file 2 later by one sample", "Nudge file 2 earlier by one millisecond",
@@ -168,6 +168,8 @@ TEST_F(ShellIntegration, MenusOfTheWindow) {
     EXPECT_EQ(captions(w.LevelsMenu), (QStringList{"&Match by"}));
     EXPECT_EQ(captions(w.PlaybackMenu),
               (QStringList{"Play", "Play file 1", "Play file 2", "-", "Crossfade switches (5 ms)"}));
+    EXPECT_EQ(captions(w.TestMenu), (QStringList{"Blind test..."}));
+    EXPECT_EQ(w.blindtestaction->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_B));
 
     EXPECT_EQ(captions(w.File1Menu), (QStringList{"Open file 1...", "Close file 1", "-", "E&xit"}));
     EXPECT_EQ(captions(w.File2Menu), (QStringList{"Open file 2...", "Close file 2"}));
