@@ -504,7 +504,9 @@ TEST(ShellIntegrationProgram, OnlyRootWritesTheMachineStoreAndAUserWritesOnlyInI
             const QString dir = top + QLatin1Char('/') + d;
             QDir().mkpath(dir);
             QFile::setPermissions(dir, QFileDevice::Permissions(0x7700));
-            if (asUser) ASSERT_EQ(::chown(QFile::encodeName(dir).constData(), 65534, 65534), 0);
+            if (asUser) {
+                ASSERT_EQ(::chown(QFile::encodeName(dir).constData(), 65534, 65534), 0);
+            }
         }
         // A machine-wide folder that anyone may write, as when the first
         // folder of XDG_CONFIG_DIRS lies among the user's own.

@@ -305,8 +305,9 @@ TEST_F(HelpMenuTest, OnlyAnAdministratorWritesTheMachineStoreAndEveryoneHasTheDe
         auto m = make_menu(&menuBar);
         m->Loaded();
         EXPECT_EQ(m->WebItemCaptions(), c.captions);
-        if (c.captions.mid(c.captions.size() - 2) == default_captions)
+        if (c.captions.mid(c.captions.size() - 2) == default_captions) {
             EXPECT_EQ(m->WebItemCommands().mid(c.captions.size() - 2), default_commands);
+        }
         if (c.after.isEmpty()) {
             EXPECT_TRUE(QDir(folders.etc_xdg()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
         } else {
