@@ -200,10 +200,11 @@ void TForm19::PaintBox1MouseMove(TPaintBox*, Qt::MouseButtons buttons, Qt::Keybo
     ws->setCursorpos(xaxis->pixel_to_value(x));
     // A drag far past the box (a long file at a high rate) could ask for a
     // frame beyond 32 bits: the play position stays within the files, from
-    // 0 to the end of the longer one (in frames of the file being played).
+    // 0 to the end of the time line, which holds file 2 where its alignment
+    // puts it (in frames of the file being played).
     const double fs = ws->wav(ws->wavplayno())->sampfreq();
-    const double end = std::min(std::nearbyint(fs * std::max(ws->wav(0)->tottime(), ws->wav(1)->tottime())),
-                                double(std::numeric_limits<int32_t>::max()));
+    const double end =
+        std::min(std::nearbyint(fs * ws->timeline_duration()), double(std::numeric_limits<int32_t>::max()));
     const double frame = std::nearbyint(fs * ws->cursorpos());
     ws->setPlaycount(round_int(std::isnan(frame) ? 0.0 : std::clamp(frame, 0.0, end)));
 }

@@ -359,6 +359,14 @@ TEST_F(WaveformView, SeekDragFarPastTheBoxStaysInTheFiles) {
             c.playcount >= 0 ? c.playcount : int32_t(std::nearbyint(192000 * form->xaxis->pixel_to_value(c.x)));
         EXPECT_EQ(ws().playcount(), expected) << c.x;
     }
+    // A file 2 that starts 0.1 s later in the time line than file 1 ends
+    // later too: the play position reaches its end.
+    form->load_file(1, sine(QStringLiteral("fast2.wav"), 192000, 1, 1.0, 440, 0.5));
+    ws().nudge_file2(-19200 - ws().file2offset());
+    ASSERT_EQ(ws().file2offset(), -19200);
+    form->xaxis->setHiValue(ws().timeline_duration());  // zoomed out to the whole time line
+    QTest::mouseMove(form->PaintBox[0], QPoint(20000000, 10));
+    EXPECT_EQ(ws().playcount(), 192000 + 19200);
     QTest::mouseRelease(form->PaintBox[0], Qt::LeftButton, {}, QPoint(300, 10));
 }
 
