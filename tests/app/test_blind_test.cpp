@@ -15,6 +15,7 @@
 #include "common/message_box.h"
 #include "plot/axis.h"
 #include "settings/appdata_folders.h"
+#include "tests/support/sink_capture.h"
 #include "tests/support/test_support.h"
 
 #include <QAction>
@@ -42,63 +43,10 @@ namespace wavrell {
 namespace {
 
 constexpr int kRate = 44100;
-using Samples = std::vector<int16_t>;  // interleaved stereo
-
-bool wait_until(const std::function<bool()>& pred, int ms = 10000) {
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > ms) return false;
-        QTest::qWait(2);
-    }
-    return true;
-}
-
-// Records a sink's monitor as interleaved stereo 16-bit values.
-class Recorder {
-public:
-    explicit Recorder(const QString& sink) {
-        proc.start(QStringLiteral("parec"),
-                   {QStringLiteral("-d"), sink + QStringLiteral(".monitor"), QStringLiteral("--format=s16le"),
-                    QStringLiteral("--rate=%1").arg(kRate), QStringLiteral("--channels=2"), QStringLiteral("--raw"),
-                    QStringLiteral("--latency-msec=20")});
-    }
-    ~Recorder() {
-        if (proc.state() != QProcess::NotRunning) finish();
-    }
-    bool running() {
-        if (!proc.waitForStarted(5000)) return false;
-        return wait_until([this] {
-            pump();
-            return data.size() > 4000;
-        });
-    }
-    void pump() { data += proc.readAllStandardOutput(); }
-    Samples finish() {
-        pump();
-        proc.terminate();
-        proc.waitForFinished(5000);
-        pump();
-        Samples v(size_t(data.size()) / 4 * 2);
-        std::memcpy(v.data(), data.constData(), v.size() * 2);
-        return v;
-    }
-    QProcess proc;
-    QByteArray data;
-};
-
-// Stereo noise between 100 and amp in magnitude, never 0: two frames
-// identify their place in a file.
-Samples noise(int frames, uint32_t seed, int amp) {
-    Samples v(size_t(frames) * 2);
-    uint32_t x = seed;
-    for (int16_t& s : v) {
-        x = x * 1664525u + 1013904223u;
-        const int r = int((x >> 8) % uint32_t(2 * (amp - 100))) - (amp - 100);
-        s = int16_t(r >= 0 ? r + 100 : r - 100);
-    }
-    return v;
-}
+using test::noise;
+using test::Recorder;
+using test::Samples;
+using test::wait_until;
 
 // The first sounding frame of a recording and where its first four frames
 // stand in a file (-1: nowhere).
@@ -176,11 +124,6 @@ protected:
     std::function<void(const QString&)> on_message;
 };
 
-// A test of four trials, every key pressed as a listener presses it: the
-// answers come from the model's X (the test's hook), so the score is 4/4,
-// p = 1/16. While X plays neither "Play file" check is on and the panel
-// says "X"; the score stays hidden until the end when asked; the log is
-// written before the summary shows and ends with its own hash.
 // Messages of the playback log while a blind test runs: they would show on
 // a terminal which file X is.
 int g_playbackMessages = 0;
@@ -190,6 +133,11 @@ void count_playback_messages(QtMsgType type, const QMessageLogContext& ctx, cons
     if (g_previousHandler) g_previousHandler(type, ctx, text);
 }
 
+// A test of four trials, every key pressed as a listener presses it: the
+// answers come from the model's X (the test's hook), so the score is 4/4,
+// p = 1/16. While X plays neither "Play file" check is on and the panel
+// says "X"; the score stays hidden until the end when asked; the log is
+// written before the summary shows and ends with its own hash.
 TEST_F(BlindTest, FourTrialsByKeys) {
     form->load_file(0, write(QStringLiteral("a.wav"), noise(6 * kRate, 1, 20000)));
     form->load_file(1, write(QStringLiteral("b.wav"), noise(6 * kRate, 2, 9000)));

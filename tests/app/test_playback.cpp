@@ -11,6 +11,7 @@
 #include "audio/wav_file.h"
 #include "common/message_box.h"
 #include "plot/axis.h"
+#include "tests/support/sink_capture.h"
 #include "tests/support/test_support.h"
 
 #include <QAction>
@@ -43,17 +44,10 @@ constexpr int kRate = 44100;
 constexpr int kChunkValues = 4096;  // the window's chunk
 constexpr int kBuffers = 8;         // the window's ring
 
-using Samples = std::vector<int16_t>;  // interleaved
-
-bool wait_until(const std::function<bool()>& pred, int ms = 10000) {
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > ms) return false;
-        QTest::qWait(2);
-    }
-    return true;
-}
+using test::noise;
+using test::Recorder;
+using test::Samples;
+using test::wait_until;
 
 void settle(int ms, const std::function<void()>& each = {}) {
     QElapsedTimer t;
@@ -64,53 +58,6 @@ void settle(int ms, const std::function<void()>& each = {}) {
     }
 }
 
-
-// Records a sink's monitor as interleaved stereo 16-bit values.
-class Recorder {
-public:
-    explicit Recorder(const QString& sink) {
-        proc.start(QStringLiteral("parec"),
-                   {QStringLiteral("-d"), sink + QStringLiteral(".monitor"), QStringLiteral("--format=s16le"),
-                    QStringLiteral("--rate=%1").arg(kRate), QStringLiteral("--channels=2"), QStringLiteral("--raw"),
-                    QStringLiteral("--latency-msec=20")});
-    }
-    ~Recorder() {
-        if (proc.state() != QProcess::NotRunning) finish();
-    }
-    // Started and delivering (silence, until something plays).
-    bool running() {
-        if (!proc.waitForStarted(5000)) return false;
-        return wait_until([this] {
-            pump();
-            return data.size() > 4000;
-        });
-    }
-    void pump() { data += proc.readAllStandardOutput(); }
-    Samples finish() {
-        pump();
-        proc.terminate();
-        proc.waitForFinished(5000);
-        pump();
-        Samples v(size_t(data.size()) / 4 * 2);
-        std::memcpy(v.data(), data.constData(), v.size() * 2);
-        return v;
-    }
-    QProcess proc;
-    QByteArray data;
-};
-
-// Stereo noise between 100 and amp in magnitude, never 0: two frames
-// identify their place in a file.
-Samples noise(int frames, uint32_t seed, int amp) {
-    Samples v(size_t(frames) * 2);
-    uint32_t x = seed;
-    for (int16_t& s : v) {
-        x = x * 1664525u + 1013904223u;
-        const int r = int((x >> 8) % uint32_t(2 * (amp - 100))) - (amp - 100);
-        s = int16_t(r >= 0 ? r + 100 : r - 100);
-    }
-    return v;
-}
 
 // One stretch of the played stream: frames [from, to) of a stereo file's
 // samples scaled by factor, or silence when samples is null.

@@ -5,10 +5,7 @@
 
 #include <QDir>
 #include <QDirIterator>
-#include <QProcess>
 #include <QStringList>
-
-#include <gtest/gtest.h>
 
 namespace wavrell::test {
 
@@ -46,32 +43,6 @@ inline QStringList files_below(const QString& root) {
     while (it.hasNext()) files << base.relativeFilePath(it.next());
     files.sort();
     return files;
-}
-
-/// Runs a program with the environment of this process plus `extra`; returns
-/// the exit code (-1 and a test failure when it cannot run or hangs) and
-/// leaves standard output and error in *out and *err.
-inline int run_with_env(const QString& program, const QStringList& args, const QProcessEnvironment& extra,
-                        QByteArray* out, QByteArray* err, int timeout_ms = 120000) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const QString& key : extra.keys()) env.insert(key, extra.value(key));
-    p.setProcessEnvironment(env);
-    p.start(program, args);
-    if (!p.waitForStarted(10000)) {
-        ADD_FAILURE() << "cannot start " << program.toStdString();
-        return -1;
-    }
-    p.closeWriteChannel();
-    if (!p.waitForFinished(timeout_ms)) {
-        p.kill();
-        p.waitForFinished();
-        ADD_FAILURE() << program.toStdString() << " did not finish in time";
-        return -1;
-    }
-    if (out) *out = p.readAllStandardOutput();
-    if (err) *err = p.readAllStandardError();
-    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
 }  // namespace wavrell::test

@@ -32,7 +32,15 @@ std::unique_ptr<QTemporaryDir> build_temp_dir() {
 
 int run_program(const QString& program, const QStringList& args, QByteArray* out, int timeout_ms,
                 QByteArray* err) {
+    return run_with_env(program, args, {}, out, err, timeout_ms);
+}
+
+int run_with_env(const QString& program, const QStringList& args, const QProcessEnvironment& extra,
+                 QByteArray* out, QByteArray* err, int timeout_ms) {
     QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString& key : extra.keys()) env.insert(key, extra.value(key));
+    p.setProcessEnvironment(env);
     p.start(program, args);
     if (!p.waitForStarted(10000)) {
         ADD_FAILURE() << "cannot start " << program.toStdString();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -22,6 +23,11 @@ std::unique_ptr<QTemporaryDir> build_temp_dir();
 /// or runs longer than timeout_ms.
 int run_program(const QString& program, const QStringList& args, QByteArray* out = nullptr,
                 int timeout_ms = 60000, QByteArray* err = nullptr);
+
+/// The same with the environment of this process plus `extra`, leaving
+/// standard output and error in *out and *err.
+int run_with_env(const QString& program, const QStringList& args, const QProcessEnvironment& extra,
+                 QByteArray* out, QByteArray* err, int timeout_ms = 120000);
 
 /// Writes a WAV file with sox from raw signed 16-bit little-endian samples
 /// (interleaved) into the given sox output options, e.g. {"-b", "24"}.
