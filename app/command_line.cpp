@@ -10,6 +10,7 @@
 #include <QCommandLineParser>
 #include <QFileInfo>
 
+#include <array>
 #include <exception>
 #include <new>
 #include <cmath>
@@ -63,6 +64,33 @@ int run_align(const TCommandLine& cl, FILE* out, FILE* err) {
     return 2;
 }
 
+/// The options of --spectrogram (-o, --size, --fft, --log, in that order).
+template <class Error>
+TCommandLine parse_spectrogram(const QCommandLineParser& p, const std::array<const QCommandLineOption*, 4>& o,
+                               TCommandLine& cl, const Error& error) {
+    for (const char* other : {"levels", "align", "no-normalize", "loudness", "match", "json"})
+        if (p.isSet(QLatin1String(other)))
+            return error(QStringLiteral("--%1 cannot be combined with --spectrogram").arg(QLatin1String(other)));
+    if (cl.files.isEmpty() || cl.files.size() > 2) return error(QStringLiteral("--spectrogram takes one or two files"));
+    cl.output = p.value(*o[0]);
+    if (cl.output.isEmpty()) return error(QStringLiteral("--spectrogram needs the picture's file: -o OUT.png"));
+    const QStringList wh = p.value(*o[1]).split(QLatin1Char('x'));
+    bool okw = false, okh = false;
+    if (wh.size() == 2) {
+        cl.width = wh[0].toInt(&okw);
+        cl.height = wh[1].toInt(&okh);
+    }
+    if (!okw || !okh || cl.width < 16 || cl.height < 16 || cl.width > 16384 || cl.height > 4096)
+        return error(QStringLiteral("--size takes WIDTHxHEIGHT from 16x16 to 16384x4096, not \"%1\"").arg(p.value(*o[1])));
+    bool okn = false;
+    cl.fftsize = p.value(*o[2]).toInt(&okn);
+    if (!okn || cl.fftsize < 1024 || cl.fftsize > 16384 || (cl.fftsize & (cl.fftsize - 1)) != 0)
+        return error(QStringLiteral("--fft takes 1024, 2048, 4096, 8192 or 16384, not \"%1\"").arg(p.value(*o[2])));
+    cl.logfreq = p.isSet(*o[3]);
+    cl.mode = TCommandLine::Mode::Spectrogram;
+    return cl;
+}
+
 }  // namespace
 
 TCommandLine parse_command_line(const QStringList& args) {
@@ -82,7 +110,10 @@ TCommandLine parse_command_line(const QStringList& args) {
         "With --align, the offset of FILE2 against FILE1 is printed as\n"
         "\"offset=<frames> ms=<milliseconds> r=<correlation> polarity=<normal|inverted>\"\n"
         "(a positive offset: FILE2 starts later); exit code 2 and \"not aligned r=<...>\"\n"
-        "when the files do not correlate well enough (r below 0.5)."));
+        "when the files do not correlate well enough (r below 0.5).\n"
+        "With --spectrogram, the spectrogram of FILE1 (above that of FILE2, converted\n"
+        "to FILE1's rate and aligned to it) is written to the PNG file given with -o;\n"
+        "exit code 1 when a file cannot be read, 2 when the picture cannot be written."));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Shows this help and exits."));
     const QCommandLineOption levels(QStringLiteral("levels"),
@@ -103,7 +134,27 @@ TCommandLine parse_command_line(const QStringList& args) {
         QStringLiteral("json"),
         QStringLiteral("With --levels: print one JSON array of both files' own levels and loudness and the "
                        "factors in force (null for an empty slot) instead of the lines."));
+    const QCommandLineOption spectrogram(QStringLiteral("spectrogram"),
+                                         QStringLiteral("Writes the spectrogram of FILE1 [FILE2] to a PNG file and exits."));
+    const QCommandLineOption output(QStringList{QStringLiteral("o"), QStringLiteral("output")},
+                                    QStringLiteral("With --spectrogram: the PNG file to write."),
+                                    QStringLiteral("OUT.png"));
+    const QCommandLineOption size(QStringLiteral("size"),
+                                  QStringLiteral("With --spectrogram: width and height of each file's picture "
+                                                 "(1600x600 by default)."),
+                                  QStringLiteral("WxH"), QStringLiteral("1600x600"));
+    const QCommandLineOption fft(QStringLiteral("fft"),
+                                 QStringLiteral("With --spectrogram: transform size, 1024, 2048, 4096 (the default), "
+                                                "8192 or 16384."),
+                                 QStringLiteral("N"), QStringLiteral("4096"));
+    const QCommandLineOption logfreq(QStringLiteral("log"),
+                                     QStringLiteral("With --spectrogram: logarithmic frequency axis."));
     p.addOption(help);
+    p.addOption(spectrogram);
+    p.addOption(output);
+    p.addOption(size);
+    p.addOption(fft);
+    p.addOption(logfreq);
     p.addOption(levels);
     p.addOption(align);
     p.addOption(nonorm);
@@ -135,6 +186,9 @@ TCommandLine parse_command_line(const QStringList& args) {
         return error(QStringLiteral("--match takes rms, lufs or shortterm, not \"%1\"").arg(p.value(match)));
     cl.matchby = *by;
     cl.files = p.positionalArguments();
+    if (p.isSet(spectrogram)) return parse_spectrogram(p, {&output, &size, &fft, &logfreq}, cl, error);
+    for (const QCommandLineOption* o : {&output, &size, &fft, &logfreq})
+        if (p.isSet(*o)) return error(QStringLiteral("--%1 is only taken with --spectrogram").arg(o->names().last()));
     if (p.isSet(align)) {
         if (p.isSet(levels)) return error(QStringLiteral("--align and --levels cannot be combined"));
         if (p.isSet(nonorm)) return error(QStringLiteral("--no-normalize is only taken with --levels"));
@@ -159,7 +213,8 @@ int run_command_line(const TCommandLine& cl, FILE* out, FILE* err) {
     switch (cl.mode) {
         case TCommandLine::Mode::Help: print(out, cl.text); return 0;
         case TCommandLine::Mode::Error: print(err, cl.text); return 1;
-        case TCommandLine::Mode::Window: return 1;
+        case TCommandLine::Mode::Window:
+        case TCommandLine::Mode::Spectrogram: return 1;  // run by the window library
         case TCommandLine::Mode::Align: return run_align(cl, out, err);
         case TCommandLine::Mode::Levels: break;
     }

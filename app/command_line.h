@@ -15,6 +15,7 @@ struct TCommandLine {
         Window,  ///< no arguments: start the window
         Levels,  ///< --levels: print the information lines of the files
         Align,   ///< --align: print the offset of file 2 against file 1
+        Spectrogram,  ///< --spectrogram: write the files' spectrogram picture
         Help,    ///< --help: print `text` on standard output
         Error,   ///< unusable arguments: print `text` on standard error
     };
@@ -25,12 +26,18 @@ struct TCommandLine {
     TMatchBy matchby = mbrms;  ///< --match=rms|lufs|shortterm
     QStringList files;      ///< one or two files for --levels, two for --align
     QString text;           ///< help text or error message
+    // --spectrogram: -o OUT.png, --size WxH (of each file's plot), --fft N, --log.
+    QString output;
+    int width = 1600, height = 600;
+    int fftsize = 4096;
+    bool logfreq = false;
 };
 
 /// Parses the program's arguments (args[0] is the program name).
 TCommandLine parse_command_line(const QStringList& args);
 
-/// Runs a command line that needs no window (Levels, Align, Help, Error) and
+/// Runs a command line that needs no window (Levels, Align, Help, Error; the
+/// window library runs Spectrogram, see app/spectrogram_command.h) and
 /// returns the exit code: 0 on success, 1 when a file cannot be loaded or the
 /// arguments are unusable. --levels loads the files into slots 0 and 1 of a
 /// workspace as the window does (normalization switched on first unless

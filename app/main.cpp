@@ -1,4 +1,5 @@
 #include "app/command_line.h"
+#include "app/spectrogram_command.h"
 #include "app/window_main.h"
 #include "common/install_layout.h"
 #include "common/native_file_name.h"
@@ -17,9 +18,9 @@ namespace {
 /// folder), else from the installed tree's private library folder beside it
 /// (the program's folder is found through /proc/self/exe, so symbolic links
 /// to the program work), else by name through the program's run path, and
-/// returns its entry function; reports on standard error and returns nullptr
-/// when none works.
-TWindowMain load_window_main(const char* argv0) {
+/// returns its entry function `symbol`; reports on standard error and returns
+/// nullptr when none works.
+void* load_window_entry(const char* argv0, const char* symbol) {
     std::string dir;
     char self[4096];
     const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
@@ -35,13 +36,13 @@ TWindowMain load_window_main(const char* argv0) {
         }
     }
     if (!lib) lib = ::dlopen(window_library, RTLD_NOW | RTLD_LOCAL);
-    void* entry = lib ? ::dlsym(lib, "wavrell_window_main") : nullptr;
+    void* entry = lib ? ::dlsym(lib, symbol) : nullptr;
     if (!entry) {
         const char* why = ::dlerror();
         std::fprintf(stderr, "%s: cannot start the window: %s\n", argv0, why ? why : window_library);
         return nullptr;
     }
-    return reinterpret_cast<TWindowMain>(entry);
+    return entry;
 }
 
 }  // namespace
@@ -51,6 +52,12 @@ int main(int argc, char** argv) {
     // File names are taken byte for byte, also where they are not UTF-8.
     for (int i = 0; i < argc; ++i) args << wavrell::file_name_from_native(QByteArray(argv[i]));
     const wavrell::TCommandLine cl = wavrell::parse_command_line(args);
+    const char* argv0 = argc > 0 ? argv[0] : "wavrell";
+    if (cl.mode == wavrell::TCommandLine::Mode::Spectrogram) {
+        // Painting the picture needs Qt Gui: it lives in the window library.
+        void* entry = load_window_entry(argv0, "wavrell_spectrogram_main");
+        return entry ? reinterpret_cast<TSpectrogramMain>(entry)(argc, argv, cl) : 1;
+    }
     if (cl.mode != wavrell::TCommandLine::Mode::Window) {
         // No window, no settings: the command-line uses need no GUI, and the
         // program does not even load the GUI libraries for them.
@@ -58,7 +65,7 @@ int main(int argc, char** argv) {
         app.setApplicationName(QStringLiteral("Wavrell"));
         return wavrell::run_command_line(cl);
     }
-    const TWindowMain window_main = load_window_main(argc > 0 ? argv[0] : "wavrell");
+    const auto window_main = reinterpret_cast<TWindowMain>(load_window_entry(argv0, "wavrell_window_main"));
     if (!window_main) return 1;
     return window_main(argc, argv, cl.files);
 }

@@ -3,6 +3,7 @@
 #include "app/file_drop.h"
 #include "app/paint_box.h"
 #include "app/panel.h"
+#include "app/spectrogram_view.h"
 #include "app/toolbar_icons.h"
 #include "app/window_geometry.h"
 #include "workspace/workspace.h"
@@ -105,7 +106,8 @@ TForm19::TForm19(QWidget* parent) : QMainWindow(parent) {
     restore_window_place(*this, *WindowSetting);
 }
 
-TForm19::~TForm19() = default;
+// The spectrogram workers read the workspace's stores: they end first.
+TForm19::~TForm19() { delete spectrogramview; }
 
 void TForm19::create_actions() {
     auto make = [this](const QString& caption, bool hint, int image, const QKeySequence& key, bool checkable,
@@ -176,6 +178,8 @@ void TForm19::create_menus() {
     LevelsMenu = menuBar()->addMenu(QStringLiteral("&Levels"));
     MatchByMenu = LevelsMenu->addMenu(QStringLiteral("&Match by"));
     MatchByMenu->addActions(matchbygroup->actions());
+
+    ViewMenu = menuBar()->addMenu(QStringLiteral("&View"));
 
     create_alignment_menu();
 
@@ -413,6 +417,7 @@ void TForm19::Panel1Resize() {
     infolabel2->setGeometry(xLeft, infolabel2->y(), std::max(0, Panel1->width() - xLeft), labelH);
     for (int t = 0; t < 4; ++t)
         PaintBox[t]->setGeometry(xaxis->x(), yaxis[t]->y(), xaxis->width(), yaxis[t]->height());
+    if (spectrogramview) spectrogramview->layout();
     if (ws) invalidate_views(true);
 }
 
@@ -537,6 +542,9 @@ void TForm19::wire_workspace() {
         yaxis[t]->OnScaleChanged = [this, t](TAxis*) { yaxisScaleChanged(t); };
     }
     xaxis->OnScaleChanged = [this](TAxis*) { xaxisScaleChanged(); };
+    spectrogramview = new TSpectrogramView(*this);
+    spectrogramview->add_to_menu(ViewMenu);
+    ws->OnSamplesChanging = [this](int slot) { spectrogramview->samples_changing(slot); };
 }
 
 void TForm19::mirror_state() {

@@ -39,6 +39,7 @@ class TPanel;
 class TProgId;
 class TRealFilterSection;
 class TSetting;
+class TSpectrogramView;
 class TWorkspace;
 
 /// The program's only window: tool bar, menus, the four waveform boxes with
@@ -97,6 +98,11 @@ public:
     QAction* matchintegratedaction = nullptr;
     QAction* matchshorttermaction = nullptr;
     QActionGroup* matchbygroup = nullptr;
+
+    /// "View" menu; the spectrograms of the lanes, their commands and the
+    /// spectrum panel (app/spectrogram_view.h).
+    QMenu* ViewMenu = nullptr;
+    TSpectrogramView* spectrogramview = nullptr;
     /// Keeps the matching criterion (section "Levels", key "MatchBy": "rms",
     /// "lufs" or "shortterm") at the roaming location of ProgId1, written
     /// on every choice and read when the window is created.

@@ -4,6 +4,7 @@
 #include "app/main_window.h"
 
 #include "app/paint_box.h"
+#include "app/spectrogram_view.h"
 #include "workspace/range_source.h"
 #include "workspace/error_summary.h"
 #include "workspace/range_summary.h"
@@ -33,6 +34,7 @@ void TForm19::invalidate_views(bool dirty) {
     if (dirty) bmpdirty.fill(true);
     for (TPaintBox* box : PaintBox) box->update();
     for (TPaintBox* box : crestpaint) box->update();
+    if (spectrogramview) spectrogramview->views_changed();
 }
 
 void TForm19::reset_time_axis() {
@@ -154,8 +156,12 @@ void TForm19::redraw_picture(int t) {
 void TForm19::PaintBox1Paint(TPaintBox* sender, QPainter& canvas) {
     const int t = sender->Tag();
     if (t < 0 || t >= static_cast<int>(bmp.size())) return;
-    if (bmpdirty[t]) redraw_picture(t);
-    canvas.drawImage(0, 0, bmp[t]);
+    if (spectrogramview && spectrogramview->on()) {
+        spectrogramview->paint(t, canvas);
+    } else {
+        if (bmpdirty[t]) redraw_picture(t);
+        canvas.drawImage(0, 0, bmp[t]);
+    }
     if (loophi() > looplo()) {
         // The loop range: a light band with its two edges.
         const int x0 = xaxis->value_to_pixel(looplo()), x1 = xaxis->value_to_pixel(loophi());

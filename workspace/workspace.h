@@ -342,6 +342,9 @@ public:
     /// File 2's offset or polarity changed other than by a load (estimate,
     /// nudge, "No alignment", "Correct polarity", a slot closed).
     std::function<void()> OnAlignmentChanged;
+    /// A slot's samples are about to be replaced or emptied (load, close):
+    /// whatever reads them on another thread stops first.
+    std::function<void(int slot)> OnSamplesChanging;
 
 private:
     void emit_checks();
