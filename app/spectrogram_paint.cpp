@@ -74,7 +74,10 @@ void draw_level_legend(QPainter& painter, const QRect& bar, float floordb) {
     painter.setPen(text);
     const QFontMetrics fm = painter.fontMetrics();
     painter.drawText(QPoint(bar.left(), bar.top() - fm.descent() - 4), QStringLiteral("dBFS"));
-    const float step = floordb < -100 ? 30 : 10;
+    // Labels 10, 30 or 60 dB apart, as the bar's height allows.
+    float step = 60;
+    for (float s : {30.0f, 10.0f})
+        if (s * float(bar.height()) / -floordb >= float(fm.height() + 2) && -floordb / s <= 12) step = s;
     for (float db = 0; db >= floordb - 0.01f; db -= step) {
         const int y = bar.top() + int(std::lround(db / floordb * (bar.height() - 1)));
         painter.drawLine(bar.right() + 1, y, bar.right() + 4, y);
@@ -116,7 +119,9 @@ void draw_frequency_axis(QPainter& painter, const QRect& plot, const TFrequencyA
         lasty = y;
         painter.drawLine(plot.left() - 4, y, plot.left() - 1, y);
         const QString t = frequency_text(f, compact);
-        painter.drawText(QPoint(plot.left() - 6 - fm.horizontalAdvance(t), y + fm.ascent() / 2 - 1), t);
+        // Labels at the edges stay whole, beside their ticks.
+        const int base = std::clamp(y + fm.ascent() / 2 - 1, plot.top() + fm.ascent() - 1, plot.bottom() + 1);
+        painter.drawText(QPoint(plot.left() - 6 - fm.horizontalAdvance(t), base), t);
     }
 }
 

@@ -78,12 +78,17 @@ TSpectrogramView::TSpectrogramView(TForm19& window) : QObject(&window), fwindow(
         fwindow.PaintBox[size_t(t)]->setMouseTracking(true);
         fwindow.PaintBox[size_t(t)]->installEventFilter(this);
     }
-    flegend = new TPaintBox(fwindow.Panel1);
-    flegend->hide();
-    flegend->OnPaint = [this](TPaintBox*, QPainter& canvas) { paint_legend(canvas); };
+    for (TPaintBox*& legend : flegends) {
+        legend = new TPaintBox(fwindow.Panel1);
+        legend->hide();
+        legend->OnPaint = [this](TPaintBox* box, QPainter& canvas) { paint_legend(box, canvas); };
+    }
 }
 
-TSpectrogramView::~TSpectrogramView() { fjob.stop(); }
+TSpectrogramView::~TSpectrogramView() {
+    fjob.stop();
+    if (spectrumpanel) spectrumpanel->stop();
+}
 
 void TSpectrogramView::add_to_menu(QMenu* view) {
     view->addAction(spectrogramaction);
@@ -117,9 +122,13 @@ void TSpectrogramView::setFloor(float db) {
 }
 
 void TSpectrogramView::settings_changed() {
+    if (!on()) {
+        fjob.stop();  // nothing will show its pictures
+        fbusy = false;
+    }
     fwindow.Panel1Resize();  // lays the lanes out for the legend or without it
     for (TPaintBox* b : faxes) b->update();
-    flegend->update();
+    for (TPaintBox* b : flegends) b->update();
     views_changed();
 }
 
@@ -205,6 +214,9 @@ void TSpectrogramView::request() {
             }
             fjob.deliver(this, [this, t, k, picture] {
                 auto& lane = fpictures[size_t(t)];
+                // Only the picture in use keeps its colours; the others are
+                // coloured again (quickly) should they be shown again.
+                for (Picture& p : lane) p.image = QImage();
                 lane.push_front({k, std::move(*picture), {}, 0, 0});
                 if (lane.size() > kPicturesPerLane) lane.pop_back();
                 ++fmade;
@@ -239,8 +251,9 @@ void TSpectrogramView::paint(int t, QPainter& canvas) {
     } else {
         request();
         // Meanwhile the newest picture of this lane, scaled to the view.
-        if (!lane.empty() && !lane.front().image.isNull() && key.t1 > key.t0) {
-            const Picture& p = lane.front();
+        if (!lane.empty() && key.t1 > key.t0) {
+            Picture& p = lane.front();
+            if (p.image.isNull()) p.image = spectrogram_image(p.levels, ffloor, gain_db(t), kNoSignal);
             const double span = key.t1 - key.t0;
             const QRectF target((p.key.t0 - key.t0) / span * W, 0, (p.key.t1 - p.key.t0) / span * W, H);
             canvas.drawImage(target, p.image);
@@ -262,21 +275,23 @@ void TSpectrogramView::layout() {
         faxes[size_t(t)]->setVisible(show);
         if (show) faxes[size_t(t)]->setGeometry(fwindow.yaxis[size_t(t)]->geometry());
     }
-    flegend->setVisible(show);
+    for (TPaintBox* b : flegends) b->setVisible(show);
     if (!show) return;
     TAxis* x = fwindow.xaxis;
     const int w = std::max(0, x->width() - kLegendWidth);
     x->setGeometry(x->x(), x->y(), w, x->height());
     for (TPaintBox* b : fwindow.PaintBox) b->setGeometry(b->x(), b->y(), w, b->height());
-    const QRect top = fwindow.PaintBox[0]->geometry(), bottom = fwindow.PaintBox[3]->geometry();
-    flegend->setGeometry(top.right() + 1, top.top(), kLegendWidth, bottom.bottom() - top.top() + 1);
+    for (int s = 0; s < 2; ++s) {
+        const QRect top = fwindow.PaintBox[size_t(2 * s)]->geometry(), bottom = fwindow.PaintBox[size_t(2 * s + 1)]->geometry();
+        flegends[size_t(s)]->setGeometry(top.right() + 1, top.top(), kLegendWidth, bottom.bottom() - top.top() + 1);
+    }
 }
 
-void TSpectrogramView::paint_legend(QPainter& canvas) {
-    canvas.fillRect(flegend->rect(), fwindow.Panel1->palette().window());
+void TSpectrogramView::paint_legend(TPaintBox* box, QPainter& canvas) {
+    canvas.fillRect(box->rect(), fwindow.Panel1->palette().window());
     canvas.setPen(fwindow.Panel1->palette().windowText().color());
-    const int top = canvas.fontMetrics().height() + 6;
-    draw_level_legend(canvas, QRect(6, top, 10, std::max(flegend->height() - top - 6, 2)), ffloor);
+    const int top = canvas.fontMetrics().height() + 2;
+    draw_level_legend(canvas, QRect(6, top, 10, std::max(box->height() - top - 6, 2)), ffloor);
 }
 
 void TSpectrogramView::paint_frequency_axis(int t, QPainter& canvas) {

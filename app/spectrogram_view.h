@@ -102,7 +102,7 @@ private:
     void request();
     void settings_changed();
     void hover(int t, int x, int y);
-    void paint_legend(QPainter& canvas);
+    void paint_legend(TPaintBox* box, QPainter& canvas);
     void paint_frequency_axis(int t, QPainter& canvas);
 
     TForm19& fwindow;
@@ -116,7 +116,7 @@ private:
     std::array<int, 2> fgeneration{};
     int fmade = 0;
     TBackgroundJob fjob;
-    TPaintBox* flegend = nullptr;
+    std::array<TPaintBox*, 2> flegends{};  // beside each file's two lanes
     std::array<TPaintBox*, 4> faxes{};
     int fhoverlane = -1, fhoverx = 0, fhovery = 0;
     QString freadout;
