@@ -164,7 +164,13 @@ bool spectrogram_picture(const TFrameSource& source, int channel, double t0, dou
         jobs.push_back([&, j] {
             TPowerSpectrum spectrum(fftsize);
             std::vector<double> acc(size_t(spectrum.bins()));
+            // Columns much narrower than a transform (a close zoom) take the
+            // transform on a grid of a quarter of its length nearest to
+            // their centre: neighbours on one grid point share it.
+            const int64_t grid = fftsize / 4;
+            int64_t lastfrom = std::numeric_limits<int64_t>::min();
             for (int x0 = int(j) * kBlock; x0 < W; x0 += int(threads) * kBlock) {
+                lastfrom = std::numeric_limits<int64_t>::min();
                 for (int x = x0; x < std::min(W, x0 + kBlock); ++x) {
                     if (stop()) {
                         stopped = true;
@@ -172,7 +178,29 @@ bool spectrogram_picture(const TFrameSource& source, int channel, double t0, dou
                     }
                     const int64_t a = int64_t(std::llround((t0 + x * dt) * fs));
                     const int64_t b = std::max(a + 1, int64_t(std::llround((t0 + (x + 1) * dt) * fs)));
-                    if (b <= first || a >= end) continue;  // nothing of the signal here
+                    if (b <= first || a >= end) {  // nothing of the signal here
+                        lastfrom = std::numeric_limits<int64_t>::min();
+                        continue;
+                    }
+                    float* column = out.db.data() + size_t(x) * size_t(H);
+                    if (b - a < grid) {
+                        const int64_t centre = (a + b) / 2;
+                        int64_t from = (centre >= 0 ? (centre + grid / 2) / grid : -((-centre + grid / 2) / grid)) * grid -
+                                       fftsize / 2;
+                        if (end - first >= fftsize) from = std::clamp(from, first, end - int64_t(fftsize));
+                        if (from == lastfrom) {
+                            std::copy(column - H, column, column);
+                            continue;
+                        }
+                        lastfrom = from;
+                        std::fill(acc.begin(), acc.end(), 0.0);
+                        spectrum.add(source, channel, from, acc.data());
+                        const std::vector<float> levels = bin_levels(acc, 1, fftsize);
+                        for (int y = 0; y < H; ++y)
+                            column[y] = band_level(levels, binhz, bands[size_t(y)].first, bands[size_t(y)].second);
+                        continue;
+                    }
+                    lastfrom = std::numeric_limits<int64_t>::min();
                     std::fill(acc.begin(), acc.end(), 0.0);
                     int count = 0;
                     each_transform(a, b, fftsize, first, end, [&](int64_t from) {
@@ -180,7 +208,6 @@ bool spectrogram_picture(const TFrameSource& source, int channel, double t0, dou
                         ++count;
                     });
                     const std::vector<float> levels = bin_levels(acc, count, fftsize);
-                    float* column = out.db.data() + size_t(x) * size_t(H);
                     for (int y = 0; y < H; ++y)
                         column[y] = band_level(levels, binhz, bands[size_t(y)].first, bands[size_t(y)].second);
                 }
