@@ -73,6 +73,21 @@ void draw_play_file(QPainter& p, int number) {
     p.drawText(QRectF(8, 1, 8, 14), Qt::AlignCenter, QString::number(number));
 }
 
+void draw_open_file(QPainter& p, int number) {
+    draw_open(p);
+    // A badge with the file's number at the lower right, in the colour of
+    // the file's first trace, so that the two commands differ at a glance.
+    p.setPen(Qt::NoPen);
+    p.setBrush(number == 1 ? QColor(0x40, 0x00, 0xFF) : QColor(0x80, 0x40, 0x40));
+    p.drawRect(QRectF(8, 6, 8, 10));
+    QFont f;
+    f.setPixelSize(10);
+    f.setBold(true);
+    p.setFont(f);
+    p.setPen(Qt::white);
+    p.drawText(QRectF(8, 6, 8, 10), Qt::AlignCenter, QString::number(number));
+}
+
 QPixmap render(ToolbarImage image, int size) {
     QPixmap pm(size, size);
     pm.fill(Qt::transparent);
@@ -86,6 +101,8 @@ QPixmap render(ToolbarImage image, int size) {
         case ToolbarImage::Allpass: draw_allpass(p); break;
         case ToolbarImage::PlayFile1: draw_play_file(p, 1); break;
         case ToolbarImage::PlayFile2: draw_play_file(p, 2); break;
+        case ToolbarImage::OpenFile1: draw_open_file(p, 1); break;
+        case ToolbarImage::OpenFile2: draw_open_file(p, 2); break;
     }
     return pm;
 }
