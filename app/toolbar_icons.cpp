@@ -60,17 +60,25 @@ void draw_allpass(QPainter& p) {
     p.drawPath(wave(0));
 }
 
-void draw_play_file(QPainter& p, int number) {
-    p.setPen(QPen(Qt::black, 1));
-    p.setBrush(number == 1 ? QColor(0x40, 0x00, 0xFF) : QColor(0x80, 0x40, 0x40));
-    QPolygonF tri{{1.5, 3.5}, {8.5, 8}, {1.5, 12.5}};
-    p.drawPolygon(tri);
+// The colour of a file's first trace.
+QColor file_color(int number) { return number == 1 ? QColor(0x40, 0x00, 0xFF) : QColor(0x80, 0x40, 0x40); }
+
+// A file's number in bold, centred in `box`.
+void draw_number(QPainter& p, const QRectF& box, int number, int pixels, const QColor& color) {
     QFont f;
-    f.setPixelSize(11);
+    f.setPixelSize(pixels);
     f.setBold(true);
     p.setFont(f);
-    p.setPen(Qt::black);
-    p.drawText(QRectF(8, 1, 8, 14), Qt::AlignCenter, QString::number(number));
+    p.setPen(color);
+    p.drawText(box, Qt::AlignCenter, QString::number(number));
+}
+
+void draw_play_file(QPainter& p, int number) {
+    p.setPen(QPen(Qt::black, 1));
+    p.setBrush(file_color(number));
+    QPolygonF tri{{1.5, 3.5}, {8.5, 8}, {1.5, 12.5}};
+    p.drawPolygon(tri);
+    draw_number(p, QRectF(8, 1, 8, 14), number, 11, Qt::black);
 }
 
 void draw_open_file(QPainter& p, int number) {
@@ -78,14 +86,10 @@ void draw_open_file(QPainter& p, int number) {
     // A badge with the file's number at the lower right, in the colour of
     // the file's first trace, so that the two commands differ at a glance.
     p.setPen(Qt::NoPen);
-    p.setBrush(number == 1 ? QColor(0x40, 0x00, 0xFF) : QColor(0x80, 0x40, 0x40));
-    p.drawRect(QRectF(8, 6, 8, 10));
-    QFont f;
-    f.setPixelSize(10);
-    f.setBold(true);
-    p.setFont(f);
-    p.setPen(Qt::white);
-    p.drawText(QRectF(8, 6, 8, 10), Qt::AlignCenter, QString::number(number));
+    p.setBrush(file_color(number));
+    const QRectF badge(8, 6, 8, 10);
+    p.drawRect(badge);
+    draw_number(p, badge, number, 10, Qt::white);
 }
 
 QPixmap render(ToolbarImage image, int size) {
