@@ -52,7 +52,9 @@ TEST_F(SpectrogramView, MenuCommands) {
     QStringList items;
     for (QAction* a : form->ViewMenu->actions())
         if (!a->isSeparator()) items << a->text().remove(QLatin1Char('&'));
-    EXPECT_EQ(items, (QStringList{"Spectrogram", "Logarithmic frequency", "FFT size", "Range", "Spectrum"}));
+    const qsizetype first = items.indexOf(QStringLiteral("Spectrogram"));
+    ASSERT_GE(first, 0);
+    EXPECT_EQ(items.mid(first), (QStringList{"Spectrogram", "Logarithmic frequency", "FFT size", "Range", "Spectrum"}));
     EXPECT_EQ(view().spectrogramaction->shortcut(), QKeySequence(QStringLiteral("Ctrl+G")));
     EXPECT_EQ(view().spectrumaction->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+G")));
     QStringList sizes, ranges;
@@ -93,9 +95,9 @@ TEST_F(SpectrogramView, LanesShowTheTones) {
                 << "lane " << t << ", " << dark << " Hz";
         }
     }
-    const QImage silent = box(2);
+    const QImage silent = box(2);  // right of the cursor at 0 s
     for (int y = 0; y < silent.height(); y += 5)
-        for (int x = 0; x < silent.width(); x += 9) ASSERT_EQ(silent.pixel(x, y), floor) << x << ", " << y;
+        for (int x = 4; x < silent.width(); x += 9) ASSERT_EQ(silent.pixel(x, y), floor) << x << ", " << y;
     view().spectrogramaction->trigger();
     QApplication::processEvents();
     EXPECT_EQ(form->PaintBox[0]->width(), widthbefore);
