@@ -230,8 +230,9 @@ public:
 
     /// The level of a slot's file under the matching criterion in force, as
     /// the matching takes it: the RMS in dBFS, or the integrated or maximum
-    /// short-term loudness in LUFS; the file's own level, before any
-    /// factor (adding 20 log10(filefactor) gives the level as heard). Empty
+    /// short-term loudness in LUFS; the level of the stored samples (the
+    /// file's own for a file within full scale), before any factor (adding
+    /// 20 log10(filefactor) gives the level as heard). Empty
     /// for a slot without samples and for one that takes no part in the
     /// matching (no measurable level: silence; for loudness also a file
     /// shorter than 400 ms or one whose loudness was not measured).
