@@ -9,11 +9,16 @@
 
 #include <QCommandLineParser>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
 
+#include <algorithm>
 #include <array>
-#include <exception>
-#include <new>
 #include <cmath>
+#include <exception>
+#include <functional>
+#include <new>
+#include <utility>
 
 namespace wavrell {
 
@@ -27,40 +32,133 @@ void print(FILE* f, const QString& text) {
     std::fflush(f);
 }
 
-/// --align: reads the start of both files (as much as the alignment looks
-/// at), estimates, prints one line.
-int run_align(const TCommandLine& cl, FILE* out, FILE* err) {
-    std::shared_ptr<const TAlignSignal> signal[2];
-    TAlignment a;
+/// The message of memory that ran out while working on the given files.
+QString memory_message(const QStringList& files) {
+    if (files.size() == 1) return TWorkspace::memory_error(files[0]).message();
+    if (files.size() == 2)
+        return QStringLiteral("Cannot compare \"%1\" and \"%2\": not enough memory").arg(files[0], files[1]);
+    return QStringLiteral("Not enough memory");
+}
+
+/// Runs one mode of the command line. Whatever ends it early ends the
+/// program with a message on standard error and exit code 1, never with an
+/// abort: the program's own errors with their text, memory that ran out
+/// anywhere in the mode with "not enough memory" naming its files.
+int run_mode(const TCommandLine& cl, FILE* err, const std::function<int()>& mode) {
     try {
-        for (int k = 0; k < 2; ++k) {
-            TWav w;
-            w.open_file(cl.files[k], true);
-            w.open_file(cl.files[k], false, std::llround(kAlignSpanSeconds * w.sampfreq()));
-            signal[k] = make_align_signal(w);
-        }
-        a = estimate_alignment(*signal[0], *signal[1]);
+        return mode();
     } catch (const Exception& e) {
         print(err, display_text(e.message()) + QLatin1Char('\n'));
-        return 1;
+    } catch (const std::bad_alloc&) {
+        print(err, display_text(memory_message(cl.files)) + QLatin1Char('\n'));
+    } catch (const std::exception& e) {
+        print(err, QString::fromLocal8Bit(e.what()) + QLatin1Char('\n'));
+    }
+    return 1;
+}
+
+/// The start of a file as the alignment looks at it: at most `frames`
+/// frames; memory that runs out names the file.
+std::shared_ptr<const TAlignSignal> align_signal_of(const QString& file, int64_t frames) {
+    try {
+        TWav w;
+        w.open_file(file, false, frames);
+        return make_align_signal(w);
+    } catch (const std::bad_alloc&) {
+        throw TWorkspace::memory_error(file);
+    }
+}
+
+/// A number of milliseconds with one decimal; a value that rounds to zero
+/// reads "0.0" whatever its sign.
+QString milliseconds_text(double ms) {
+    QString t = QString::number(ms, 'f', 1);
+    if (t == QLatin1String("-0.0")) t = QStringLiteral("0.0");
+    return t;
+}
+
+QString align_status_key(TAlignStatus s) {
+    switch (s) {
+        case asaligned: return QStringLiteral("aligned");
+        case asratesdiffer: return QStringLiteral("rates differ");
+        case astooshort: return QStringLiteral("too short");
+        case asweak: break;
+    }
+    return QStringLiteral("weak");
+}
+
+/// --align --json: one object, its keys in the order of the text line;
+/// the offset, milliseconds and polarity are null when not aligned, the
+/// correlation when nothing was correlated.
+QByteArray align_json(const TAlignment& a) {
+    const QJsonValue none(QJsonValue::Null);
+    const bool correlated = a.status == asaligned || a.status == asweak;
+    const std::pair<const char*, QJsonValue> fields[] = {
+        {"offset_frames", a.aligned() ? QJsonValue(qint64(a.offset)) : none},
+        {"ms", a.aligned() ? QJsonValue(a.milliseconds()) : none},
+        {"r", correlated ? QJsonValue(a.r) : none},
+        {"polarity", a.aligned() ? QJsonValue(a.inverted ? QStringLiteral("inverted") : QStringLiteral("normal"))
+                                 : none},
+        {"status", align_status_key(a.status)},
+    };
+    QByteArray b = "{";
+    for (const auto& [key, value] : fields) {
+        // Each value as QJsonDocument writes it (an array of one, unwrapped).
+        const QByteArray v = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+        if (b.size() > 1) b += ',';
+        b += '"' + QByteArray(key) + "\":" + v.mid(1, v.size() - 2);
+    }
+    return b + "}\n";
+}
+
+/// --align: reads the formats of both files, then of their samples only
+/// what the estimate looks at (the first kAlignSpanSeconds, and of file 2
+/// no more than file 1 gave), estimates, prints one line.
+int run_align(const TCommandLine& cl, FILE* out, FILE* err) {
+    TAlignment a;
+    int32_t rate[2] = {0, 0};
+    for (int k = 0; k < 2; ++k) {
+        TWav head;
+        head.open_file(cl.files[k], true);
+        rate[k] = head.sampfreq();
+    }
+    a.sampfreq1 = rate[0];
+    a.sampfreq2 = rate[1];
+    if (rate[0] != rate[1]) {
+        a.status = asratesdiffer;
+    } else {
+        const int64_t span = std::llround(kAlignSpanSeconds * rate[0]);
+        const auto first = align_signal_of(cl.files[0], span);
+        const auto second = align_signal_of(cl.files[1], std::min<int64_t>(span, int64_t(first->sum.size())));
+        a = estimate_alignment(*first, *second);
+    }
+    if (cl.json) {
+        const QByteArray b = align_json(a);
+        std::fwrite(b.constData(), 1, size_t(b.size()), out);
+        std::fflush(out);
+        return a.aligned() ? 0 : 2;
     }
     // Machine-readable: "." as decimal point whatever the locale.
     if (a.aligned()) {
         print(out, QStringLiteral("offset=%1%2 ms=%3 r=%4 polarity=%5\n")
                        .arg(a.offset > 0 ? QStringLiteral("+") : QString())
                        .arg(a.offset)
-                       .arg(a.milliseconds(), 0, 'f', 1)
+                       .arg(milliseconds_text(a.milliseconds()))
                        .arg(a.r, 0, 'f', 3)
                        .arg(a.inverted ? QStringLiteral("inverted") : QStringLiteral("normal")));
         return 0;
     }
-    if (a.status == asratesdiffer)
+    if (a.status == asratesdiffer) {
         print(err, QStringLiteral("%1 (%2 Hz) and %3 (%4 Hz) have different sampling rates\n")
                        .arg(cl.files[0]).arg(a.sampfreq1).arg(cl.files[1]).arg(a.sampfreq2));
-    else if (a.status == astooshort)
+        print(out, QStringLiteral("not aligned: sampling rates differ\n"));
+    } else if (a.status == astooshort) {
         print(err, QStringLiteral("%1 or %2 is too short to align (less than %3 s)\n")
                        .arg(cl.files[0], cl.files[1]).arg(kAlignMinSeconds));
-    print(out, QStringLiteral("not aligned r=%1\n").arg(a.r, 0, 'f', 3));
+        print(out, QStringLiteral("not aligned: too short\n"));
+    } else {
+        print(out, QStringLiteral("not aligned r=%1\n").arg(a.r, 0, 'f', 3));
+    }
     return 2;
 }
 
@@ -91,6 +189,36 @@ TCommandLine parse_spectrogram(const QCommandLineParser& p, const std::array<con
     return cl;
 }
 
+/// --levels: loads the files into a workspace as the window does and prints
+/// their information lines or their levels as JSON.
+int run_levels(const TCommandLine& cl, FILE* out) {
+    TWorkspace ws;
+    ws.setBuildSummaries(false);  // nothing draws the files here
+    ws.setAutoAlign(false);       // the report is of levels only
+    ws.setMatchBy(cl.matchby);
+    ws.setPeakTarget(cl.peak);
+    ws.setMeasureLoudness(cl.loudness || cl.json || ws.matching_needs_loudness());
+    if (cl.normalize) ws.setNormalize(true);
+    for (int slot = 0; slot < cl.files.size(); ++slot) {
+        try {
+            ws.load_file(slot, cl.files[slot]);
+        } catch (const std::bad_alloc&) {
+            // Loading converts its own; this is memory that ran out
+            // around it (taking the file in, the information lines).
+            throw TWorkspace::memory_error(cl.files[slot]);
+        }
+    }
+    if (cl.json) {
+        // JSON is UTF-8 whatever the locale.
+        const QByteArray b = levels_json(ws);
+        std::fwrite(b.constData(), 1, size_t(b.size()), out);
+        std::fflush(out);
+        return 0;
+    }
+    print(out, ws.infoline(0) + QLatin1Char('\n') + ws.infoline(1) + QLatin1Char('\n'));
+    return 0;
+}
+
 }  // namespace
 
 TCommandLine parse_command_line(const QStringList& args) {
@@ -110,7 +238,10 @@ TCommandLine parse_command_line(const QStringList& args) {
         "With --align, the offset of FILE2 against FILE1 is printed as\n"
         "\"offset=<frames> ms=<milliseconds> r=<correlation> polarity=<normal|inverted>\"\n"
         "(a positive offset: FILE2 starts later); exit code 2 and \"not aligned r=<...>\"\n"
-        "when the files do not correlate well enough (r below 0.5).\n"
+        "when the files do not correlate well enough (r below 0.5), \"not aligned:\n"
+        "sampling rates differ\" or \"not aligned: too short\" when nothing could be\n"
+        "correlated; with --json one JSON object with offset_frames, ms, r, polarity\n"
+        "and status instead.\n"
         "With --spectrogram, the spectrogram of FILE1 (above that of FILE2, converted\n"
         "to FILE1's rate and aligned to it) is written to the PNG file given with -o;\n"
         "exit code 1 when a file cannot be read, 2 when the picture cannot be written."));
@@ -133,7 +264,8 @@ TCommandLine parse_command_line(const QStringList& args) {
     const QCommandLineOption json(
         QStringLiteral("json"),
         QStringLiteral("With --levels: print one JSON array of both files' own levels and loudness and the "
-                       "factors in force (null for an empty slot) instead of the lines."));
+                       "factors in force (null for an empty slot) instead of the lines. With --align: print "
+                       "the estimate as one JSON object."));
     const QCommandLineOption peak(
         QStringLiteral("peak"),
         QStringLiteral("With --levels: level matching raises the larger sample peak to 0 dBFS (sample, the "
@@ -201,7 +333,8 @@ TCommandLine parse_command_line(const QStringList& args) {
         if (p.isSet(*o)) return error(QStringLiteral("--%1 is only taken with --spectrogram").arg(o->names().last()));
     if (p.isSet(align)) {
         if (p.isSet(levels)) return error(QStringLiteral("--align and --levels cannot be combined"));
-        if (p.isSet(nonorm)) return error(QStringLiteral("--no-normalize is only taken with --levels"));
+        for (const QCommandLineOption* o : {&nonorm, &loudness, &match, &peak})
+            if (p.isSet(*o)) return error(QStringLiteral("--%1 is only taken with --levels").arg(o->names().first()));
         if (cl.files.size() != 2) return error(QStringLiteral("--align takes two files"));
         cl.mode = TCommandLine::Mode::Align;
         return cl;
@@ -225,43 +358,10 @@ int run_command_line(const TCommandLine& cl, FILE* out, FILE* err) {
         case TCommandLine::Mode::Error: print(err, cl.text); return 1;
         case TCommandLine::Mode::Window:
         case TCommandLine::Mode::Spectrogram: return 1;  // run by the window library
-        case TCommandLine::Mode::Align: return run_align(cl, out, err);
-        case TCommandLine::Mode::Levels: break;
+        case TCommandLine::Mode::Align: return run_mode(cl, err, [&] { return run_align(cl, out, err); });
+        case TCommandLine::Mode::Levels: return run_mode(cl, err, [&] { return run_levels(cl, out); });
     }
-    TWorkspace ws;
-    ws.setBuildSummaries(false);  // nothing draws the files here
-    ws.setAutoAlign(false);       // the report is of levels only
-    ws.setMatchBy(cl.matchby);
-    ws.setPeakTarget(cl.peak);
-    ws.setMeasureLoudness(cl.loudness || cl.json || ws.matching_needs_loudness());
-    try {
-        if (cl.normalize) ws.setNormalize(true);
-        for (int slot = 0; slot < cl.files.size(); ++slot) {
-            try {
-                ws.load_file(slot, cl.files[slot]);
-            } catch (const std::bad_alloc&) {
-                // Loading converts its own; this is memory that ran out
-                // around it (taking the file in, the information lines).
-                throw TWorkspace::memory_error(cl.files[slot]);
-            }
-        }
-    } catch (const Exception& e) {
-        print(err, display_text(e.message()) + QLatin1Char('\n'));
-        return 1;
-    } catch (const std::exception& e) {
-        // Nothing may end the program with an abort.
-        print(err, QString::fromLocal8Bit(e.what()) + QLatin1Char('\n'));
-        return 1;
-    }
-    if (cl.json) {
-        // JSON is UTF-8 whatever the locale.
-        const QByteArray b = levels_json(ws);
-        std::fwrite(b.constData(), 1, size_t(b.size()), out);
-        std::fflush(out);
-        return 0;
-    }
-    print(out, ws.infoline(0) + QLatin1Char('\n') + ws.infoline(1) + QLatin1Char('\n'));
-    return 0;
+    return 1;
 }
 
 }  // namespace wavrell

@@ -22,7 +22,7 @@ struct TCommandLine {
     Mode mode = Mode::Window;
     bool normalize = true;  ///< false with --no-normalize
     bool loudness = false;  ///< --loudness: the lines with their loudness fields
-    bool json = false;      ///< --json: one JSON array instead of the lines
+    bool json = false;      ///< --json: JSON instead of the lines (--levels, --align)
     TMatchBy matchby = mbrms;  ///< --match=rms|lufs|shortterm
     /// --peak: what the larger matched peak is raised to (sample: 0 dBFS,
     /// true: -1 dBTP).
@@ -50,9 +50,15 @@ TCommandLine parse_command_line(const QStringList& args);
 /// --loudness, --json or a loudness criterion; the lines then carry the
 /// loudness fields. --align reads both files and prints
 /// "offset=<frames> ms=<ms> r=<r> polarity=<normal|inverted>" (exit 0), or
-/// "not aligned r=<r>" when no trustworthy offset was found (exit 2, with
-/// the reason on standard error when it is not a weak correlation).
-/// Touches no settings.
+/// "not aligned r=<r>" for a weak correlation, "not aligned: sampling rates
+/// differ" or "not aligned: too short" when nothing was correlated (exit
+/// 2, the reason also on standard error); with --json one JSON object
+/// (offset_frames, ms, r, polarity, status) instead. It decodes the first
+/// kAlignSpanSeconds of file 1 and of file 2 no more than file 1 gave.
+/// Every mode runs inside one guard: an error of the program's, or memory
+/// running out anywhere in the mode, ends it with a message naming the
+/// file(s) on standard error and exit code 1, never with an abort (modes
+/// added later are dispatched through it too). Touches no settings.
 int run_command_line(const TCommandLine& cl, FILE* out = stdout, FILE* err = stderr);
 
 }  // namespace wavrell

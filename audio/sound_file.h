@@ -18,6 +18,10 @@ struct TSoundContent {
     /// extensible channel mask; 0 when the file names none.
     uint32_t channelmask = 0;
     TWavSamples16 samples;  ///< nchans rows of nsamples samples
+    /// The factor the samples were stored with: 1.0, or below it for a file
+    /// whose real samples go beyond full scale, scaled down just enough to
+    /// fit the 16-bit store.
+    double storegain = 1.0;
 };
 
 /// Reads a sound file through libsndfile: FLAC, Ogg Vorbis, Opus, MP3,
@@ -26,7 +30,13 @@ struct TSoundContent {
 /// Samples of 16 bits or fewer are taken as they are; wider and real
 /// samples are scaled to 16 bits with narrow_real (halves to even,
 /// saturated), as the WAV reader does. With headeronly only the format is
-/// taken (rows empty, nsamples 0).
+/// taken (rows empty, nsamples 0); with maxframes of 0 or more, decoding
+/// stops after that many frames. Real samples beyond full scale are not
+/// clipped: the file is stored scaled down just enough (storegain). The
+/// channels of Ogg Vorbis and Opus files, which come in Vorbis order, are
+/// put into the order of the WAVE channel mask. Room for the samples is
+/// made for what the file's size can hold at most, whatever its header
+/// claims, and grows while decoding.
 ///
 /// Raises EFileError naming the file: with libsndfile's reason when it
 /// cannot open or decode the file, and when the decoding of a file whose
@@ -35,7 +45,7 @@ struct TSoundContent {
 /// taking its first part would pass off a shortened recording as whole.
 /// A long file of losslessly stored samples is decoded by two threads, each
 /// from its own place in the file. Any thread.
-TSoundContent read_sound_file(const QString& name, bool headeronly);
+TSoundContent read_sound_file(const QString& name, bool headeronly, int64_t maxframes = -1);
 
 /// File name extensions (lower case, without the dot) of the sound files
 /// the program opens: WAV and the formats above. For the open dialog's

@@ -141,52 +141,54 @@ inline int16_t narrow_shift(int64_t v, int shift) {
 
 struct U8 {
     static constexpr int bytes = 1;
-    static int16_t get(const uint8_t* p) { return static_cast<int16_t>((int(p[0]) - 128) * 256); }
+    static int16_t get(const uint8_t* p, double) { return static_cast<int16_t>((int(p[0]) - 128) * 256); }
 };
 struct S16 {
     static constexpr int bytes = 2;
-    static int16_t get(const uint8_t* p) { return static_cast<int16_t>(le16(p)); }
+    static int16_t get(const uint8_t* p, double = 1) { return static_cast<int16_t>(le16(p)); }
 };
 struct S24 {
     static constexpr int bytes = 3;
-    static int16_t get(const uint8_t* p) {
+    static int16_t get(const uint8_t* p, double) {
         int32_t v = static_cast<int32_t>((uint32_t(p[0]) << 8) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 24)) >> 8;
         return narrow_shift(v, 8);
     }
 };
 struct S32 {
     static constexpr int bytes = 4;
-    static int16_t get(const uint8_t* p) { return narrow_shift(static_cast<int32_t>(le32(p)), 16); }
+    static int16_t get(const uint8_t* p, double) { return narrow_shift(static_cast<int32_t>(le32(p)), 16); }
 };
 struct F32 {
     static constexpr int bytes = 4;
-    static int16_t get(const uint8_t* p) {
+    static double value(const uint8_t* p) {
         uint32_t u = le32(p);
         float f;
         std::memcpy(&f, &u, 4);
-        return narrow_real(f);
+        return f;
     }
+    static int16_t get(const uint8_t* p, double scale) { return narrow_real(value(p) * scale); }
 };
 struct F64 {
     static constexpr int bytes = 8;
-    static int16_t get(const uint8_t* p) {
+    static double value(const uint8_t* p) {
         uint64_t u = uint64_t(le32(p)) | (uint64_t(le32(p + 4)) << 32);
         double d;
         std::memcpy(&d, &u, 8);
-        return narrow_real(d);
+        return d;
     }
+    static int16_t get(const uint8_t* p, double scale) { return narrow_real(value(p) * scale); }
 };
 
 /// Decodes frames whole frames of src into the rows, channel c from dst[c]
 /// on. NCH is the channel count when known at compile time (1 or 2), else 0.
 template <class Conv, int NCH>
-void decode_frames(const uint8_t* src, size_t frames, int nch, int16_t* const* dst) {
+void decode_frames(const uint8_t* src, size_t frames, int nch, int16_t* const* dst, double scale) {
     const int n = NCH ? NCH : nch;
     const size_t stride = size_t(n) * Conv::bytes;
     for (int c = 0; c < n; ++c) {
         const uint8_t* s = src + size_t(c) * Conv::bytes;
         int16_t* d = dst[c];
-        for (size_t i = 0; i < frames; ++i) d[i] = Conv::get(s + i * stride);
+        for (size_t i = 0; i < frames; ++i) d[i] = Conv::get(s + i * stride, scale);
     }
 }
 
@@ -215,18 +217,31 @@ void decode_s16_stereo(const uint8_t* src, size_t frames, int16_t* left, int16_t
 }
 
 template <class Conv>
-void decode(const uint8_t* src, size_t frames, int nch, int16_t* const* dst) {
+void decode(const uint8_t* src, size_t frames, int nch, int16_t* const* dst, double scale) {
     if constexpr (std::is_same_v<Conv, S16>)
         if (nch == 2) return decode_s16_stereo(src, frames, dst[0], dst[1]);
     if (nch == 1)
-        decode_frames<Conv, 1>(src, frames, 1, dst);
+        decode_frames<Conv, 1>(src, frames, 1, dst, scale);
     else if (nch == 2)
-        decode_frames<Conv, 2>(src, frames, 2, dst);
+        decode_frames<Conv, 2>(src, frames, 2, dst, scale);
     else
-        decode_frames<Conv, 0>(src, frames, nch, dst);
+        decode_frames<Conv, 0>(src, frames, nch, dst, scale);
 }
 
-using Decoder = void (*)(const uint8_t*, size_t, int, int16_t* const*);
+/// Decodes frames of the data into the rows; real samples are multiplied
+/// by the scale first.
+using Decoder = void (*)(const uint8_t*, size_t, int, int16_t* const*, double);
+
+/// The largest finite magnitude among n real samples.
+template <class Conv>
+double real_peak(const uint8_t* src, size_t n) {
+    double peak = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const double v = std::abs(Conv::value(src + i * Conv::bytes));
+        if (v > peak && std::isfinite(v)) peak = v;
+    }
+    return peak;
+}
 
 // ---------------------------------------------------------------- sample rows
 
@@ -261,6 +276,8 @@ struct Format {
     uint16_t align = 0;
     uint32_t channelmask = 0;  // speaker bits of the extensible format, else 0
     Decoder decode = nullptr;
+    double (*peak)(const uint8_t*, size_t) = nullptr;  // of real samples; null for integer ones
+    double scale = 1.0;  // real samples are stored multiplied by it
 };
 
 const uint8_t kGuidTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
@@ -323,6 +340,7 @@ Format parse_format(const QString& name, const uint8_t* fmt, size_t fmtlen) {
             fail_read(name, QStringLiteral("unsupported IEEE float sample size of %1 bits").arg(bits));
         f.bytes = int(bits / 8);
         f.decode = bits == 32 ? decode<F32> : decode<F64>;
+        f.peak = bits == 32 ? real_peak<F32> : real_peak<F64>;
     }
     if (align != channels * uint32_t(f.bytes))
         fail_read(name, QStringLiteral("the block alignment of %1 bytes does not fit %2 channels of %3 bits")
@@ -379,7 +397,7 @@ public:
             }
             const size_t n = bytes / fformat.align;
             for (size_t c = 0; c < frows.size(); ++c) at[c] = frows[c] + first;
-            fformat.decode(buf.get(), n, fformat.nchans, at.data());
+            fformat.decode(buf.get(), n, fformat.nchans, at.data(), fformat.scale);
             if (n < want) lower_end(first + n);
         }
     }
@@ -459,7 +477,7 @@ std::optional<TSoundContent> read_wav(const QString& name, bool headeronly, int6
         pos = body + size + (size & 1);
     }
     if (!have_fmt) fail_read(name, QStringLiteral("it is not a WAV file (no \"fmt \" chunk)"));
-    const Format f = parse_format(name, fmt, fmtlen);
+    Format f = parse_format(name, fmt, fmtlen);
     if (!have_data) fail_read(name, QStringLiteral("it is not a WAV file (no \"data\" chunk)"));
     TSoundContent c;
     c.nchans = f.nchans;
@@ -501,6 +519,20 @@ std::optional<TSoundContent> read_wav(const QString& name, bool headeronly, int6
 #ifdef POSIX_FADV_SEQUENTIAL
     ::posix_fadvise(fd, off_t(data_at), off_t(avail), POSIX_FADV_SEQUENTIAL);
 #endif
+    if (f.peak) {
+        // Real samples beyond full scale would be clipped by the store: the
+        // file is then stored scaled down just enough to fit.
+        const ReadBuffer buf(frames * f.align);
+        const uint64_t piece = buf.size() / f.align;
+        double peak = 0;
+        for (uint64_t first = 0; first < frames; first += piece) {
+            const size_t want = size_t(std::min<uint64_t>(piece, frames - first));
+            const size_t n = read_at(fd, name, buf.get(), want * f.align, data_at + first * f.align) / f.bytes;
+            peak = std::max(peak, f.peak(buf.get(), n));
+        }
+        if (peak > 1.0) f.scale = 32767.0 / (32768.0 * peak);
+        c.storegain = f.scale;
+    }
     // A long file is read by two threads: the page faults and the copies
     // out of the file cache, which bound the speed, then run on two
     // processors.
@@ -545,16 +577,9 @@ void TWav::open_file(const QString& fname, bool headeronly, int64_t maxframes) {
     // RIFF WAVE files go through the reader above, every other file
     // through libsndfile.
     std::optional<TSoundContent> wav = read_wav(name, headeronly, maxframes);
-    TSoundContent c = wav ? std::move(*wav) : read_sound_file(name, headeronly);
-    if (maxframes >= 0 && c.nsamples > maxframes) {
-        // libsndfile decodes the whole file; only the start is kept.
-        c.nsamples = int32_t(maxframes);
-        for (auto& row : c.samples) {
-            row.resize(size_t(maxframes));
-            row.shrink_to_fit();
-        }
-    }
+    TSoundContent c = wav ? std::move(*wav) : read_sound_file(name, headeronly, maxframes);
     ffilename = name;
+    fstoregain = c.storegain;
     fsampfreq = c.sampfreq;
     fnchans = c.nchans;
     fnsamples = c.nsamples;
@@ -621,6 +646,7 @@ void TWav::swap_content(TWav& other) noexcept {
     std::swap(fnchans, other.fnchans);
     std::swap(fchannelmask, other.fchannelmask);
     std::swap(fnsamples, other.fnsamples);
+    std::swap(fstoregain, other.fstoregain);
 }
 
 void TWav::playchunk(const std::vector<int32_t>& chans, int32_t first, int32_t count, tsmallintarr& buf) const {

@@ -27,7 +27,9 @@ using TWavSamples16 = std::vector<TSampleRow>;
 /// format with a PCM or float sub-format. Every other file goes through
 /// libsndfile (read_sound_file: FLAC, Ogg Vorbis, Opus, MP3, AIFF, W64,
 /// RF64, CAF, ...). Wider samples are rounded to 16 bits (halves to even)
-/// and saturated; real samples are scaled by 32768, rounded and saturated.
+/// and saturated; real samples are scaled by 32768 and rounded, and a file
+/// whose real samples go beyond full scale is scaled down just enough to
+/// fit (storegain).
 /// A file that cannot be read or is not usable raises EFileError naming
 /// the file and the reason, and leaves the store exactly as it was.
 class TWav : public QObject {
@@ -65,6 +67,13 @@ public:
     /// Number of samples per channel; writing resizes every row as above.
     int32_t nsamples() const { return fnsamples; }
     void setNsamples(int32_t v);
+
+    /// The factor the samples were stored with: 1.0, or below it for a file
+    /// whose real samples go beyond full scale, stored scaled down just
+    /// enough to fit instead of clipped. The file's own levels are those
+    /// of the store divided by it.
+    double storegain() const { return fstoregain; }
+    void setStoregain(double v) { fstoregain = v; }
 
     /// Length in seconds: nsamples / sampfreq; 0 when sampfreq is 0.
     double tottime() const;
@@ -110,6 +119,7 @@ private:
     int32_t fnchans = 0;
     uint32_t fchannelmask = 0;
     int32_t fnsamples = 0;
+    double fstoregain = 1.0;
 };
 
 }  // namespace wavrell

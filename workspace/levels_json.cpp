@@ -30,12 +30,15 @@ QByteArray levels_json(const TWorkspace& ws) {
     QJsonArray entries;
     for (int s = 0; s < 2; ++s) {
         const TWav& w = *ws.wav(s);
-        if (w.nsamples() == 0) {
+        if (!ws.hasfile(s)) {
             entries.append(QJsonValue(QJsonValue::Null));
             continue;
         }
-        const double rms = ws.filerms(s), peak = ws.filepeak(s);
-        const TLoudness& l = ws.loudness(s);
+        // The file's own levels: the store's with the gain it was stored
+        // with taken out.
+        const double g = ws.storegain(s);
+        const double rms = ws.filerms(s) / g, peak = ws.filepeak(s) / g;
+        const TLoudness l = loudness_scaled(ws.loudness(s), 1 / g);
         QJsonObject o;
         o.insert(QStringLiteral("file"), w.filename());
         o.insert(QStringLiteral("rate"), w.sampfreq());
@@ -49,7 +52,8 @@ QByteArray levels_json(const TWorkspace& ws) {
         o.insert(QStringLiteral("lra_lu"), number(l.range));
         o.insert(QStringLiteral("lufs_s_max"), number(l.shortterm_max));
         o.insert(QStringLiteral("true_peak_dbtp"), number(l.true_peak ? decibels(*l.true_peak) : std::nullopt));
-        o.insert(QStringLiteral("factor"), ws.filefactor(s));
+        o.insert(QStringLiteral("stored_gain_db"), 20 * std::log10(g));
+        o.insert(QStringLiteral("factor"), ws.reportfactor(s));
         entries.append(o);
     }
     return QJsonDocument(entries).toJson(QJsonDocument::Indented);

@@ -207,7 +207,9 @@ struct TLoudnessMeter::Work {
             double l = -HUGE_VAL;
             ebur128_loudness_window(s.get(), 100, &l);
             last[size_t(k % 30)] = energy_of(l);
-            if (k < 4) continue;
+            // Only full 3 s windows: one reaching back before the start
+            // would count silence that is not in the file.
+            if (k < 30) continue;
             double sum = 0;
             for (double e : last) sum += e;
             const double e = sum / 30.0;
@@ -340,6 +342,15 @@ TLoudness TLoudnessMeter::result() const {
     if (w->range_blocks) r.range = w->range;
     if (w->shortterm_max > 0) r.shortterm_max = lufs_of(w->shortterm_max);
     r.true_peak = *std::max_element(w->piece_peaks.begin(), w->piece_peaks.end());
+    return r;
+}
+
+TLoudness loudness_scaled(const TLoudness& l, double factor) {
+    TLoudness r = l;
+    const double db = 20 * std::log10(factor);
+    if (r.integrated) *r.integrated += db;
+    if (r.shortterm_max) *r.shortterm_max += db;
+    if (r.true_peak) *r.true_peak *= factor;
     return r;
 }
 

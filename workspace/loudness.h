@@ -27,10 +27,9 @@ struct TLoudness {
     /// the absolute gate.
     std::optional<double> range;
     /// Largest short-term (3 s) loudness in LUFS, read every 100 ms from
-    /// 0.4 s on; before 3 s the window reaches back before the file's start,
-    /// which counts as silence (as a meter shows at a programme's start).
-    /// Empty where no reading reaches the absolute gate (silence, files
-    /// shorter than 400 ms).
+    /// 3 s on (an earlier window would reach back before the file's start).
+    /// Empty where no reading reaches the absolute gate (silence) and for a
+    /// file shorter than 3 s, which has no full window.
     std::optional<double> shortterm_max;
     /// Largest true (inter-sample) peak over all channels, in full-scale
     /// units (1.0 = 0 dBTP; at least the sample peak; 0 for silence). Empty
@@ -39,6 +38,11 @@ struct TLoudness {
     /// more than 64 channels.
     std::optional<double> true_peak;
 };
+
+/// The loudness of the samples of a measurement multiplied by `factor`:
+/// loudness values shifted by its dB, the true peak multiplied, the range
+/// as it was.
+TLoudness loudness_scaled(const TLoudness& l, double factor);
 
 /// The loudness measurement could not be done (out of memory).
 WAVRELL_DECLARE_ERROR(ELoudnessError);

@@ -211,6 +211,7 @@ void TWorkspace::commit_load(TLoadedFile&& f) {
     floudness[slot] = f.loudness;
     fsummaries[slot] = std::move(f.summaries);
     fsourcerate[slot] = f.sourcerate;
+    fhasfile[slot] = true;
     update_levels();
     fplaycount = 0;
 }
@@ -229,6 +230,7 @@ void TWorkspace::close_file(int slot) {
     fsummaries[size_t(slot)].clear();
     fsourcerate[size_t(slot)] = 0;
     fhasallpass[size_t(slot)] = true;
+    fhasfile[size_t(slot)] = false;
     finfoline[size_t(slot)].clear();
     if (OnInfoLinesChanged) OnInfoLinesChanged();
     if (OnResetTimeAxis) OnResetTimeAxis();
@@ -255,6 +257,16 @@ QString TWorkspace::info_line(double rms, double peak, double factor, const QStr
 QString TWorkspace::rate_note(int32_t from, int32_t to) {
     if (from == 0 || from == to) return {};
     return QStringLiteral(" (%1 Hz \u2192 %2 Hz)").arg(from).arg(to);
+}
+
+QString TWorkspace::store_note(double storegain) {
+    if (!(storegain < 1.0)) return {};
+    return QStringLiteral(" (stored ") + decibel_text(20 * std::log10(storegain)) +
+           QStringLiteral(" dB: peaks above full scale)");
+}
+
+double TWorkspace::reportfactor(int slot) const {
+    return fnormalize ? ffilefactor[size_t(slot)] * storegain(slot) : 1.0;
 }
 
 std::optional<double> TWorkspace::match_level(int slot) const {
@@ -300,7 +312,8 @@ QString TWorkspace::loudness_suffix(const TLoudness& l, double factor, bool shor
         }
     }
     QString t = QStringLiteral("  |  ") + lufs(l.integrated) + QStringLiteral(" LUFS, LRA ") +
-                (l.range ? decibel_text(*l.range) : QStringLiteral("-")) + QStringLiteral(" LU, TP ") + tp +
+                (l.range ? decibel_text(*l.range) + QStringLiteral(" LU") : QStringLiteral("-")) +
+                QStringLiteral(", TP ") + tp +
                 QStringLiteral(" dBTP");
     if (shortterm) t += QStringLiteral(", max S ") + lufs(l.shortterm_max) + QStringLiteral(" LUFS");
     return t;
@@ -321,12 +334,15 @@ void TWorkspace::update_levels() {
 
 QString TWorkspace::slot_infoline(int s) const {
     const TWav& w = *fwav[size_t(s)];
-    if (w.nsamples() == 0) return QStringLiteral("-");
-    // Notes about the file follow its name; the loudness fields come last.
-    return info_line(ffilerms[size_t(s)], ffilepeak[size_t(s)], ffilefactor[size_t(s)],
+    if (!fhasfile[size_t(s)]) return QStringLiteral("-");
+    // The file's own levels: the store's with the gain it was stored with
+    // taken out. Notes about the file follow its name; the loudness fields
+    // come last.
+    const double g = w.storegain(), factor = reportfactor(s);
+    return info_line(ffilerms[size_t(s)] / g, ffilepeak[size_t(s)] / g, factor,
                      QFileInfo(w.filename()).fileName() + rate_note(fsourcerate[size_t(s)], w.sampfreq()) +
-                         alignment_note(s)) +
-           loudness_suffix(floudness[size_t(s)], ffilefactor[size_t(s)], fmatchby == mbshortterm);
+                         store_note(g) + alignment_note(s)) +
+           loudness_suffix(loudness_scaled(floudness[size_t(s)], 1 / g), factor, fmatchby == mbshortterm);
 }
 
 // ---- Alignment of file 2 to file 1 ----

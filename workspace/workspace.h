@@ -95,9 +95,25 @@ public:
     const TLoudness& loudness(int slot) const { return floudness[size_t(slot)]; }
     /// Factor in force: filenormfactor while normalize is on, else 1.0.
     double filefactor(int slot) const { return ffilefactor[size_t(slot)]; }
+    /// A file was loaded into the slot and not closed since (also one of 0
+    /// frames, which has no samples to play or draw).
+    bool hasfile(int slot) const { return fhasfile[size_t(slot)]; }
+    /// The factor a slot's file is stored with (TWav::storegain): below 1.0
+    /// for a file whose samples go beyond full scale. filerms, filepeak and
+    /// loudness are of the store; the file's own levels are those divided
+    /// by it.
+    double storegain(int slot) const { return fwav[size_t(slot)]->storegain(); }
+    /// The factor from a slot's own levels (the store's divided by
+    /// storegain) to the levels the information line and the JSON report
+    /// give: what is heard (filefactor × storegain) while matching, 1.0
+    /// (the file's own levels) otherwise.
+    double reportfactor(int slot) const;
     /// The information line of a slot (crest factor, RMS and peak in dB and
     /// the file name, then the loudness fields where the file's loudness was
-    /// measured; "-" for a slot without samples, empty after closing).
+    /// measured; "-" for a slot never loaded, empty after closing). Levels
+    /// are the file's own scaled by reportfactor; a file stored scaled down
+    /// has the note " (stored -2.1 dB: peaks above full scale)" after its
+    /// name.
     const QString& infoline(int slot) const { return finfoline[size_t(slot)]; }
     /// Range summaries of the first two channels of a slot's file, built by
     /// the load's measurement (empty before a load and after closing); the
@@ -224,8 +240,9 @@ public:
 
     /// The level of a slot's file under the matching criterion in force, as
     /// the matching takes it: the RMS in dBFS, or the integrated or maximum
-    /// short-term loudness in LUFS; the file's own level, before any
-    /// factor (adding 20 log10(filefactor) gives the level as heard). Empty
+    /// short-term loudness in LUFS; the level of the stored samples (the
+    /// file's own for a file within full scale), before any factor (adding
+    /// 20 log10(filefactor) gives the level as heard). Empty
     /// for a slot without samples and for one that takes no part in the
     /// matching (no measurable level: silence; for loudness also a file
     /// shorter than 400 ms or one whose loudness was not measured).
@@ -325,6 +342,10 @@ public:
     /// samples were converted: " (48000 Hz → 44100 Hz)" with the file's own
     /// rate first; empty when the rates are the same or `from` is 0.
     static QString rate_note(int32_t from, int32_t to);
+    /// What follows the file name in the information line of a file stored
+    /// scaled down by `storegain`: " (stored -2.1 dB: peaks above full
+    /// scale)"; empty for a gain of 1.0.
+    static QString store_note(double storegain);
     /// One decimal, rounded, with the user's decimal separator; "-0.0" is
     /// shown as "0.0".
     static QString decibel_text(double db);
@@ -333,8 +354,9 @@ public:
     /// " dBTP" (the true peak with its sign), and with `shortterm` also
     /// ", max S " maximum short-term loudness " LUFS". Loudness and peak are
     /// those of the file scaled by `factor` (what is heard), the range is
-    /// the file's own; "-" for a value that does not exist, "-inf" for a
-    /// silent peak. Empty when the loudness was not measured.
+    /// the file's own ("LRA -" where there is none); "-" for a value that
+    /// does not exist, "-inf" for a silent peak. Empty when the loudness
+    /// was not measured.
     static QString loudness_suffix(const TLoudness& l, double factor, bool shortterm);
 
     /// Events, empty when unassigned.
@@ -383,6 +405,7 @@ private:
     std::array<QString, 2> finfoline;
     std::array<int32_t, 2> fsourcerate{};
     std::array<bool, 2> fhasallpass{true, true};
+    std::array<bool, 2> fhasfile{false, false};
     int32_t fplaycount = 0;
     bool fbuildsummaries = true;
     bool fmeasureloudness = false;

@@ -5,6 +5,7 @@
 #include "audio/sound_file.h"
 #include "audio/wav_file.h"
 #include "common/errors.h"
+#include "workspace/loudness.h"
 #include "tests/support/test_support.h"
 
 #include <QFile>
@@ -14,7 +15,10 @@
 
 #include <sndfile.h>
 
+#include <atomic>
+#include <cmath>
 #include <cstring>
+#include <thread>
 
 namespace wavrell {
 namespace {
@@ -268,6 +272,136 @@ TEST(SoundFile, ChannelMaskComesFromTheFilesChannelMap) {
         {{L, SF_CHANNEL_MAP_INVALID}, 0},
     };
     for (const auto& m : maps) EXPECT_EQ(speaker_mask(m.map.data(), int(m.map.size())), m.mask);
+}
+
+/// Runs ffmpeg (the independent encoder and meter); returns its report.
+QString ffmpeg(QStringList args) {
+    QByteArray err;
+    args.prepend(QStringLiteral("-y"));
+    args.prepend(QStringLiteral("-nostdin"));
+    EXPECT_EQ(test::run_program(QStringLiteral("ffmpeg"), args, nullptr, 120000, &err), 0) << err.toStdString();
+    return QString::fromUtf8(err);
+}
+
+/// The integrated loudness in ffmpeg's ebur128 summary.
+double ffmpeg_loudness(const QString& report) {
+    const QRegularExpressionMatch m =
+        QRegularExpression(QStringLiteral("Integrated loudness:\\s*I:\\s*(-?[0-9.]+) LUFS")).match(report);
+    EXPECT_TRUE(m.hasMatch()) << report.toStdString();
+    return m.captured(1).toDouble();
+}
+
+double rms_of(const TSampleRow& row) {
+    double e = 0;
+    for (int16_t v : row) e += double(v) * v;
+    return std::sqrt(e / double(std::max<size_t>(row.size(), 1))) / 32768;
+}
+
+// Ogg Vorbis and Opus hand their channels over in Vorbis order: they are put
+// into WAV order, with the mask of the layout, so that every channel has the
+// level and the loudness weight of its master's channel.
+TEST(SoundFile, OggVorbisAndOpusChannelsArePutIntoWavOrder) {
+    auto dir = build_temp_dir();
+    const struct {
+        const char* layout;
+        int nch;
+        uint32_t mask;
+    } layouts[] = {{"3.0", 3, 0x7}, {"5.1", 6, 0x3F}, {"7.1", 8, 0x63F}};
+    for (const auto& l : layouts) {
+        // A 100 Hz tone (which an LFE channel keeps) 6 dB quieter in each
+        // channel than in the one before.
+        QString split, inputs, pads;
+        for (int c = 0; c < l.nch; ++c) {
+            split += QStringLiteral("[s%1]").arg(c);
+            inputs += QStringLiteral("[s%1]volume=%2dB[c%1];").arg(c).arg(-6 * c);
+            pads += QStringLiteral("[c%1]").arg(c);
+        }
+        const QString master = dir->filePath(QStringLiteral("master%1.wav").arg(l.nch));
+        ffmpeg({QStringLiteral("-filter_complex"),
+                QStringLiteral("sine=f=100:d=5:sample_rate=48000,volume=6,asplit=%1%2;%3%4join=inputs=%1:channel_layout=%5")
+                    .arg(l.nch)
+                    .arg(split, inputs, pads, QLatin1String(l.layout)),
+                QStringLiteral("-c:a"), QStringLiteral("pcm_s16le"), master});
+        const auto m = read(master);
+        ASSERT_EQ(m->nchans(), l.nch);
+        ASSERT_EQ(m->channelmask(), l.mask);
+        const double reference =
+            ffmpeg_loudness(ffmpeg({QStringLiteral("-i"), master, QStringLiteral("-af"), QStringLiteral("ebur128"),
+                                    QStringLiteral("-f"), QStringLiteral("null"), QStringLiteral("-")}));
+        for (const char* codec : {"libvorbis", "libopus"}) {
+            SCOPED_TRACE(std::string(l.layout) + " " + codec);
+            const QString ogg = dir->filePath(QStringLiteral("%1-%2.ogg").arg(QLatin1String(codec)).arg(l.nch));
+            ffmpeg({QStringLiteral("-i"), master, QStringLiteral("-c:a"), QLatin1String(codec), QStringLiteral("-b:a"),
+                    QStringLiteral("%1k").arg(64 * l.nch), ogg});
+            const auto w = read(ogg);
+            ASSERT_EQ(w->nchans(), l.nch);
+            EXPECT_EQ(w->channelmask(), l.mask);
+            for (int c = 0; c < l.nch; ++c)
+                EXPECT_NEAR(20 * std::log10(rms_of(w->samples()[size_t(c)]) / rms_of(m->samples()[size_t(c)])), 0, 2.5)
+                    << "channel " << c;
+            EXPECT_NEAR(*measure_loudness(*w).integrated, reference, 0.1);
+        }
+    }
+}
+
+// Decoding stops at the frames asked for: the start of a file is read
+// without the rest, even where the rest is damaged.
+TEST(SoundFile, DecodingStopsAtTheFramesAskedFor) {
+    auto dir = build_temp_dir();
+    const QString wav = dir->filePath(QStringLiteral("src.wav"));
+    // Quiet enough that no decode goes beyond full scale (which would scale
+    // the whole file, not its start, down).
+    std::vector<int16_t> noise = noise16(200000, 2, 3);
+    for (int16_t& v : noise) v = int16_t(v / 8);
+    ASSERT_TRUE(test::sox_write(wav, bytes(noise), 44100, 2));
+    for (const char* ext : {"flac", "ogg", "mp3"}) {
+        SCOPED_TRACE(ext);
+        const QString file = dir->filePath(QStringLiteral("src.%1").arg(QLatin1String(ext)));
+        ASSERT_TRUE(test::sox({wav, file}));
+        const auto whole = read(file);
+        ASSERT_GT(whole->nsamples(), 100000);
+        TWav start;
+        start.open_file(file, false, 50000);
+        ASSERT_EQ(start.nsamples(), 50000);
+        for (size_t c = 0; c < 2; ++c)
+            EXPECT_TRUE(std::equal(start.samples()[c].begin(), start.samples()[c].end(),
+                                   whole->samples()[c].begin()));
+    }
+    const QString flac = dir->filePath(QStringLiteral("src.flac"));
+    const QByteArray good = file_bytes(flac);
+    const QString cut = dir->filePath(QStringLiteral("cut.flac"));
+    write_bytes(cut, good.left(good.size() * 3 / 4));
+    TWav start;
+    start.open_file(cut, false, 44100);
+    EXPECT_EQ(start.nsamples(), 44100);
+    EXPECT_THROW(start.open_file(cut), EFileError);
+}
+
+// libsndfile keeps the reason an opening failed in one place for the whole
+// process: a refusal read while another thread opens a file must still
+// give its own reason, not "No Error."
+TEST(SoundFile, TheReasonForARefusalIsItsOwnWhileOtherFilesOpen) {
+    auto dir = build_temp_dir();
+    const QString text = dir->filePath(QStringLiteral("text.bin"));
+    write_bytes(text, "not a sound file at all, just words");
+    const QString flac = dir->filePath(QStringLiteral("good.flac"));
+    ASSERT_TRUE(test::sndfile_write(flac, noise16(100, 2, 1), 44100, 2, SF_FORMAT_FLAC | SF_FORMAT_PCM_16));
+    std::atomic<bool> done{false};
+    std::thread opener([&] {
+        while (!done) read_sound_file(flac, true);
+    });
+    int wrong = 0;
+    for (int i = 0; i < 20000; ++i) {
+        try {
+            read_sound_file(text, true);
+            ++wrong;
+        } catch (const EFileError& e) {
+            if (!e.message().contains(QStringLiteral("Format not recognised"))) ++wrong;
+        }
+    }
+    done = true;
+    opener.join();
+    EXPECT_EQ(wrong, 0);
 }
 
 // ---------------------------------------------------------------- files that cannot be read

@@ -330,6 +330,9 @@ QByteArray f64(std::initializer_list<double> values) {
     return b;
 }
 
+// Real samples within full scale are stored as they are (exactly 1.0 and
+// infinities saturate); a file whose real samples go beyond it is stored
+// scaled down just enough to fit, with that scale noted.
 TEST(WavFile, WideSamplesRoundHalfToEvenAndSaturate) {
     auto dir = build_temp_dir();
     const double inf = std::numeric_limits<double>::infinity();
@@ -339,6 +342,7 @@ TEST(WavFile, WideSamplesRoundHalfToEvenAndSaturate) {
         QByteArray fmt;
         QByteArray data;
         TSampleRow expected;
+        double gain = 1.0;
     } cases[] = {
         {"24-bit", fmt_body(1, 1, 8000, 24),
          s24({0x80, 0x180, 0x17F, 0x181, -0x80, -0x180, 0x7FFF7F, 0x7FFF80, 0x7FFFFF, -0x800000, -0x7FFF80}),
@@ -347,11 +351,14 @@ TEST(WavFile, WideSamplesRoundHalfToEvenAndSaturate) {
          s32({0x8000, 0x18000, 0x2FFFF, 0x7FFFFFFF, -0x80000000LL, -0x7FFF8000LL, 0x12345678}),
          {0, 2, 3, 32767, -32768, -32768, 0x1234}},
         {"float 32", fmt_body(3, 1, 8000, 32),
-         f32({0.5f, 1.0f, -1.0f, 1.5f, -1.5f, 0.5f / 32768, 1.5f / 32768, -2.5f / 32768, float(inf), float(-inf),
-              float(nan)}),
-         {16384, 32767, -32768, 32767, -32768, 0, 2, -2, 32767, -32768, 0}},
+         f32({0.5f, 1.0f, -1.0f, 0.5f / 32768, 1.5f / 32768, -2.5f / 32768, float(inf), float(-inf), float(nan)}),
+         {16384, 32767, -32768, 0, 2, -2, 32767, -32768, 0}},
         {"float 64 (extensible)", fmt_body(0xFFFE, 1, 8000, 64, -1, extensible_ext(64, 3)),
-         f64({0.25, 32767.5 / 32768, 3.5 / 32768, -1.0000001, nan}), {8192, 32767, 4, -32768, 0}},
+         f64({0.25, 32767.5 / 32768, 3.5 / 32768, -1.0, nan}), {8192, 32767, 4, -32768, 0}},
+        {"float 32 beyond full scale", fmt_body(3, 1, 8000, 32), f32({0.5f, 1.25f, -1.25f, -3.0f, 2.0f, float(inf)}),
+         {5461, 13653, -13653, -32767, 21845, 32767}, 32767.0 / (3 * 32768)},
+        {"float 64 just beyond full scale", fmt_body(3, 1, 8000, 64), f64({-1.0000001, 0.5}), {-32767, 16383},
+         32767.0 / (1.0000001 * 32768)},
         {"8-bit unsigned", fmt_body(1, 1, 8000, 8), QByteArray::fromHex("0080ff7f"), {-32768, 0, 32512, -256}},
         {"16-bit PCM (extensible)", fmt_body(0xFFFE, 1, 8000, 16, -1, extensible_ext(16, 1)),
          s16({-32768, 32767, 5}), {-32768, 32767, 5}},
@@ -365,6 +372,7 @@ TEST(WavFile, WideSamplesRoundHalfToEvenAndSaturate) {
         w.open_file(path);
         ASSERT_EQ(w.nchans(), 1);
         EXPECT_EQ(w.samples()[0], k.expected);
+        EXPECT_DOUBLE_EQ(w.storegain(), k.gain);
     }
 }
 

@@ -224,31 +224,31 @@ TEST(Loudness, ValuesThatDoNotExist) {
     const struct {
         const char* label;
         std::unique_ptr<TWav> wav;
-        bool loudness, range, peak;
+        bool loudness, shortterm, range, peak;
     } cases[] = {
-        {"2 s of silence", store(kRate, 2, 2 * kRate, [](int, int64_t) { return 0.0; }), false, false, true},
-        {"0.2 s tone", tone(kRate / 5), false, false, true},
-        {"0.45 s tone: one 400 ms block", tone(kRate * 45 / 100), true, false, true},
-        {"2.5 s tone: no 3 s block", tone(kRate * 5 / 2), true, false, true},
-        {"3.5 s tone", tone(kRate * 7 / 2), true, true, true},
-        {"no samples", tone(0), false, false, false},
+        {"2 s of silence", store(kRate, 2, 2 * kRate, [](int, int64_t) { return 0.0; }), false, false, false, true},
+        {"0.2 s tone", tone(kRate / 5), false, false, false, true},
+        {"0.45 s tone: one 400 ms block, no 3 s window", tone(kRate * 45 / 100), true, false, false, true},
+        {"2.9 s tone: no full 3 s window", tone(kRate * 29 / 10), true, false, false, true},
+        {"3 s tone: one 3 s window", tone(kRate * 3), true, true, true, true},
+        {"3.5 s tone", tone(kRate * 7 / 2), true, true, true, true},
+        {"no samples", tone(0), false, false, false, false},
         {"a rate libebur128 does not take", store(10, 1, 100, [](int, int64_t) { return 0.5; }), false, false,
-         false},
+         false, false},
     };
     for (const auto& k : cases) {
         SCOPED_TRACE(k.label);
         const TLoudness l = measure_loudness(*k.wav);
         EXPECT_TRUE(l.measured);
         EXPECT_EQ(bool(l.integrated), k.loudness);
-        EXPECT_EQ(bool(l.shortterm_max), k.loudness);
+        EXPECT_EQ(bool(l.shortterm_max), k.shortterm);
         EXPECT_EQ(bool(l.range), k.range);
         EXPECT_EQ(bool(l.true_peak), k.peak);
     }
     EXPECT_EQ(*measure_loudness(*store(kRate, 1, kRate, [](int, int64_t) { return 0.0; })).true_peak, 0.0);
-    // A file shorter than 3 s is read with the time before its start as
-    // silence: 0.45 s of tone fill 0.4 s of 3 s.
-    const TLoudness l = measure_loudness(*tone(kRate * 45 / 100));
-    EXPECT_NEAR(*l.shortterm_max, -20 + 10 * std::log10(0.4 / 3), 0.1);
+    // A tone that ends with the first full window: that window's loudness,
+    // not one of a window reaching back before the start.
+    EXPECT_NEAR(*measure_loudness(*tone(kRate * 3)).shortterm_max, -20, 0.1);
 }
 
 TEST(Loudness, GivenUpWhenTheCheckRaises) {

@@ -234,9 +234,12 @@ TEST(Workspace, SilentAndEmptyFilesLoadAndTakeNoPartInMatching) {
     EXPECT_EQ(ws.filefactor(1), 1.0);
     EXPECT_EQ(ws.infoline(0), QStringLiteral(" Crest=6.0 dB,  RMS=-6.0 dB,  Peak=0.0 dB  -  q.wav"));
 
+    // A file of 0 frames is reported as that file, not as an empty slot.
     ws.load_file(1, empty);
     EXPECT_EQ(ws.wav(1)->nsamples(), 0);
-    EXPECT_EQ(ws.infoline(1), QStringLiteral("-"));
+    EXPECT_TRUE(ws.hasfile(1));
+    EXPECT_EQ(ws.infoline(1).toStdString(),
+              " Crest=- dB,  RMS=-inf dB,  Peak=-inf dB  -  empty.wav  [not aligned: too short]");
     EXPECT_EQ(ws.filefactor(0), 2.0);
     EXPECT_EQ(ws.filefactor(1), 1.0);
     for (const auto& row : ws.levels(1)) EXPECT_TRUE(row.empty());
@@ -503,7 +506,7 @@ TEST(Workspace, SilenceAndVeryShortFilesTakeNoPartUnderLoudness) {
         }
         EXPECT_EQ(ws.filefactor(1), 1.0);
         EXPECT_NEAR(ws.filefactor(0), alone, 1e-12);
-        EXPECT_TRUE(ws.infoline(1).contains(QStringLiteral("  |  - LUFS, LRA - LU, TP "))) << ws.infoline(1).toStdString();
+        EXPECT_TRUE(ws.infoline(1).contains(QStringLiteral("  |  - LUFS, LRA -, TP "))) << ws.infoline(1).toStdString();
     }
 }
 
@@ -762,7 +765,7 @@ TEST(CommandLine, LoudnessLinesAndJson) {
         return d.array();
     };
     const QStringList fields{"file", "rate", "channels", "frames", "crest_db", "rms_dbfs", "peak_dbfs",
-                             "lufs_i", "lra_lu", "lufs_s_max", "true_peak_dbtp", "factor"};
+                             "lufs_i", "lra_lu", "lufs_s_max", "true_peak_dbtp", "stored_gain_db", "factor"};
     const QJsonArray st = json({QStringLiteral("--match=shortterm"), files.a, files.b});
     ASSERT_EQ(st.size(), 2);
     const QJsonObject a = st[0].toObject(), b = st[1].toObject();
@@ -969,6 +972,292 @@ TEST(CommandLine, RunningOutOfMemoryEndsInAnErrorNamingTheFile) {
     }
     EXPECT_GT(refused, 0);
     EXPECT_GT(loaded, 0);
+}
+
+/// Runs ffmpeg, the independent decoder and meter, and returns what it
+/// printed on standard error (where its filters report).
+QString ffmpeg(const QStringList& args) {
+    const ProgramRun r = run(QStringList{QStringLiteral("-hide_banner"), QStringLiteral("-nostdin"),
+                                         QStringLiteral("-y")} + args,
+                             QStringLiteral("C"), QStringLiteral("ffmpeg"));
+    EXPECT_EQ(r.code, 0) << args.join(' ').toStdString() << "\n" << r.err.toStdString();
+    return r.err;
+}
+
+/// The number after `label` in ffmpeg's report (the last one given).
+double ffmpeg_value(const QString& report, const QString& label) {
+    const QRegularExpression re(QRegularExpression::escape(label) + QStringLiteral("\\s*(-?[0-9.]+|-inf)"));
+    double v = std::nan("");
+    for (auto it = re.globalMatch(report); it.hasNext();) {
+        const QString t = it.next().captured(1);
+        v = t == QLatin1String("-inf") ? -INFINITY : t.toDouble();
+    }
+    EXPECT_FALSE(std::isnan(v)) << label.toStdString() << " not in\n" << report.toStdString();
+    return v;
+}
+
+QJsonObject json_object(const QString& text) {
+    QJsonParseError e{};
+    const QJsonDocument d = QJsonDocument::fromJson(text.toUtf8(), &e);
+    EXPECT_EQ(e.error, QJsonParseError::NoError) << text.toStdString();
+    return d.isArray() ? d.array()[0].toObject() : d.object();
+}
+
+// --align --json prints the estimate as one object; the text line says when
+// the rates differ (nothing was correlated) and never prints "ms=-0.0";
+// options of --levels are refused.
+TEST(CommandLine, AlignJsonRatesThatDifferAndRoundedZero) {
+    AlignedPair pair;
+    const QString early = sox_made(*pair.dir, "early.wav", {pair.original, "OUT", "trim", "1s"});
+    const QString other_rate = sox_made(*pair.dir, "48k.wav", {pair.original, "-r", "48000", "OUT"});
+
+    ProgramRun r = wavrell({QStringLiteral("--align"), pair.original, early});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QStringLiteral("offset=-1 ms=0.0 r=1.000 polarity=normal\n"));
+
+    r = wavrell({QStringLiteral("--align"), pair.original, other_rate});
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.out, QStringLiteral("not aligned: sampling rates differ\n"));
+    EXPECT_TRUE(r.err.contains(QStringLiteral("different sampling rates"))) << r.err.toStdString();
+
+    const struct {
+        QString file2;
+        int code;
+        QJsonValue offset, polarity;
+        bool correlated;
+        const char* status;
+    } cases[] = {
+        {pair.delayed, 0, 1105, QStringLiteral("normal"), true, "aligned"},
+        {pair.original, 0, 0, QStringLiteral("normal"), true, "aligned"},
+        {pair.unrelated, 2, QJsonValue(), QJsonValue(), true, "weak"},
+        {other_rate, 2, QJsonValue(), QJsonValue(), false, "rates differ"},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.file2.toStdString());
+        r = wavrell({QStringLiteral("--align"), QStringLiteral("--json"), pair.original, k.file2},
+                    QStringLiteral("de_DE.UTF-8"));
+        EXPECT_EQ(r.code, k.code) << r.err.toStdString();
+        EXPECT_TRUE(r.out.startsWith(QStringLiteral("{\"offset_frames\":"))) << r.out.toStdString();
+        const QJsonObject o = json_object(r.out);
+        EXPECT_EQ(o.keys().size(), 5);
+        EXPECT_EQ(o[QStringLiteral("offset_frames")].toVariant(), k.offset.toVariant());
+        EXPECT_EQ(o[QStringLiteral("polarity")].toVariant(), k.polarity.toVariant());
+        EXPECT_EQ(o[QStringLiteral("ms")].isNull(), k.offset.isNull());
+        if (!k.offset.isNull())
+            EXPECT_NEAR(o[QStringLiteral("ms")].toDouble(), k.offset.toDouble() * 1000 / 44100, 1e-9);
+        EXPECT_EQ(o[QStringLiteral("r")].isDouble(), k.correlated);
+        EXPECT_EQ(o[QStringLiteral("status")].toString(), QLatin1String(k.status));
+    }
+
+    for (const char* option : {"--loudness", "--match=lufs", "--no-normalize"}) {
+        r = wavrell({QStringLiteral("--align"), QLatin1String(option), pair.original, pair.delayed});
+        EXPECT_EQ(r.code, 1) << option;
+        EXPECT_TRUE(r.out.isEmpty()) << option;
+        EXPECT_TRUE(r.err.contains(QStringLiteral("is only taken with --levels"))) << r.err.toStdString();
+    }
+}
+
+// A file of 0 frames is reported as that file; a file shorter than 3 s has
+// no maximum short-term loudness and none has a loudness range ("LRA -").
+TEST(CommandLine, EmptyAndShortFilesReportWhatExists) {
+    auto dir = test::build_temp_dir();
+    const QString empty = dir->filePath(QStringLiteral("empty.wav"));
+    {
+        TWav w;
+        w.setSampfreq(48000);
+        w.setNchans(2);
+        w.save_file(empty);
+    }
+    const QString spoken = sox_file(*dir, "short.wav", stereo_tones({{1.4, -20}}), 48000, 2);
+
+    ProgramRun r = wavrell({QStringLiteral("--levels"), QStringLiteral("--loudness"), QStringLiteral("--match=shortterm"),
+                            empty, spoken});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    const QStringList lines = r.out.split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 3) << r.out.toStdString();
+    EXPECT_EQ(lines[0].toStdString(),
+              " Crest=- dB,  RMS=-inf dB,  Peak=-inf dB  -  empty.wav  |  - LUFS, LRA -, TP - dBTP, max S - LUFS");
+    EXPECT_TRUE(lines[1].endsWith(QStringLiteral(" LUFS, LRA -, TP -20.0 dBTP, max S - LUFS"))) << lines[1].toStdString();
+
+    r = wavrell({QStringLiteral("--levels"), QStringLiteral("--json"), empty, spoken});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    const QJsonArray both = QJsonDocument::fromJson(r.out.toUtf8()).array();
+    ASSERT_EQ(both.size(), 2) << r.out.toStdString();
+    const QJsonObject e = both[0].toObject(), s = both[1].toObject();
+    EXPECT_EQ(e[QStringLiteral("file")].toString(), empty);
+    EXPECT_EQ(e[QStringLiteral("frames")].toInt(-1), 0);
+    EXPECT_TRUE(e[QStringLiteral("peak_dbfs")].isNull());
+    EXPECT_NEAR(s[QStringLiteral("lufs_i")].toDouble(), -20, 0.1);
+    EXPECT_TRUE(s[QStringLiteral("lufs_s_max")].isNull());
+    EXPECT_TRUE(s[QStringLiteral("lra_lu")].isNull());
+}
+
+// Decodes whose samples go beyond full scale (lossy encodes of a loud
+// master, real samples) are stored scaled down just enough, say so on
+// their line, and report the file's own levels as ffmpeg's floating-point
+// decode measures them; files within full scale are stored as they are.
+TEST(CommandLine, OversAreStoredScaledDownAndReportedAsTheFilesOwn) {
+    auto dir = test::build_temp_dir();
+    const QString master = dir->filePath(QStringLiteral("master.wav"));
+    // Two tones whose sum peaks at +2.5 dBFS, as real samples.
+    ffmpeg({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+            QStringLiteral("aevalsrc=0.7*sin(2*PI*997*t)+0.63*sin(2*PI*3001*t):s=44100:d=4:c=stereo"),
+            QStringLiteral("-c:a"), QStringLiteral("pcm_f32le"), master});
+    const QString within = dir->filePath(QStringLiteral("within.wav"));
+    ffmpeg({QStringLiteral("-i"), master, QStringLiteral("-af"), QStringLiteral("volume=-6dB"), QStringLiteral("-c:a"),
+            QStringLiteral("pcm_f32le"), within});
+    const struct {
+        const char* name;
+        const char* codec;
+        bool over;
+    } cases[] = {
+        {"master.wav", nullptr, true},
+        {"encode.mp3", "libmp3lame", true},
+        {"encode.ogg", "libvorbis", true},
+        {"encode.aif", "pcm_f32be", true},  // real samples through libsndfile
+        {"within.wav", nullptr, false},
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        const QString file = dir->filePath(QLatin1String(k.name));
+        if (k.codec)
+            ffmpeg({QStringLiteral("-i"), master, QStringLiteral("-c:a"), QLatin1String(k.codec), file});
+        const QString meter = ffmpeg({QStringLiteral("-i"), file, QStringLiteral("-af"),
+                                      QStringLiteral("aformat=sample_fmts=dbl,astats=measure_perchannel=none,ebur128=peak=true"),
+                                      QStringLiteral("-f"), QStringLiteral("null"), QStringLiteral("-")});
+        const double peak = ffmpeg_value(meter, QStringLiteral("Peak level dB:"));
+        const double rms = ffmpeg_value(meter, QStringLiteral("RMS level dB:"));
+        const double lufs = ffmpeg_value(meter, QStringLiteral("I:"));
+        EXPECT_EQ(peak > 0.5, k.over) << peak;
+
+        ProgramRun r = wavrell({QStringLiteral("--levels"), QStringLiteral("--json"), file});
+        ASSERT_EQ(r.code, 0) << r.err.toStdString();
+        const QJsonObject o = json_object(r.out);
+        EXPECT_NEAR(o[QStringLiteral("peak_dbfs")].toDouble(), peak, 0.01);
+        EXPECT_NEAR(o[QStringLiteral("rms_dbfs")].toDouble(), rms, 0.01);
+        EXPECT_NEAR(o[QStringLiteral("lufs_i")].toDouble(), lufs, 0.1);
+        EXPECT_GE(o[QStringLiteral("true_peak_dbtp")].toDouble(), peak - 0.01);
+        const double stored = o[QStringLiteral("stored_gain_db")].toDouble();
+        if (k.over)
+            EXPECT_NEAR(stored, -peak, 0.01);  // just enough
+        else
+            EXPECT_EQ(stored, 0.0);
+
+        r = wavrell({QStringLiteral("--levels"), QStringLiteral("--no-normalize"), file});
+        const QString note = QStringLiteral("%1 (stored %2 dB: peaks above full scale)")
+                                 .arg(QLatin1String(k.name), TWorkspace::decibel_text(stored));
+        EXPECT_EQ(r.out.contains(note), k.over) << r.out.toStdString();
+        EXPECT_NEAR(line_value(r.out, QStringLiteral("Peak="), QStringLiteral(" dB")), peak, 0.051)
+            << r.out.toStdString();
+    }
+}
+
+// Room for the samples is made for what a file can hold, not for what its
+// header claims: under a modest address-space limit a damaged file is
+// called damaged and a playable file with a forged length plays.
+TEST(CommandLine, ForgedLengthsTakeNoMoreMemoryThanTheFileCanHold) {
+    auto dir = test::build_temp_dir();
+    const QString flac = sox_made(*dir, "tone.flac",
+                                  {"-n", "-r", "44100", "-c", "2", "-b", "16", "OUT", "synth", "1", "sine", "440"});
+    const QString mp3 = dir->filePath(QStringLiteral("tone.mp3"));
+    ffmpeg({QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+            QStringLiteral("sine=f=440:d=3:sample_rate=44100"), QStringLiteral("-ac"), QStringLiteral("2"),
+            QStringLiteral("-c:a"), QStringLiteral("libmp3lame"), mp3});
+    QFile f(flac);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    QByteArray b = f.readAll();
+    f.close();
+    // STREAMINFO's total of frames (the low 36 bits of its bytes 10..17):
+    // a billion frames, 4 GB of samples.
+    uint64_t v = qFromBigEndian<quint64>(b.constData() + 8 + 10);
+    v = (v & ~uint64_t(0xFFFFFFFFF)) | 1000000000u;
+    qToBigEndian<quint64>(v, b.data() + 8 + 10);
+    const auto write = [&](const char* name, const QByteArray& bytes) {
+        const QString path = dir->filePath(QLatin1String(name));
+        QFile o(path);
+        EXPECT_TRUE(o.open(QIODevice::WriteOnly) && o.write(bytes) == bytes.size());
+        return path;
+    };
+    const QString forged = write("forged.flac", b);
+    const QString forged1k = write("forged1k.flac", b.left(1024));
+    // The Xing tag's frame count of the MP3: 3 million frames, 8 GB.
+    QFile m(mp3);
+    ASSERT_TRUE(m.open(QIODevice::ReadOnly));
+    QByteArray mb = m.readAll();
+    const qsizetype tag = std::max(mb.indexOf("Xing"), mb.indexOf("Info"));
+    ASSERT_GT(tag, 0);
+    ASSERT_TRUE(qFromBigEndian<quint32>(mb.constData() + tag + 4) & 1);  // the frame count is there
+    qToBigEndian<quint32>(3000000, mb.data() + tag + 8);
+    const QString forgedmp3 = write("forged.mp3", mb);
+
+    const struct {
+        QString file;
+        int code;
+        QString text;  ///< what the line or the error begins with
+    } cases[] = {
+        {forged, 1, QStringLiteral("Cannot read \"%1\": decoding ends after 44100 of its 1000000000 samples per channel: "
+                                   "the file is damaged or cut short").arg(forged)},
+        {forged1k, 1, QStringLiteral("Cannot read \"%1\": ").arg(forged1k)},
+        {forgedmp3, 0, QStringLiteral(" Crest=3.0 dB,")},
+    };
+    for (const auto& k : cases) {
+        for (const char* mode : {"--levels", "--align"}) {
+            SCOPED_TRACE(QStringLiteral("%1 %2").arg(QLatin1String(mode), k.file).toStdString());
+            QStringList args{QStringLiteral("--as=%1").arg(qint64(400) << 20), program, QLatin1String(mode), k.file};
+            if (QLatin1String(mode) == QLatin1String("--align")) args << k.file;
+            const ProgramRun r = run(args, QStringLiteral("C"), QStringLiteral("prlimit"));
+            EXPECT_EQ(r.code, k.code == 0 ? 0 : 1) << r.err.toStdString();
+            EXPECT_TRUE((k.code == 0 ? r.out : r.err).startsWith(QLatin1String(mode) == QLatin1String("--align") &&
+                                                                         k.code == 0
+                                                                     ? QStringLiteral("offset=0 ")
+                                                                     : k.text))
+                << r.out.toStdString() << r.err.toStdString();
+            EXPECT_FALSE(r.err.contains(QStringLiteral("memory"))) << r.err.toStdString();
+        }
+    }
+}
+
+// --align reads of each file only what it correlates: a FLAC ten times
+// longer than the address-space limit leaves room for is aligned; and where
+// memory does run out, the run ends with the usual error naming a file,
+// never with an abort.
+TEST(CommandLine, AlignReadsOnlyWhatItNeedsAndEndsCleanlyWithoutMemory) {
+    auto dir = test::build_temp_dir();
+    const QString tiny = sox_file(*dir, "tiny.wav", raw({100, -100}, 800));
+    const QString longflac = sox_made(*dir, "long.flac",
+                                      {"-R", "-n", "-r", "44100", "-c", "2", "-b", "16", "OUT", "synth", "600",
+                                       "whitenoise", "gain", "-10"});
+    const QString start = sox_made(*dir, "start.wav", {longflac, "OUT", "trim", "0", "70"});
+    const auto limited = [&](int mib, const QStringList& args) {
+        return run(QStringList{QStringLiteral("--as=%1").arg(qint64(mib) << 20), program} + args, QStringLiteral("C"),
+                   QStringLiteral("prlimit"));
+    };
+    int base = 0;
+    for (int mib = 8; mib <= 1024 && base == 0; mib += 4)
+        if (limited(mib, {QStringLiteral("--levels"), tiny}).code == 0) base = mib;
+    ASSERT_GT(base, 0) << "the program does not start under any limit up to 1 GiB";
+
+    // 600 s of stereo take 106 MB as samples, the 60 s looked at 10.6 MB.
+    ProgramRun r = limited(base + 48, {QStringLiteral("--align"), longflac, start});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.startsWith(QStringLiteral("offset=0 "))) << r.out.toStdString();
+
+    int aligned = 0, refused = 0;
+    for (int mib = base; mib <= base + 48; mib += 3) {
+        r = limited(mib, {QStringLiteral("--align"), start, longflac});
+        if (r.code == 0) {
+            EXPECT_TRUE(r.out.startsWith(QStringLiteral("offset=0 "))) << mib << " MiB: " << r.out.toStdString();
+            ++aligned;
+            continue;
+        }
+        EXPECT_EQ(r.code, 1) << mib << " MiB: " << r.err.toStdString();
+        EXPECT_TRUE(r.out.isEmpty());
+        EXPECT_TRUE(r.err.contains(QStringLiteral("not enough memory"))) << mib << " MiB: " << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(start) || r.err.contains(longflac)) << r.err.toStdString();
+        ++refused;
+    }
+    EXPECT_GT(aligned, 0);
+    EXPECT_GT(refused, 0);
 }
 
 }  // namespace
