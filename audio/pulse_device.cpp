@@ -80,6 +80,7 @@ uint32_t gvolume = 0xFFFFFFFFu;
 std::vector<TWaveOutDevice::Private*> gopen;
 
 std::atomic<uint64_t> gunderruns{0};
+QString glastdevice;  // under gvolumelock
 
 }  // namespace
 
@@ -110,7 +111,7 @@ struct TWaveOutDevice::Private {
     // i % size): what withdraw() takes back from the server's buffer.
     std::vector<char> history;
     int64_t seek = 0;                 // to apply at the next write: back to where a withdraw resumes
-    uint64_t credit = 0;              // bytes to write beyond the server's requests: what withdraw took back
+    uint32_t target = 0;              // bytes the server is to hold ahead of the ear
     uint32_t margin = 0;              // bytes ahead of the ear that withdraw leaves alone
     TWaveHeader* pending = nullptr;   // handed over, left the queue empty: done when drained
     pa_operation* drainop = nullptr;
@@ -162,9 +163,10 @@ struct TWaveOutDevice::Private {
             if (offset < h->dwBufferLength) {
                 size_t want = pa_stream_writable_size(stream);
                 if (want == size_t(-1)) break;
-                // What a withdraw took back from the server is replaced at
-                // once, whether or not the server has asked for it.
-                want += credit;
+                // The server's requests do not count a write that seeks
+                // back; the buffer is kept full by what is ahead of the ear
+                // too, so that what a withdraw took back is replaced at once.
+                want = std::max<size_t>(want, target - std::min<uint64_t>(target, unheard()));
                 if (want < frame) break;
                 want = std::min<size_t>(want, h->dwBufferLength - offset);
                 void* buf = nullptr;
@@ -179,7 +181,6 @@ struct TWaveOutDevice::Private {
                 std::memcpy(buf, h->lpData + offset, size);
                 if (pa_stream_write(stream, buf, size, nullptr, seek, PA_SEEK_RELATIVE) < 0) break;
                 seek = 0;
-                credit -= std::min<uint64_t>(credit, size);
                 remember(h->lpData + offset, size);
                 offset += static_cast<uint32_t>(size);
                 handed += size;
@@ -195,6 +196,14 @@ struct TWaveOutDevice::Private {
             }
         }
         maybe_drain();
+    }
+
+    // Bytes handed over and not yet heard.
+    uint64_t unheard() const {
+        pa_usec_t usec = 0;
+        if (pa_stream_get_time(stream, &usec) != 0) return handed;
+        const uint64_t heard = pa_usec_to_bytes(usec, pa_stream_get_sample_spec(stream));
+        return handed > heard ? handed - heard : 0;
     }
 
     void remember(const char* data, size_t size) {
@@ -343,7 +352,6 @@ struct TWaveOutDevice::Private {
         offset = 0;
         handed = 0;
         seek = 0;
-        credit = 0;
         pending = nullptr;
     }
 };
@@ -597,10 +605,13 @@ int TWaveOutDevice::open(uint32_t deviceId, const TWaveFormat& format, QObject* 
         };
         attr.maxlength = uint32_t(-1);
         attr.tlength = tlength;
-        attr.prebuf = uint32_t(-1);
+        // After running dry the server starts again as soon as a little
+        // is there (it waits for the next frame, skipping nothing).
+        attr.prebuf = std::min(tlength, 2 * bytes_of(kServerRequest));
         attr.minreq = std::max(std::min<uint32_t>(bytes_of(kServerRequest), uint32_t(tlength / 4 - tlength / 4 % p.frame)), uint32_t(p.frame));
         attr.fragsize = uint32_t(-1);
         p.margin = bytes_of(kWithdrawMargin);
+        p.target = tlength;
         // Room for all the server may hold: its buffer, what was written
         // beyond its requests, and the margin.
         p.history.assign(size_t(tlength) * 2 + p.margin + (1 << 16), 0);
@@ -612,8 +623,13 @@ int TWaveOutDevice::open(uint32_t deviceId, const TWaveFormat& format, QObject* 
         const pa_cvolume cv = make_cvolume(p.map, word);
         // The server's reports of its playback time, interpolated between
         // them, place the cursor on the frame being heard.
-        const auto flags =
-            static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+        // Early requests keep the sink's own buffer at about one request,
+        // so that the deep buffer lies in the server's queue of this stream,
+        // where a write that seeks back replaces it without the sink having
+        // to rewind (which a monitor, or a sink that cannot rewind, would
+        // not undo).
+        const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
+                                                          PA_STREAM_EARLY_REQUESTS);
         if (pa_stream_connect_playback(p.stream, sink.empty() ? nullptr : sink.c_str(), &attr, flags, &cv,
                                        nullptr) < 0) {
             err = pa_context_errno(p.ctx);
@@ -623,8 +639,20 @@ int TWaveOutDevice::open(uint32_t deviceId, const TWaveFormat& format, QObject* 
                                PA_ERR_INTERNAL);
         }
     }
-    if (!err)
+    if (!err) {
         pa_mainloop_api_once(pa_threaded_mainloop_get_api(p.ml), &Private::raise_priority_cb, &p);
+        // The output the server chose (PULSE_SINK or the default): its
+        // description names the device played on.
+        if (const char* name = pa_stream_get_device_name(p.stream)) {
+            SinkList list;
+            std::pair<SinkList*, pa_threaded_mainloop*> arg(&list, p.ml);
+            if (p.wait_op(pa_context_get_sink_info_by_name(p.ctx, name, &sink_list_signal_cb, &arg)) &&
+                !list.descriptions.isEmpty()) {
+                std::lock_guard<std::mutex> g(gvolumelock);
+                glastdevice = list.descriptions.front();
+            }
+        }
+    }
     pa_threaded_mainloop_unlock(p.ml);
     if (err) {
         p.teardown();
@@ -752,6 +780,14 @@ int TWaveOutDevice::withdraw(TWaveHeader** headers, size_t capacity, TWithdrawal
     uint64_t heard = 0;
     if (pa_stream_get_time(p.stream, &usec) == 0) heard = pa_usec_to_bytes(usec, pa_stream_get_sample_spec(p.stream));
     uint64_t resume = heard + p.margin;
+    // Never at or behind the server's read index (where the sink takes
+    // its sound from): written there, the new sound would come too late, and
+    // the server would wait to fill its buffer again.
+    if (const pa_timing_info* ti = pa_stream_get_timing_info(p.stream); ti && !ti->read_index_corrupt) {
+        int64_t read = ti->read_index;
+        if (ti->playing) read += int64_t(pa_usec_to_bytes(pa_timeval_age(&ti->timestamp), pa_stream_get_sample_spec(p.stream)));
+        if (read > 0) resume = std::max<uint64_t>(resume, uint64_t(read) + p.margin / 2);
+    }
     resume -= resume % p.frame;
     const uint64_t oldest = p.handed > p.history.size() ? p.handed - p.history.size() : 0;
     resume = std::clamp<uint64_t>(resume, oldest, p.handed);
@@ -771,7 +807,6 @@ int TWaveOutDevice::withdraw(TWaveHeader** headers, size_t capacity, TWithdrawal
     taken->serverBytes = p.handed - resume;
     taken->resumeByte = resume;
     p.seek -= int64_t(p.handed - resume);
-    p.credit += p.handed - resume;
     p.handed = resume;
 
     // Everything still in the queue has not been handed over in full: a
@@ -862,6 +897,11 @@ QString TWaveOutDevice::serverName(QString* defaultDevice) {
             *defaultDevice = QString::fromStdString(info.sink);
     }
     return info.name.trimmed();
+}
+
+QString TWaveOutDevice::lastDeviceName() {
+    std::lock_guard<std::mutex> g(gvolumelock);
+    return glastdevice;
 }
 
 int TWaveOutDevice::getVolume(uint32_t, uint32_t* volume) {

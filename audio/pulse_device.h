@@ -161,6 +161,9 @@ public:
     /// 0.3.65) 15.0.0") and, in *defaultDevice, the description of its
     /// default output; empty without a server.
     static QString serverName(QString* defaultDevice = nullptr);
+    /// The description of the output the last stream opened played on;
+    /// empty before the first.
+    static QString lastDeviceName();
     /// Descriptions of the output devices in the server's order.
     static QStringList deviceNames(int* error = nullptr);
 
