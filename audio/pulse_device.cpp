@@ -774,8 +774,10 @@ int TWaveOutDevice::withdraw(TWaveHeader** headers, size_t capacity, TWithdrawal
         return PA_ERR_TOOLARGE;
     }
     // The server's part from a margin ahead of the ear on: the next write
-    // seeks back over it. Before the server's first report nothing has
-    // been heard.
+    // seeks back over it. A fresh report of the server's read index first
+    // (one round trip), so that the margin is not eaten by an old one.
+    // Before the server's first report nothing has been heard.
+    p.wait_op(pa_stream_update_timing_info(p.stream, &Private::stream_success_cb, &p));
     pa_usec_t usec = 0;
     uint64_t heard = 0;
     if (pa_stream_get_time(p.stream, &usec) == 0) heard = pa_usec_to_bytes(usec, pa_stream_get_sample_spec(p.stream));

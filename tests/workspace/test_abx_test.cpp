@@ -150,14 +150,17 @@ QByteArray sha256sum(const QString& path) {
     return p.readAllStandardOutput().left(64);
 }
 
+void write_bytes(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    EXPECT_EQ(f.write(bytes), bytes.size());
+}
+
 TEST_F(ScriptedTest, LogHoldsEveryFieldAndItsOwnHash) {
     auto dir = test::build_temp_dir();
     const QString a = dir->filePath(QStringLiteral("a ä.wav")), b = dir->filePath(QStringLiteral("b.wav"));
-    for (const auto& [path, bytes] : {std::pair{a, QByteArray(1000, 'x')}, std::pair{b, QByteArray(70000, 'y')}}) {
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    }
+    write_bytes(a, QByteArray(1000, 'x'));
+    write_bytes(b, QByteArray(70000, 'y'));
     TAbxLogHeader h;
     h.program = QStringLiteral("Wavrell 0.2");
     h.when = QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7));
@@ -338,11 +341,8 @@ TEST(AbxTest, ConfidenceIntervalIsClopperPearson) {
 TEST(AbxFileFacts, AreThoseOfTheBytesReadNotOfThePathLater) {
     auto dir = test::build_temp_dir();
     const QString path = dir->filePath(QStringLiteral("a.wav")), other = dir->filePath(QStringLiteral("b.wav"));
-    for (const auto& [p, bytes] : {std::pair{path, QByteArray(5000, 'a')}, std::pair{other, QByteArray(6000, 'b')}}) {
-        QFile f(p);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    }
+    write_bytes(path, QByteArray(5000, 'a'));
+    write_bytes(other, QByteArray(6000, 'b'));
     const QByteArray original = sha256sum(path);
     TAbxFileFacts facts = abx_file_facts(path);
     ASSERT_EQ(facts.sha256, original);
