@@ -788,7 +788,7 @@ int TWaveOutDevice::withdraw(TWaveHeader** headers, size_t capacity, TWithdrawal
     if (const pa_timing_info* ti = pa_stream_get_timing_info(p.stream); ti && !ti->read_index_corrupt) {
         int64_t read = ti->read_index;
         if (ti->playing) read += int64_t(pa_usec_to_bytes(pa_timeval_age(&ti->timestamp), pa_stream_get_sample_spec(p.stream)));
-        if (read > 0) resume = std::max<uint64_t>(resume, uint64_t(read) + p.margin / 2);
+        if (read > 0) resume = std::max<uint64_t>(resume, uint64_t(read) + p.margin);
     }
     resume -= resume % p.frame;
     const uint64_t oldest = p.handed > p.history.size() ? p.handed - p.history.size() : 0;
