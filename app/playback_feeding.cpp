@@ -4,6 +4,8 @@
 // being heard.
 #include "app/main_window.h"
 
+#include "app/view_navigation.h"
+
 #include "workspace/workspace.h"
 #include "audio/mpc_play.h"
 #include "audio/wav_file.h"
@@ -141,6 +143,7 @@ void TForm19::show_heard_frame(int64_t queued) {
         return;
     }
     ws->setCursorpos(position / w.sampfreq());
+    navigation->follow(ws->cursorpos());
 }
 
 double TForm19::timeline_end_frame() const {
@@ -154,6 +157,7 @@ void TForm19::end_playback_at(double end) {
     // The cursor stays on the last frame heard, the end.
     ws->setPlaycount(int32_t(end));
     ws->setCursorpos(end / ws->wav(ws->wavplayno())->sampfreq());
+    navigation->follow(ws->cursorpos());
     invalidate_views(false);
 }
 
