@@ -14,7 +14,7 @@
 
 namespace wavrell {
 
-TAbxPanel::TAbxPanel(QWidget* parent, const TAbxTest& test, QAction* const (&play)[3], QAction* const (&answer)[2])
+TAbxPanel::TAbxPanel(QWidget* parent, TAbxTest& test, QAction* const (&play)[3], QAction* const (&answer)[2])
     : QDockWidget(QStringLiteral("Blind test (ABX)"), parent), ftest(test) {
     setObjectName(QStringLiteral("AbxPanel"));
     // It stays where it is: under the waveform area, never a window of its own.
@@ -58,6 +58,9 @@ TAbxPanel::TAbxPanel(QWidget* parent, const TAbxTest& test, QAction* const (&pla
     bottom->addWidget(trialsbox);
     hidescore = new QCheckBox(QStringLiteral("Hide score until the end"), body);
     hidescore->setFocusPolicy(Qt::NoFocus);
+    // A score seen during the test may sway the answers: hidden by default,
+    // and the log says when it was shown.
+    hidescore->setChecked(true);
     bottom->addWidget(hidescore);
     bottom->addStretch(1);
     newtest = new QPushButton(QStringLiteral("New test"), body);
@@ -86,8 +89,10 @@ void TAbxPanel::show_state(const QString& heard) {
         score = QStringLiteral("Which one is X? Press 1 for A, 2 for B.");
     else if (hidescore->isChecked() && !ftest.finished())
         score = QStringLiteral("%1 of %2 answered (score hidden until the end)").arg(ftest.done()).arg(ftest.planned());
-    else  // numbers shown use the user's decimal separator; the log keeps "."
+    else {  // numbers shown use the user's decimal separator; the log keeps "."
         score = ftest.score_text().replace(QLatin1Char('.'), QLocale().decimalPoint());
+        ftest.note_score_shown();
+    }
     scorelabel->setText(score);
 }
 

@@ -22,7 +22,7 @@ class TAbxTest;
 class TAbxPanel : public QDockWidget {
 public:
     /// play: the actions of A, B and X; answer: those of "X is A" and "X is B".
-    TAbxPanel(QWidget* parent, const TAbxTest& test, QAction* const (&play)[3], QAction* const (&answer)[2]);
+    TAbxPanel(QWidget* parent, TAbxTest& test, QAction* const (&play)[3], QAction* const (&answer)[2]);
 
     /// Shows the test's state; `heard` is "A", "B", "X" or empty.
     void show_state(const QString& heard);
@@ -37,7 +37,7 @@ public:
     QPushButton* endtest = nullptr;
 
 private:
-    const TAbxTest& ftest;
+    TAbxTest& ftest;
 };
 
 }  // namespace wavrell

@@ -9,6 +9,7 @@
 #include "workspace/abx_test.h"
 #include "workspace/workspace.h"
 #include "audio/mpc_play.h"
+#include "audio/pulse_device.h"
 #include "audio/wav_file.h"
 #include "common/message_box.h"
 #include "plot/axis.h"
@@ -149,6 +150,9 @@ bool TForm19::start_blind_test() {
     // Whatever was heard before the test says nothing about its first X.
     abx_stop();
     fabxsource = -1;
+    // Every trial starts here: at the loop's start, else at the cursor.
+    fabxstart = floop[1] > floop[0] ? floop[0] : ws->cursorpos();
+    ws->setCursorpos(fabxstart);
     fabx->start(abxpanel->trialsbox->value());
     start_file_facts();
     abxpanel->show();
@@ -158,12 +162,11 @@ bool TForm19::start_blind_test() {
 }
 
 void TForm19::start_file_facts() {
-    // The files are hashed on a worker while the listener listens; the log
-    // waits for the result only if it is written before that.
-    const QString a = ws->wav(0)->filename(), b = ws->wav(1)->filename();
-    fabxfacts = std::async(std::launch::async, [a, b] {
-                    return std::array<TAbxFileFacts, 2>{abx_file_facts(a), abx_file_facts(b)};
-                }).share();
+    // The files were hashed as they were loaded: the log names the bytes
+    // heard, whatever lies under their paths now.
+    std::promise<std::array<TAbxFileFacts, 2>> facts;
+    facts.set_value({ws->file_facts(0), ws->file_facts(1)});
+    fabxfacts = facts.get_future().share();
 }
 
 void TForm19::abx_show_state() {
@@ -200,15 +203,15 @@ void TForm19::abx_play(int source) {
 
 void TForm19::abx_answer(int said) {
     if (!abx_active()) return;
-    // The next trial has an X of its own: what played as X stops, so that
-    // no switch at the answer can tell whether X changed. A and B play on.
-    if (fabxsource == 2) {
-        abx_stop();
-        fabxsource = -1;
-        // The "Play file" checks come back: they show file 1, not the
-        // answered trial's X.
-        ws->setWavplayno(0);
-    }
+    // The next trial has an X of its own: playback stops, so that no switch
+    // at the answer can tell whether X changed, and the next trial starts
+    // where every trial starts (so none plays silence past the end).
+    abx_stop();
+    fabxsource = -1;
+    // The "Play file" checks come back: they show file 1, not the answered
+    // trial's X.
+    ws->setWavplayno(0);
+    ws->setCursorpos(fabxstart);
     const bool last = fabx->answer(said);
     abx_show_state();
     if (!last) return;
@@ -223,9 +226,13 @@ void TForm19::abx_answer(int said) {
         where = e.message();
     }
     QString score = fabx->score_text().replace(QLatin1Char('.'), QLocale().decimalPoint());
+    const auto [lo, hi] = TAbxTest::confidence_interval(fabx->done(), fabx->correct());
+    QString interval = QStringLiteral("95 % confidence interval of the hit rate: %1 to %2")
+                           .arg(QString::asprintf("%.3f", lo), QString::asprintf("%.3f", hi))
+                           .replace(QLatin1Char('.'), QLocale().decimalPoint());
     message_box(QStringLiteral("The blind test is finished.\r\r%1\r(p: the probability of at least this many correct "
-                               "answers by guessing)\r\r%2")
-                    .arg(score, where),
+                               "answers by guessing)\r%2\r\r%3")
+                    .arg(score, interval, where),
                 kCaption, mb::OK | mb::ICONINFORMATION);
 }
 
@@ -248,6 +255,7 @@ TAbxLogHeader TForm19::abx_log_header() {
     for (int s = 0; s < 2; ++s) {
         TAbxFileFacts& f = h.files[size_t(s)];
         if (f.path.isEmpty()) f.path = ws->wav(s)->filename();
+        if (f.size < 0 && f.error.isEmpty()) f.error = QStringLiteral("not hashed when it was loaded");
         f.rate = ws->wav(s)->sampfreq();
         f.sourcerate = ws->sourcerate(s);
     }
@@ -256,6 +264,11 @@ TAbxLogHeader TForm19::abx_log_header() {
     h.conditions.matching = m.matching;
     h.conditions.factordb = m.factordb;
     abx_alignment(h.conditions);
+    QString defaultDevice;
+    h.server = TWaveOutDevice::serverName(&defaultDevice);
+    h.device = TWaveOutDevice::lastDeviceName();
+    if (h.device.isEmpty()) h.device = defaultDevice;
+    h.transition = abx_transition_text();
     return h;
 }
 

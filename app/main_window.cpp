@@ -426,7 +426,7 @@ void TForm19::create_player() {
     MPCPlay1->setNChunkSamples(4096);
     MPCPlay1->setNChans(1);
     MPCPlay1->setSfTot(16000);
-    MPCPlay1->setNBuffers(8);
+    MPCPlay1->setNBuffers(24);
     MPCPlay1->OnStash = [this](std::vector<int16_t>& arr, int32_t& used, bool& last) { MPCPlay1Stash(arr, used, last); };
     MPCPlay1->OnClosed = [this] { MPCPlay1Closed(); };
     MPCPlay1->OnRequeue = [this](int64_t frame) { playtimeline.take_back(frame); };

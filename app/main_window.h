@@ -244,6 +244,8 @@ private:
     /// Moves the cursor to the frame being heard; `queued` is the number of
     /// stream frames handed to the player (with the chunk being filled).
     void show_heard_frame(int64_t queued);
+    double timeline_end_frame() const;
+    void end_playback_at(double end);
     void create_playback_options();
     void crossfadeactionExecute();
     std::vector<int16_t> playbuf;  // excerpt of the played file, reused per chunk
@@ -354,9 +356,11 @@ private:
     void abx_save_log();
     void abx_show_state();
     TAbxLogHeader abx_log_header();
+    static QString abx_transition_text();
     void start_file_facts();
     std::unique_ptr<TAbxTest> fabx;
     int fabxsource = -1;
+    double fabxstart = 0;  // seconds: where every trial starts
     std::shared_future<std::array<TAbxFileFacts, 2>> fabxfacts;
     std::array<double, 2> floop{0, 0};
     double floopanchor = 0;

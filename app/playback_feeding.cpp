@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <optional>
 
@@ -40,6 +41,9 @@ void TForm19::playactionExecute() {
         ws->setWavplayno(0);
     }
     const TWav& w = *ws->wav(ws->wavplayno());
+    // At the end (played to it before, the cursor stays there) or past it
+    // nothing would be heard: "Play" starts again from the beginning.
+    if (ws->playcount() >= timeline_end_frame() && !loop_frames(w.sampfreq()).active()) ws->setPlaycount(0);
     MPCPlay1->setSfTot(w.sampfreq() * w.nchans());
     MPCPlay1->setNChans(w.nchans());
     // A nChans-frame excerpt per chunk: sized once here, reused while playing.
@@ -130,8 +134,31 @@ void TForm19::show_heard_frame(int64_t queued) {
     const std::optional<int64_t> at = playtimeline.position(heard);
     const double position = at ? double(*at) : double(ws->playcount()) - double(queued - heard);
     const TWav& w = *ws->wav(ws->wavplayno());
-    if (w.sampfreq() > 0) ws->setCursorpos(position / w.sampfreq());
+    if (w.sampfreq() <= 0) return;
+    // At the end of the time line playback ends (a loop repeats instead),
+    // rather than playing the silence queued past it.
+    const double end = timeline_end_frame();
+    if (position >= end && !loop_frames(w.sampfreq()).active() && MPCPlay1->OwnBoard()) {
+        end_playback_at(end);
+        return;
+    }
+    ws->setCursorpos(position / w.sampfreq());
     navigation->follow(ws->cursorpos());
+}
+
+double TForm19::timeline_end_frame() const {
+    const TWav& w = *ws->wav(ws->wavplayno());
+    return std::min(std::nearbyint(w.sampfreq() * ws->timeline_duration()), double(INT32_MAX));
+}
+
+void TForm19::end_playback_at(double end) {
+    playaction->setChecked(false);
+    playactionExecute();
+    // The cursor stays on the last frame heard, the end.
+    ws->setPlaycount(int32_t(end));
+    ws->setCursorpos(end / ws->wav(ws->wavplayno())->sampfreq());
+    navigation->follow(ws->cursorpos());
+    invalidate_views(false);
 }
 
 void TForm19::MPCPlay1Closed() {

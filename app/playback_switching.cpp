@@ -10,6 +10,8 @@
 #include <QAction>
 #include <QLoggingCategory>
 
+#include <cmath>
+
 namespace wavrell {
 
 namespace {
@@ -19,13 +21,20 @@ Q_LOGGING_CATEGORY(lcPlayback, "wavrell.playback", QtInfoMsg)
 const QString kSection = QStringLiteral("Playback");
 const QString kCrossfadeKey = QStringLiteral("CrossfadeSwitches");
 constexpr double kCrossfadeSeconds = 0.005;
+// Each half of the blind test's transition: long enough to leave no click,
+// short enough not to mask what follows.
+constexpr double kDipSeconds = 0.010;
 
 }  // namespace
 
 void TForm19::switch_playback(int slot) {
     const int before = ws->wavplayno();
     ws->setWavplayno(slot);
-    if (ws->wavplayno() == before || !MPCPlay1->OwnBoard()) return;
+    // In a blind test every press of A, B or X sounds alike: a dip, also
+    // when the file stays, so that no click or cut tells that X changed.
+    const bool blind = abx_active();
+    if ((ws->wavplayno() == before && !blind) || !MPCPlay1->OwnBoard()) return;
+    MPCPlay1->setDip(blind ? kDipSeconds : 0.0);
     // The queued sound is taken back and made again from the other file at
     // the same positions (the stash replays them).
     const int64_t k = MPCPlay1->Requeue();
@@ -37,6 +46,11 @@ void TForm19::switch_playback(int slot) {
     // Not during a blind test: the log on the terminal would tell which file X is.
     if (!abx_active())
         qCInfo(lcPlayback).noquote() << QStringLiteral("Switched to file %1 at frame %2").arg(ws->wavplayno() + 1).arg(seam);
+}
+
+QString TForm19::abx_transition_text() {
+    return QStringLiteral("a %1 ms fade-out and %1 ms fade-in at every press of A, B or X, also when the file stays")
+        .arg(std::lround(kDipSeconds * 1000));
 }
 
 void TForm19::create_playback_options() {

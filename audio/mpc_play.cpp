@@ -94,7 +94,6 @@ void TMPCPlay::resize_ring() {
     farr.resize(size_t(fnbufs));
     waveheader.resize(size_t(fnbufs));
     fwithdrawn.resize(size_t(fnbufs));
-    fwant.resize(size_t(fnbufs));
     for (TWaveChunk& c : farr) c.assign(size_t(std::max(fnchunksamples, 0)), 0);
 }
 
@@ -142,14 +141,27 @@ void TMPCPlay::read_devicenames() {
 
 void TMPCPlay::setCrossfade(double seconds) {
     fcrossfade = std::isfinite(seconds) ? std::clamp(seconds, 0.0, 1.0) : 0.0;
+    reserve_fade();
+}
+
+void TMPCPlay::setDip(double seconds) {
+    fdip = std::isfinite(seconds) ? std::clamp(seconds, 0.0, 1.0) : 0.0;
+    reserve_fade();
+}
+
+void TMPCPlay::reserve_fade() {
     // Sized here, so that a switch while streaming allocates nothing; never
-    // shrunk, as a crossfade may be under way.
-    const size_t need = size_t(crossfade_frames()) * size_t(fnchans);
+    // shrunk, as a seam may be under way.
+    const size_t need = size_t(std::max(crossfade_frames(), dip_frames())) * size_t(fnchans);
     if (ffadeold.size() < need) ffadeold.resize(need);
 }
 
 int32_t TMPCPlay::crossfade_frames() const {
     return int32_t(std::nearbyint(fcrossfade * fwavefmt.nSamplesPerSec));
+}
+
+int32_t TMPCPlay::dip_frames() const {
+    return int32_t(std::nearbyint(fdip * fwavefmt.nSamplesPerSec));
 }
 
 int64_t TMPCPlay::HeardFrame() const {
@@ -165,7 +177,11 @@ int64_t TMPCPlay::HeardFrame() const {
 
 bool TMPCPlay::open_board() {
     if (fwaveouthandle->isOpen()) return false;
-    const uint32_t serverFrames = uint32_t(std::max(1.0, std::nearbyint(ServerBuffer * fwavefmt.nSamplesPerSec)));
+    // The server holds at most the ring less two chunks, so that some sound
+    // always waits in the ring for the slots that come free.
+    const double ring = double(fnbufs - 2) * fnchunksamples / fsftot;
+    const double seconds = std::min(ServerBuffer, std::max(ring, 0.0));
+    const uint32_t serverFrames = uint32_t(std::max(1.0, std::nearbyint(seconds * fwavefmt.nSamplesPerSec)));
     const int r = fwaveouthandle->open(fdeviceid, fwavefmt, fhandle.get(), serverFrames * fwavefmt.nBlockAlign);
     if (r) raise("WaveOutOpen:", r);
     fownboard = true;
@@ -178,8 +194,8 @@ void TMPCPlay::Run() {
     sendnomore = false;
     fstreamframe = 0;
     ffadelen = ffadedone = 0;
-    if (ffadeold.size() < size_t(crossfade_frames()) * size_t(fnchans))
-        ffadeold.resize(size_t(crossfade_frames()) * size_t(fnchans));
+    fdipping = false;
+    reserve_fade();
     // Every slot at its full length with room for a silent frame, so that
     // nothing is allocated from here until the device is closed.
     for (TWaveChunk& c : farr) {
@@ -230,7 +246,7 @@ void TMPCPlay::send_chunk(int index, int32_t want) {
         if (arr.size() < size_t(fnchans)) arr.resize(size_t(fnchans));
         std::fill_n(arr.begin(), fnchans, int16_t(0));
         used = fnchans;
-    } else if (ffadedone < ffadelen) {
+    } else if (fdipping ? ffadedone < 2 * dip_frames() : ffadedone < ffadelen) {
         mix_crossfade(arr, used);
     }
 
@@ -250,32 +266,18 @@ void TMPCPlay::send_chunk(int index, int32_t want) {
 
 int64_t TMPCPlay::Requeue() {
     if (!fownboard || sendnomore || finstash) return fstreamframe;
-    size_t n = 0;
-    uint32_t handed = 0;
-    if (const int r = fwaveouthandle->withdraw(fwithdrawn.data(), fwithdrawn.size(), &n, &handed))
+    // The old frames the first new ones replace come back with them, for
+    // the crossfade.
+    fdipping = dip_frames() > 0;
+    const int32_t fade = fdipping ? dip_frames() : crossfade_frames();
+    const size_t fadevalues = std::min(ffadeold.size(), size_t(fade) * size_t(fnchans));
+    TWithdrawal taken;
+    if (const int r = fwaveouthandle->withdraw(fwithdrawn.data(), fwithdrawn.size(), &taken,
+                                               reinterpret_cast<char*>(ffadeold.data()), uint32_t(fadevalues * 2)))
         raise("WaveOutWithdraw:", r);
-    // Each slot is asked again for as many values as it held (the first
-    // for the part the server does not have), so the new chunks cover
-    // exactly the frames of the old ones.
-    int64_t values = 0;
-    for (size_t i = 0; i < n; ++i) {
-        fwant[i] = int32_t((fwithdrawn[i]->dwBufferLength - (i == 0 ? handed : 0)) / 2);
-        values += fwant[i];
-    }
-    fstreamframe -= values / fnchans;
-
-    // The old frames the first new ones replace, for the crossfade.
-    ffadelen = ffadedone = 0;
-    const size_t want = std::min(ffadeold.size(), size_t(crossfade_frames()) * size_t(fnchans));
-    size_t copied = 0;
-    for (size_t i = 0; i < n && copied < want; ++i) {
-        const auto* src = reinterpret_cast<const int16_t*>(fwithdrawn[i]->lpData);
-        const size_t from = i == 0 ? handed / 2 : 0;
-        const size_t take = std::min<size_t>(fwithdrawn[i]->dwBufferLength / 2 - from, want - copied);
-        std::copy_n(src + from, take, ffadeold.begin() + ptrdiff_t(copied));
-        copied += take;
-    }
-    ffadelen = int32_t(copied / size_t(fnchans));
+    fstreamframe = int64_t(taken.resumeByte / fwavefmt.nBlockAlign);
+    ffadedone = 0;
+    ffadelen = int32_t(taken.oldBytes / fwavefmt.nBlockAlign);
 
     const int64_t k = fstreamframe;
     if (OnRequeue) {
@@ -286,13 +288,33 @@ int64_t TMPCPlay::Requeue() {
         } clear{finstash};
         OnRequeue(k);
     }
-    for (size_t i = 0; i < n && fownboard; ++i) send_chunk(int(fwithdrawn[i] - waveheader.data()), fwant[i]);
+    // Every slot taken back is filled again at once, so that the server's
+    // part taken back is replaced before the ear reaches it.
+    for (size_t i = 0; i < taken.count && fownboard; ++i)
+        send_chunk(int(fwithdrawn[i] - waveheader.data()), fnchunksamples);
     return k;
 }
 
 void TMPCPlay::mix_crossfade(TWaveChunk& arr, int32_t used) {
-    const double N = ffadelen;
     const int32_t frames = used / fnchans;
+    if (fdipping) {
+        // The old frames fade out, then the new ones fade in.
+        const int32_t n = dip_frames();
+        for (int32_t j = 0; j < frames && ffadedone < 2 * n; ++j, ++ffadedone) {
+            const bool out = ffadedone < n;
+            const double x = std::numbers::pi * (out ? ffadedone : ffadedone - n) / (2.0 * n);
+            const double g = out ? std::cos(x) * std::cos(x) : std::sin(x) * std::sin(x);
+            for (int32_t ch = 0; ch < fnchans; ++ch) {
+                const size_t at = size_t(j) * size_t(fnchans) + size_t(ch);
+                const double v = !out                   ? arr[at]
+                                 : ffadedone < ffadelen ? ffadeold[size_t(ffadedone) * size_t(fnchans) + size_t(ch)]
+                                                        : 0.0;
+                arr[at] = int16_t(std::nearbyint(v * g));
+            }
+        }
+        return;
+    }
+    const double N = ffadelen;
     for (int32_t j = 0; j < frames && ffadedone < ffadelen; ++j, ++ffadedone) {
         const double x = std::numbers::pi * ffadedone / (2 * N);
         const double c = std::cos(x), s = std::sin(x);

@@ -53,9 +53,10 @@ enum TMPCState { psIdle, psStreaming, psDraining };
 /// OnStash whenever a slot is free. The ring holds up to nBuffers ×
 /// nChunkSamples / sfTot seconds of sound ahead of the listener, so that a
 /// busy GUI thread does not let the stream run dry; the sound server itself
-/// holds only ServerBuffer of it. Requeue replaces what the server does not
-/// hold yet, so that a change of source is heard after ServerBuffer, not
-/// after the whole ring.
+/// holds up to ServerBuffer of it, so that a busy machine does not either.
+/// Requeue replaces all that is not yet heard but a short margin, so that a
+/// change of source is heard after some tens of milliseconds, not after the
+/// server's buffer or the whole ring.
 ///
 /// GUI thread only. Device notices reach the player as events to a hidden
 /// receiver it owns and are handled by the GUI thread's event loop; errors
@@ -65,14 +66,13 @@ class TMPCPlay : public QObject {
 public:
     static constexpr uintptr_t EndMarker = 100000000;
     static constexpr int32_t MaxBuffers = 1000;
-    /// Sound the server is asked to hold ahead of the ear, seconds: what
-    /// stands between Requeue and the ear. The device's own thread keeps it
-    /// filled from the ring. Chosen with bench/ab_switch.sh on a busy
-    /// machine: with 20 ms the stream ran dry several times a minute, with
-    /// 40 ms about as seldom as paplay's with the same buffer, and a switch
-    /// is heard after about 30 ms; 50 ms ran dry no less often and let some
-    /// switches take over 100 ms.
-    static constexpr double ServerBuffer = 0.040;
+    /// Sound the server is asked to hold ahead of the ear, seconds (at most
+    /// the ring less two chunks). The device's own thread keeps it filled
+    /// from the ring; Requeue overwrites it from a margin ahead of the ear
+    /// on. Chosen with bench/ab_switch.sh on a busy machine: with the 40 ms
+    /// a switch used to wait for, the stream ran dry under two busy
+    /// processes; half a second rides them out.
+    static constexpr double ServerBuffer = 0.5;
 
     explicit TMPCPlay(QObject* aowner = nullptr);
     /// Closes the device first if the player still owns it.
@@ -128,6 +128,15 @@ public:
     double Crossfade() const { return fcrossfade; }
     void setCrossfade(double seconds);
 
+    /// Length of each half of a dip at the seam of a Requeue, seconds: the
+    /// old sound fades out over N = round(Dip × rate) frames,
+    /// old·cos²(πi/2N), and the new one fades in over the next N,
+    /// new·sin²(πi/2N). Every Requeue then sounds alike, whether or not the
+    /// source changed. 0 (the default) for none; a dip takes the place of
+    /// the crossfade.
+    double Dip() const { return fdip; }
+    void setDip(double seconds);
+
     /// Stream frames (counted from 0 at Run) queued on the device so far:
     /// the chunk the stash is filling begins at this frame.
     int64_t StreamFrame() const { return fstreamframe; }
@@ -137,17 +146,18 @@ public:
     /// HeardFrame().
     int64_t HeardFrame() const;
 
-    /// Replaces the sound queued but not yet handed to the server: takes it
-    /// back from the device, calls OnRequeue(k) with the first stream frame
-    /// k taken back (the owner's next chunks must begin where that frame
-    /// came from), then asks OnStash again for every slot taken back, in the
-    /// same order. The listener hears frames … k − 1 as queued before, then
-    /// the new chunks from k on, after at most ServerBuffer. With Crossfade
-    /// on, the first N = round(Crossfade × rate) new frames are mixed with
-    /// the old ones they replace: old·cos²(πi/2N) + new·sin²(πi/2N), rounded
-    /// halves to even (N shrinks to the old frames there were). Returns k;
-    /// does nothing (returning StreamFrame()) when not streaming or when
-    /// called from inside OnStash or OnRequeue.
+    /// Replaces the sound not yet heard: takes it back from the device (all
+    /// of it from a margin of some tens of milliseconds ahead of the ear
+    /// on, see TWaveOutDevice::withdraw), calls OnRequeue(k) with the first
+    /// stream frame k taken back (the owner's next chunks must begin where
+    /// that frame came from), then asks OnStash again for every slot taken
+    /// back. The listener hears frames … k − 1 as queued before, then the
+    /// new chunks from k on. With Crossfade on, the first N =
+    /// round(Crossfade × rate) new frames are mixed with the old ones they
+    /// replace: old·cos²(πi/2N) + new·sin²(πi/2N), rounded halves to even
+    /// (N shrinks to the old frames there were). Returns k; does nothing
+    /// (returning StreamFrame()) when not streaming or when called from
+    /// inside OnStash or OnRequeue.
     int64_t Requeue();
 
     /// Opens the device, fills the ring from OnStash and starts playing.
@@ -170,6 +180,8 @@ private:
     void send_chunk(int index, int32_t want);
     void mix_crossfade(TWaveChunk& arr, int32_t used);
     int32_t crossfade_frames() const;
+    int32_t dip_frames() const;
+    void reserve_fade();
     void wndproc(TMPCMessage& Msg);
     void raise(const char* call, int code) const;
 
@@ -191,11 +203,12 @@ private:
     bool finstash = false;                   // OnStash or OnRequeue is running
     bool fstarting = false;                  // Run is filling the ring
     std::vector<TWaveHeader*> fwithdrawn;    // slots taken back by Requeue, nBuffers places
-    std::vector<int32_t> fwant;              // and the values each held
     double fcrossfade = 0;
+    double fdip = 0;
+    bool fdipping = false;                   // the present seam is a dip
     std::vector<int16_t> ffadeold;           // the old frames under the crossfade
-    int32_t ffadelen = 0;                    // frames of the present crossfade
-    int32_t ffadedone = 0;                   // of them already mixed
+    int32_t ffadelen = 0;                    // old frames of the present crossfade or dip
+    int32_t ffadedone = 0;                   // frames of the seam already mixed
 };
 
 }  // namespace wavrell

@@ -26,6 +26,11 @@ namespace {
 constexpr pa_usec_t kServerWait = 5 * PA_USEC_PER_SEC;
 // The least sound the server is asked to hold.
 constexpr pa_usec_t kMinServerBuffer = 25 * PA_USEC_PER_MSEC;
+// The server is asked for sound in steps of about this much.
+constexpr pa_usec_t kServerRequest = 10 * PA_USEC_PER_MSEC;
+// What withdraw() leaves in the server ahead of the ear: the time its
+// request takes to reach the server and the server's own read-ahead.
+constexpr pa_usec_t kWithdrawMargin = 30 * PA_USEC_PER_MSEC;
 // Queue places: the player's ring has at most 1000 slots.
 constexpr size_t kQueueSize = 1024;
 // Notices waiting for the GUI thread; stale ones of closed sessions count too.
@@ -75,6 +80,7 @@ uint32_t gvolume = 0xFFFFFFFFu;
 std::vector<TWaveOutDevice::Private*> gopen;
 
 std::atomic<uint64_t> gunderruns{0};
+QString glastdevice;  // under gvolumelock
 
 }  // namespace
 
@@ -101,6 +107,12 @@ struct TWaveOutDevice::Private {
     size_t count = 0;
     uint32_t offset = 0;              // bytes of the front buffer handed over
     uint64_t handed = 0;              // bytes handed to the server this session
+    // The last bytes handed over, by their place in the stream (byte i at
+    // i % size): what withdraw() takes back from the server's buffer.
+    std::vector<char> history;
+    int64_t seek = 0;                 // to apply at the next write: back to where a withdraw resumes
+    uint32_t target = 0;              // bytes the server is to hold ahead of the ear
+    uint32_t margin = 0;              // bytes ahead of the ear that withdraw leaves alone
     TWaveHeader* pending = nullptr;   // handed over, left the queue empty: done when drained
     pa_operation* drainop = nullptr;
 
@@ -150,7 +162,12 @@ struct TWaveOutDevice::Private {
             TWaveHeader* h = fifo[head];
             if (offset < h->dwBufferLength) {
                 size_t want = pa_stream_writable_size(stream);
-                if (want == size_t(-1) || want < frame) break;
+                if (want == size_t(-1)) break;
+                // The server's requests do not count a write that seeks
+                // back; the buffer is kept full by what is ahead of the ear
+                // too, so that what a withdraw took back is replaced at once.
+                want = std::max<size_t>(want, target - std::min<uint64_t>(target, unheard()));
+                if (want < frame) break;
                 want = std::min<size_t>(want, h->dwBufferLength - offset);
                 void* buf = nullptr;
                 size_t size = want;
@@ -162,7 +179,9 @@ struct TWaveOutDevice::Private {
                     break;
                 }
                 std::memcpy(buf, h->lpData + offset, size);
-                if (pa_stream_write(stream, buf, size, nullptr, 0, PA_SEEK_RELATIVE) < 0) break;
+                if (pa_stream_write(stream, buf, size, nullptr, seek, PA_SEEK_RELATIVE) < 0) break;
+                seek = 0;
+                remember(h->lpData + offset, size);
                 offset += static_cast<uint32_t>(size);
                 handed += size;
             }
@@ -177,6 +196,24 @@ struct TWaveOutDevice::Private {
             }
         }
         maybe_drain();
+    }
+
+    // Bytes handed over and not yet heard.
+    uint64_t unheard() const {
+        pa_usec_t usec = 0;
+        if (pa_stream_get_time(stream, &usec) != 0) return handed;
+        const uint64_t heard = pa_usec_to_bytes(usec, pa_stream_get_sample_spec(stream));
+        return handed > heard ? handed - heard : 0;
+    }
+
+    void remember(const char* data, size_t size) {
+        if (history.empty()) return;
+        for (size_t i = 0; i < size;) {
+            const size_t at = size_t((handed + i) % history.size());
+            const size_t run = std::min(size - i, history.size() - at);
+            std::memcpy(history.data() + at, data + i, run);
+            i += run;
+        }
     }
 
     // The last sound queued is reported once it has been heard, so that a
@@ -314,6 +351,7 @@ struct TWaveOutDevice::Private {
         head = count = 0;
         offset = 0;
         handed = 0;
+        seek = 0;
         pending = nullptr;
     }
 };
@@ -553,16 +591,30 @@ int TWaveOutDevice::open(uint32_t deviceId, const TWaveFormat& format, QObject* 
         pa_stream_set_write_callback(p.stream, &Private::write_cb, &p);
         pa_stream_set_underflow_callback(p.stream, &Private::underflow_cb, &p);
         pa_buffer_attr attr;
-        // The server holds about one buffer; the rest waits in our queue. A
-        // floor of 25 ms keeps tiny buffers from dropping out on a busy machine.
+        // The server holds about bufferBytes; the rest waits in our queue.
+        // A floor of 25 ms keeps tiny buffers from dropping out on a busy
+        // machine. Small requests keep the server's own read-ahead short
+        // (PipeWire sizes its processing quantum by them), so that little
+        // of the buffer is beyond the reach of withdraw().
         const uint32_t floor = static_cast<uint32_t>(pa_usec_to_bytes(kMinServerBuffer, &ss));
         uint32_t tlength = std::max({bufferBytes, floor, static_cast<uint32_t>(p.frame)});
         tlength -= tlength % p.frame;
+        const auto bytes_of = [&](pa_usec_t usec) {
+            const auto b = static_cast<uint32_t>(pa_usec_to_bytes(usec, &ss));
+            return std::max<uint32_t>(b - b % p.frame, static_cast<uint32_t>(p.frame));
+        };
         attr.maxlength = uint32_t(-1);
         attr.tlength = tlength;
-        attr.prebuf = uint32_t(-1);
-        attr.minreq = uint32_t(-1);
+        // After running dry the server starts again as soon as a little
+        // is there (it waits for the next frame, skipping nothing).
+        attr.prebuf = std::min(tlength, 2 * bytes_of(kServerRequest));
+        attr.minreq = std::max(std::min<uint32_t>(bytes_of(kServerRequest), uint32_t(tlength / 4 - tlength / 4 % p.frame)), uint32_t(p.frame));
         attr.fragsize = uint32_t(-1);
+        p.margin = bytes_of(kWithdrawMargin);
+        p.target = tlength;
+        // Room for all the server may hold: its buffer, what was written
+        // beyond its requests, and the margin.
+        p.history.assign(size_t(tlength) * 2 + p.margin + (1 << 16), 0);
         uint32_t word;
         {
             std::lock_guard<std::mutex> g(gvolumelock);
@@ -571,8 +623,13 @@ int TWaveOutDevice::open(uint32_t deviceId, const TWaveFormat& format, QObject* 
         const pa_cvolume cv = make_cvolume(p.map, word);
         // The server's reports of its playback time, interpolated between
         // them, place the cursor on the frame being heard.
-        const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
-                                                          PA_STREAM_AUTO_TIMING_UPDATE);
+        // Early requests keep the sink's own buffer at about one request,
+        // so that the deep buffer lies in the server's queue of this stream,
+        // where a write that seeks back replaces it without the sink having
+        // to rewind (which a monitor, or a sink that cannot rewind, would
+        // not undo).
+        const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE |
+                                                          PA_STREAM_EARLY_REQUESTS);
         if (pa_stream_connect_playback(p.stream, sink.empty() ? nullptr : sink.c_str(), &attr, flags, &cv,
                                        nullptr) < 0) {
             err = pa_context_errno(p.ctx);
@@ -582,8 +639,20 @@ int TWaveOutDevice::open(uint32_t deviceId, const TWaveFormat& format, QObject* 
                                PA_ERR_INTERNAL);
         }
     }
-    if (!err)
+    if (!err) {
         pa_mainloop_api_once(pa_threaded_mainloop_get_api(p.ml), &Private::raise_priority_cb, &p);
+        // The output the server chose (PULSE_SINK or the default): its
+        // description names the device played on.
+        if (const char* name = pa_stream_get_device_name(p.stream)) {
+            SinkList list;
+            std::pair<SinkList*, pa_threaded_mainloop*> arg(&list, p.ml);
+            if (p.wait_op(pa_context_get_sink_info_by_name(p.ctx, name, &sink_list_signal_cb, &arg)) &&
+                !list.descriptions.isEmpty()) {
+                std::lock_guard<std::mutex> g(gvolumelock);
+                glastdevice = list.descriptions.front();
+            }
+        }
+    }
     pa_threaded_mainloop_unlock(p.ml);
     if (err) {
         p.teardown();
@@ -693,32 +762,69 @@ int TWaveOutDevice::reset() {
     return 0;
 }
 
-int TWaveOutDevice::withdraw(TWaveHeader** headers, size_t capacity, size_t* count, uint32_t* handedBytes) {
-    if (count) *count = 0;
-    if (handedBytes) *handedBytes = 0;
-    if (!headers || !count || !handedBytes) return PA_ERR_INVALID;
+int TWaveOutDevice::withdraw(TWaveHeader** headers, size_t capacity, TWithdrawal* taken, char* old,
+                             uint32_t oldCapacity) {
+    if (taken) *taken = TWithdrawal{};
+    if (!headers || !taken || (!old && oldCapacity > 0)) return PA_ERR_INVALID;
     if (!fopen) return PA_ERR_BADSTATE;
     Private& p = *d;
-    int err = 0;
     pa_threaded_mainloop_lock(p.ml);
     if (p.count > capacity) {
-        err = PA_ERR_TOOLARGE;
-    } else {
-        // Everything still in the queue has not been handed over in full:
-        // a buffer leaves the queue when its last byte goes to the server.
-        *handedBytes = p.count > 0 ? p.offset : 0;
-        for (size_t i = 0; i < p.count; ++i) {
-            TWaveHeader* h = p.fifo[(p.head + i) % p.fifo.size()];
-            h->dwFlags &= ~WHDR_INQUEUE;
-            headers[i] = h;
-        }
-        *count = p.count;
-        p.head = 0;
-        p.count = 0;
-        p.offset = 0;
+        pa_threaded_mainloop_unlock(p.ml);
+        return PA_ERR_TOOLARGE;
     }
+    // The server's part from a margin ahead of the ear on: the next write
+    // seeks back over it. A fresh report of the server's read index first
+    // (one round trip), so that the margin is not eaten by an old one.
+    // Before the server's first report nothing has been heard.
+    p.wait_op(pa_stream_update_timing_info(p.stream, &Private::stream_success_cb, &p));
+    pa_usec_t usec = 0;
+    uint64_t heard = 0;
+    if (pa_stream_get_time(p.stream, &usec) == 0) heard = pa_usec_to_bytes(usec, pa_stream_get_sample_spec(p.stream));
+    uint64_t resume = heard + p.margin;
+    // Never at or behind the server's read index (where the sink takes
+    // its sound from): written there, the new sound would come too late, and
+    // the server would wait to fill its buffer again.
+    if (const pa_timing_info* ti = pa_stream_get_timing_info(p.stream); ti && !ti->read_index_corrupt) {
+        int64_t read = ti->read_index;
+        if (ti->playing) read += int64_t(pa_usec_to_bytes(pa_timeval_age(&ti->timestamp), pa_stream_get_sample_spec(p.stream)));
+        if (read > 0) resume = std::max<uint64_t>(resume, uint64_t(read) + p.margin);
+    }
+    resume -= resume % p.frame;
+    const uint64_t oldest = p.handed > p.history.size() ? p.handed - p.history.size() : 0;
+    resume = std::clamp<uint64_t>(resume, oldest, p.handed);
+
+    // The old sound from there on, first what the server has, then the queue.
+    uint32_t copied = 0;
+    for (uint64_t at = resume; at < p.handed && copied < oldCapacity; ++at)
+        old[copied++] = p.history[size_t(at % p.history.size())];
+    for (size_t i = 0; i < p.count && copied < oldCapacity; ++i) {
+        const TWaveHeader* h = p.fifo[(p.head + i) % p.fifo.size()];
+        const uint32_t from = i == 0 ? p.offset : 0;
+        const uint32_t n = std::min(h->dwBufferLength - from, oldCapacity - copied);
+        std::memcpy(old + copied, h->lpData + from, n);
+        copied += n;
+    }
+    taken->oldBytes = copied;
+    taken->serverBytes = p.handed - resume;
+    taken->resumeByte = resume;
+    p.seek -= int64_t(p.handed - resume);
+    p.handed = resume;
+
+    // Everything still in the queue has not been handed over in full: a
+    // buffer leaves the queue when its last byte goes to the server.
+    taken->handedBytes = p.count > 0 ? p.offset : 0;
+    for (size_t i = 0; i < p.count; ++i) {
+        TWaveHeader* h = p.fifo[(p.head + i) % p.fifo.size()];
+        h->dwFlags &= ~WHDR_INQUEUE;
+        headers[i] = h;
+    }
+    taken->count = p.count;
+    p.head = 0;
+    p.count = 0;
+    p.offset = 0;
     pa_threaded_mainloop_unlock(p.ml);
-    return err;
+    return 0;
 }
 
 int TWaveOutDevice::position(int64_t* frames) {
@@ -763,6 +869,41 @@ QStringList TWaveOutDevice::deviceNames(int* error) {
     if (q.ok()) q.run(pa_context_get_sink_info_list(q.ctx, &sink_list_cb, &list));
     if (error) *error = q.error;
     return q.ok() ? list.descriptions : QStringList();
+}
+
+QString TWaveOutDevice::serverName(QString* defaultDevice) {
+    if (defaultDevice) defaultDevice->clear();
+    QueryConnection q;
+    struct Info {
+        QString name;
+        std::string sink;
+    } info;
+    if (q.ok())
+        q.run(pa_context_get_server_info(
+            q.ctx,
+            [](pa_context*, const pa_server_info* i, void* userdata) {
+                auto* in = static_cast<Info*>(userdata);
+                if (!i) return;
+                in->name = QString::fromUtf8(i->server_name ? i->server_name : "") + QLatin1Char(' ') +
+                           QString::fromUtf8(i->server_version ? i->server_version : "");
+                in->sink = i->default_sink_name ? i->default_sink_name : "";
+            },
+            &info));
+    if (!q.ok()) return QString();
+    if (defaultDevice && !info.sink.empty()) {
+        SinkList list;
+        if (q.run(pa_context_get_sink_info_by_name(q.ctx, info.sink.c_str(), &sink_list_cb, &list)) &&
+            !list.descriptions.isEmpty())
+            *defaultDevice = list.descriptions.front();
+        else
+            *defaultDevice = QString::fromStdString(info.sink);
+    }
+    return info.name.trimmed();
+}
+
+QString TWaveOutDevice::lastDeviceName() {
+    std::lock_guard<std::mutex> g(gvolumelock);
+    return glastdevice;
 }
 
 int TWaveOutDevice::getVolume(uint32_t, uint32_t* volume) {

@@ -42,6 +42,15 @@ constexpr uint32_t WHDR_DONE = 0x01;
 constexpr uint32_t WHDR_PREPARED = 0x02;
 constexpr uint32_t WHDR_INQUEUE = 0x10;
 
+/// What TWaveOutDevice::withdraw took back.
+struct TWithdrawal {
+    size_t count = 0;          ///< buffers taken back
+    uint32_t handedBytes = 0;  ///< bytes of the first of them the server had before (now taken back too)
+    uint64_t serverBytes = 0;  ///< bytes taken back from the server's buffer
+    uint64_t resumeByte = 0;   ///< the stream's byte where the next write goes
+    uint32_t oldBytes = 0;     ///< bytes copied to the caller's old-sound buffer
+};
+
 /// Message numbers of the device's notices.
 constexpr uint32_t MM_WOM_OPEN = 955;
 constexpr uint32_t MM_WOM_CLOSE = 956;
@@ -78,9 +87,10 @@ private:
 ///
 /// All calls are made on the GUI thread (the thread that created the object).
 /// The stream is fed by the client library's own thread from the queue; the
-/// server keeps only about bufferBytes (given to open) of sound, so what
-/// stands between a new buffer and the ear is the caller's queue, and what
-/// stands between withdraw() and the ear is bufferBytes alone.
+/// server keeps about bufferBytes (given to open) of sound, deep enough to
+/// ride out a busy machine. What stands between withdraw() and the ear is
+/// only a margin of some tens of milliseconds: the server's part beyond it
+/// is overwritten by what is written next.
 ///
 /// A buffer is reported done once it has been handed over completely to the
 /// server and another buffer is queued behind it. A buffer that leaves the
@@ -124,15 +134,18 @@ public:
     /// Stops playback at once, drops what the server holds and returns every
     /// queued buffer (marked done, done notices posted).
     int reset();
-    /// Takes back, in queue order and without done notices, every queued
-    /// buffer whose sound has not all been handed to the server yet, so that
-    /// the caller can queue other sound in its place: what follows the
-    /// server's part is then heard right after it. The first buffer taken
-    /// back may have been handed over in part: *handedBytes says how many of
-    /// its bytes the server has (they will be heard); 0 when no buffer was
-    /// taken back or the first was untouched. Fails with PA_ERR_TOOLARGE
-    /// (taking nothing) when more than `capacity` buffers would come back.
-    int withdraw(TWaveHeader** headers, size_t capacity, size_t* count, uint32_t* handedBytes);
+    /// Takes back the sound that is not yet heard, so that the caller can
+    /// put other sound in its place: the server's part from a short margin
+    /// ahead of the ear on (the next write seeks back over it) and, in
+    /// queue order and without done notices, every queued buffer whose
+    /// sound has not all been handed to the server. The stream goes on at
+    /// taken->resumeByte (bytes counted since open): the next buffer written
+    /// is heard right after the byte before it. Up to oldCapacity bytes of
+    /// the old sound from there on are copied to old (a crossfade fades
+    /// them out). Fails with PA_ERR_TOOLARGE (taking nothing) when more than
+    /// `capacity` buffers would come back.
+    int withdraw(TWaveHeader** headers, size_t capacity, TWithdrawal* taken, char* old = nullptr,
+                 uint32_t oldCapacity = 0);
     /// How many frames of this session's stream have been heard: the
     /// server's playback time of the stream (interpolated between its
     /// reports, the sink's latency taken off) in frames, at most the frames
@@ -144,6 +157,13 @@ public:
 
     /// Number of output devices (sinks) the server has now; 0 without a server.
     static int numDevs();
+    /// The sound server's name and version ("PulseAudio (on PipeWire
+    /// 0.3.65) 15.0.0") and, in *defaultDevice, the description of its
+    /// default output; empty without a server.
+    static QString serverName(QString* defaultDevice = nullptr);
+    /// The description of the output the last stream opened played on;
+    /// empty before the first.
+    static QString lastDeviceName();
     /// Descriptions of the output devices in the server's order.
     static QStringList deviceNames(int* error = nullptr);
 

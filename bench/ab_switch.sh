@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Measures A/B switching through the real main window on a private PulseAudio
-# server whose default output is a null sink at 44100 Hz stereo (the files'
-# rate, so that the samples pass through untouched), twice: on the machine as
-# it is, and with two busy processes beside it (stress-ng --cpu 2, or two
-# shell busy loops where stress-ng is missing).
+# server and on a private PipeWire graph (through its PulseAudio server), each
+# with a default output that is a null sink at 44100 Hz stereo (the files'
+# rate, so that the samples pass through untouched), on each twice: on the
+# machine as it is, and with two busy processes beside it (stress-ng --cpu 2,
+# or two shell busy loops where stress-ng is missing).
 #  - For every switch (Space, at irregular moments every 0.5 to 2 s): the
 #    time from the key to the arrival of the other file's first frame, at the
 #    seam frame the program logs, in a parec recording of the sink's monitor.
@@ -16,9 +17,11 @@
 #  - Every 10 ms: the cursor against the frame arriving in the recording at
 #    that moment. Target: median of the absolute error at most 10 ms.
 #  - The underruns the server reports over the playback (default 60 s) while
-#    the window repaints its cursor. Target: 0 in both runs. As a reference
+#    the window repaints its cursor, the dropouts (silence inside the stream)
+#    in the recording and the frames skipped after them. Target: 0 in every
+#    run. As a reference
 #    for what the machine allows, paplay plays a file to a second null sink
-#    with the player's server buffer (40 ms) in the same runs, and its
+#    with a 40 ms buffer in the same runs, and its
 #    underrun reports are counted too; the program also reports the longest time its GUI thread was kept
 #    from its event loop.
 # Usage: bench/ab_switch.sh [build-dir] [seconds]   (build-dir: a Release build)
@@ -34,35 +37,34 @@ prog="$build/bench/bench_ab_switch"
 [ -x "$prog" ] || prog="$build/bench_ab_switch"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/wavrell-bench.XXXXXX")
-mkdir -p "$work/runtime" "$work/home"
-chmod 700 "$work/runtime"
-pulse_pid=""
+mkdir -p "$work/home"
 load_pids=()
 stop_load() {
   local p
   for p in "${load_pids[@]}"; do kill "$p" 2>/dev/null || true; wait "$p" 2>/dev/null || true; done
   load_pids=()
 }
+. "$root/scripts/sound-servers"
 cleanup() {
   stop_load
-  if [ -n "$pulse_pid" ]; then kill "$pulse_pid" 2>/dev/null || true; wait "$pulse_pid" 2>/dev/null || true; fi
+  stop_sound_servers
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-# A sound server of this run alone, so that nothing else plays into the sink.
-export XDG_RUNTIME_DIR="$work/runtime" PULSE_RUNTIME_PATH="$work/runtime/pulse" HOME="$work/home"
-export XDG_CONFIG_HOME="$work/home/.config"
-unset PULSE_SERVER || true
-pulseaudio --daemonize=no --exit-idle-time=-1 -n --disable-shm=yes \
-  --load="module-null-sink sink_name=wavrellbench rate=44100 channels=2" \
-  --load="module-native-protocol-unix auth-anonymous=1" \
-  >"$work/pulseaudio.log" 2>&1 &
-pulse_pid=$!
-for _ in $(seq 1 100); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
-pactl info >/dev/null 2>&1 || { cat "$work/pulseaudio.log" >&2; exit 1; }
-pactl set-default-sink wavrellbench
-pactl load-module module-null-sink sink_name=wavrellref rate=44100 channels=2 >/dev/null
+# Sound servers of this run alone, so that nothing else plays into the sinks:
+# a PulseAudio server and a PipeWire graph, each with the program's sink and
+# a reference sink for paplay.
+export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config"
+unset PULSE_SERVER DBUS_SESSION_BUS_ADDRESS || true
+start_pulseaudio "$work/pulseaudio" wavrellbench
+start_pipewire "$work/pipewire" wavrellbench
+for server in "$PULSEAUDIO_SERVER" "$PIPEWIRE_SERVER"; do
+  PULSE_SERVER=$server pactl set-default-sink wavrellbench
+  PULSE_SERVER=$server pactl load-module module-null-sink sink_name=wavrellref rate=44100 channels=2 \
+    format=s16le >/dev/null
+done
+sleep 1
 
 # Two different noises, longer than the playback.
 len=$((seconds + 10))
@@ -98,18 +100,23 @@ run() {
   echo -n "  seams not exact $((sw - ex)) of ${sw}: "; verdict $((sw - ex)) 0
   echo -n "  cursor error, median of |error| $(value "$out" cursor_error_ms_abs_median) ms: "; verdict "$(value "$out" cursor_error_ms_abs_median)" 10
   echo -n "  underruns $(value "$out" underruns): "; verdict "$(value "$out" underruns)" 0
+  echo -n "  dropouts $(value "$out" dropouts): "; verdict "$(value "$out" dropouts)" 0
+  echo -n "  skipped frames $(value "$out" skipped_frames): "; verdict "$(value "$out" skipped_frames)" 0
 }
 
-run "machine as it is"
+for server in pulseaudio pipewire; do
+  if [ $server = pulseaudio ]; then export PULSE_SERVER=$PULSEAUDIO_SERVER; else export PULSE_SERVER=$PIPEWIRE_SERVER; fi
+  run "$server, machine as it is"
 
-# Two busy processes beside it.
-if command -v stress-ng >/dev/null 2>&1; then
-  stress-ng --cpu 2 --timeout "$((seconds + 5))s" >/dev/null 2>&1 &
-  load_pids+=($!)
-else
-  for _ in 1 2; do (while :; do :; done) & load_pids+=($!); done
-fi
-sleep 1
-run "two busy processes beside it"
-stop_load
+  # Two busy processes beside it.
+  if command -v stress-ng >/dev/null 2>&1; then
+    stress-ng --cpu 2 --timeout "$((seconds + 5))s" >/dev/null 2>&1 &
+    load_pids+=($!)
+  else
+    for _ in 1 2; do (while :; do :; done) & load_pids+=($!); done
+  fi
+  sleep 1
+  run "$server, two busy processes beside it"
+  stop_load
+done
 exit $failed

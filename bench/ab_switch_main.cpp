@@ -259,6 +259,46 @@ int main(int argc, char** argv) {
     }
     std::sort(anchors.begin(), anchors.end());
 
+    // Dropouts: silence inside the stream; and the frames skipped when it
+    // goes on (0 when playback goes on with the next frame). Each stretch
+    // between two anchors plays one file from the anchor's position on.
+    int dropouts = 0;
+    int64_t skipped = 0;
+    auto slot_at = [&](int64_t c) {
+        int slot = 0;
+        for (const Switch& s : switches)
+            if (s.found >= 1 && s.found <= c) slot = s.slot;
+        return slot;
+    };
+    for (size_t i = 0; i < anchors.size(); ++i) {
+        const TWav& w = *ws.wav(slot_at(anchors[i].first));
+        const int64_t endc = i + 1 < anchors.size() ? anchors[i + 1].first : frames;
+        int64_t c = anchors[i].first, p = anchors[i].second;
+        while (c < endc) {
+            int16_t f[2];
+            frame_at(w, p, f);
+            if (std::memcmp(got + 2 * c, f, sizeof f) == 0) {
+                ++c, ++p;
+                continue;
+            }
+            int64_t g = c;
+            while (g < endc && got[2 * g] == 0 && got[2 * g + 1] == 0) ++g;
+            if (g + 2 > endc) break;  // the end of playback
+            // Where it goes on: the recording's next frames in the file.
+            int64_t q = -1;
+            for (int64_t k = std::max<int64_t>(0, p - rate); k < p + 2 * rate && q < 0; ++k) {
+                int16_t two[4];
+                frame_at(w, k, two);
+                frame_at(w, k + 1, two + 2);
+                if (std::memcmp(got + 2 * g, two, sizeof two) == 0) q = k;
+            }
+            ++dropouts;
+            if (q < 0) break;
+            skipped += std::abs(q - p);
+            c = g, p = q;
+        }
+    }
+
     // The cursor against the frame arriving at the same moment.
     std::vector<double> errors, absErrors;
     for (const auto& [t, cursor] : cursors) {
@@ -300,6 +340,8 @@ int main(int argc, char** argv) {
     std::printf("played_seconds = %.1f\n", double(played) / 1e9);
     std::printf("repaints_per_second = %.1f\n", repaints / (double(played) / 1e9));
     std::printf("underruns = %llu\n", static_cast<unsigned long long>(underruns));
+    std::printf("dropouts = %d\n", dropouts);
+    std::printf("skipped_frames = %lld\n", static_cast<long long>(skipped));
     std::printf("underruns_at_seconds =");
     for (double t : underrunTimes) std::printf(" %.2f", t);
     std::printf("\n");

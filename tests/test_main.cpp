@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     // Whatever starts a test program (scripts/test, ctest, a person), the
@@ -22,6 +24,18 @@ int main(int argc, char** argv) {
         const QString dir = folders.filePath(QLatin1String(sub));
         QDir().mkpath(dir);
         qputenv(var, QFile::encodeName(dir));
+    }
+    // A test that plays names its sound server (scripts/test starts one of
+    // each kind and says where): the program and the tools it runs
+    // (pactl, parec, paplay) all use it.
+    if (const QByteArray server = qgetenv("WAVRELL_SOUND_SERVER"); !server.isEmpty()) {
+        const QByteArray var = "WAVRELL_" + server.toUpper() + "_SERVER";
+        const QByteArray address = qgetenv(var.constData());
+        if (address.isEmpty()) {
+            std::fprintf(stderr, "%s is not set: run the tests that play through scripts/test\n", var.constData());
+            return 1;
+        }
+        qputenv("PULSE_SERVER", address);
     }
     ::testing::InitGoogleTest(&argc, argv);
     wavrell::TApplication app(argc, argv);

@@ -9,6 +9,14 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
 namespace wavrell {
 
 namespace {
@@ -21,22 +29,68 @@ QString decibels(double db) { return QString::asprintf("%+.2f dB", db); }
 
 }  // namespace
 
+namespace {
+
+std::array<int64_t, 4> identity_of(const struct stat& st) {
+    return {int64_t(st.st_dev), int64_t(st.st_ino), int64_t(st.st_size),
+            int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+void unread(TAbxFileFacts& f, const QString& why) {
+    f.size = -1;
+    f.sha256.clear();
+    f.error = why;
+}
+
+}  // namespace
+
 TAbxFileFacts abx_file_facts(const QString& path) {
     TAbxFileFacts f;
     f.path = QFileInfo(path).absoluteFilePath();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        f.error = file.errorString();
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        unread(f, QString::fromLocal8Bit(std::strerror(errno)));
+        return f;
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat before{};
+    if (::fstat(fd, &before) != 0 || !S_ISREG(before.st_mode)) {
+        unread(f, QStringLiteral("not a regular file"));
         return f;
     }
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!hash.addData(&file)) {
-        f.error = file.errorString();
+    std::vector<char> buf(1 << 20);
+    int64_t total = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd, buf.data(), buf.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            unread(f, QString::fromLocal8Bit(std::strerror(errno)));
+            return f;
+        }
+        if (n == 0) break;
+        hash.addData(QByteArrayView(buf.data(), n));
+        total += n;
+    }
+    struct stat after{};
+    if (::fstat(fd, &after) != 0 || identity_of(after) != identity_of(before) || total != before.st_size) {
+        unread(f, QStringLiteral("the file changed while it was read"));
         return f;
     }
-    f.size = file.size();
+    f.identity = identity_of(before);
+    f.size = total;
     f.sha256 = hash.result().toHex();
     return f;
+}
+
+void abx_confirm_file_facts(TAbxFileFacts& facts, const QString& path) {
+    if (facts.size < 0) return;
+    struct stat now{};
+    if (::stat(QFile::encodeName(path).constData(), &now) != 0 || identity_of(now) != facts.identity)
+        unread(facts, QStringLiteral("the file changed while it was loaded"));
 }
 
 QByteArray abx_log_text(const TAbxLogHeader& h, const TAbxTest& test) {
@@ -69,9 +123,17 @@ QByteArray abx_log_text(const TAbxLogHeader& h, const TAbxTest& test) {
     static const QString polarities[3] = {QStringLiteral("normal"), QStringLiteral("inverted"),
                                           QStringLiteral("corrected")};
     line(QStringLiteral("Polarity of B: %1").arg(polarities[int(c.polarity)]));
+    if (!h.server.isEmpty()) line(QStringLiteral("Sound server: %1").arg(h.server));
+    if (!h.device.isEmpty()) line(QStringLiteral("Output device: %1").arg(h.device));
+    if (!h.transition.isEmpty()) line(QStringLiteral("Transition: %1").arg(h.transition));
     line(QStringLiteral("Planned trials: %1").arg(test.planned()));
+    line(QStringLiteral("Commitment (SHA-256 of the key and the X sequence): %1")
+             .arg(QString::fromLatin1(test.commitment().toHex())));
     if (!test.finished())
-        line(QStringLiteral("Test not finished: %1 of %2 trials answered").arg(test.done()).arg(test.planned()));
+        line(QStringLiteral("Ended early after %1 trials (of %2 planned); the key and the X sequence stay secret")
+                 .arg(test.done())
+                 .arg(test.planned()));
+    if (test.score_shown()) line(QStringLiteral("Score shown during the test"));
     line(QStringLiteral("Trial  Answer  Truth  Correct  Time (s)  Switches"));
     for (const TAbxTrial& r : test.trials())
         line(QString::asprintf("%5d  %-6s  %-5s  %-7s  %8.3f  %8d", r.number, qPrintable(source_text(r.answer)),
@@ -80,6 +142,16 @@ QByteArray abx_log_text(const TAbxLogHeader& h, const TAbxTest& test) {
     line(QStringLiteral("Score: %1 of %2 correct").arg(test.correct()).arg(test.done()));
     line(QStringLiteral("p-value: %1").arg(QString::asprintf("%.17g", test.pvalue())));
     line(QStringLiteral("p-value (3 significant digits): %1").arg(TAbxTest::three_significant(test.pvalue())));
+    const auto [lo, hi] = TAbxTest::confidence_interval(test.done(), test.correct());
+    line(QStringLiteral("95 % confidence interval of the hit rate: %1 to %2")
+             .arg(QString::asprintf("%.4f", lo), QString::asprintf("%.4f", hi)));
+    if (test.finished()) {
+        // Anyone can check that the X's were fixed before the first answer:
+        // SHA-256 of the key's 32 bytes followed by the letters of the
+        // sequence is the commitment above.
+        line(QStringLiteral("Key: %1").arg(QString::fromLatin1(test.key().toHex())));
+        line(QStringLiteral("X sequence: %1").arg(QString::fromLatin1(test.sequence())));
+    }
     QByteArray bytes = t.toUtf8();
     bytes += kHashPrefix + QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex() + '\n';
     return bytes;

@@ -19,11 +19,21 @@ struct TAbxFileFacts {
     int32_t rate = 0;         ///< sampling rate of the samples played, Hz
     int32_t sourcerate = 0;   ///< the file's own rate (differs when converted)
     QString error;            ///< why size and hash are missing
+    /// The file read: device, inode, size and modification time (ns).
+    std::array<int64_t, 4> identity{};
 };
 
-/// Size and SHA-256 of a file as it is on disk (read in blocks; any thread).
-/// A file that cannot be read gives size -1 and the reason in `error`.
+/// Size and SHA-256 of a file as it is on disk (read in blocks; any thread),
+/// with its identity. Only a regular file is read (a named pipe put in its
+/// place never blocks the reader). A file that cannot be read, or that
+/// changed while it was read, gives size -1 and the reason in `error`.
+/// Made while a file is loaded, so that the log names the bytes that were
+/// loaded, not whatever lies under the path later.
 TAbxFileFacts abx_file_facts(const QString& path);
+/// Facts made beside a load are those of the loaded bytes only if the path
+/// still names the same file, unchanged, once the load is done; otherwise
+/// they are cleared with the reason.
+void abx_confirm_file_facts(TAbxFileFacts& facts, const QString& path);
 
 /// File 2's polarity as heard: as it is, found inverted and played so, or
 /// found inverted and played negated ("Correct polarity").
@@ -44,11 +54,17 @@ struct TAbxLogHeader {
     QDateTime when;           ///< when the log is written (local time)
     std::array<TAbxFileFacts, 2> files;
     TAbxConditions conditions;
+    QString server;           ///< the sound server, name and version
+    QString device;           ///< the output device played on
+    QString transition;       ///< what every press of A, B or X sounds like
 };
 
 /// The log as UTF-8 text: program, date, both files (path, size, SHA-256,
-/// rate), the presentation, every answered trial, the score and its
-/// p-value, and as its last line "SHA-256: " with the hash of every byte of
+/// rate), the presentation, the sound server, device and transition, the
+/// commitment to the planned X's, every answered trial, the score, its
+/// p-value and the 95 % confidence interval of the hit rate, marks for a
+/// test ended early or whose score was shown during it, the key and the X
+/// sequence once the test is finished, and as its last line "SHA-256: " with the hash of every byte of
 /// the log before that line, so that an edited log can be told.
 QByteArray abx_log_text(const TAbxLogHeader& header, const TAbxTest& test);
 

@@ -1,5 +1,6 @@
 #include "workspace/abx_test.h"
 
+#include <QCryptographicHash>
 #include <QRandomGenerator>
 
 #include <algorithm>
@@ -22,14 +23,26 @@ void TAbxTest::start(int planned) {
     fplanned = std::clamp(planned, 1, kMaxTrials);
     ftrials.clear();
     fstarted = true;
+    fscoreshown = false;
+    // Anything but a clean 0 or 1 from a replaced source is a fault of that
+    // source; it must not bias the test towards one side silently.
+    fsequence.clear();
+    for (int i = 0; i < fplanned; ++i) fsequence += fpick() == 1 ? 'B' : 'A';
+    fkey.resize(32);
+    QRandomGenerator::system()->generate(fkey.begin(), fkey.end());
     begin_trial();
 }
 
+QByteArray TAbxTest::commitment() const {
+    return QCryptographicHash::hash(fkey + fsequence, QCryptographicHash::Sha256);
+}
+
+void TAbxTest::note_score_shown() {
+    if (running() && done() > 0) fscoreshown = true;
+}
+
 void TAbxTest::begin_trial() {
-    // Anything but a clean 0 or 1 from a replaced source is a fault of that
-    // source; it must not bias the test towards one side silently.
-    const int v = fpick();
-    fx = v == 1 ? 1 : 0;
+    fx = fsequence.at(done()) == 'B' ? 1 : 0;
     fswitches = 0;
     ftrialstart = fclock();
 }
@@ -73,6 +86,37 @@ double TAbxTest::binomial_tail(int n, int k) {
     double sum = 0;
     for (int i = n; i >= k; --i) sum += term[size_t(i)];
     return std::min(sum, 1.0);
+}
+
+double TAbxTest::binomial_tail(int n, int k, double p) {
+    if (k <= 0) return 1.0;
+    if (k > n) return 0.0;
+    if (p <= 0) return 0.0;
+    if (p >= 1) return 1.0;
+    // Each term from logarithms, so that no power underflows before the sum.
+    const double lp = std::log(p), lq = std::log1p(-p);
+    double sum = 0;
+    for (int i = n; i >= k; --i)
+        sum += std::exp(std::lgamma(n + 1.0) - std::lgamma(i + 1.0) - std::lgamma(n - i + 1.0) + i * lp + (n - i) * lq);
+    return std::min(sum, 1.0);
+}
+
+std::pair<double, double> TAbxTest::confidence_interval(int n, int k) {
+    if (n <= 0) return {0.0, 1.0};
+    k = std::clamp(k, 0, n);
+    // Lower end: P(K ≥ k | p) = 2.5 %; upper end: P(K ≤ k | p) = 2.5 %.
+    // Both sides are monotonic in p: bisection to well below printing.
+    auto solve = [](auto f) {
+        double lo = 0, hi = 1;
+        for (int i = 0; i < 100; ++i) {
+            const double mid = (lo + hi) / 2;
+            (f(mid) ? hi : lo) = mid;
+        }
+        return (lo + hi) / 2;
+    };
+    const double lower = k == 0 ? 0.0 : solve([&](double p) { return binomial_tail(n, k, p) >= 0.025; });
+    const double upper = k == n ? 1.0 : solve([&](double p) { return 1.0 - binomial_tail(n, k + 1, p) <= 0.025; });
+    return {lower, upper};
 }
 
 QString TAbxTest::three_significant(double p) {

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 namespace wavrell {
@@ -43,8 +45,19 @@ public:
     static constexpr int kMaxTrials = 1000;
 
     /// Forgets every answer and starts trial 1 of `planned` trials
-    /// (clamped to 1 … kMaxTrials), choosing its X.
+    /// (clamped to 1 … kMaxTrials). The X of every trial is chosen here, and
+    /// a random 32-byte key with it: commitment() binds them before the
+    /// first answer, key() and sequence() reveal them at the end.
     void start(int planned);
+    /// The planned X of every trial, "A" or "B" each: "ABBA…".
+    QByteArray sequence() const { return fsequence; }
+    /// The random key of this test (32 bytes).
+    QByteArray key() const { return fkey; }
+    /// SHA-256 of the key followed by sequence(): known from the start.
+    QByteArray commitment() const;
+    /// The score was shown to the listener before the last answer.
+    void note_score_shown();
+    bool score_shown() const { return fscoreshown; }
     /// A test has been started and not all its trials are answered.
     bool running() const { return fstarted && int(ftrials.size()) < fplanned; }
     /// All planned trials are answered.
@@ -77,6 +90,12 @@ public:
     /// P(K ≥ k) for K binomial with n trials and probability 1/2: the sum of
     /// C(n, i) / 2^n for i = k … n (1 for k ≤ 0, 0 for k > n). n ≤ kMaxTrials.
     static double binomial_tail(int n, int k);
+    /// The exact (Clopper–Pearson) two-sided 95 % confidence interval of
+    /// the hit rate for k correct in n trials: {0, 1} for n = 0.
+    static std::pair<double, double> confidence_interval(int n, int k);
+    /// P(K ≥ k) for K binomial with n trials and probability p.
+    static double binomial_tail(int n, int k, double p);
+
     /// A probability with three significant digits, "." as separator:
     /// 0.03515625 → "0.0352", 1 → "1.00", 0.5 → "0.500", 1.5258789e-05 →
     /// "0.0000153"; below 10⁻⁶ in exponent form ("9.31e-10").
@@ -93,6 +112,9 @@ private:
     int fx = 0;
     int fswitches = 0;
     int64_t ftrialstart = 0;
+    QByteArray fsequence;
+    QByteArray fkey;
+    bool fscoreshown = false;
 };
 
 }  // namespace wavrell

@@ -12,6 +12,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <future>
 #include <cmath>
 #include <new>
 
@@ -122,11 +123,15 @@ TLoadedFile TWorkspace::read_file(int slot, const QString& fname, TRealFilterSec
     // Whatever reader decodes the file: a named pipe, a device, a socket or a
     // folder is refused here, before any reader opens (and blocks on) it.
     check_regular_file(fname);
+    // The bytes are hashed beside the decoding, from the same file.
+    auto facts = std::async(std::launch::async, [fname] { return abx_file_facts(fname); });
     try {
         TLoadedFile f;
         f.slot = slot;
         f.wav = std::make_unique<TWav>();
         f.wav->open_file(fname, false);
+        f.facts = facts.get();
+        abx_confirm_file_facts(f.facts, fname);
         f.sourcerate = f.wav->sampfreq();
         check();
         // Converted before the measurement: the levels are those of what is
@@ -212,6 +217,7 @@ void TWorkspace::commit_load(TLoadedFile&& f) {
     fsummaries[slot] = std::move(f.summaries);
     fsourcerate[slot] = f.sourcerate;
     fhasfile[slot] = true;
+    ffacts[slot] = std::move(f.facts);
     update_levels();
     fplaycount = 0;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "workspace/abx_log.h"
 #include "workspace/error_summary.h"
 #include "workspace/alignment.h"
 #include "workspace/level_analysis.h"
@@ -61,6 +62,8 @@ struct TLoadedFile {
     /// other slot's signal when the load began (none without one).
     std::optional<TAlignment> alignment;
     std::shared_ptr<const TAlignSignal> alignedwith;
+    /// Size and SHA-256 of the bytes loaded (for the blind test's log).
+    TAbxFileFacts facts;
 };
 
 /// The load was given up (its cancel flag was set) before it ended.
@@ -123,6 +126,8 @@ public:
     /// conversion (0 for a slot never loaded or closed); the slot's samples
     /// are at wav(slot)->sampfreq().
     int32_t sourcerate(int slot) const { return fsourcerate[size_t(slot)]; }
+    /// Size and SHA-256 of the bytes loaded into a slot.
+    const TAbxFileFacts& file_facts(int slot) const { return ffacts[size_t(slot)]; }
     /// The rate a file loaded into `slot` now is converted to: that of the
     /// other slot's samples when it holds any, else 0 (the file keeps its
     /// own rate). Both slots then play, draw and switch at one rate.
@@ -404,6 +409,7 @@ private:
     std::array<TLoudness, 2> floudness;
     std::array<QString, 2> finfoline;
     std::array<int32_t, 2> fsourcerate{};
+    std::array<TAbxFileFacts, 2> ffacts;
     std::array<bool, 2> fhasallpass{true, true};
     std::array<bool, 2> fhasfile{false, false};
     int32_t fplaycount = 0;

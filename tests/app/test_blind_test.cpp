@@ -20,6 +20,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -155,8 +156,7 @@ TEST_F(BlindTest, FourTrialsByKeys) {
     // Four trials: the panel's count, then "New test".
     form->abxpanel->trialsbox->setValue(4);
     QTest::mouseClick(form->abxpanel->newtest, Qt::LeftButton);
-    QTest::mouseClick(form->abxpanel->hidescore, Qt::LeftButton);
-    ASSERT_TRUE(form->abxpanel->hidescore->isChecked());
+    ASSERT_TRUE(form->abxpanel->hidescore->isChecked()) << "the score is hidden until the end by default";
     EXPECT_EQ(form->abx().planned(), 4);
     EXPECT_EQ(form->abx().done(), 0);
     EXPECT_EQ(form->abxpanel->triallabel->text(), QStringLiteral("Trial 1 of 4"));
@@ -230,8 +230,22 @@ TEST_F(BlindTest, FourTrialsByKeys) {
     ASSERT_FALSE(logAtSummary.isEmpty()) << "no log when the summary showed";
     EXPECT_TRUE(abx_log_intact(logAtSummary.toUtf8()));
     for (const char* line : {"\nScore: 4 of 4 correct\n", "\np-value: 0.0625\n", "\nPlanned trials: 4\n",
-                             "\nLevel matching: RMS, on\n", "\nPolarity of B: normal\n", "\n  Sampling rate: 44100 Hz\n"})
-        EXPECT_TRUE(logAtSummary.contains(QLatin1String(line))) << line;
+                             "\nLevel matching: RMS, on\n", "\nPolarity of B: normal\n", "\n  Sampling rate: 44100 Hz\n",
+                             "\nTransition: a 10 ms fade-out and 10 ms fade-in at every press of A, B or X, also when "
+                             "the file stays\n",
+                             "\nOutput device: WavrellAbx",
+                             "\n95 % confidence interval of the hit rate: 0.3976 to 1.0000\n", "\nX sequence: "})
+        EXPECT_TRUE(logAtSummary.contains(QLatin1String(line))) << line << "\n" << logAtSummary.toStdString();
+    EXPECT_FALSE(logAtSummary.contains(QStringLiteral("Score shown")));
+    EXPECT_TRUE(logAtSummary.contains(QRegularExpression(QStringLiteral("\nSound server: \\S.* \\d[\\d.]*\n"))));
+    // The files as they were loaded, hashed then.
+    for (const char* name : {"a.wav", "b.wav"}) {
+        QFile file(dir->filePath(QLatin1String(name)));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(logAtSummary.contains(QStringLiteral("  File SHA-256: ") +
+                                          QString::fromLatin1(QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex())))
+            << name;
+    }
     EXPECT_TRUE(logAtSummary.contains(QStringLiteral("File B (file 2): ") + dir->filePath(QStringLiteral("b.wav"))));
     EXPECT_EQ(logAtSummary.count(QRegularExpression(QStringLiteral("\n +\\d  [AB] +[AB] +yes +\\d+\\.\\d{3} +4\n"))), 4);
 
@@ -361,10 +375,11 @@ TEST_F(BlindTest, XIsBPlaysFile2BitExact) {
         key(Qt::Key_X);
         ASSERT_TRUE(form->MPCPlay1->OwnBoard());
         EXPECT_FALSE(form->playfile1action->isChecked() || form->playfile2action->isChecked());
+        // Until two seconds have been heard (the cursor shows the frame heard).
         ASSERT_TRUE(wait_until([&] {
             rec.pump();
-            return ws->playcount() >= 3 * kRate;
-        }));
+            return ws->cursorpos() >= 3.0;
+        }, 20000));
         stop(&rec);
         const Samples cap = rec.finish();
         QTest::mouseClick(form->abxpanel->endtest, Qt::LeftButton);
@@ -389,6 +404,120 @@ TEST_F(BlindTest, XIsBPlaysFile2BitExact) {
         break;
     }
     EXPECT_TRUE(shown.isEmpty()) << shown.join('|').toStdString();
+}
+
+// The transition heard at each press of X in a blind test: with two files
+// that differ only below 14 kHz (file 2 is file 1 plus a 300 Hz tone), the
+// energy above 16 kHz in the 100 ms from each press on is the same within
+// 3 dB on average for the trials where X is A (no change of file) and
+// those where X is B (a change) — there is no click to answer by. Every
+// press dips (fade-out, fade-in), also when the file stays; every trial
+// starts at the same place. ffmpeg's high-pass filter measures.
+TEST_F(BlindTest, TransitionsOfXIsAAndXIsBSoundAlike) {
+    const int seconds = 4;
+    const Samples a = noise(seconds * kRate, 11, 12000);
+    Samples b = a;
+    for (size_t i = 0; i < b.size(); ++i)
+        b[i] = int16_t(b[i] + std::lround(3000 * std::sin(2 * M_PI * 300 * double(i / 2) / kRate)));
+    form->load_file(0, write(QStringLiteral("a.wav"), a));
+    form->load_file(1, write(QStringLiteral("b.wav"), b));
+    if (ws->normalize()) form->normalizeaction->trigger();
+    answer = mb::IDYES;
+    const int xs[] = {0, 1, 1, 0, 1, 0, 0, 1, 0, 1};
+    int pick = 0;
+    TForm19::abx_pick_hook = [&] { return xs[size_t(pick++) % std::size(xs)]; };
+    ws->setCursorpos(0.5);
+    key(Qt::Key_B, Qt::ControlModifier);
+    ASSERT_TRUE(form->abx().running());
+    ASSERT_GT(form->abx().planned(), int(std::size(xs)));
+
+    Recorder rec(sink.name);
+    ASSERT_TRUE(rec.running()) << "the monitor records nothing";
+    auto heard_past = [&](double t) {
+        return wait_until([&] {
+            rec.pump();
+            return ws->cursorpos() >= t;
+        });
+    };
+    std::vector<int> kinds;
+    for (size_t trial = 0; trial < std::size(xs); ++trial) {
+        kinds.push_back(form->abx().x());
+        key(Qt::Key_A);
+        ASSERT_TRUE(heard_past(0.5 + 0.4)) << "trial " << trial;
+        key(Qt::Key_X);
+        ASSERT_TRUE(heard_past(0.5 + 0.8)) << "trial " << trial;
+        key(Qt::Key_1);
+        EXPECT_NEAR(ws->cursorpos(), 0.5, 1e-9) << "the next trial starts where every trial starts";
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 250) {
+            QTest::qWait(5);
+            rec.pump();
+        }
+    }
+    const Samples cap = rec.finish();
+
+    // The sounding stretches, one per trial, and the dip in each: where
+    // the 1 ms level is lowest, away from the stretch's ends.
+    const size_t frames = cap.size() / 2, ms = kRate / 1000;
+    std::vector<double> level(frames / ms);
+    for (size_t w = 0; w < level.size(); ++w) {
+        double e = 0;
+        for (size_t i = w * ms * 2; i < (w + 1) * ms * 2; ++i) e += double(cap[i]) * cap[i];
+        level[w] = e;
+    }
+    std::vector<size_t> dips;  // frame of each dip
+    for (size_t w = 0; w < level.size();) {
+        if (level[w] == 0) {
+            ++w;
+            continue;
+        }
+        size_t end = w;
+        while (end < level.size() && level[end] > 0) ++end;
+        if (end - w > 300) {
+            size_t low = w + 100;
+            for (size_t i = w + 100; i < end - 100; ++i)
+                if (level[i] < level[low]) low = i;
+            EXPECT_LT(level[low], 0.01 * level[w + 50]) << "no dip in the stretch at " << w << " ms";
+            dips.push_back(low * ms);
+        }
+        w = end;
+    }
+    ASSERT_EQ(dips.size(), kinds.size()) << "one stretch of sound per trial";
+
+    // Above 16 kHz, by ffmpeg.
+    const QString raw = dir->filePath(QStringLiteral("cap.raw")), high = dir->filePath(QStringLiteral("high.raw"));
+    {
+        QFile f(raw);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(reinterpret_cast<const char*>(cap.data()), qint64(cap.size() * 2));
+    }
+    ASSERT_EQ(test::run_program(QStringLiteral("ffmpeg"),
+                                {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
+                                 QStringLiteral("s16le"), QStringLiteral("-ar"), QString::number(kRate),
+                                 QStringLiteral("-ac"), QStringLiteral("2"), QStringLiteral("-i"), raw,
+                                 QStringLiteral("-af"),
+                                 QStringLiteral("highpass=f=16000,highpass=f=16000,highpass=f=16000,highpass=f=16000"),
+                                 QStringLiteral("-f"), QStringLiteral("f32le"), high}),
+              0);
+    QFile hf(high);
+    ASSERT_TRUE(hf.open(QIODevice::ReadOnly));
+    const QByteArray hb = hf.readAll();
+    const auto* h = reinterpret_cast<const float*>(hb.constData());
+    const size_t hframes = size_t(hb.size()) / 8;
+    double sum[2] = {0, 0};
+    int count[2] = {0, 0};
+    for (size_t i = 0; i < dips.size(); ++i) {
+        // From the press (the dip's start, 10 ms before its lowest point) on.
+        const size_t from = dips[i] - 10 * ms, to = std::min(hframes, from + 100 * ms);
+        double e = 0;
+        for (size_t k = from * 2; k < to * 2; ++k) e += double(h[k]) * h[k];
+        sum[kinds[i]] += 10 * std::log10(e + 1e-12);
+        ++count[kinds[i]];
+    }
+    ASSERT_GT(count[0], 0);
+    ASSERT_GT(count[1], 0);
+    EXPECT_NEAR(sum[0] / count[0], sum[1] / count[1], 3.0) << "X is A against X is B, dB above 16 kHz";
 }
 
 // A loop of 1.5 s set with [ and ] plays over and over with no frame lost or

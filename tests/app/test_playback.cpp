@@ -43,7 +43,7 @@ namespace {
 
 constexpr int kRate = 44100;
 constexpr int kChunkValues = 4096;  // the window's chunk
-constexpr int kBuffers = 8;         // the window's ring
+constexpr int kBuffers = 24;        // the window's ring
 
 using test::noise;
 using test::Recorder;
@@ -188,6 +188,15 @@ protected:
         });
     }
 
+    // Plays on until the frame at play position p has been heard (the
+    // cursor shows the frame being heard).
+    bool hear_until(int64_t p, Recorder& rec) {
+        return wait_until([&] {
+            rec.pump();
+            return ws->cursorpos() * kRate >= double(p);
+        }, 20000);
+    }
+
     void stop(Recorder* rec = nullptr) {
         if (form->playaction->isChecked()) form->playaction->trigger();
         EXPECT_FALSE(form->MPCPlay1->OwnBoard());
@@ -222,7 +231,8 @@ protected:
 // and the cursor where playback started (nothing has been heard yet).
 TEST_F(PlaybackTest, PlayChoosesTheFileAndFillsTheRing) {
     const QString stereo = write(QStringLiteral("stereo.wav"), noise(3 * kRate, 1, 20000), 2);
-    const QString mono = write(QStringLiteral("mono.wav"), noise(22050, 2, 20000), 1, 22050);
+    // Longer than the ring, so that playing again goes on inside the file.
+    const QString mono = write(QStringLiteral("mono.wav"), noise(5 * 22050, 2, 20000), 1, 22050);
     struct Case {
         const char* what;
         QString file1, file2;
@@ -592,7 +602,7 @@ TEST_F(PlaybackTest, SwitchingIsGaplessAtTheLoggedFrame) {
             int64_t seams[2];
             int64_t until = kRate;
             for (int i = 0; i < 2; ++i) {
-                ASSERT_TRUE(play_until(until, rec));
+                ASSERT_TRUE(hear_until(until, rec));
                 const int64_t playcount = ws->playcount();
                 const double cursor = ws->cursorpos() * kRate;
                 QTest::keyClick(form.get(), Qt::Key_Space);
@@ -601,11 +611,12 @@ TEST_F(PlaybackTest, SwitchingIsGaplessAtTheLoggedFrame) {
                 seams[i] = g_seams.back();
                 EXPECT_EQ(ws->playcount(), playcount);
                 EXPECT_LE(seams[i], playcount);
+                // Heard after a short margin, whatever the server holds.
                 EXPECT_GE(double(seams[i]), cursor - 1);
-                EXPECT_GT(seams[i], playcount - kBuffers * kChunkValues / 2);
-                until = playcount + kRate;
+                EXPECT_LT(double(seams[i]), cursor + 0.1 * kRate);
+                until = seams[i] + kRate;
             }
-            ASSERT_TRUE(play_until(seams[1] + 30000, rec));
+            ASSERT_TRUE(hear_until(seams[1] + 30000, rec));
             const int64_t end = ws->playcount();
             stop(&rec);
             const Samples cap = rec.finish();
@@ -662,6 +673,136 @@ TEST_F(PlaybackTest, SwitchingIsGaplessAtTheLoggedFrame) {
     }
     qInstallMessageHandler(g_previousHandler);
     EXPECT_TRUE(shown.isEmpty()) << shown.join('|').toStdString();
+}
+
+// Twelve seconds of A/B/A… with a switch every 1.1 to 2.4 s, on the machine
+// as it is and with two busy processes beside the program: the recording is
+// file 1 and file 2 in turn, bit for bit, each from the frame the window
+// logs, with no gap and no frame skipped, and no underrun is reported. As a
+// reference for what the machine allows, paplay plays a file to a second
+// sink at the same time; were its recording broken, the machine could not
+// keep up and the run says so instead of blaming the program.
+TEST_F(PlaybackTest, ManySwitchesWithoutDropoutBesideBusyProcesses) {
+    const int seconds = 12;
+    const Samples a = noise((seconds + 4) * kRate, 21, 28000);
+    const Samples b = noise((seconds + 4) * kRate, 22, 9000);
+    const Samples ref = noise((seconds - 2) * kRate, 23, 20000);
+    form->load_file(0, write(QStringLiteral("a.wav"), a, 2));
+    form->load_file(1, write(QStringLiteral("b.wav"), b, 2));
+    const QString refPath = write(QStringLiteral("ref.wav"), ref, 2);
+    if (ws->normalize()) form->normalizeaction->trigger();  // bit for bit
+    test::PrivateNullSink refSink{QStringLiteral("WavrellRef"), kRate};
+    g_previousHandler = qInstallMessageHandler(seam_logger);
+    struct Restore {
+        ~Restore() { qInstallMessageHandler(g_previousHandler); }
+    } restore;
+
+    for (const bool busy : {false, true}) {
+        SCOPED_TRACE(busy ? "two busy processes" : "machine as it is");
+        QProcess load;
+        if (busy) {
+            load.start(QStringLiteral("stress-ng"), {QStringLiteral("--cpu"), QStringLiteral("2"), QStringLiteral("--timeout"),
+                                                     QStringLiteral("%1s").arg(seconds + 8)});
+            ASSERT_TRUE(load.waitForStarted(5000)) << "stress-ng is missing (scripts/install-deps)";
+            settle(500);
+        }
+        ws->setPlaycount(0);
+        ws->setWavplayno(0);
+        g_seams.clear();
+        const uint64_t underrunsBefore = TWaveOutDevice::underruns();
+        Recorder rec(sink.name), refRec(refSink.name);
+        ASSERT_TRUE(rec.running() && refRec.running()) << "the monitors record nothing";
+        QProcess paplay;
+        paplay.start(QStringLiteral("paplay"), {QStringLiteral("-d"), refSink.name, refPath});
+
+        form->playaction->trigger();
+        const double gaps[] = {1.1, 2.4, 1.3, 1.9, 1.2, 2.2, 1.5};
+        int64_t until = 0;
+        for (const double gap : gaps) {
+            until += int64_t(gap * kRate);
+            ASSERT_TRUE(hear_until(until, rec));
+            refRec.pump();
+            QTest::keyClick(form.get(), Qt::Key_Space);
+        }
+        ASSERT_EQ(g_seams.size(), std::size(gaps));
+        ASSERT_TRUE(hear_until(g_seams.back() + kRate, rec));
+        const int64_t end = ws->playcount();
+        stop(&rec);
+        // parec on PipeWire hands over what it recorded some time late.
+        settle(1500, [&] { rec.pump(); });
+        wait_until([&] {
+            refRec.pump();
+            return paplay.state() == QProcess::NotRunning;
+        }, 30000);
+        settle(300, [&] { refRec.pump(); });
+        const Samples cap = rec.finish(), refCap = refRec.finish();
+        if (busy) {
+            load.terminate();
+            load.waitForFinished(5000);
+        }
+
+        std::vector<Stretch> stream;
+        int64_t from = 0;
+        for (size_t i = 0; i < g_seams.size(); ++i) {
+            stream.push_back({i % 2 == 0 ? &a : &b, 1.0, from, g_seams[i]});
+            from = g_seams[i];
+        }
+        stream.push_back({g_seams.size() % 2 == 0 ? &a : &b, 1.0, from, end});
+
+        const Comparison reference = compare(refCap, {{&ref, 1.0, 0, int64_t(ref.size() / 2)}}, 0);
+        if (!(reference.found && reference.matched == reference.total)) {
+            ADD_FAILURE() << "paplay's own playback was broken at " << reference.firstDifference
+                          << ": the machine cannot keep up, the run proves nothing";
+            continue;
+        }
+        const Comparison r = compare(cap, stream, 0);
+        ASSERT_TRUE(r.found) << "file 1's first frames are not in the recording";
+        EXPECT_LT(r.lost, 4096);
+        EXPECT_GE(r.matched, g_seams.back() + kRate / 2) << r.firstDifference;
+        EXPECT_EQ(TWaveOutDevice::underruns(), underrunsBefore);
+    }
+    EXPECT_TRUE(shown.isEmpty()) << shown.join('|').toStdString();
+}
+
+// At the end of the time line playback stops by itself: the sink hears the
+// file to its last frame and then nothing, the cursor stays at the end, and
+// "Play" there starts again from the beginning. With a loop set it repeats
+// the loop instead.
+TEST_F(PlaybackTest, PlaybackEndsAtTheEndOfTheTimeLine) {
+    const Samples a = noise(kRate * 3 / 2, 31, 20000);
+    form->load_file(0, write(QStringLiteral("a.wav"), a, 2));
+    if (ws->normalize()) form->normalizeaction->trigger();
+    Recorder rec(sink.name);
+    ASSERT_TRUE(rec.running()) << "the monitor records nothing";
+    ws->setPlaycount(kRate / 2);
+    form->playaction->trigger();
+    ASSERT_TRUE(wait_until([&] {
+        rec.pump();
+        return !form->playaction->isChecked();
+    }, 10000)) << "playback goes on past the end";
+    EXPECT_NEAR(ws->cursorpos(), 1.5, 1e-9);
+    EXPECT_EQ(ws->playcount(), kRate * 3 / 2);
+    settle(400, [&] { rec.pump(); });
+    EXPECT_FALSE(form->MPCPlay1->OwnBoard());
+    const Samples cap = rec.finish();
+    const Comparison r = compare(cap, {{&a, 1.0, kRate / 2, kRate * 3 / 2}}, 0);
+    ASSERT_TRUE(r.found);
+    EXPECT_EQ(r.matched, r.total) << r.firstDifference;
+    EXPECT_TRUE(r.silentAfter);
+
+    form->playaction->trigger();
+    EXPECT_TRUE(form->MPCPlay1->OwnBoard());
+    EXPECT_LT(ws->cursorpos(), 0.5) << "Play at the end starts from the beginning";
+    stop();
+
+    // A loop repeats past the end of its first run.
+    form->setLoop(0.2, 0.4);
+    ws->setPlaycount(int32_t(0.2 * kRate));
+    form->playaction->trigger();
+    settle(1500);
+    EXPECT_TRUE(form->playaction->isChecked());
+    EXPECT_TRUE(form->MPCPlay1->OwnBoard());
+    stop();
 }
 
 // "Crossfade switches (5 ms)" is off at first, is remembered in the settings
@@ -728,8 +869,8 @@ TEST_F(PlaybackTest, FileAtAnotherRatePlaysAtItsOwnPitch) {
     ASSERT_TRUE(play_until(kRate / 2, rec));
     QTest::keyClick(form.get(), Qt::Key_Space);
     ASSERT_EQ(ws->wavplayno(), 1);
-    const int64_t switched = ws->playcount();
-    ASSERT_TRUE(play_until(switched + 3 * kRate, rec));
+    const int64_t switched = int64_t(ws->cursorpos() * kRate);
+    ASSERT_TRUE(hear_until(switched + 3 * kRate, rec));
     stop(&rec);
     const Samples cap = rec.finish();
 
@@ -911,12 +1052,13 @@ TEST_F(PlaybackTest, SwitchingToAnAlignedFile2GoesOnSeamlessly) {
 
 // Loading a file during playback restarts at frame 0 after the chunks
 // already queued; closing the file being played leaves playback running in
-// silence.
+// silence (up to the end of the time line, file 2's).
 TEST_F(PlaybackTest, LoadRestartsAndClosingGivesSilence) {
     const Samples a = noise(5 * kRate, 10, 20000);
     const QString first = write(QStringLiteral("a.wav"), a, 2);
     form->load_file(0, first);
-    const QString other = write(QStringLiteral("c.wav"), noise(kRate, 11, 5000), 2);
+    // Long enough that the time line goes on well past where file 1 closes.
+    const QString other = write(QStringLiteral("c.wav"), noise(4 * kRate, 11, 5000), 2);
     form->normalizeaction->trigger();
     ASSERT_FALSE(ws->normalize());
 
@@ -947,7 +1089,8 @@ TEST_F(PlaybackTest, LoadRestartsAndClosingGivesSilence) {
         ASSERT_TRUE(play_until(30000, rec));
         const int64_t p2 = ws->playcount();
         form->Closefile11->trigger();
-        ASSERT_TRUE(play_until(p2 + kRate, rec));
+        // Until the queued sound and some of the silence after it are heard.
+        settle(2500, [&] { rec.pump(); });
         EXPECT_TRUE(form->playaction->isChecked());
         EXPECT_TRUE(form->MPCPlay1->OwnBoard());
         const int64_t end = ws->playcount();

@@ -422,7 +422,12 @@ TEST_F(PlayerTest, VolumeSetAndReadBack) {
     // Kept while idle, the stream starts at it.
     stash_silence();
     player->Run();
-    QJsonObject vol = server_stream_volume();
+    // PipeWire's server reports the stream before its volume is applied.
+    QJsonObject vol;
+    wait_until([&] {
+        vol = server_stream_volume();
+        return channel_volume(vol, "front-left") == 0;
+    }, 3000);
     EXPECT_EQ(channel_volume(vol, "front-left"), 0);
     EXPECT_EQ(channel_volume(vol, "front-right"), 65536);
 
@@ -561,8 +566,9 @@ TEST_F(PlayerTest, PlaysBitExactAndTheFinalChunkInFull) {
     EXPECT_TRUE(shown.isEmpty()) << shown.join('|').toStdString();
 }
 
-// Requeue takes back what the server does not hold yet and asks the owner
-// for it again from the frame that would have been heard next: the sink
+// Requeue takes back what is not heard yet (the server's buffer too, but
+// for a short margin) and asks the owner for it again from the frame that
+// follows the margin: the sink
 // hears source A up to that frame, then source B from it, with no frame
 // lost or repeated, and a second Requeue returns to A the same way.
 TEST_F(PlayerTest, RequeueReplacesTheQueuedSoundFromTheNextFrame) {
@@ -643,12 +649,12 @@ TEST_F(PlayerTest, RequeueReplacesTheQueuedSoundFromTheNextFrame) {
             k = player->Requeue();
             ASSERT_EQ(requeued.size(), size_t(&k - seams + 1));
             EXPECT_EQ(requeued.back(), k);
-            // Only what had not been heard is replaced, and the ring is as
-            // full as before.
+            // Only what had not been heard is replaced: all of it but a
+            // short margin ahead of the ear, also what the server held.
             EXPECT_GE(k, heard);
             EXPECT_LE(k, queued);
-            EXPECT_GT(k, queued - 8 * 2048);
-            EXPECT_EQ(player->StreamFrame(), queued);
+            EXPECT_LT(k, heard + 44100 / 10);
+            EXPECT_GE(player->StreamFrame(), k);
             tryInside = true;
         }
         const int callsBefore = calls;

@@ -3,6 +3,7 @@
 
 #include "workspace/abx_log.h"
 #include "workspace/abx_test.h"
+#include "workspace/workspace.h"
 #include "common/errors.h"
 #include "settings/appdata_folders.h"
 #include "tests/support/test_support.h"
@@ -14,6 +15,8 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 #include <cmath>
 #include <deque>
@@ -82,7 +85,7 @@ TEST_F(ScriptedTest, TrialsFollowTheRandomSource) {
     EXPECT_FALSE(test.running());
     EXPECT_FALSE(test.answer(0)) << "an answer without a test";
     test.start(4);
-    EXPECT_EQ(drawn, 1);
+    EXPECT_EQ(drawn, 4) << "every X is drawn before the first answer";
     EXPECT_TRUE(test.running());
     EXPECT_EQ(test.trial(), 1);
     EXPECT_EQ(test.x(), 1);
@@ -100,7 +103,7 @@ TEST_F(ScriptedTest, TrialsFollowTheRandomSource) {
     EXPECT_TRUE(test.answer(1));   // right, the last
     EXPECT_TRUE(test.finished());
     EXPECT_FALSE(test.running());
-    EXPECT_EQ(drawn, 4) << "no X drawn after the last trial";
+    EXPECT_EQ(drawn, 4) << "no X drawn after the start";
     test.note_switch();
     EXPECT_FALSE(test.answer(1));
 
@@ -147,14 +150,17 @@ QByteArray sha256sum(const QString& path) {
     return p.readAllStandardOutput().left(64);
 }
 
+void write_bytes(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    EXPECT_EQ(f.write(bytes), bytes.size());
+}
+
 TEST_F(ScriptedTest, LogHoldsEveryFieldAndItsOwnHash) {
     auto dir = test::build_temp_dir();
     const QString a = dir->filePath(QStringLiteral("a ä.wav")), b = dir->filePath(QStringLiteral("b.wav"));
-    for (const auto& [path, bytes] : {std::pair{a, QByteArray(1000, 'x')}, std::pair{b, QByteArray(70000, 'y')}}) {
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-    }
+    write_bytes(a, QByteArray(1000, 'x'));
+    write_bytes(b, QByteArray(70000, 'y'));
     TAbxLogHeader h;
     h.program = QStringLiteral("Wavrell 0.2");
     h.when = QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7));
@@ -207,7 +213,8 @@ TEST_F(ScriptedTest, LogHoldsEveryFieldAndItsOwnHash) {
         QStringLiteral("p-value (3 significant digits): 0.750"),
     };
     for (const QString& e : expected) EXPECT_TRUE(lines.contains(e)) << e.toStdString() << "\n" << text.toStdString();
-    EXPECT_FALSE(text.contains(QStringLiteral("not finished")));
+    EXPECT_FALSE(text.contains(QStringLiteral("Ended early")));
+    EXPECT_FALSE(text.contains(QStringLiteral("Score shown")));
 
     // The last line is the hash of every byte before it.
     const QString last = lines[lines.size() - 2];
@@ -222,7 +229,7 @@ TEST_F(ScriptedTest, LogHoldsEveryFieldAndItsOwnHash) {
 
 // Logs go to $XDG_DATA_HOME/wavrell/abx under the time's name; a second log
 // within the same second takes a new name instead of replacing the first;
-// a log saved during the test says that it is not finished.
+// a log saved during the test says that it ended early.
 TEST_F(ScriptedTest, LogFilesAreNamedByTheirTime) {
     auto dir = test::build_temp_dir();
     special_folder_lookups().local = [&] { return dir->path(); };
@@ -233,7 +240,8 @@ TEST_F(ScriptedTest, LogFilesAreNamedByTheirTime) {
     TAbxLogHeader h;
     h.when = QDateTime(QDate(2026, 12, 31), QTime(23, 59, 58));
     const QByteArray log = abx_log_text(h, test);
-    EXPECT_TRUE(log.contains("\nTest not finished: 1 of 3 trials answered\n"));
+    EXPECT_TRUE(log.contains("\nEnded early after 1 trials (of 3 planned); the key and the X sequence stay secret\n"));
+    EXPECT_FALSE(log.contains("Key: ")) << "the X's of the trials to come stay secret";
     EXPECT_TRUE(abx_log_intact(log));
     const QString first = write_abx_log(log, h.when, folder);
     const QString second = write_abx_log(log, h.when, folder);
@@ -255,6 +263,116 @@ TEST_F(ScriptedTest, LogFilesAreNamedByTheirTime) {
         EXPECT_TRUE(e.message().contains(blocker.fileName())) << e.what();
     }
     special_folder_lookups() = {};
+}
+
+// The log commits to the planned X's before the first answer and reveals
+// them at the end: SHA-256 of the key's bytes followed by the sequence, as
+// anyone can recompute it from the log, is the commitment, and the
+// sequence is that of the trials' truths.
+TEST_F(ScriptedTest, CommitmentIsRevealedAtTheEnd) {
+    picks = {0, 1, 1, 0, 1};
+    test.start(5);
+    const QByteArray atStart = abx_log_text({}, test);
+    for (int i = 0; i < 5; ++i) test.answer(i % 2);
+    const QString log = QString::fromUtf8(abx_log_text({}, test));
+    auto field = [&](const QString& name) {
+        for (const QString& l : log.split(QLatin1Char('\n')))
+            if (l.startsWith(name)) return l.mid(name.size()).toLatin1();
+        return QByteArray();
+    };
+    const QByteArray commitment = field(QStringLiteral("Commitment (SHA-256 of the key and the X sequence): "));
+    const QByteArray key = QByteArray::fromHex(field(QStringLiteral("Key: ")));
+    const QByteArray sequence = field(QStringLiteral("X sequence: "));
+    ASSERT_EQ(key.size(), 32);
+    EXPECT_EQ(sequence, "ABBAB");
+    EXPECT_EQ(QCryptographicHash::hash(key + sequence, QCryptographicHash::Sha256).toHex(), commitment);
+    EXPECT_TRUE(atStart.contains("Commitment (SHA-256 of the key and the X sequence): " + commitment + "\n"))
+        << "the same commitment before the first answer";
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(test.trials()[size_t(i)].truth, sequence[i] == 'B' ? 1 : 0);
+    EXPECT_FALSE(log.contains(QStringLiteral("Score shown")));
+    // Two tests never share a key.
+    const QByteArray first = test.key();
+    test.start(5);
+    EXPECT_NE(test.key(), first);
+}
+
+// A score shown before the last answer is marked in the log; shown before
+// any answer or after the end, it tells nothing and is not.
+TEST_F(ScriptedTest, ScoreShownDuringTheTestIsMarked) {
+    test.start(3);
+    test.note_score_shown();
+    EXPECT_FALSE(test.score_shown());
+    test.answer(0);
+    test.note_score_shown();
+    EXPECT_TRUE(test.score_shown());
+    test.answer(0);
+    test.answer(0);
+    EXPECT_TRUE(abx_log_text({}, test).contains("\nScore shown during the test\n"));
+    test.start(1);
+    test.answer(0);
+    test.note_score_shown();
+    EXPECT_FALSE(test.score_shown());
+}
+
+// The 95 % interval is the exact Clopper–Pearson one (published figures:
+// 12/16 gives 0.4762 to 0.9273, 16/16 gives 0.7941 to 1, 0/10 gives 0 to
+// 0.3085), and the log prints it.
+TEST(AbxTest, ConfidenceIntervalIsClopperPearson) {
+    struct Case {
+        int n, k;
+        double lo, hi;
+    };
+    const Case cases[] = {{16, 12, 0.4762, 0.9273}, {16, 16, 0.7941, 1.0}, {10, 0, 0.0, 0.3085}, {0, 0, 0.0, 1.0}};
+    for (const Case& c : cases) {
+        const auto [lo, hi] = TAbxTest::confidence_interval(c.n, c.k);
+        EXPECT_NEAR(lo, c.lo, 5e-5) << c.k << "/" << c.n;
+        EXPECT_NEAR(hi, c.hi, 5e-5) << c.k << "/" << c.n;
+    }
+    std::deque<int> picks(16, 1);
+    TAbxTest t([&] { return 1; });
+    t.start(16);
+    for (int i = 0; i < 16; ++i) t.answer(i < 12 ? 1 : 0);
+    EXPECT_TRUE(abx_log_text({}, t).contains("\n95 % confidence interval of the hit rate: 0.4762 to 0.9273\n"));
+}
+
+// The hash is made from the file as it was read: a file that another one
+// replaces afterwards, or a named pipe put in its place, is not what the
+// facts describe, and a pipe never blocks the reader.
+TEST(AbxFileFacts, AreThoseOfTheBytesReadNotOfThePathLater) {
+    auto dir = test::build_temp_dir();
+    const QString path = dir->filePath(QStringLiteral("a.wav")), other = dir->filePath(QStringLiteral("b.wav"));
+    write_bytes(path, QByteArray(5000, 'a'));
+    write_bytes(other, QByteArray(6000, 'b'));
+    const QByteArray original = sha256sum(path);
+    TAbxFileFacts facts = abx_file_facts(path);
+    ASSERT_EQ(facts.sha256, original);
+    abx_confirm_file_facts(facts, path);
+    EXPECT_EQ(facts.sha256, original) << "the path still names the file read";
+
+    // Replaced after the read: the facts are cleared, not made anew.
+    ASSERT_EQ(::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData()), 0);
+    abx_confirm_file_facts(facts, path);
+    EXPECT_EQ(facts.size, -1);
+    EXPECT_TRUE(facts.sha256.isEmpty());
+    EXPECT_EQ(facts.error, QStringLiteral("the file changed while it was loaded"));
+
+    // A file loaded into the workspace keeps the facts of its loaded bytes,
+    // whatever comes under its path later.
+    ASSERT_TRUE(test::sox_write(path, QByteArray(8000, '\x11'), 44100, 2));
+    const QByteArray loaded = sha256sum(path);
+    TWorkspace ws;
+    ws.load_file(0, path);
+    ASSERT_TRUE(test::sox_write(other, QByteArray(8000, '\x22'), 44100, 2));
+    ASSERT_EQ(::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData()), 0);
+    EXPECT_EQ(ws.file_facts(0).sha256, loaded);
+    EXPECT_NE(sha256sum(path), loaded);
+
+    // A named pipe under the path: refused at once.
+    QFile::remove(path);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    const TAbxFileFacts pipe = abx_file_facts(path);
+    EXPECT_EQ(pipe.size, -1);
+    EXPECT_EQ(pipe.error, QStringLiteral("not a regular file"));
 }
 
 }  // namespace
