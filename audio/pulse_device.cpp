@@ -586,6 +586,7 @@ int TWaveOutDevice::open(uint32_t deviceId, const TWaveFormat& format, QObject* 
         p.stream = pa_stream_new(p.ctx, "Playback", &ss, &p.map);
         if (!p.stream) err = pa_context_errno(p.ctx) ? pa_context_errno(p.ctx) : PA_ERR_INTERNAL;
     }
+    uint32_t word = 0xFFFFFFFFu;  // the volume the stream starts at
     if (!err) {
         pa_stream_set_state_callback(p.stream, &Private::stream_signal_cb, &p);
         pa_stream_set_write_callback(p.stream, &Private::write_cb, &p);
@@ -615,7 +616,6 @@ int TWaveOutDevice::open(uint32_t deviceId, const TWaveFormat& format, QObject* 
         // Room for all the server may hold: its buffer, what was written
         // beyond its requests, and the margin.
         p.history.assign(size_t(tlength) * 2 + p.margin + (1 << 16), 0);
-        uint32_t word;
         {
             std::lock_guard<std::mutex> g(gvolumelock);
             word = gvolume;
@@ -638,6 +638,11 @@ int TWaveOutDevice::open(uint32_t deviceId, const TWaveFormat& format, QObject* 
                                [](pa_stream_state_t st) -> bool { return PA_STREAM_IS_GOOD(st); },
                                PA_ERR_INTERNAL);
         }
+    }
+    if (!err) {
+        // PipeWire's server takes no volume from the connect call: set it
+        // on the ready stream, where both servers apply it.
+        if (word != 0xFFFFFFFFu) err = p.apply_volume(word);
     }
     if (!err) {
         pa_mainloop_api_once(pa_threaded_mainloop_get_api(p.ml), &Private::raise_priority_cb, &p);
