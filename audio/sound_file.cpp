@@ -5,6 +5,7 @@
 #include "common/native_file_name.h"
 #include "common/prefault.h"
 #include "common/side_by_side.h"
+#include "common/work_progress.h"
 
 #include <QFile>
 
@@ -107,7 +108,8 @@ bool length_is_estimate(int format) { return (format & SF_FORMAT_TYPEMASK) == SF
 /// Decodes blocks of frames from one handle into sample rows.
 class BlockDecoder {
 public:
-    BlockDecoder(SNDFILE* f, int nch, bool whole16) : ff(f), fnch(nch), fwhole16(whole16) {
+    BlockDecoder(SNDFILE* f, int nch, bool whole16, TWorkProgress* progress)
+        : ff(f), fnch(nch), fwhole16(whole16), fprogress(progress) {
         if (whole16)
             fshort.resize(size_t(kBlockFrames) * size_t(nch));
         else
@@ -121,6 +123,7 @@ public:
         const size_t n = size_t(fwhole16 ? sf_readf_short(ff, fshort.data(), frames)
                                          : sf_readf_double(ff, freal.data(), frames));
         const size_t nch = size_t(fnch);
+        if (fprogress) fprogress->add(int64_t(n));
         if (fwhole16 && nch == 2) {
             int16_t* l = rows[0].data() + at;
             int16_t* r = rows[1].data() + at;
@@ -160,6 +163,7 @@ private:
     SNDFILE* ff;
     int fnch;
     bool fwhole16;
+    TWorkProgress* fprogress;
     std::vector<short> fshort;
     std::vector<double> freal;
 };
@@ -219,12 +223,12 @@ int64_t decode_sequential(const QString& name, BlockDecoder& dec, TWavSamples16&
 /// half with a second opening of the file that seeks to its middle, side
 /// by side. Returns the frames decoded from the start on without a gap.
 int64_t decode_split(const QString& name, SoundHandle& first, int nch, bool whole16, TWavSamples16& rows,
-                     int64_t frames) {
+                     int64_t frames, TWorkProgress* progress) {
     size_rows(rows, frames);
     const int64_t half = frames / 2;
     int64_t done1 = 0, done2 = 0;
     bool second_done = false;
-    BlockDecoder dec1(first.get(), nch, whole16);
+    BlockDecoder dec1(first.get(), nch, whole16, progress);
     side_by_side([&] { done1 = dec1.decode_range(rows, 0, half); },
                  [&] {
                      SF_INFO info;
@@ -232,7 +236,7 @@ int64_t decode_split(const QString& name, SoundHandle& first, int nch, bool whol
                      // A file that cannot seek after all is left to the first
                      // handle, which goes on from the middle.
                      if (sf_seek(second.get(), half, SEEK_SET) != half) return;
-                     BlockDecoder dec2(second.get(), nch, whole16);
+                     BlockDecoder dec2(second.get(), nch, whole16, progress);
                      done2 = dec2.decode_range(rows, half, frames);
                      second.check();
                      second_done = true;
@@ -308,7 +312,7 @@ uint32_t speaker_mask(const int* map, int nchans) {
     return mask;
 }
 
-TSoundContent read_sound_file(const QString& name, bool headeronly) {
+TSoundContent read_sound_file(const QString& name, bool headeronly, TWorkProgress* progress) {
     SF_INFO info;
     SoundHandle file(name, info);
     if (info.channels <= 0) fail_read(name, QStringLiteral("the format has 0 channels"));
@@ -330,12 +334,13 @@ TSoundContent read_sound_file(const QString& name, bool headeronly) {
                             .arg(declared));
 
     const bool whole16 = whole_16(info.format);
+    if (progress) progress->start(std::min(declared, kMaxFrames));
     int64_t frames = 0;
     if (declared > 0 && info.seekable && exact_seek(info.format) &&
         uint64_t(declared) * uint64_t(info.channels) >= kSplitSamples && std::thread::hardware_concurrency() >= 2) {
-        frames = decode_split(name, file, info.channels, whole16, c.samples, declared);
+        frames = decode_split(name, file, info.channels, whole16, c.samples, declared, progress);
     } else {
-        BlockDecoder dec(file.get(), info.channels, whole16);
+        BlockDecoder dec(file.get(), info.channels, whole16, progress);
         frames = decode_sequential(name, dec, c.samples, std::min(declared, kMaxFrames));
         file.check();
     }

@@ -35,7 +35,7 @@ struct TSoundContent {
 /// taking its first part would pass off a shortened recording as whole.
 /// A long file of losslessly stored samples is decoded by two threads, each
 /// from its own place in the file. Any thread.
-TSoundContent read_sound_file(const QString& name, bool headeronly);
+TSoundContent read_sound_file(const QString& name, bool headeronly, TWorkProgress* progress = nullptr);
 
 /// File name extensions (lower case, without the dot) of the sound files
 /// the program opens: WAV and the formats above. For the open dialog's

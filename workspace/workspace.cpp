@@ -1,6 +1,8 @@
 #include "workspace/workspace.h"
 
 #include "workspace/error_summaries.h"
+#include "workspace/load_progress.h"
+#include "workspace/loudness_jobs.h"
 
 #include "audio/rate_conversion.h"
 #include "audio/wav_file.h"
@@ -33,9 +35,44 @@ TWorkspace::TWorkspace(QObject* owner) : QObject(owner) {
     ferrorsummaries->OnReady = [this](int slot) {
         if (OnErrorSummariesReady) OnErrorSummariesReady(slot);
     };
+    flooplevels = std::make_unique<TLoopLevels>();
+    flooplevels->OnReady = [this](int slot) {
+        if (OnRangeLevelsReady) OnRangeLevelsReady(slot);
+    };
+    floudnessjobs = std::make_unique<TLoudnessJobs>();
+    floudnessjobs->OnReady = [this](int slot, const TLoudness& l) { loudness_ready(slot, l); };
+    floudnessjobs->OnFailed = [this](int slot, const QString& reason) {
+        TLoudness none;
+        none.measured = true;
+        loudness_ready(slot, none);
+        if (OnLoudnessFailed) OnLoudnessFailed(slot, reason);
+    };
 }
 
 TWorkspace::~TWorkspace() = default;
+
+void TWorkspace::samples_changing(int slot) {
+    ferrorsummaries->samples_changing(slot);
+    floudnessjobs->stop(slot);
+    floudnesspending[size_t(slot)] = false;
+    flooplevels->samples_changing(slot);
+}
+
+const TRangeLevels* TWorkspace::range_levels(int slot, int64_t first, int64_t end) {
+    return flooplevels->get(slot, *fwav[size_t(slot)], first, end);
+}
+
+void TWorkspace::loudness_ready(int slot, const TLoudness& l) {
+    floudness[size_t(slot)] = l;
+    floudnesspending[size_t(slot)] = false;
+    update_levels();
+}
+
+double TWorkspace::loudness_progress(int slot) const { return floudnessjobs->progress(slot); }
+
+bool TWorkspace::matching_waits() const {
+    return fmatchby != mbrms && (floudnesspending[0] || floudnesspending[1]);
+}
 
 const std::vector<TErrorSummary>* TWorkspace::error_summaries(int slot) {
     return ferrorsummaries->get(slot, *fwav[size_t(slot)], ffilefactor[size_t(slot)]);
@@ -117,17 +154,24 @@ TLoadedFile TWorkspace::read_file(int slot, const QString& fname, TRealFilterSec
     // Whatever reader decodes the file: a named pipe, a device, a socket or a
     // folder is refused here, before any reader opens (and blocks on) it.
     check_regular_file(fname);
+    TLoadProgress unwatched;
+    TLoadProgress& progress = options.progress ? *options.progress : unwatched;
     try {
         TLoadedFile f;
         f.slot = slot;
         f.wav = std::make_unique<TWav>();
-        f.wav->open_file(fname, false);
+        progress.enter(TLoadStage::Reading);
+        f.wav->open_file(fname, false, -1, &progress.work());
         f.sourcerate = f.wav->sampfreq();
         check();
         // Converted before the measurement: the levels are those of what is
         // heard and drawn. A conversion stops early only when cancelled.
-        if (options.rate > 0 && options.rate != f.sourcerate) convert_rate(*f.wav, options.rate, cancel);
+        if (options.rate > 0 && options.rate != f.sourcerate) {
+            progress.enter(TLoadStage::Converting, 0, options.rate);
+            convert_rate(*f.wav, options.rate, cancel, &progress.work());
+        }
         check();
+        progress.enter(TLoadStage::MeasuringLevels);
         auto levels = [&] {
             f.file = measure_levels(*f.wav, allpass, slot, f.levels, TLevelEngine::Best,
                                     options.summaries ? &f.summaries : nullptr);
@@ -136,7 +180,11 @@ TLoadedFile TWorkspace::read_file(int slot, const QString& fname, TRealFilterSec
             // The loudness costs several times the levels: its jobs and the
             // level measurement share the processors, the levels beside the
             // loudness's longest job.
-            TLoudnessMeter meter(*f.wav, check);
+            progress.enter(TLoadStage::MeasuringLoudness, 1000);
+            TLoudnessMeter meter(*f.wav, [&] {
+                check();
+                progress.work().set(int64_t(meter.progress() * 1000));
+            });
             std::vector<std::function<void()>> jobs = meter.jobs();
             jobs.insert(jobs.begin() + std::ptrdiff_t(std::min<size_t>(1, jobs.size())), levels);
             run_parallel_jobs(jobs, compute_threads());
@@ -147,6 +195,7 @@ TLoadedFile TWorkspace::read_file(int slot, const QString& fname, TRealFilterSec
         if (options.align) {
             // On the samples as they will be played: both files at one rate.
             check();
+            progress.enter(TLoadStage::Aligning);
             f.alignsignal = make_align_signal(*f.wav);
             if (const auto& other = options.other; other && !other->sum.empty()) {
                 f.alignment = slot == 0 ? estimate_alignment(*f.alignsignal, *other)
@@ -180,7 +229,7 @@ void TWorkspace::commit_load(TLoadedFile&& f) {
     const size_t slot = size_t(f.slot);
     // Only a file read and measured completely gets here: an error before
     // leaves the workspace as it was.
-    ferrorsummaries->samples_changing(f.slot);
+    samples_changing(f.slot);
     fwav[slot]->swap_content(*f.wav);
     // A new pair: the estimate made with the load when it was made against
     // the other file of now, else none (alignment_due), and no offset. Set
@@ -205,12 +254,15 @@ void TWorkspace::commit_load(TLoadedFile&& f) {
     floudness[slot] = f.loudness;
     fsummaries[slot] = std::move(f.summaries);
     fsourcerate[slot] = f.sourcerate;
+    // Loaded without its loudness: it is measured now, beside the window.
+    if (fmeasureloudness && !f.loudness.measured && fwav[slot]->nsamples() > 0)
+        floudnesspending[slot] = floudnessjobs->start(f.slot, *fwav[slot]);
     update_levels();
     fplaycount = 0;
 }
 
 void TWorkspace::close_file(int slot) {
-    ferrorsummaries->samples_changing(slot);
+    samples_changing(slot);
     fwav[size_t(slot)]->new_file();
     falignsignal[size_t(slot)].reset();
     const bool aligned = falignestimate || ffile2offset != 0 || fbyhand || fcorrectpolarity;
@@ -235,14 +287,18 @@ QString TWorkspace::decibel_text(double db) {
     return t;
 }
 
-QString TWorkspace::info_line(double rms, double peak, double factor, const QString& name) {
+QString TWorkspace::levels_text(double rms, double peak, double factor) {
     const auto db = [](double level) {
         return level > 0 ? decibel_text(20 * std::log10(level)) : QStringLiteral("-inf");
     };
     const QString crest = rms > 0 && peak > 0 ? decibel_text(20 * std::log10(peak / rms)) : QStringLiteral("-");
     return QStringLiteral(" Crest=") + crest + QStringLiteral(" dB, ") + QStringLiteral(" RMS=") +
            db(rms * factor) + QStringLiteral(" dB, ") + QStringLiteral(" Peak=") + db(peak * factor) +
-           QStringLiteral(" dB  -  ") + name;
+           QStringLiteral(" dB");
+}
+
+QString TWorkspace::info_line(double rms, double peak, double factor, const QString& name) {
+    return levels_text(rms, peak, factor) + QStringLiteral("  -  ") + name;
 }
 
 QString TWorkspace::rate_note(int32_t from, int32_t to) {
@@ -299,8 +355,20 @@ QString TWorkspace::loudness_suffix(const TLoudness& l, double factor, bool shor
     return t;
 }
 
+QString TWorkspace::loudness_pending_suffix(bool shortterm) {
+    const QString wait = QStringLiteral("\u2026");
+    QString t = QStringLiteral("  |  ") + wait + QStringLiteral(" LUFS, LRA ") + wait + QStringLiteral(" LU, TP ") +
+                wait + QStringLiteral(" dBTP");
+    if (shortterm) t += QStringLiteral(", max S ") + wait + QStringLiteral(" LUFS");
+    return t;
+}
+
 void TWorkspace::update_levels() {
-    const std::array<double, 2> f = matching_factors({match_level(0), match_level(1)}, ffilepeak);
+    // Matching by loudness waits for a loudness still being measured rather
+    // than scaling by a level that is not there yet.
+    const std::array<double, 2> f = matching_waits()
+                                         ? std::array<double, 2>{1.0, 1.0}
+                                         : matching_factors({match_level(0), match_level(1)}, ffilepeak);
     for (int s = 0; s < 2; ++s) ffilenormfactor[size_t(s)] = f[size_t(s)];
     for (int s = 0; s < 2; ++s) ffilefactor[size_t(s)] = fnormalize ? ffilenormfactor[size_t(s)] : 1.0;
 
@@ -310,13 +378,33 @@ void TWorkspace::update_levels() {
 }
 
 QString TWorkspace::slot_infoline(int s) const {
-    const TWav& w = *fwav[size_t(s)];
-    if (w.nsamples() == 0) return QStringLiteral("-");
+    if (fwav[size_t(s)]->nsamples() == 0) return QStringLiteral("-");
     // Notes about the file follow its name; the loudness fields come last.
-    return info_line(ffilerms[size_t(s)], ffilepeak[size_t(s)], ffilefactor[size_t(s)],
-                     QFileInfo(w.filename()).fileName() + rate_note(fsourcerate[size_t(s)], w.sampfreq()) +
-                         alignment_note(s)) +
-           loudness_suffix(floudness[size_t(s)], ffilefactor[size_t(s)], fmatchby == mbshortterm);
+    return info_line(ffilerms[size_t(s)], ffilepeak[size_t(s)], ffilefactor[size_t(s)], info_name(s) + info_notes(s)) +
+           loudness_text(s);
+}
+
+QString TWorkspace::loudness_text(int s) const {
+    return floudnesspending[size_t(s)]
+               ? loudness_pending_suffix(fmatchby == mbshortterm)
+               : loudness_suffix(floudness[size_t(s)], ffilefactor[size_t(s)], fmatchby == mbshortterm);
+}
+
+QString TWorkspace::info_levels(int s) const {
+    if (fwav[size_t(s)]->nsamples() == 0) return {};
+    return levels_text(ffilerms[size_t(s)], ffilepeak[size_t(s)], ffilefactor[size_t(s)]) + loudness_text(s);
+}
+
+QString TWorkspace::info_name(int s) const {
+    const TWav& w = *fwav[size_t(s)];
+    if (w.nsamples() == 0) return {};
+    return QFileInfo(w.filename()).fileName();
+}
+
+QString TWorkspace::info_notes(int s) const {
+    const TWav& w = *fwav[size_t(s)];
+    if (w.nsamples() == 0) return {};
+    return rate_note(fsourcerate[size_t(s)], w.sampfreq()) + alignment_note(s);
 }
 
 // ---- Alignment of file 2 to file 1 ----

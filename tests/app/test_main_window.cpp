@@ -2,6 +2,7 @@
 // commands), the first activation, the commands through their keys, the
 // layout of both panels and the keyboard table, all through real events.
 #include "tests/app/window_fixture.h"
+#include "app/loop_levels_view.h"
 
 #include "settings/prog_id.h"  // recent_files.h needs the complete type
 #include "shell/recent_files.h"
@@ -179,8 +180,10 @@ TEST_F(MainWindow, LevelsMenuMatchesByTheChosenCriterionAndARestartKeepsIt) {
     ASSERT_GE(menus.size(), 4);
     EXPECT_EQ(menus[2]->text(), QStringLiteral("&Levels"));
     ASSERT_EQ(menus[2]->menu(), w->LevelsMenu);
-    ASSERT_EQ(w->LevelsMenu->actions().size(), 1);
+    ASSERT_EQ(w->LevelsMenu->actions().size(), 2);
     EXPECT_EQ(w->LevelsMenu->actions()[0]->text(), QStringLiteral("&Match by"));
+    EXPECT_EQ(w->LevelsMenu->actions()[1], w->looplevels->action);
+    EXPECT_EQ(w->looplevels->action->text(), QStringLiteral("L&oop range measurements"));
     ASSERT_EQ(w->LevelsMenu->actions()[0]->menu(), w->MatchByMenu);
     EXPECT_EQ(visible_texts(w->MatchByMenu),
               QStringList({"RMS", "Integrated loudness", "Maximum short-term loudness"}));
@@ -196,6 +199,7 @@ TEST_F(MainWindow, LevelsMenuMatchesByTheChosenCriterionAndARestartKeepsIt) {
     w->load_file(0, a);
     w->load_file(1, b);
     TWorkspace& s = w->workspace();
+    wait_for_loudness(s);
     EXPECT_TRUE(w->infolabel1->text().contains(QStringLiteral(" LUFS, LRA "))) << w->infolabel1->text().toStdString();
     EXPECT_EQ(w->infolabel2->toolTip(), w->infolabel2->text());
     EXPECT_NEAR(s.filefactor(0) / s.filefactor(1), 1.0, 1e-5);
@@ -207,7 +211,7 @@ TEST_F(MainWindow, LevelsMenuMatchesByTheChosenCriterionAndARestartKeepsIt) {
     EXPECT_GT(*s.loudness(0).integrated - *s.loudness(1).integrated, 1.0);
     EXPECT_NEAR(20 * std::log10(s.filefactor(1) / s.filefactor(0)),
                 *s.loudness(0).integrated - *s.loudness(1).integrated, 1e-9);
-    EXPECT_EQ(w->infolabel1->text(), s.infoline(0));
+    EXPECT_EQ(w->infolabel1->text(), shown_lines(s, 0));
 
     // The next start matches by the stored choice.
     w.reset();
