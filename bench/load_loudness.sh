@@ -22,7 +22,7 @@ seconds() { "$build/bench/bench_load_waveform" "$1" "$2" 2>/dev/null | awk '/wav
 fail=0
 for minutes in 10 60; do
   f="$work/m$minutes.wav"
-  sox -n -r 44100 -c 2 -b 16 "$f" synth $((minutes * 60)) pinknoise tremolo 0.5 80 gain -6
+  sox -n -r 44100 -c 2 -b 16 "$f" synth $((minutes * 60)) sine 220 sine 3000 tremolo 2 60 gain -6
   seconds "$f" on >/dev/null  # the file into the cache
   on=() off=()
   for ((i = 0; i < reps; i++)); do

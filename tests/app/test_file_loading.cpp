@@ -512,6 +512,7 @@ TEST(FileLoading, WhatIsNotARegularFileIsRefusedAtOnceAndTheSlotKept) {
     TForm19& w = fx.w;
     const QString a = square_file(*fx.dir, QStringLiteral("a.wav"), 1000, 8000);
     w.load_file(0, a);
+    test::wait_for_loudness(w.workspace());
     const QString line = w.workspace().infoline(0);
     const std::vector<test::SpecialFile> special = test::special_files(*fx.dir);
     // A reader blocked on the named pipe is let go after 20 s (a writer
