@@ -6,7 +6,9 @@
 # at most 1.15 times the load without loudness.
 # Usage: bench/load_loudness.sh [build-dir] [repetitions]   (a Release build)
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd)
+. "$here/side_by_side.sh"
 build=${1:-$root/build/release}
 reps=${2:-5}
 [ -x "$build/bench/bench_load_waveform" ] || "$root/scripts/build" Release "$build" >/dev/null
@@ -16,7 +18,6 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/home" "$work/config" "$work/data" "$work/etc-xdg"
 export HOME=$work/home XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data XDG_CONFIG_DIRS=$work/etc-xdg
 
-median() { sort -g | awk '{a[NR]=$1} END {if (NR%2) print a[(NR+1)/2]; else print (a[NR/2]+a[NR/2+1])/2}'; }
 seconds() { "$build/bench/bench_load_waveform" "$1" "$2" 2>/dev/null | awk '/waveform drawn after/ {print $4}'; }
 
 fail=0
