@@ -4,6 +4,7 @@
 
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
 #include <exception>
 #include <new>
@@ -62,7 +63,9 @@ bool TLoudnessJobs::start(int slot, const TWav& wav) {
     const auto work = [job, hook = worker_hook] {
         try {
             if (hook) hook(job->slot);
-            run_parallel_jobs(job->meter->jobs(), compute_threads());
+            // One processor stays free for the window and the player's
+            // feeding, which may be playing the file already.
+            run_parallel_jobs(job->meter->jobs(), std::max(1u, compute_threads() - 1));
             job->result = job->meter->result();
         } catch (const Cancelled&) {
             job->cancelled = true;

@@ -572,6 +572,7 @@ TEST(FileLoading, MemoryRunningOutOnTheLoaderNamesTheFileAndKeepsTheSlot) {
     const QString a = square_file(*fx.dir, QStringLiteral("a.wav"), 1000, 8000);
     const QString b = square_file(*fx.dir, QStringLiteral("b.wav"), 2000, 4000);
     w.load_file(0, a);
+    test::wait_for_loudness(w.workspace());
     const QString line = w.workspace().infoline(0);
     TForm19::load_worker_hook = [&](int, const QString& f) {
         if (f == b) throw std::bad_alloc();

@@ -165,7 +165,7 @@ TEST_F(ShellIntegration, MenusOfTheWindow) {
               (QStringList{"Align file 2 to file 1", "-", "Nudge file 2 earlier by one sample",
                            "Nudge file 2 later by one sample", "Nudge file 2 earlier by one millisecond",
                            "Nudge file 2 later by one millisecond", "-", "Correct polarity", "No alignment"}));
-    EXPECT_EQ(captions(w.LevelsMenu), (QStringList{"&Match by"}));
+    EXPECT_EQ(captions(w.LevelsMenu), (QStringList{"&Match by", "L&oop range measurements"}));
     EXPECT_EQ(captions(w.PlaybackMenu),
               (QStringList{"Play", "Play file 1", "Play file 2", "-", "Crossfade switches (5 ms)"}));
     EXPECT_EQ(captions(w.TestMenu), (QStringList{"Blind test..."}));
