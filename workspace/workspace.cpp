@@ -71,7 +71,7 @@ void TWorkspace::loudness_ready(int slot, const TLoudness& l) {
 double TWorkspace::loudness_progress(int slot) const { return floudnessjobs->progress(slot); }
 
 bool TWorkspace::matching_waits() const {
-    return fmatchby != mbrms && (floudnesspending[0] || floudnesspending[1]);
+    return matching_needs_loudness() && (floudnesspending[0] || floudnesspending[1]);
 }
 
 const std::vector<TErrorSummary>* TWorkspace::error_summaries(int slot) {
@@ -96,6 +96,11 @@ void TWorkspace::setNormalize(bool v) {
 
 void TWorkspace::setMatchBy(TMatchBy v) {
     fmatchby = v;
+    update_levels();
+}
+
+void TWorkspace::setPeakTarget(TPeakTarget v) {
+    fpeaktarget = v;
     update_levels();
 }
 
@@ -364,11 +369,13 @@ QString TWorkspace::loudness_pending_suffix(bool shortterm) {
 }
 
 void TWorkspace::update_levels() {
-    // Matching by loudness waits for a loudness still being measured rather
-    // than scaling by a level that is not there yet.
-    const std::array<double, 2> f = matching_waits()
-                                         ? std::array<double, 2>{1.0, 1.0}
-                                         : matching_factors({match_level(0), match_level(1)}, ffilepeak);
+    // Matching by loudness (or to the true peak) waits for a loudness still
+    // being measured rather than scaling by a level that is not there yet.
+    std::array<double, 2> peak{};
+    for (size_t s = 0; s < 2; ++s) peak[s] = matching_peak(fpeaktarget, ffilepeak[s], floudness[s].true_peak);
+    const std::array<double, 2> f =
+        matching_waits() ? std::array<double, 2>{1.0, 1.0}
+                         : matching_factors({match_level(0), match_level(1)}, peak, peak_target_level(fpeaktarget));
     for (int s = 0; s < 2; ++s) ffilenormfactor[size_t(s)] = f[size_t(s)];
     for (int s = 0; s < 2; ++s) ffilefactor[size_t(s)] = fnormalize ? ffilenormfactor[size_t(s)] : 1.0;
 

@@ -104,8 +104,9 @@ public:
     bool loudness_pending(int slot) const { return floudnesspending[size_t(slot)]; }
     /// How far that measurement has come, 0 … 1.
     double loudness_progress(int slot) const;
-    /// Level matching by a loudness criterion waits for a measurement: the
-    /// factors stay 1.0 until both files' loudness is there.
+    /// Level matching by a loudness criterion (or to the true peak) waits
+    /// for a measurement: the factors stay 1.0 until both files' loudness is
+    /// there.
     bool matching_waits() const;
     /// The levels of frames [first, end) of the slot's file (the loop
     /// range) once measured on a worker; nullptr until then
@@ -236,6 +237,16 @@ public:
     /// it, then update_levels.
     TMatchBy MatchBy() const { return fmatchby; }
     void setMatchBy(TMatchBy v);
+
+    /// What the larger matched peak is raised to ("Match peak to"): the
+    /// sample peak to 0 dBFS (the default) or the true peak to -1 dBTP
+    /// (which needs the loudness measurement, as matching by loudness
+    /// does); writing stores it, then update_levels.
+    TPeakTarget PeakTarget() const { return fpeaktarget; }
+    void setPeakTarget(TPeakTarget v);
+    /// The matching in force needs the loudness measurement: a loudness
+    /// criterion or the true-peak target.
+    bool matching_needs_loudness() const { return fmatchby != mbrms || fpeaktarget == pttrue; }
 
     /// The level of a slot's file under the matching criterion in force, as
     /// the matching takes it: the RMS in dBFS, or the integrated or maximum
@@ -420,6 +431,7 @@ private:
     bool fbuildsummaries = true;
     bool fmeasureloudness = false;
     TMatchBy fmatchby = mbrms;
+    TPeakTarget fpeaktarget = ptsample;
     bool fnormalize = false;
     bool fshowerror = false;
     bool fshowallpass = false;
