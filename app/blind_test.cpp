@@ -2,6 +2,7 @@
 // A, B, X (what is heard) and 1, 2 (the answer), the log, and the loop range
 // of playback that a listener repeats while comparing.
 #include "app/main_window.h"
+#include "app/load_progress_dialog.h"
 
 #include "app/abx_panel.h"
 #include "app/paint_box.h"
@@ -126,6 +127,9 @@ bool TForm19::start_blind_test() {
                     mb::OK | mb::ICONINFORMATION);
         return false;
     }
+    // The matching and the log take the files' loudness: the test waits
+    // for a measurement still running.
+    if (!wait_for_loudness(this, *ws) || ws->wav(0)->nsamples() == 0 || ws->wav(1)->nsamples() == 0) return false;
     const TAbxMatching m = abx_matching();
     if (!m.matching && std::abs(m.differencedb) > 0.2) {
         const QString text =
@@ -293,6 +297,7 @@ void TForm19::abx_save_log() {
 void TForm19::setLoop(double lo, double hi) {
     floop = {lo, hi};
     invalidate_views(false);
+    show_info_lines();
 }
 
 TLoopRange TForm19::loop_frames(double fs) const {

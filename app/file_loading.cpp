@@ -2,16 +2,17 @@
 // and measured on a worker thread into objects of its own; the workspace
 // takes it in on the GUI thread once the load has succeeded.
 #include "app/main_window.h"
+#include "app/load_progress_dialog.h"
 #include "common/message_box.h"
 
+#include "workspace/load_progress.h"
 #include "workspace/workspace.h"
 #include "dsp/filter_section.h"
 
 #include <QApplication>
 #include <QEventLoop>
 #include <QFileInfo>
-#include <QLabel>
-#include <QProgressDialog>
+#include <QStatusBar>
 #include <QThread>
 #include <QTimer>
 
@@ -31,6 +32,7 @@ struct LoadJob {
     std::unique_ptr<TRealFilterSection> allpass;
     TLoadedFile result;
     std::exception_ptr error;
+    TLoadProgress progress;
 };
 
 constexpr int kProgressDelayMs = 500;
@@ -73,7 +75,10 @@ void TForm19::load_file(int slot, const QString& fname) {
         ended = false;
         TLoadOptions options;
         options.rate = rate;
-        options.loudness = ws->MeasureLoudness();
+        // The loudness is measured after the file is taken in (the
+        // workspace starts it), so that the waveform never waits for it.
+        options.loudness = false;
+        options.progress = &job->progress;
         // The other slot's file as it is now: the worker aligns the two once
         // the new file is read and measured.
         options.align = ws->AutoAlign();
@@ -109,23 +114,13 @@ void TForm19::load_file(int slot, const QString& fname) {
         return true;
     };
 
-    std::unique_ptr<QProgressDialog> progress;
+    std::unique_ptr<TLoadProgressDialog> progress;
     QTimer delay;
     delay.setSingleShot(true);
     connect(&delay, &QTimer::timeout, &loop, [&] {
-        progress = std::make_unique<QProgressDialog>(this);
-        // The file name is shown as it is, never read as rich text.
-        auto* label = new QLabel(progress.get());
-        label->setTextFormat(Qt::PlainText);
-        progress->setLabel(label);
-        progress->setLabelText(QStringLiteral("Loading file %1: %2").arg(slot + 1).arg(QFileInfo(fname).fileName()));
-        progress->setCancelButtonText(QStringLiteral("Cancel"));
-        progress->setRange(0, 0);
-        progress->setWindowTitle(QStringLiteral("Wavrell"));
-        progress->setWindowModality(Qt::WindowModal);
-        progress->setAutoReset(false);
-        progress->setAutoClose(false);
-        progress->setMinimumDuration(0);
+        progress = std::make_unique<TLoadProgressDialog>(
+            this, QStringLiteral("Loading file %1: %2").arg(slot + 1).arg(QFileInfo(fname).fileName()),
+            [&]() -> const TLoadProgress& { return job->progress; });
         connect(progress.get(), &QProgressDialog::canceled, &loop, [&] {
             job->cancel = true;
             loop.quit();
@@ -156,11 +151,18 @@ void TForm19::load_file(int slot, const QString& fname) {
     fprogress[size_t(slot)] = nullptr;
     progress.reset();
 
-    if (job->cancel) return;
+    const auto say_cancelled = [&] {
+        statusBar()->showMessage(QStringLiteral("Loading \"%1\" was cancelled").arg(fname), 10000);
+    };
+    if (job->cancel) {
+        say_cancelled();
+        return;
+    }
     if (job->error) {
         try {
             std::rethrow_exception(job->error);
         } catch (const ELoadCancelled&) {
+            say_cancelled();
             return;
         }
     }

@@ -1,4 +1,6 @@
 #include "app/main_window.h"
+#include "app/info_lines_view.h"
+#include "app/loop_levels_view.h"
 
 #include "app/demo_recordings.h"
 #include "app/file_drop.h"
@@ -36,6 +38,7 @@
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QToolBar>
+#include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
 
@@ -253,10 +256,7 @@ void TForm19::create_components() {
     // Waveform area.
     infolabel1 = new QLabel(Panel1);
     infolabel2 = new QLabel(Panel1);
-    for (QLabel* l : {infolabel1, infolabel2}) {
-        l->setFixedHeight(l->fontMetrics().height());
-        l->setTextFormat(Qt::PlainText);
-    }
+    infolines = std::make_unique<TInfoLinesView>(std::array<QLabel*, 2>{infolabel1, infolabel2});
     for (int t = 0; t < 4; ++t) {
         TAxis* ax = new TAxis(Panel1);
         ax->setPosition(posleft);
@@ -442,25 +442,26 @@ void TForm19::create_player() {
 }
 
 void TForm19::Panel1Resize() {
-    // Integer divisions truncate, as the layout has always done.
-    const int labelH = infolabel1->height();
-    infolabel1->move(infolabel1->x(), 2);
-    const int y1Top = infolabel1->y() + labelH + 2;
+    // Integer divisions truncate, as the layout has always done. The
+    // information lines take the height their wrapped text needs; the left
+    // margin stays that of one line.
+    const int y1Left = infolabel1->fontMetrics().height() + 4;
+    const int yW = yaxis[0]->width();
+    const int xLeft = y1Left + yW;
+    const int labelW = std::max(0, Panel1->width() - xLeft);
+    const int h1 = infolines->place(0, xLeft, 2, labelW);
+    const int h2 = infolines->height_for(1, labelW);
+    const int y1Top = infolabel1->y() + h1 + 2;
     xaxis->move(xaxis->x(), Panel1->height() - xaxis->height() - infolabel1->y());
-    const int y1Left = y1Top;
     // A window too small for the boxes gives them no height rather than a
     // negative one.
-    const int yH = std::max(0, (xaxis->y() - infolabel1->y() - 2 * labelH - 4) / 4);
-    const int yW = yaxis[0]->width();
+    const int yH = std::max(0, (xaxis->y() - infolabel1->y() - h1 - h2 - 4) / 4);
     yaxis[0]->setGeometry(y1Left, y1Top, yW, yH);
     yaxis[1]->setGeometry(y1Left, y1Top + yH, yW, yH);
-    infolabel2->move(infolabel2->x(), yaxis[1]->y() + yH + 4);
-    yaxis[2]->setGeometry(y1Left, infolabel2->y() + labelH + 2, yW, yH);
+    infolines->place(1, xLeft, yaxis[1]->y() + yH + 4, labelW);
+    yaxis[2]->setGeometry(y1Left, infolabel2->y() + h2 + 2, yW, yH);
     yaxis[3]->setGeometry(y1Left, yaxis[2]->y() + yH, yW, yH);
-    const int xLeft = yaxis[1]->x() + yaxis[1]->width();
     xaxis->setGeometry(xLeft, xaxis->y(), std::max(0, Panel1->width() - xLeft - y1Left), xaxis->height());
-    infolabel1->setGeometry(xLeft, infolabel1->y(), std::max(0, Panel1->width() - xLeft), labelH);
-    infolabel2->setGeometry(xLeft, infolabel2->y(), std::max(0, Panel1->width() - xLeft), labelH);
     for (int t = 0; t < 4; ++t)
         PaintBox[t]->setGeometry(xaxis->x(), yaxis[t]->y(), xaxis->width(), yaxis[t]->height());
     if (spectrogramview) spectrogramview->layout();
@@ -562,6 +563,10 @@ void TForm19::wire_workspace() {
     ws->OnChecksChanged = [this] { mirror_state(); };
     ws->OnInfoLinesChanged = [this] { mirror_state(); };
     ws->OnAlignmentChanged = [this] { alignment_changed(); };
+    ws->OnLoudnessFailed = [this](int, const QString& reason) { statusBar()->showMessage(reason); };
+    looplevels = new TLoopLevelsView(LevelsMenu, *ws, [this](int slot) { return loop_frames_of(slot); });
+    looplevels->OnChanged = [this] { show_info_lines(); };
+    ws->OnRangeLevelsReady = [this](int) { show_info_lines(); };
     ws->OnAddToRecentFiles = [this](const QString& fname) {
         flastfile = fname;
         RecentFiles1->add(fname);
@@ -604,8 +609,7 @@ void TForm19::mirror_state() {
     matchrmsaction->setChecked(ws->MatchBy() == mbrms);
     matchintegratedaction->setChecked(ws->MatchBy() == mbintegrated);
     matchshorttermaction->setChecked(ws->MatchBy() == mbshortterm);
-    infolabel1->setText(ws->infoline(0));
-    infolabel2->setText(ws->infoline(1));
+    show_info_lines();
     const auto name = [this](int s) { return ws->wav(s)->nsamples() > 0 ? ws->wav(s)->filename() : QString(); };
     setWindowTitle(window_title(name(0), name(1)));
     // The blind test's conditions (files, level matching and its criterion,
@@ -624,9 +628,25 @@ void TForm19::mirror_state() {
     const auto& estimate = ws->alignestimate();
     correctpolarityaction->setEnabled(pair && free && estimate && estimate->aligned() && estimate->inverted);
     correctpolarityaction->setChecked(ws->correctpolarity());
-    // A line longer than the panel is wide is cut; its hint shows it whole.
-    infolabel1->setToolTip(ws->infoline(0));
-    infolabel2->setToolTip(ws->infoline(1));
+}
+
+void TForm19::show_info_lines() {
+    const int width = infolabel1->width();
+    const std::array<int, 2> before{infolines->height_for(0, width), infolines->height_for(1, width)};
+    for (int s = 0; s < 2; ++s)
+        infolines->set_lines(s, ws->info_levels(s), ws->info_name(s), ws->info_notes(s),
+                             looplevels ? looplevels->lines(s) : QStringList());
+    // Lines that now wrap differently move the boxes below them.
+    if (before != std::array<int, 2>{infolines->height_for(0, width), infolines->height_for(1, width)})
+        Panel1Resize();
+}
+
+TLoopRange TForm19::loop_frames_of(int slot) const {
+    TLoopRange r = loop_frames(ws->wav(slot)->sampfreq());
+    if (!r.active()) return r;
+    r.from = std::max<int64_t>(0, r.from + ws->slot_offset(slot));
+    r.to = std::max<int64_t>(r.from, r.to + ws->slot_offset(slot));
+    return r;
 }
 
 void TForm19::open_into(int slot) {

@@ -29,6 +29,8 @@ namespace wavrell {
 class TAbxPanel;
 class TAbxTest;
 class TAxis;
+class TInfoLinesView;
+class TLoopLevelsView;
 class TFileDrop;
 class TFjelmAbout;
 class THelpMenu;
@@ -72,6 +74,10 @@ public:
     TAxis* xaxis = nullptr;
     QLabel* infolabel1 = nullptr;
     QLabel* infolabel2 = nullptr;
+    /// The layout and text of infolabel1 and infolabel2.
+    std::unique_ptr<TInfoLinesView> infolines;
+    /// "Loop range measurements" (Levels menu) and the lines it adds.
+    TLoopLevelsView* looplevels = nullptr;
     QLabel* crestlabel = nullptr;
     TAxis* crestaxis = nullptr;
     std::array<TPaintBox*, 4> crestpaint{};
@@ -232,6 +238,11 @@ private:
     void write_level_settings();
 
     void redraw_picture(int t);
+    /// Puts the workspace's information lines (and the loop range's) into
+    /// the labels, laying the panel out anew when their height changes.
+    void show_info_lines();
+    /// The loop range in a slot's own frames (file 2's offset taken in).
+    TLoopRange loop_frames_of(int slot) const;
     void mirror_state();
     void open_into(int slot);
     void stop_playback();

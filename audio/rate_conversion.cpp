@@ -1,4 +1,5 @@
 #include "audio/rate_conversion.h"
+#include "common/work_progress.h"
 
 #include "audio/sample_narrowing.h"
 #include "audio/wav_file.h"
@@ -42,7 +43,7 @@ bool stopped(const std::atomic<bool>* stop) { return stop && stop->load(std::mem
 /// Converts one channel into `out`, sized `length`; false when stopped.
 /// Raises the resampler's error text.
 bool convert_row(const TWav& wav, int32_t rate, const TSampleRow& in, TSampleRow& out, size_t length,
-                 const std::atomic<bool>* stop) {
+                 const std::atomic<bool>* stop, TWorkProgress* progress) {
     soxr_error_t error = nullptr;
     const soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_FLOAT32_I);
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
@@ -69,6 +70,7 @@ bool convert_row(const TWav& wav, int32_t rate, const TSampleRow& in, TSampleRow
         for (size_t i = 0; i < take; ++i) out[op + i] = narrow_real(buf[i]);
         op += take;
         ip += idone;
+        if (progress) progress->add(int64_t(idone));
         if (ilen == 0 && odone == 0) break;
     }
     // The resampler gives the exact length or a frame less; the rest is
@@ -87,7 +89,7 @@ int64_t converted_length(int64_t frames, int32_t from, int32_t to) {
     return q;
 }
 
-bool convert_rate(TWav& wav, int32_t rate, const std::atomic<bool>* stop) {
+bool convert_rate(TWav& wav, int32_t rate, const std::atomic<bool>* stop, TWorkProgress* progress) {
     if (wav.sampfreq() == rate) return true;
     if (rate <= 0 || wav.sampfreq() <= 0)
         fail_convert(wav, rate, QStringLiteral("a sampling rate must be above 0 Hz"));
@@ -97,12 +99,13 @@ bool convert_rate(TWav& wav, int32_t rate, const std::atomic<bool>* stop) {
                      QStringLiteral("%1 samples per channel would be more than the sample store takes").arg(length));
 
     TWavSamples16& rows = wav.samples();
+    if (progress) progress->start(int64_t(wav.nsamples()) * int64_t(rows.size()));
     std::atomic<size_t> next{0};
     std::atomic<bool> halted{false};
     const auto work = [&] {
         for (size_t c; !halted && (c = next.fetch_add(1)) < rows.size();) {
             TSampleRow out;
-            if (!convert_row(wav, rate, rows[c], out, size_t(length), stop)) {
+            if (!convert_row(wav, rate, rows[c], out, size_t(length), stop, progress)) {
                 halted = true;
                 return;
             }

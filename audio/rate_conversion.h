@@ -5,6 +5,8 @@
 
 namespace wavrell {
 
+class TWorkProgress;
+
 class TWav;
 
 /// Number of frames that `frames` frames at `from` Hz become at `to` Hz:
@@ -24,6 +26,7 @@ int64_t converted_length(int64_t frames, int32_t from, int32_t to);
 /// naming the store's file when the rates cannot be converted or the result
 /// would not fit the store. Any thread (the store is its caller's alone
 /// meanwhile).
-bool convert_rate(TWav& wav, int32_t rate, const std::atomic<bool>* stop = nullptr);
+/// `progress`, when given, counts the input samples of all channels taken.
+bool convert_rate(TWav& wav, int32_t rate, const std::atomic<bool>* stop = nullptr, TWorkProgress* progress = nullptr);
 
 }  // namespace wavrell

@@ -1,6 +1,7 @@
 #include "audio/sound_file.h"
 
 #include "audio/sample_narrowing.h"
+#include "common/work_progress.h"
 #include "common/errors.h"
 #include "common/native_file_name.h"
 #include "common/prefault.h"
@@ -138,8 +139,8 @@ struct RowLayout {
 /// largest and smallest real sample it met (before scaling).
 class BlockDecoder {
 public:
-    BlockDecoder(SNDFILE* f, int nch, bool whole16, const RowLayout& layout)
-        : ff(f), fnch(nch), fwhole16(whole16), flayout(layout) {
+    BlockDecoder(SNDFILE* f, int nch, bool whole16, const RowLayout& layout, TWorkProgress* progress = nullptr)
+        : ff(f), fnch(nch), fwhole16(whole16), flayout(layout), fprogress(progress) {
         if (whole16)
             fshort.resize(size_t(kBlockFrames) * size_t(nch));
         else
@@ -153,6 +154,7 @@ public:
         const size_t n = size_t(fwhole16 ? sf_readf_short(ff, fshort.data(), frames)
                                          : sf_readf_double(ff, freal.data(), frames));
         const size_t nch = size_t(fnch);
+        if (fprogress) fprogress->add(int64_t(n));
         if (fwhole16 && nch == 2 && flayout.source[0] == 0) {
             int16_t* l = rows[0].data() + at;
             int16_t* r = rows[1].data() + at;
@@ -207,6 +209,7 @@ private:
     int fnch;
     bool fwhole16;
     const RowLayout& flayout;
+    TWorkProgress* fprogress;
     std::vector<short> fshort;
     std::vector<double> freal;
     double fhighest = 0, flowest = 0;
@@ -270,13 +273,13 @@ int64_t decode_sequential(const QString& name, BlockDecoder& dec, TWavSamples16&
 /// by side. Returns the frames decoded from the start on without a gap and
 /// sets `peak` to the largest real sample magnitude met.
 int64_t decode_split(const QString& name, SoundHandle& first, int nch, bool whole16, const RowLayout& layout,
-                     TWavSamples16& rows, int64_t frames, double& peak) {
+                     TWavSamples16& rows, int64_t frames, double& peak, TWorkProgress* progress) {
     size_rows(rows, frames);
     const int64_t half = frames / 2;
     int64_t done1 = 0, done2 = 0;
     bool second_done = false;
     double peak2 = 0;
-    BlockDecoder dec1(first.get(), nch, whole16, layout);
+    BlockDecoder dec1(first.get(), nch, whole16, layout, progress);
     side_by_side([&] { done1 = dec1.decode_range(rows, 0, half); },
                  [&] {
                      SF_INFO info;
@@ -284,7 +287,7 @@ int64_t decode_split(const QString& name, SoundHandle& first, int nch, bool whol
                      // A file that cannot seek after all is left to the first
                      // handle, which goes on from the middle.
                      if (sf_seek(second.get(), half, SEEK_SET) != half) return;
-                     BlockDecoder dec2(second.get(), nch, whole16, layout);
+                     BlockDecoder dec2(second.get(), nch, whole16, layout, progress);
                      done2 = dec2.decode_range(rows, half, frames);
                      second.check();
                      second_done = true;
@@ -448,7 +451,7 @@ uint32_t speaker_mask(const int* map, int nchans) {
     return mask;
 }
 
-TSoundContent read_sound_file(const QString& name, bool headeronly, int64_t maxframes) {
+TSoundContent read_sound_file(const QString& name, bool headeronly, int64_t maxframes, TWorkProgress* progress) {
     SF_INFO info;
     SoundHandle file(name, info);
     if (info.channels <= 0) fail_read(name, QStringLiteral("the format has 0 channels"));
@@ -481,13 +484,15 @@ TSoundContent read_sound_file(const QString& name, bool headeronly, int64_t maxf
     // Decodes from the start with room made for `reserve` frames (0: grows
     // from a little); only room for all that is wanted lets two threads
     // share the work.
-    const auto decode = [&](SoundHandle& h, const RowLayout& how, int64_t reserve, double& peak) {
+    const auto decode = [&](SoundHandle& h, const RowLayout& how, int64_t reserve, double& peak,
+                            TWorkProgress* counted) {
+        if (counted) counted->start(wanted > 0 ? wanted : expected);
         int64_t frames = 0;
         if (believable && reserve == wanted && info.seekable && exact_seek(info.format) &&
             uint64_t(wanted) * uint64_t(info.channels) >= kSplitSamples && std::thread::hardware_concurrency() >= 2) {
-            frames = decode_split(name, h, info.channels, whole16, how, c.samples, wanted, peak);
+            frames = decode_split(name, h, info.channels, whole16, how, c.samples, wanted, peak, counted);
         } else {
-            BlockDecoder dec(h.get(), info.channels, whole16, how);
+            BlockDecoder dec(h.get(), info.channels, whole16, how, counted);
             frames = decode_sequential(name, dec, c.samples, reserve, limit);
             h.check();
             peak = dec.peak();
@@ -497,7 +502,7 @@ TSoundContent read_sound_file(const QString& name, bool headeronly, int64_t maxf
     double peak = 0;
     int64_t frames = 0;
     try {
-        frames = decode(file, layout, believable ? wanted : expected, peak);
+        frames = decode(file, layout, believable ? wanted : expected, peak, progress);
     } catch (const std::bad_alloc&) {
         // No room for the length the header claims, which a damaged file
         // need not hold: decoded again with rows that grow as it goes; a
@@ -506,7 +511,7 @@ TSoundContent read_sound_file(const QString& name, bool headeronly, int64_t maxf
         for (auto& row : c.samples) TSampleRow().swap(row);
         SF_INFO again;
         SoundHandle retry(name, again);
-        frames = decode(retry, layout, 0, peak);
+        frames = decode(retry, layout, 0, peak, progress);
     }
     if (!estimate && declared > 0 && frames < wanted)
         fail_read(name, QStringLiteral("decoding ends after %1 of its %2 samples per channel: the file is "
@@ -522,7 +527,7 @@ TSoundContent read_sound_file(const QString& name, bool headeronly, int64_t maxf
         SF_INFO again;
         SoundHandle second(name, again);
         double unused = 0;
-        frames = std::min(frames, decode(second, scaled, frames, unused));
+        frames = std::min(frames, decode(second, scaled, frames, unused, nullptr));
         c.storegain = scaled.scale;
     }
     for (auto& row : c.samples) row.resize(size_t(frames));

@@ -9,6 +9,8 @@
 
 namespace wavrell {
 
+class TWorkProgress;
+
 /// The format and samples a reader took from a sound file.
 struct TSoundContent {
     int32_t sampfreq = 0;
@@ -45,7 +47,8 @@ struct TSoundContent {
 /// taking its first part would pass off a shortened recording as whole.
 /// A long file of losslessly stored samples is decoded by two threads, each
 /// from its own place in the file. Any thread.
-TSoundContent read_sound_file(const QString& name, bool headeronly, int64_t maxframes = -1);
+TSoundContent read_sound_file(const QString& name, bool headeronly, int64_t maxframes = -1,
+                              TWorkProgress* progress = nullptr);
 
 /// File name extensions (lower case, without the dot) of the sound files
 /// the program opens: WAV and the formats above. For the open dialog's

@@ -4,6 +4,7 @@
 #include "audio/sound_file.h"
 #include "common/prefault.h"
 #include "common/side_by_side.h"
+#include "common/work_progress.h"
 
 #include "common/errors.h"
 #include "common/native_file_name.h"
@@ -364,9 +365,9 @@ Format parse_format(const QString& name, const uint8_t* fmt, size_t fmtlen) {
 class FrameReader {
 public:
     FrameReader(int fd, const QString& name, const Format& format, uint64_t data_at, uint64_t frames,
-                std::vector<int16_t*> rows, bool fault_rows)
+                std::vector<int16_t*> rows, bool fault_rows, TWorkProgress* progress)
         : ffd(fd), fname(name), fformat(format), fdata_at(data_at), fframes(frames), frows(std::move(rows)),
-          ffault_rows(fault_rows), fend(frames) {}
+          ffault_rows(fault_rows), fprogress(progress), fend(frames) {}
 
     /// One reading thread's part: takes pieces until none is left (or
     /// another thread failed). Raises the reading error of its own pieces.
@@ -398,6 +399,7 @@ public:
             const size_t n = bytes / fformat.align;
             for (size_t c = 0; c < frows.size(); ++c) at[c] = frows[c] + first;
             fformat.decode(buf.get(), n, fformat.nchans, at.data(), fformat.scale);
+            if (fprogress) fprogress->add(int64_t(n));
             if (n < want) lower_end(first + n);
         }
     }
@@ -422,6 +424,7 @@ private:
     uint64_t fframes;
     std::vector<int16_t*> frows;
     bool ffault_rows;
+    TWorkProgress* fprogress;
     std::atomic<uint64_t> fnext_fault{0};  // the next piece of the rows to fault in
     std::atomic<uint64_t> fnext{0};        // the next piece of the file to read
     std::atomic<uint64_t> fend;            // lowered where a piece came short
@@ -430,7 +433,8 @@ private:
 
 /// Reads a RIFF WAVE file; a file that does not begin as one gives nothing
 /// (other readers take it).
-std::optional<TSoundContent> read_wav(const QString& name, bool headeronly, int64_t maxframes) {
+std::optional<TSoundContent> read_wav(const QString& name, bool headeronly, int64_t maxframes,
+                                      TWorkProgress* progress) {
     // Only regular files: a named pipe without a writer would block the
     // open, a socket cannot be opened at all. In case the name changes to
     // such a thing meanwhile, the file is opened without blocking and looked
@@ -536,7 +540,8 @@ std::optional<TSoundContent> read_wav(const QString& name, bool headeronly, int6
     // A long file is read by two threads: the page faults and the copies
     // out of the file cache, which bound the speed, then run on two
     // processors.
-    FrameReader reader(fd, name, f, data_at, frames, rows, large_rows);
+    if (progress) progress->start(int64_t(frames));
+    FrameReader reader(fd, name, f, data_at, frames, rows, large_rows, progress);
     if (frames * f.align >= (uint64_t(32) << 20) && std::thread::hardware_concurrency() >= 2)
         side_by_side([&] { reader.run(); }, [&] { reader.run(); });
     else
@@ -572,12 +577,12 @@ void TWav::setNsamples(int32_t v) {
 
 double TWav::tottime() const { return fsampfreq == 0 ? 0.0 : double(fnsamples) / double(fsampfreq); }
 
-void TWav::open_file(const QString& fname, bool headeronly, int64_t maxframes) {
+void TWav::open_file(const QString& fname, bool headeronly, int64_t maxframes, TWorkProgress* progress) {
     const QString name = fname.isEmpty() ? ffilename : fname;
     // RIFF WAVE files go through the reader above, every other file
     // through libsndfile.
-    std::optional<TSoundContent> wav = read_wav(name, headeronly, maxframes);
-    TSoundContent c = wav ? std::move(*wav) : read_sound_file(name, headeronly, maxframes);
+    std::optional<TSoundContent> wav = read_wav(name, headeronly, maxframes, progress);
+    TSoundContent c = wav ? std::move(*wav) : read_sound_file(name, headeronly, maxframes, progress);
     ffilename = name;
     fstoregain = c.storegain;
     fsampfreq = c.sampfreq;

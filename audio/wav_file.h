@@ -10,6 +10,8 @@
 
 namespace wavrell {
 
+class TWorkProgress;
+
 /// Dynamic array of signed 16-bit sample values; interleaved excerpts put
 /// channel 0 first in each frame.
 using tsmallintarr = std::vector<int16_t>;
@@ -89,8 +91,10 @@ public:
     /// file's nchans and sampfreq, empty rows and nsamples 0. With maxframes
     /// of 0 or more only the first maxframes frames are read (for a look at
     /// the start of a long file). Raises EFileError; on an error nothing of
-    /// the store changes, filename included.
-    void open_file(const QString& fname, bool headeronly = false, int64_t maxframes = -1);
+    /// the store changes, filename included. `progress`, when given, counts
+    /// the frames decoded against the frames the file declares.
+    void open_file(const QString& fname, bool headeronly = false, int64_t maxframes = -1,
+                   TWorkProgress* progress = nullptr);
 
     /// Writes the store as a 16-bit PCM WAV file with a 44-byte header to
     /// fname (filename when empty); filename does not change. Raises

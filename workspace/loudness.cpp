@@ -8,6 +8,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <atomic>
 #include <array>
 #include <cmath>
 #include <cstdlib>
@@ -139,6 +140,7 @@ struct TLoudnessMeter::Work {
     std::vector<int64_t> piece_starts;  // true-peak pieces, and n at the end
     std::optional<double> peak_gain;    // true_peak_gain of the rate
     std::vector<double> piece_peaks;
+    std::atomic<int64_t> gated{0};  // frames the gating job has taken in
 
     Work(const TWav& w, std::function<void()> c) : wav(w), check(std::move(c)) {
         nch = std::min<int>(wav.nchans(), int(wav.samples().size()));
@@ -203,6 +205,7 @@ struct TLoudnessMeter::Work {
         int64_t pos = 0;
         for (int64_t k = 1; pos + step <= n; ++k, pos += step) {
             poll();
+            gated.store(pos, std::memory_order_relaxed);
             feed(s.get(), pos, step, buf);
             double l = -HUGE_VAL;
             ebur128_loudness_window(s.get(), 100, &l);
@@ -328,6 +331,10 @@ std::vector<std::function<void()>> TLoudnessMeter::jobs() {
     out.push_back([work] { work->gating_job(); });
     for (size_t p = 0; p < work->piece_peaks.size(); ++p) out.push_back([work, p] { work->peak_job(p); });
     return out;
+}
+
+double TLoudnessMeter::progress() const {
+    return w->n > 0 ? double(w->gated.load(std::memory_order_relaxed)) / double(w->n) : 0.0;
 }
 
 TLoudness TLoudnessMeter::result() const {

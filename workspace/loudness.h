@@ -81,6 +81,9 @@ public:
     std::vector<std::function<void()>> jobs();
     /// The measurement, once every job has run.
     TLoudness result() const;
+    /// How far the longest job has come, 0 … 1 (any thread, while the jobs
+    /// run).
+    double progress() const;
 
 private:
     struct Work;

@@ -1,6 +1,8 @@
 #include "workspace/workspace.h"
 
 #include "workspace/error_summaries.h"
+#include "workspace/load_progress.h"
+#include "workspace/loudness_jobs.h"
 
 #include "audio/rate_conversion.h"
 #include "audio/wav_file.h"
@@ -34,9 +36,45 @@ TWorkspace::TWorkspace(QObject* owner) : QObject(owner) {
     ferrorsummaries->OnReady = [this](int slot) {
         if (OnErrorSummariesReady) OnErrorSummariesReady(slot);
     };
+    flooplevels = std::make_unique<TLoopLevels>();
+    flooplevels->OnReady = [this](int slot) {
+        if (OnRangeLevelsReady) OnRangeLevelsReady(slot);
+    };
+    floudnessjobs = std::make_unique<TLoudnessJobs>();
+    floudnessjobs->OnReady = [this](int slot, const TLoudness& l) { loudness_ready(slot, l); };
+    floudnessjobs->OnFailed = [this](int slot, const QString& reason) {
+        TLoudness none;
+        none.measured = true;
+        loudness_ready(slot, none);
+        if (OnLoudnessFailed) OnLoudnessFailed(slot, reason);
+    };
 }
 
 TWorkspace::~TWorkspace() = default;
+
+void TWorkspace::samples_changing(int slot) {
+    ferrorsummaries->samples_changing(slot);
+    floudnessjobs->stop(slot);
+    floudnesspending[size_t(slot)] = false;
+    flooplevels->samples_changing(slot);
+    if (OnSamplesChanging) OnSamplesChanging(slot);
+}
+
+const TRangeLevels* TWorkspace::range_levels(int slot, int64_t first, int64_t end) {
+    return flooplevels->get(slot, *fwav[size_t(slot)], first, end);
+}
+
+void TWorkspace::loudness_ready(int slot, const TLoudness& l) {
+    floudness[size_t(slot)] = l;
+    floudnesspending[size_t(slot)] = false;
+    update_levels();
+}
+
+double TWorkspace::loudness_progress(int slot) const { return floudnessjobs->progress(slot); }
+
+bool TWorkspace::matching_waits() const {
+    return matching_needs_loudness() && (floudnesspending[0] || floudnesspending[1]);
+}
 
 const std::vector<TErrorSummary>* TWorkspace::error_summaries(int slot) {
     return ferrorsummaries->get(slot, *fwav[size_t(slot)], ffilefactor[size_t(slot)]);
@@ -125,19 +163,26 @@ TLoadedFile TWorkspace::read_file(int slot, const QString& fname, TRealFilterSec
     check_regular_file(fname);
     // The bytes are hashed beside the decoding, from the same file.
     auto facts = std::async(std::launch::async, [fname] { return abx_file_facts(fname); });
+    TLoadProgress unwatched;
+    TLoadProgress& progress = options.progress ? *options.progress : unwatched;
     try {
         TLoadedFile f;
         f.slot = slot;
         f.wav = std::make_unique<TWav>();
-        f.wav->open_file(fname, false);
+        progress.enter(TLoadStage::Reading);
+        f.wav->open_file(fname, false, -1, &progress.work());
         f.facts = facts.get();
         abx_confirm_file_facts(f.facts, fname);
         f.sourcerate = f.wav->sampfreq();
         check();
         // Converted before the measurement: the levels are those of what is
         // heard and drawn. A conversion stops early only when cancelled.
-        if (options.rate > 0 && options.rate != f.sourcerate) convert_rate(*f.wav, options.rate, cancel);
+        if (options.rate > 0 && options.rate != f.sourcerate) {
+            progress.enter(TLoadStage::Converting, 0, options.rate);
+            convert_rate(*f.wav, options.rate, cancel, &progress.work());
+        }
         check();
+        progress.enter(TLoadStage::MeasuringLevels);
         auto levels = [&] {
             f.file = measure_levels(*f.wav, allpass, slot, f.levels, TLevelEngine::Best,
                                     options.summaries ? &f.summaries : nullptr);
@@ -146,7 +191,11 @@ TLoadedFile TWorkspace::read_file(int slot, const QString& fname, TRealFilterSec
             // The loudness costs several times the levels: its jobs and the
             // level measurement share the processors, the levels beside the
             // loudness's longest job.
-            TLoudnessMeter meter(*f.wav, check);
+            progress.enter(TLoadStage::MeasuringLoudness, 1000);
+            TLoudnessMeter meter(*f.wav, [&] {
+                check();
+                progress.work().set(int64_t(meter.progress() * 1000));
+            });
             std::vector<std::function<void()>> jobs = meter.jobs();
             jobs.insert(jobs.begin() + std::ptrdiff_t(std::min<size_t>(1, jobs.size())), levels);
             run_parallel_jobs(jobs, compute_threads());
@@ -157,6 +206,7 @@ TLoadedFile TWorkspace::read_file(int slot, const QString& fname, TRealFilterSec
         if (options.align) {
             // On the samples as they will be played: both files at one rate.
             check();
+            progress.enter(TLoadStage::Aligning);
             f.alignsignal = make_align_signal(*f.wav);
             if (const auto& other = options.other; other && !other->sum.empty()) {
                 f.alignment = slot == 0 ? estimate_alignment(*f.alignsignal, *other)
@@ -190,8 +240,7 @@ void TWorkspace::commit_load(TLoadedFile&& f) {
     const size_t slot = size_t(f.slot);
     // Only a file read and measured completely gets here: an error before
     // leaves the workspace as it was.
-    ferrorsummaries->samples_changing(f.slot);
-    if (OnSamplesChanging) OnSamplesChanging(f.slot);
+    samples_changing(f.slot);
     fwav[slot]->swap_content(*f.wav);
     // A new pair: the estimate made with the load when it was made against
     // the other file of now, else none (alignment_due), and no offset. Set
@@ -218,13 +267,15 @@ void TWorkspace::commit_load(TLoadedFile&& f) {
     fsourcerate[slot] = f.sourcerate;
     fhasfile[slot] = true;
     ffacts[slot] = std::move(f.facts);
+    // Loaded without its loudness: it is measured now, beside the window.
+    if (fmeasureloudness && !f.loudness.measured && fwav[slot]->nsamples() > 0)
+        floudnesspending[slot] = floudnessjobs->start(f.slot, *fwav[slot]);
     update_levels();
     fplaycount = 0;
 }
 
 void TWorkspace::close_file(int slot) {
-    ferrorsummaries->samples_changing(slot);
-    if (OnSamplesChanging) OnSamplesChanging(slot);
+    samples_changing(slot);
     fwav[size_t(slot)]->new_file();
     falignsignal[size_t(slot)].reset();
     const bool aligned = falignestimate || ffile2offset != 0 || fbyhand || fcorrectpolarity;
@@ -250,14 +301,18 @@ QString TWorkspace::decibel_text(double db) {
     return t;
 }
 
-QString TWorkspace::info_line(double rms, double peak, double factor, const QString& name) {
+QString TWorkspace::levels_text(double rms, double peak, double factor) {
     const auto db = [](double level) {
         return level > 0 ? decibel_text(20 * std::log10(level)) : QStringLiteral("-inf");
     };
     const QString crest = rms > 0 && peak > 0 ? decibel_text(20 * std::log10(peak / rms)) : QStringLiteral("-");
     return QStringLiteral(" Crest=") + crest + QStringLiteral(" dB, ") + QStringLiteral(" RMS=") +
            db(rms * factor) + QStringLiteral(" dB, ") + QStringLiteral(" Peak=") + db(peak * factor) +
-           QStringLiteral(" dB  -  ") + name;
+           QStringLiteral(" dB");
+}
+
+QString TWorkspace::info_line(double rms, double peak, double factor, const QString& name) {
+    return levels_text(rms, peak, factor) + QStringLiteral("  -  ") + name;
 }
 
 QString TWorkspace::rate_note(int32_t from, int32_t to) {
@@ -325,11 +380,22 @@ QString TWorkspace::loudness_suffix(const TLoudness& l, double factor, bool shor
     return t;
 }
 
+QString TWorkspace::loudness_pending_suffix(bool shortterm) {
+    const QString wait = QStringLiteral("\u2026");
+    QString t = QStringLiteral("  |  ") + wait + QStringLiteral(" LUFS, LRA ") + wait + QStringLiteral(" LU, TP ") +
+                wait + QStringLiteral(" dBTP");
+    if (shortterm) t += QStringLiteral(", max S ") + wait + QStringLiteral(" LUFS");
+    return t;
+}
+
 void TWorkspace::update_levels() {
+    // Matching by loudness (or to the true peak) waits for a loudness still
+    // being measured rather than scaling by a level that is not there yet.
     std::array<double, 2> peak{};
     for (size_t s = 0; s < 2; ++s) peak[s] = matching_peak(fpeaktarget, ffilepeak[s], floudness[s].true_peak);
     const std::array<double, 2> f =
-        matching_factors({match_level(0), match_level(1)}, peak, peak_target_level(fpeaktarget));
+        matching_waits() ? std::array<double, 2>{1.0, 1.0}
+                         : matching_factors({match_level(0), match_level(1)}, peak, peak_target_level(fpeaktarget));
     for (int s = 0; s < 2; ++s) ffilenormfactor[size_t(s)] = f[size_t(s)];
     for (int s = 0; s < 2; ++s) ffilefactor[size_t(s)] = fnormalize ? ffilenormfactor[size_t(s)] : 1.0;
 
@@ -339,16 +405,37 @@ void TWorkspace::update_levels() {
 }
 
 QString TWorkspace::slot_infoline(int s) const {
-    const TWav& w = *fwav[size_t(s)];
     if (!fhasfile[size_t(s)]) return QStringLiteral("-");
     // The file's own levels: the store's with the gain it was stored with
     // taken out. Notes about the file follow its name; the loudness fields
     // come last.
-    const double g = w.storegain(), factor = reportfactor(s);
-    return info_line(ffilerms[size_t(s)] / g, ffilepeak[size_t(s)] / g, factor,
-                     QFileInfo(w.filename()).fileName() + rate_note(fsourcerate[size_t(s)], w.sampfreq()) +
-                         store_note(g) + alignment_note(s)) +
-           loudness_suffix(loudness_scaled(floudness[size_t(s)], 1 / g), factor, fmatchby == mbshortterm);
+    const double g = fwav[size_t(s)]->storegain();
+    return info_line(ffilerms[size_t(s)] / g, ffilepeak[size_t(s)] / g, reportfactor(s), info_name(s) + info_notes(s)) +
+           loudness_text(s);
+}
+
+QString TWorkspace::loudness_text(int s) const {
+    const double g = fwav[size_t(s)]->storegain();
+    return floudnesspending[size_t(s)]
+               ? loudness_pending_suffix(fmatchby == mbshortterm)
+               : loudness_suffix(loudness_scaled(floudness[size_t(s)], 1 / g), reportfactor(s), fmatchby == mbshortterm);
+}
+
+QString TWorkspace::info_levels(int s) const {
+    if (!fhasfile[size_t(s)]) return {};
+    const double g = fwav[size_t(s)]->storegain();
+    return levels_text(ffilerms[size_t(s)] / g, ffilepeak[size_t(s)] / g, reportfactor(s)) + loudness_text(s);
+}
+
+QString TWorkspace::info_name(int s) const {
+    if (!fhasfile[size_t(s)]) return {};
+    return QFileInfo(fwav[size_t(s)]->filename()).fileName();
+}
+
+QString TWorkspace::info_notes(int s) const {
+    const TWav& w = *fwav[size_t(s)];
+    if (!fhasfile[size_t(s)]) return {};
+    return rate_note(fsourcerate[size_t(s)], w.sampfreq()) + store_note(w.storegain()) + alignment_note(s);
 }
 
 // ---- Alignment of file 2 to file 1 ----

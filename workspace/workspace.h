@@ -6,6 +6,7 @@
 #include "workspace/level_analysis.h"
 #include "workspace/level_matching.h"
 #include "workspace/loudness.h"
+#include "workspace/loop_levels.h"
 #include "workspace/range_summary.h"
 #include "common/errors.h"
 
@@ -24,6 +25,8 @@ namespace wavrell {
 class TWav;
 class TRealFilterSection;
 class TErrorSummaries;
+class TLoadProgress;
+class TLoudnessJobs;
 
 /// What TWorkspace::read_file makes of a file beside its samples and levels.
 struct TLoadOptions {
@@ -37,6 +40,8 @@ struct TLoadOptions {
     /// signal) holds samples, the alignment of the two files.
     bool align = false;
     std::shared_ptr<const TAlignSignal> other;
+    /// Where the load is (stage and how far), for a progress display.
+    TLoadProgress* progress = nullptr;
 };
 
 /// A file read and measured for one slot but not yet part of a workspace
@@ -96,6 +101,20 @@ public:
     /// see MeasureLoudness). Like filerms and filepeak it stays when the
     /// slot is closed, until the slot is loaded again.
     const TLoudness& loudness(int slot) const { return floudness[size_t(slot)]; }
+    /// The loudness of the slot's file is being measured on a worker after
+    /// its load (see MeasureLoudness): the fields show "…", and matching by
+    /// a loudness criterion waits for it.
+    bool loudness_pending(int slot) const { return floudnesspending[size_t(slot)]; }
+    /// How far that measurement has come, 0 … 1.
+    double loudness_progress(int slot) const;
+    /// Level matching by a loudness criterion (or to the true peak) waits
+    /// for a measurement: the factors stay 1.0 until both files' loudness is
+    /// there.
+    bool matching_waits() const;
+    /// The levels of frames [first, end) of the slot's file (the loop
+    /// range) once measured on a worker; nullptr until then
+    /// (OnRangeLevelsReady tells when they are there).
+    const TRangeLevels* range_levels(int slot, int64_t first, int64_t end);
     /// Factor in force: filenormfactor while normalize is on, else 1.0.
     double filefactor(int slot) const { return ffilefactor[size_t(slot)]; }
     /// A file was loaded into the slot and not closed since (also one of 0
@@ -118,6 +137,13 @@ public:
     /// has the note " (stored -2.1 dB: peaks above full scale)" after its
     /// name.
     const QString& infoline(int slot) const { return finfoline[size_t(slot)]; }
+    /// The information line in parts, for a display of several lines: the
+    /// levels with the loudness fields (" Crest=… dB,  RMS=… dB,  Peak=… dB  |
+    /// -14.2 LUFS, …"), the file name, and the notes that follow the name
+    /// (rate, alignment). Empty for a slot without samples.
+    QString info_levels(int slot) const;
+    QString info_name(int slot) const;
+    QString info_notes(int slot) const;
     /// Range summaries of the first two channels of a slot's file, built by
     /// the load's measurement (empty before a load and after closing); the
     /// waveform view answers its column ranges from them.
@@ -290,7 +316,9 @@ public:
     /// file (TLoudness; off by default: it costs several times the rest of
     /// the measurement). The window switches it on; with it off a
     /// loudness criterion finds no level, and the information lines show no
-    /// loudness fields.
+    /// loudness fields. A file committed without its loudness (the window
+    /// loads without it) is measured afterwards on a worker thread
+    /// (loudness_pending).
     bool MeasureLoudness() const { return fmeasureloudness; }
     void setMeasureLoudness(bool v) { fmeasureloudness = v; }
 
@@ -343,6 +371,8 @@ public:
     /// factor when a level is zero. F is one decimal with the user's decimal
     /// separator.
     static QString info_line(double rms, double peak, double factor, const QString& name);
+    /// The levels part of it: " Crest=… dB,  RMS=… dB,  Peak=… dB".
+    static QString levels_text(double rms, double peak, double factor);
     /// What follows the file name in the information line of a file whose
     /// samples were converted: " (48000 Hz → 44100 Hz)" with the file's own
     /// rate first; empty when the rates are the same or `from` is 0.
@@ -363,6 +393,9 @@ public:
     /// does not exist, "-inf" for a silent peak. Empty when the loudness
     /// was not measured.
     static QString loudness_suffix(const TLoudness& l, double factor, bool shortterm);
+    /// The loudness fields while they are being measured: "…" in place of
+    /// each value.
+    static QString loudness_pending_suffix(bool shortterm);
 
     /// Events, empty when unassigned.
     std::function<void(bool dirty)> OnInvalidateViews;
@@ -382,11 +415,18 @@ public:
     /// A slot's samples are about to be replaced or emptied (load, close):
     /// whatever reads them on another thread stops first.
     std::function<void(int slot)> OnSamplesChanging;
+    /// The loudness measured after a load could not be measured (the
+    /// reason names the file); its fields then show "-".
+    std::function<void(int slot, const QString& reason)> OnLoudnessFailed;
+    /// The levels of a range asked for by range_levels are there.
+    std::function<void(int slot)> OnRangeLevelsReady;
 
 private:
     void emit_checks();
     /// The information line of a slot as update_levels builds it.
     QString slot_infoline(int slot) const;
+    /// The loudness fields of a slot as they are now ("…" while measured).
+    QString loudness_text(int slot) const;
     /// Offset 0, polarity as it is, no estimate.
     void reset_alignment();
     /// After a change of the alignment: file 2's line, repaint, checks.
@@ -399,6 +439,13 @@ private:
     // Not a Qt child: its builds read the stores' samples and must have
     // ended before the stores go.
     std::unique_ptr<TErrorSummaries> ferrorsummaries;
+    std::unique_ptr<TLoudnessJobs> floudnessjobs;
+    std::unique_ptr<TLoopLevels> flooplevels;
+    std::array<bool, 2> floudnesspending{};
+    /// The slot's samples are about to change: its loudness measurement
+    /// and its error summaries are given up.
+    void samples_changing(int slot);
+    void loudness_ready(int slot, const TLoudness& l);
     TRealFilterSection* fapfilter = nullptr;
     std::array<TLevelTable, 2> flevels;
     std::array<std::vector<TChannelSummary>, 2> fsummaries;

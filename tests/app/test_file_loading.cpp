@@ -2,6 +2,7 @@
 #include "app/main_window.h"
 #include "app/paint_box.h"
 #include "app/start_files.h"
+#include "workspace/loudness_jobs.h"
 #include "workspace/workspace.h"
 #include "audio/wav_file.h"
 #include "common/errors.h"
@@ -13,6 +14,7 @@
 #include "settings/registry.h"
 #include "shell/recent_files.h"
 #include "tests/settings/isolated_folders.h"
+#include "tests/app/window_fixture.h"
 #include "tests/support/test_support.h"
 
 #include <QAbstractButton>
@@ -167,7 +169,7 @@ TEST(FileLoading, CommandLineFilesGoIntoSlotsInOrderAndABadOneIsReported) {
         EXPECT_EQ(fx.filename(0), c.first_good ? a : QString()) << c.what;
         EXPECT_EQ(fx.w.workspace().wav(0)->nsamples(), c.first_good ? 8000 : 0) << c.what;
         EXPECT_EQ(fx.w.workspace().wav(1)->nsamples(), c.second_good ? 4000 : 0) << c.what;
-        EXPECT_EQ(fx.w.infolabel1->text(), fx.w.workspace().infoline(0)) << c.what;
+        EXPECT_EQ(fx.w.infolabel1->text(), test::shown_lines(fx.w.workspace(), 0)) << c.what;
         if (c.first_good) {
             EXPECT_TRUE(boxes.texts.isEmpty()) << c.what;
         } else {
@@ -287,7 +289,7 @@ TEST(FileLoading, OtherFormatsOpenThroughTheDialogDropsAndRecentFiles) {
     ASSERT_TRUE(wait_for([&] { return fx.filename(1) == ogg; })) << boxes.texts.join(", ").toStdString();
     EXPECT_EQ(w.workspace().wav(1)->sampfreq(), 8000);
     EXPECT_NEAR(w.workspace().wav(1)->nsamples(), 8000, 1);
-    EXPECT_TRUE(w.infolabel2->text().contains(QStringLiteral("  -  b16k.ogg (16000 Hz \u2192 8000 Hz)")))
+    EXPECT_TRUE(w.infolabel2->text().contains(QStringLiteral("\nb16k.ogg (16000 Hz \u2192 8000 Hz)")))
         << w.infolabel2->text().toStdString();
 
     // File 2's recent-files list has both; its entry of the FLAC file loads
@@ -328,7 +330,7 @@ TEST(FileLoading, LoadIsReadAgainWhenTheOtherSlotGainsAnotherRateMeanwhile) {
     EXPECT_EQ(w.workspace().wav(1)->sampfreq(), 8000);
     EXPECT_EQ(w.workspace().wav(1)->nsamples(), 8000);
     EXPECT_EQ(w.workspace().sourcerate(1), 16000);
-    EXPECT_TRUE(w.infolabel2->text().contains(QStringLiteral("  -  b16k.flac (16000 Hz \u2192 8000 Hz)")))
+    EXPECT_TRUE(w.infolabel2->text().contains(QStringLiteral("\nb16k.flac (16000 Hz \u2192 8000 Hz)")))
         << w.infolabel2->text().toStdString();
 }
 
@@ -385,6 +387,7 @@ TEST(FileLoading, CancelledLoadLeavesTheSlotAsItWas) {
     const QString c = square_file(*fx.dir, QStringLiteral("c.wav"), 3000, 2000);
     w.load_file(0, a);
     ASSERT_EQ(fx.filename(0), a);
+    test::wait_for_loudness(ws);
     ws.setPlaycount(1234);
     const QString line = ws.infoline(0);
     const double rms = ws.filerms(0), factor = ws.filefactor(0);
@@ -439,7 +442,7 @@ TEST(FileLoading, CancelledLoadLeavesTheSlotAsItWas) {
     EXPECT_EQ(ws.wav(0)->nchans(), 2);
     EXPECT_EQ(ws.wav(0)->nsamples(), 8000);
     EXPECT_EQ(ws.infoline(0), line);
-    EXPECT_EQ(w.infolabel1->text(), line);
+    EXPECT_EQ(w.infolabel1->text(), test::shown_lines(ws, 0));
     EXPECT_EQ(ws.filerms(0), rms);
     EXPECT_EQ(ws.filefactor(0), factor);
     ASSERT_EQ(ws.levels(0).size(), levels.size());
@@ -478,12 +481,14 @@ TEST(FileLoading, SlowLoadCommitsWhenDoneAndAFailedOneRaisesOnTheGuiThread) {
     poll.start();
     w.load_file(1, b);
     TForm19::load_worker_hook = {};
-    EXPECT_EQ(label, QStringLiteral("Loading file 2: b <b>slow.wav"));
+    // The heading, then the stage with its figure (the worker was held
+    // before the reading began).
+    EXPECT_EQ(label, QStringLiteral("Loading file 2: b <b>slow.wav\nReading: 0%"));
     EXPECT_EQ(format, Qt::PlainText);
     EXPECT_EQ(fx.filename(1), b);
     EXPECT_EQ(w.workspace().wav(1)->nchans(), 2);
     EXPECT_EQ(w.load_progress(1), nullptr);
-    EXPECT_EQ(w.infolabel2->text(), w.workspace().infoline(1));
+    EXPECT_EQ(w.infolabel2->text(), test::shown_lines(w.workspace(), 1));
 
     const QString notwav = fx.dir->filePath(QStringLiteral("text.wav"));
     {
@@ -507,6 +512,7 @@ TEST(FileLoading, WhatIsNotARegularFileIsRefusedAtOnceAndTheSlotKept) {
     TForm19& w = fx.w;
     const QString a = square_file(*fx.dir, QStringLiteral("a.wav"), 1000, 8000);
     w.load_file(0, a);
+    test::wait_for_loudness(w.workspace());
     const QString line = w.workspace().infoline(0);
     const std::vector<test::SpecialFile> special = test::special_files(*fx.dir);
     // A reader blocked on the named pipe is let go after 20 s (a writer
@@ -566,6 +572,7 @@ TEST(FileLoading, MemoryRunningOutOnTheLoaderNamesTheFileAndKeepsTheSlot) {
     const QString a = square_file(*fx.dir, QStringLiteral("a.wav"), 1000, 8000);
     const QString b = square_file(*fx.dir, QStringLiteral("b.wav"), 2000, 4000);
     w.load_file(0, a);
+    test::wait_for_loudness(w.workspace());
     const QString line = w.workspace().infoline(0);
     TForm19::load_worker_hook = [&](int, const QString& f) {
         if (f == b) throw std::bad_alloc();
@@ -623,6 +630,66 @@ TEST(FileLoadingProgram, FileNamesThatAreNotUtf8OpenFromTheCommandLine) {
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QByteArray menus = f.readAll();
     EXPECT_TRUE(menus.contains("\t&1 " + native_file_name(odd.name) + "\n")) << menus.toStdString();
+}
+
+
+// The window's load ends with the waveform drawn before the loudness is
+// there: the fields show "…", matching by loudness waits (factors 1.0), and
+// the blind test, asked for meanwhile, waits with a dialog of its own.
+TEST(FileLoading, WaveformBeforeLoudnessAndMatchingAndTheBlindTestWaitForIt) {
+    WindowFixture fx;
+    TForm19& w = fx.w;
+    TWorkspace& ws = w.workspace();
+    w.FormActivate();
+    w.matchintegratedaction->trigger();
+    ASSERT_TRUE(ws.normalize());
+    const QString a = square_file(*fx.dir, QStringLiteral("a.wav"), 1000, 16000, 2);
+    const QString b = square_file(*fx.dir, QStringLiteral("b.wav"), 8000, 16000, 2);
+
+    QSemaphore release;
+    std::atomic<int> held{0};
+    TLoudnessJobs::worker_hook = [&](int) {
+        ++held;
+        release.tryAcquire(1, 20000);
+    };
+    w.load_file(0, a);
+    w.load_file(1, b);
+    // Committed and drawn while both measurements are held.
+    EXPECT_EQ(ws.wav(1)->nsamples(), 16000);
+    const QImage drawn = w.PaintBox[2]->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    EXPECT_FALSE(test::rows_of(drawn, drawn.width() / 2, TForm19::linecolors[2]).empty());
+    for (QLabel* l : {w.infolabel1, w.infolabel2})
+        EXPECT_TRUE(l->text().contains(QStringLiteral("\u2026 LUFS, LRA \u2026 LU, TP \u2026 dBTP"))) << l->text().toStdString();
+    EXPECT_TRUE(ws.loudness_pending(0) && ws.loudness_pending(1));
+    EXPECT_EQ(ws.filefactor(0), 1.0);
+    EXPECT_EQ(ws.filefactor(1), 1.0);
+
+    QString waiting;
+    bool active_while_held = true;
+    QTimer poll;
+    poll.setInterval(20);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        for (QProgressDialog* p : w.findChildren<QProgressDialog*>()) {
+            if (!p->isVisible()) continue;
+            poll.stop();
+            waiting = p->findChild<QLabel*>()->text();
+            active_while_held = w.abx_active();
+            release.release(2);
+        }
+    });
+    poll.start();
+    w.blindtestaction->trigger();
+    TLoudnessJobs::worker_hook = {};
+    EXPECT_TRUE(waiting.startsWith(QStringLiteral("Waiting for the loudness of the files\nMeasuring loudness: ")))
+        << waiting.toStdString();
+    EXPECT_FALSE(active_while_held);
+    EXPECT_TRUE(w.abx_active());
+    EXPECT_FALSE(ws.loudness_pending(0) || ws.loudness_pending(1));
+    // Matched by loudness now: the louder file 2 is turned down.
+    ASSERT_TRUE(ws.loudness(0).integrated && ws.loudness(1).integrated);
+    EXPECT_NEAR(20 * std::log10(ws.filefactor(1) / ws.filefactor(0)),
+                *ws.loudness(0).integrated - *ws.loudness(1).integrated, 1e-9);
+    EXPECT_FALSE(w.infolabel2->text().contains(QChar(0x2026)));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // commands), the first activation, the commands through their keys, the
 // layout of both panels and the keyboard table, all through real events.
 #include "tests/app/window_fixture.h"
+#include "app/loop_levels_view.h"
 
 #include "app/demo_recordings.h"
 #include "settings/prog_id.h"  // recent_files.h needs the complete type
@@ -187,9 +188,11 @@ TEST_F(MainWindow, LevelsMenuMatchesByTheChosenCriterionAndARestartKeepsIt) {
     EXPECT_EQ(menus[2]->text(), QStringLiteral("&Levels"));
     ASSERT_EQ(menus[2]->menu(), w->LevelsMenu);
     // Normalize (the tool bar's command, with its key), then the choices.
-    EXPECT_EQ(visible_texts(w->LevelsMenu), QStringList({"Normalize", "-", "&Match by", "Match &peak to"}));
+    EXPECT_EQ(visible_texts(w->LevelsMenu),
+              QStringList({"Normalize", "-", "&Match by", "Match &peak to", "L&oop range measurements"}));
     EXPECT_EQ(w->LevelsMenu->actions()[0], w->normalizeaction);
     ASSERT_EQ(w->LevelsMenu->actions()[2]->menu(), w->MatchByMenu);
+    EXPECT_EQ(w->LevelsMenu->actions().back(), w->looplevels->action);
     EXPECT_EQ(visible_texts(w->MatchByMenu),
               QStringList({"RMS", "Integrated loudness", "Maximum short-term loudness"}));
     const auto checked = [](TForm19& f) {
@@ -204,6 +207,7 @@ TEST_F(MainWindow, LevelsMenuMatchesByTheChosenCriterionAndARestartKeepsIt) {
     w->load_file(0, a);
     w->load_file(1, b);
     TWorkspace& s = w->workspace();
+    wait_for_loudness(s);
     EXPECT_TRUE(w->infolabel1->text().contains(QStringLiteral(" LUFS, LRA "))) << w->infolabel1->text().toStdString();
     EXPECT_EQ(w->infolabel2->toolTip(), w->infolabel2->text());
     EXPECT_NEAR(s.filefactor(0) / s.filefactor(1), 1.0, 1e-5);
@@ -215,7 +219,7 @@ TEST_F(MainWindow, LevelsMenuMatchesByTheChosenCriterionAndARestartKeepsIt) {
     EXPECT_GT(*s.loudness(0).integrated - *s.loudness(1).integrated, 1.0);
     EXPECT_NEAR(20 * std::log10(s.filefactor(1) / s.filefactor(0)),
                 *s.loudness(0).integrated - *s.loudness(1).integrated, 1e-9);
-    EXPECT_EQ(w->infolabel1->text(), s.infoline(0));
+    EXPECT_EQ(w->infolabel1->text(), shown_lines(s, 0));
 
     // The next start matches by the stored choice.
     w.reset();

@@ -32,6 +32,7 @@ TEST_F(PeakTargetMenu, TruePeakChoiceLeavesHeadroomAndIsRemembered) {
                             {"synth", "3", "sine", "11025", "0", "12.5", "vol", "0.5"});
     const QString b = sine(QStringLiteral("b.wav"), 44100, 1, 3, 1000, 0.25);
     form->load_file(0, a);
+    wait_for_loudness(ws());
     TPeakTargetMenu& menu = *form->peakmenu;
     EXPECT_EQ(menu.menu->title(), QStringLiteral("Match &peak to"));
     EXPECT_EQ(menu.sampleaction->text(), QStringLiteral("0 dBFS sample peak"));
@@ -54,6 +55,7 @@ TEST_F(PeakTargetMenu, TruePeakChoiceLeavesHeadroomAndIsRemembered) {
     // With two files the larger true peak goes to -1 dBTP, and the files
     // stay matched to each other.
     form->load_file(1, b);
+    wait_for_loudness(ws());
     EXPECT_EQ(std::max(field(form->infolabel1->text(), QStringLiteral("TP "), QStringLiteral(" dBTP")),
                        field(form->infolabel2->text(), QStringLiteral("TP "), QStringLiteral(" dBTP"))),
               -1.0);

@@ -858,7 +858,7 @@ TEST_F(PlaybackTest, FileAtAnotherRatePlaysAtItsOwnPitch) {
     form->load_file(0, sine("master.wav", kRate, 440));
     form->load_file(1, sine("master48k.flac", 48000, 1000));
     ASSERT_EQ(ws->wav(1)->sampfreq(), kRate);
-    EXPECT_TRUE(form->infolabel2->text().contains(QStringLiteral("  -  master48k.flac (48000 Hz \u2192 44100 Hz)")))
+    EXPECT_TRUE(form->infolabel2->text().contains(QStringLiteral("\nmaster48k.flac (48000 Hz \u2192 44100 Hz)")))
         << form->infolabel2->text().toStdString();
 
     Recorder rec(sink.name);

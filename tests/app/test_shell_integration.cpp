@@ -166,7 +166,8 @@ TEST_F(ShellIntegration, MenusOfTheWindow) {
               (QStringList{"Align file 2 to file 1", "-", "Nudge file 2 earlier by one sample",
                            "Nudge file 2 later by one sample", "Nudge file 2 earlier by one millisecond",
                            "Nudge file 2 later by one millisecond", "-", "Correct polarity", "No alignment"}));
-    EXPECT_EQ(captions(w.LevelsMenu), (QStringList{"Normalize", "-", "&Match by", "Match &peak to"}));
+    EXPECT_EQ(captions(w.LevelsMenu),
+              (QStringList{"Normalize", "-", "&Match by", "Match &peak to", "L&oop range measurements"}));
     EXPECT_EQ(captions(w.ViewMenu), (QStringList{"Zoom to fit", "Zoom to loop", "-", "Follow cursor while playing",
                                                  "Time as h:mm:ss", "-", "&Spectrogram", "&Logarithmic frequency",
                                                  "&FFT size", "&Range", "-", "S&pectrum"}));

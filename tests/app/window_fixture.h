@@ -94,6 +94,20 @@ protected:
     std::unique_ptr<TForm19> form;
 };
 
+/// Waits until the loudness measured after the loads is there (on its
+/// worker). Fails the test after 60 s.
+inline void wait_for_loudness(const TWorkspace& ws) {
+    for (int i = 0; i < 6000 && (ws.loudness_pending(0) || ws.loudness_pending(1)); ++i) QTest::qWait(10);
+    EXPECT_FALSE(ws.loudness_pending(0) || ws.loudness_pending(1)) << "loudness still measured";
+}
+
+/// What a file's information lines show when nothing is shortened: the
+/// levels with the loudness fields, then the name with its notes.
+inline QString shown_lines(const TWorkspace& ws, int slot) {
+    if (ws.info_name(slot).isEmpty()) return QStringLiteral("-");
+    return ws.info_levels(slot).trimmed() + QLatin1Char('\n') + ws.info_name(slot) + ws.info_notes(slot);
+}
+
 inline QRgb rgb(const QColor& c) { return c.rgb() | 0xFF000000u; }
 inline bool is(const QImage& img, int x, int y, const QColor& c) { return img.pixel(x, y) == rgb(c); }
 
