@@ -107,7 +107,8 @@ void TRecentFiles::build() {
         connect(a, &QAction::triggered, this, [this, i] { item_click(i); });
         fitems[i] = a;
     }
-    fbaritem = new QAction(QStringLiteral("-"), fmenu);
+    // A separator without text: with a text, menus draw it as a heading.
+    fbaritem = new QAction(fmenu);
     fbaritem->setSeparator(true);
     fclearitem = new QAction(fclearcaption, fmenu);
     fclearitem->setVisible(fincludeclear);

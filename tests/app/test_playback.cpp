@@ -762,8 +762,8 @@ TEST_F(PlaybackTest, AlignedFile2PlaysItsOwnFrameAtEachPosition) {
         EXPECT_EQ(stash_once()[0], a[size_t(1000 + F) * 2] / 2);
     }
     {
-        SCOPED_TRACE("one millisecond later: the next chunk");
-        form->nudgelatermsaction->trigger();
+        SCOPED_TRACE("one millisecond earlier: the next chunk");
+        form->nudgeearliermsaction->trigger();
         ASSERT_EQ(ws->file2offset(), 1105 - 44);
         expect_chunk(b, 1000 + 2 * F, 1105 - 44, 1);
     }

@@ -188,6 +188,14 @@ TEST_F(ShellIntegration, MenusOfTheWindow) {
     const QStringList entries{"-", "&1 " + b, "&2 " + a, "&Clear list..."};
     EXPECT_EQ(captions(w.File1Menu), (QStringList{"Open file 1...", "Close file 1"} + entries + QStringList{"-", "E&xit"}));
     EXPECT_EQ(captions(w.File2Menu), (QStringList{"Open file 2...", "Close file 2"} + entries));
+    // The bar above the entries is drawn like the one above "Exit", not as a
+    // heading with a caption of its own.
+    const QList<QAction*> file1 = w.File1Menu->actions();
+    QAction* exitbar = file1.at(file1.indexOf(w.Exit1) - 1);
+    ASSERT_TRUE(exitbar->isSeparator());
+    EXPECT_EQ(w.RecentFiles1->baritem()->text(), QString());
+    EXPECT_EQ(w.File1Menu->actionGeometry(w.RecentFiles1->baritem()).height(),
+              w.File1Menu->actionGeometry(exitbar).height());
 
     // A file that cannot be loaded is not listed.
     const QString broken = folders.write_file(QStringLiteral("wav/broken.wav"), "not a wave file");
