@@ -625,5 +625,41 @@ TEST(FileLoadingProgram, FileNamesThatAreNotUtf8OpenFromTheCommandLine) {
     EXPECT_TRUE(menus.contains("\t&1 " + native_file_name(odd.name) + "\n")) << menus.toStdString();
 }
 
+// A file manager starts "wavrell %F" with every file selected: the first two
+// are opened, and the window says which were not.
+TEST(FileLoadingProgram, ThreeFilesFromAFileManagerOpenTheFirstTwo) {
+    test::IsolatedFolders folders;
+    {
+        TRegistry reg(RegistryRoot::CurrentUser);
+        ASSERT_TRUE(reg.OpenKey(QStringLiteral("\\Software\\OstrelData\\Wavrell"), true));
+        reg.WriteInteger(QStringLiteral("AutoCheckForNewVersion"), 0);
+    }
+    const QString dir = folders.path(QStringLiteral("wav"));
+    QDir().mkpath(dir);
+    QStringList files;
+    for (const char* name : {"a.wav", "b.wav", "c.wav"}) {
+        files << dir + QLatin1Char('/') + QLatin1String(name);
+        ASSERT_TRUE(test::sox_write(files.last(), QByteArray(1600, '\0'), 8000, 1));
+    }
+    const QString dump = folders.path(QStringLiteral("menus.txt"));
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("WAVRELL_TEST_DUMP_MENUS"), dump);
+    QByteArray out, err;
+    ASSERT_EQ(test::run_with_env(QStringLiteral(WAVRELL_BINARY_DIR "/wavrell"), files, env, &out, &err, 60000), 0)
+        << err.toStdString();
+    const QString menus = test::read_text(dump);
+    // Loaded in order: b on top of the recent files, c nowhere.
+    EXPECT_TRUE(menus.contains(QStringLiteral("\t&1 ") + files[1] + QStringLiteral("\n\t&2 ") + files[0] + QLatin1Char('\n')))
+        << menus.toStdString();
+    EXPECT_FALSE(menus.contains(files[2])) << menus.toStdString();
+    EXPECT_TRUE(menus.endsWith(QStringLiteral("Status bar\n\tOnly two files are compared: \"c.wav\" was not opened.\n")))
+        << menus.toStdString();
+
+    EXPECT_EQ(files_left_out_text(files.mid(0, 2)), QString());
+    EXPECT_EQ(files_left_out_text(files + files),
+              QStringLiteral("Only two files are compared: \"c.wav\" and 3 more files were not opened."));
+}
+
 }  // namespace
 }  // namespace wavrell
