@@ -82,7 +82,10 @@ protected:
             shown.append({text, caption, flags});
             return answer;
         });
-        set_url_opener([this](const QUrl& url) { opened << url; });
+        set_url_opener([this](const QUrl& url) {
+            opened << url;
+            return true;
+        });
         set_end_program_hook([this] { ++ended; });
         set_today_hook([] { return kToday; });
         set_about_show_hook([this](QDialog& d) { about = &d; });
