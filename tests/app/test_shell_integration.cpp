@@ -7,6 +7,7 @@
 #include "workspace/workspace.h"
 #include "audio/wav_file.h"
 #include "common/message_box.h"
+#include "settings/ini_file.h"
 #include "settings/prog_id.h"
 #include "settings/registry.h"
 #include "shell/about.h"
@@ -29,6 +30,7 @@
 #include <QDirIterator>
 #include <QProcess>
 #include <QPushButton>
+#include <QSet>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -492,6 +494,51 @@ TEST(ShellIntegrationProgram, RecentFilesSurviveARestart) {
               (QStringList{"Open file 1...\tCtrl+F1", "Close file 1"} + left + QStringList{"-", "E&xit"}));
     EXPECT_EQ(dumped_menu(third, QStringLiteral("F&ile 2")),
               (QStringList{"Open file 2...\tCtrl+F2", "Close file 2"} + left));
+}
+
+TEST(ShellIntegrationProgram, WindowsStartedAtOnceKeepEachOthersRecentFiles) {
+    // Twelve windows started at once, each with a file of its own, each
+    // storing its recent files and, when it closes, its place: the list
+    // keeps as many of the twelve as it shows (nine), all different, and
+    // the file stays whole.
+    test::IsolatedFolders folders;
+    {
+        TRegistry reg(RegistryRoot::CurrentUser);
+        ASSERT_TRUE(reg.OpenKey(user_key, true));
+        reg.WriteInteger(QStringLiteral("AutoCheckForNewVersion"), 0);
+    }
+    const QString dir = folders.path(QStringLiteral("wav"));
+    QDir().mkpath(dir);
+    constexpr int kWindows = 12;
+    QStringList files;
+    std::vector<std::unique_ptr<QProcess>> runs;
+    for (int i = 0; i < kWindows; ++i) {
+        files << dir + QStringLiteral("/take%1.wav").arg(i);
+        ASSERT_TRUE(test::sox_write(files.last(), QByteArray(1600, '\0'), 8000, 1));
+    }
+    for (int i = 0; i < kWindows; ++i) {
+        auto p = std::make_unique<QProcess>();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("WAVRELL_TEST_DUMP_MENUS"), folders.path(QStringLiteral("menus%1.txt").arg(i)));
+        p->setProcessEnvironment(env);
+        p->start(QStringLiteral(WAVRELL_BINARY_DIR "/wavrell"), {files[i]});
+        runs.push_back(std::move(p));
+    }
+    for (auto& p : runs) {
+        EXPECT_TRUE(p->waitForFinished(120000)) << "a window did not end";
+        EXPECT_EQ(p->exitCode(), 0) << p->readAllStandardError().toStdString();
+    }
+    const QString ini = folders.config() + QStringLiteral("/OstrelData/Wavrell/0.2/wavrell.ini");
+    TIniFile stored(ini);
+    ASSERT_FALSE(stored.ReadFailed());
+    QStringList kept;
+    for (int i = 1; i <= 9; ++i) kept << stored.ReadString(QStringLiteral("RecentFiles"), QString::number(i), {});
+    EXPECT_EQ(QSet<QString>(kept.begin(), kept.end()).size(), 9) << kept.join(' ').toStdString();
+    for (const QString& f : kept) EXPECT_TRUE(files.contains(f)) << f.toStdString();
+    EXPECT_EQ(stored.ReadString(QStringLiteral("RecentFiles"), QStringLiteral("nToUse"), {}), QStringLiteral("9"));
+    EXPECT_TRUE(stored.SectionExists(QStringLiteral("MainWindow")));
+    EXPECT_EQ(QDir(QFileInfo(ini).absolutePath()).entryList(QDir::Files | QDir::Hidden), QStringList{"wavrell.ini"});
 }
 
 TEST(ShellIntegrationProgram, OnlyRootWritesTheMachineStoreAndAUserWritesOnlyInItsOwnFolders) {
