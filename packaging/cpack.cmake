@@ -28,6 +28,11 @@ window.
 
 It plays through the PulseAudio client library, on PulseAudio and on
 PipeWire's PulseAudio service.]=])
+# Free software under the GNU GPL, version 3 or later: the licence's text
+# for the generators that show one; the package carries the machine-readable
+# copyright file (packaging/debian/copyright, installed with the documents),
+# which points at the system's copy of the GPL as Debian wants.
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/COPYING)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://www.ostreldata.example/wavrell/")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

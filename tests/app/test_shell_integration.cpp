@@ -11,6 +11,7 @@
 #include "settings/prog_id.h"
 #include "settings/registry.h"
 #include "shell/about.h"
+#include "shell/credits.h"
 #include "shell/day_number.h"
 #include "shell/help_menu.h"
 #include "shell/recent_files.h"
@@ -32,6 +33,7 @@
 #include <QPushButton>
 #include <QSet>
 #include <QStandardPaths>
+#include <QTableWidget>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -396,6 +398,18 @@ TEST_F(ShellIntegration, DamagedSettingsFilesAreReadAndKeptWhole) {
     EXPECT_TRUE(shown.isEmpty());
 }
 
+TEST_F(ShellIntegration, FirstStartOfANewVersionKeepsTheSettingsOfTheLast) {
+    // Version 0.1 kept its settings in a folder of its own; 0.2 starts with
+    // them: the recent files and the matching criterion are there.
+    const QString a = wav(QStringLiteral("a.wav"));
+    folders.write_file(QStringLiteral("config/OstrelData/Wavrell/0.1/wavrell.ini"),
+                       "[RecentFiles]\nnToUse=9\n1=" + a.toUtf8() + "\n\n[Levels]\nMatchBy=lufs\n");
+    TForm19 w;
+    EXPECT_TRUE(w.matchintegratedaction->isChecked());
+    EXPECT_EQ(captions(w.File1Menu).mid(2, 3), (QStringList{"-", "&1 " + a, "&Clear list..."}));
+    EXPECT_TRUE(QFileInfo::exists(folders.config() + QStringLiteral("/OstrelData/Wavrell/0.2/wavrell.ini")));
+}
+
 TEST_F(ShellIntegration, AboutBoxOfTheWindow) {
     TForm19 w;
     item(w.HelpMenu1->menu(), QStringLiteral("A&bout..."))->trigger();
@@ -410,6 +424,33 @@ TEST_F(ShellIntegration, AboutBoxOfTheWindow) {
     EXPECT_EQ(part("okbutton")->x(), 254);
     EXPECT_EQ(part("panel")->y(), (about->height() - 234) / 2);
     EXPECT_EQ(about->width(), 410);
+
+    // The licence, and the libraries with theirs one click away.
+    EXPECT_EQ(static_cast<QLabel*>(part("extralabel"))->text(),
+              QStringLiteral("Wavrell is free software under the GNU GPL, version 3 or later"));
+    auto* credits = static_cast<QPushButton*>(part("creditsbutton"));
+    ASSERT_NE(credits, nullptr);
+    EXPECT_FALSE(credits->isHidden());
+    EXPECT_EQ(credits->text(), QStringLiteral("&Credits..."));
+    QStringList rows;
+    set_credits_show_hook([&](QDialog& d) {
+        EXPECT_EQ(d.windowTitle(), QStringLiteral("Credits"));
+        auto* table = d.findChild<QTableWidget*>(QStringLiteral("creditstable"));
+        ASSERT_NE(table, nullptr);
+        for (int r = 0; r < table->rowCount(); ++r)
+            rows << table->item(r, 0)->text() + QStringLiteral(": ") + table->item(r, 2)->text();
+    });
+    credits->click();
+    set_credits_show_hook({});
+    const QStringList expected{
+        "Qt 6: GNU LGPL version 3 (LGPL-3.0-only), or GNU GPL version 2 or 3",
+        "libpulse: GNU LGPL version 2.1 or later (LGPL-2.1-or-later)",
+        "libsndfile: GNU LGPL version 2.1 or later (LGPL-2.1-or-later)",
+        "libsoxr: GNU LGPL version 2.1 or later (LGPL-2.1-or-later)",
+        "FFTW 3: GNU GPL version 2 or later (GPL-2.0-or-later)",
+        "libebur128: MIT licence (MIT)",
+    };
+    EXPECT_EQ(rows, expected);
 }
 
 // ---- the real program, started twice with the same folders
