@@ -4,6 +4,8 @@
 // being heard.
 #include "app/main_window.h"
 
+#include "app/view_navigation.h"
+
 #include "workspace/workspace.h"
 #include "audio/mpc_play.h"
 #include "audio/wav_file.h"
@@ -142,6 +144,7 @@ void TForm19::show_heard_frame(int64_t queued) {
     const double position = at ? double(*at) : double(ws->playcount()) - double(queued - heard);
     const TWav& w = *ws->wav(ws->wavplayno());
     if (w.sampfreq() > 0) ws->setCursorpos(position / w.sampfreq());
+    navigation->follow(ws->cursorpos());
 }
 
 void TForm19::MPCPlay1Closed() {

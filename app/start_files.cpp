@@ -10,6 +10,10 @@
 
 namespace wavrell {
 
+namespace {
+constexpr int kLeftOutMessageMs = 20000;
+}  // namespace
+
 QString files_left_out_text(const QStringList& files) {
     if (files.size() <= 2) return {};
     const QString first = QFileInfo(files[2]).fileName();
@@ -30,8 +34,9 @@ void open_start_files(TForm19& window, const QStringList& files, std::function<v
             }
         }
         // A file manager hands over every file selected: the rest is named
-        // where the user looks, not on a terminal nobody sees.
-        if (w && files.size() > 2) w->statusBar()->showMessage(files_left_out_text(files));
+        // where the user looks, not on a terminal nobody sees; for a while,
+        // as the message covers the status bar's time readout.
+        if (w && files.size() > 2) w->statusBar()->showMessage(files_left_out_text(files), kLeftOutMessageMs);
         if (w && then) then();
     });
 }

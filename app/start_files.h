@@ -12,7 +12,7 @@ class TForm19;
 /// of the window, in this order, once the event loop runs (as "Open file
 /// 1..." and "Open file 2..." would load them). A file that cannot be loaded
 /// is reported like any load error and the next one is still loaded. Further
-/// files are not opened; the window's status bar says so
+/// files are not opened; the window's status bar says so for 20 seconds
 /// (files_left_out_text). `then` runs after the last load has ended. GUI
 /// thread.
 void open_start_files(TForm19& window, const QStringList& files, std::function<void()> then = {});
