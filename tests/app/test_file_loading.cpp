@@ -584,16 +584,20 @@ TEST(FileLoading, MemoryRunningOutOnTheLoaderNamesTheFileAndKeepsTheSlot) {
     EXPECT_EQ(w.RecentFiles1->filename(1), a);
 }
 
-TEST(FileLoadingProgram, FileNamesThatAreNotUtf8OpenFromTheCommandLine) {
-    test::IsolatedFolders folders;
-    {
-        // No version check may run while the program is tested.
-        TRegistry reg(RegistryRoot::CurrentUser);
-        ASSERT_TRUE(reg.OpenKey(QStringLiteral("\\Software\\OstrelData\\Wavrell"), true));
-        reg.WriteInteger(QStringLiteral("AutoCheckForNewVersion"), 0);
-    }
+/// Prepares isolated folders for runs of the program: no version check may
+/// run while it is tested. Returns a folder for the test's sound files.
+QString program_folders(const test::IsolatedFolders& folders) {
+    TRegistry reg(RegistryRoot::CurrentUser);
+    EXPECT_TRUE(reg.OpenKey(QStringLiteral("\\Software\\OstrelData\\Wavrell"), true));
+    reg.WriteInteger(QStringLiteral("AutoCheckForNewVersion"), 0);
     const QString dir = folders.path(QStringLiteral("wav"));
     QDir().mkpath(dir);
+    return dir;
+}
+
+TEST(FileLoadingProgram, FileNamesThatAreNotUtf8OpenFromTheCommandLine) {
+    test::IsolatedFolders folders;
+    const QString dir = program_folders(folders);
     const QString made = dir + QStringLiteral("/made.wav");
     ASSERT_TRUE(test::sox_write(made, QByteArray(1600, '\0'), 8000, 1));
     const test::BytesNamedFile odd(made, "a\xFF" "b.wav");
@@ -629,13 +633,7 @@ TEST(FileLoadingProgram, FileNamesThatAreNotUtf8OpenFromTheCommandLine) {
 // are opened, and the window says which were not.
 TEST(FileLoadingProgram, ThreeFilesFromAFileManagerOpenTheFirstTwo) {
     test::IsolatedFolders folders;
-    {
-        TRegistry reg(RegistryRoot::CurrentUser);
-        ASSERT_TRUE(reg.OpenKey(QStringLiteral("\\Software\\OstrelData\\Wavrell"), true));
-        reg.WriteInteger(QStringLiteral("AutoCheckForNewVersion"), 0);
-    }
-    const QString dir = folders.path(QStringLiteral("wav"));
-    QDir().mkpath(dir);
+    const QString dir = program_folders(folders);
     QStringList files;
     for (const char* name : {"a.wav", "b.wav", "c.wav"}) {
         files << dir + QLatin1Char('/') + QLatin1String(name);

@@ -888,7 +888,6 @@ TEST(CommandLine, ErrorsAndHelp) {
 
     const QStringList unusable[] = {{QStringLiteral("--levels")},
                                     {QStringLiteral("--levels"), q, q, q},
-                                    {q, q, q},
                                     {QStringLiteral("--bogus")},
                                     {QStringLiteral("--levels"), QStringLiteral("--match=loud"), q},
                                     {QStringLiteral("--json"), q},
