@@ -35,16 +35,19 @@ void TForm19::create_alignment_menu() {
     alignaction = add(QStringLiteral("Align file 2 to file 1"), QKeySequence(Qt::CTRL | Qt::Key_L),
                       [this] { align_files(); });
     AlignmentMenu->addSeparator();
+    // "Later" and "earlier" say how much later file 2 runs than file 1, as
+    // the offset on its line does (+: later): a nudge later adds to the
+    // offset, and file 2 is then drawn and played that much sooner.
     nudgeearlieraction = add(QStringLiteral("Nudge file 2 earlier by one sample"),
-                             QKeySequence(Qt::ALT | Qt::Key_Comma), [this] { ws->nudge_file2(1); });
+                             QKeySequence(Qt::ALT | Qt::Key_Comma), [this] { ws->nudge_file2(-1); });
     nudgelateraction = add(QStringLiteral("Nudge file 2 later by one sample"), QKeySequence(Qt::ALT | Qt::Key_Period),
-                           [this] { ws->nudge_file2(-1); });
+                           [this] { ws->nudge_file2(1); });
     nudgeearliermsaction = add(QStringLiteral("Nudge file 2 earlier by one millisecond"),
                                QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_Comma),
-                               [this] { ws->nudge_file2(ws->millisecond_frames()); });
+                               [this] { ws->nudge_file2(-ws->millisecond_frames()); });
     nudgelatermsaction = add(QStringLiteral("Nudge file 2 later by one millisecond"),
                              QKeySequence(Qt::ALT | Qt::SHIFT | Qt::Key_Period),
-                             [this] { ws->nudge_file2(-ws->millisecond_frames()); });
+                             [this] { ws->nudge_file2(ws->millisecond_frames()); });
     AlignmentMenu->addSeparator();
     correctpolarityaction = add(QStringLiteral("Correct polarity"), QKeySequence(),
                                 [this] { ws->setCorrectpolarity(correctpolarityaction->isChecked()); });

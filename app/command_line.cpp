@@ -340,8 +340,8 @@ TCommandLine parse_command_line(const QStringList& args) {
         return cl;
     }
     if (!p.isSet(levels)) {
-        // The window opens, with the files loaded into file 1 and file 2.
-        if (cl.files.size() > 2) return error(QStringLiteral("at most two files can be opened"));
+        // The window opens, with the files loaded into file 1 and file 2; a
+        // file manager may hand over more, which the window names.
         for (const QCommandLineOption* o : {&nonorm, &loudness, &match, &json, &peak})
             if (p.isSet(*o)) return error(QStringLiteral("--%1 is only taken with --levels").arg(o->names().first()));
         return cl;

@@ -21,7 +21,9 @@
 #include "settings/appdata_folders.h"
 #include "settings/prog_id.h"
 #include "settings/setting.h"
+#include "settings/settings_upgrade.h"
 #include "shell/about.h"
+#include "shell/credits.h"
 #include "shell/fjelm_about.h"
 #include "shell/help_menu.h"
 #include "shell/program_icon.h"
@@ -342,6 +344,8 @@ void TForm19::create_shell_components() {
     ProgId1->setVersion(QStringLiteral("0.2"));
     ProgId1->setCompany(QStringLiteral("OstrelData"));
     ProgId1->setCopyright(kCopyright);
+    // A new version's first start goes on with the settings of the last one.
+    adopt_older_settings(*ProgId1);
 
     WindowSetting = new TSetting(this);
     WindowSetting->setProgId(ProgId1);
@@ -355,6 +359,8 @@ void TForm19::create_shell_components() {
     FjelmAbout1->setShowCompileDate(true);
     FjelmAbout1->setBMP256(true);
     FjelmAbout1->setOSVersions(this_platform);
+    FjelmAbout1->setExtra(QStringLiteral("Wavrell is free software under the GNU GPL, version 3 or later"));
+    FjelmAbout1->setCredits(program_credits());
 
     const std::array<std::pair<TRecentFiles**, QMenu*>, 2> lists{{{&RecentFiles1, File1Menu}, {&RecentFiles2, File2Menu}}};
     for (int slot = 0; slot < 2; ++slot) {

@@ -9,6 +9,7 @@
 #include "workspace/workspace.h"
 #include "audio/mpc_play.h"
 #include "audio/wav_file.h"
+#include "common/message_box.h"
 #include "common/number_text.h"
 
 #include <QAction>
@@ -44,7 +45,19 @@ void TForm19::playactionExecute() {
     // At the end (played to it before, the cursor stays there) or past it
     // nothing would be heard: "Play" starts again from the beginning.
     if (ws->playcount() >= timeline_end_frame() && !loop_frames(w.sampfreq()).active()) ws->setPlaycount(0);
-    MPCPlay1->setSfTot(w.sampfreq() * w.nchans());
+    // The player counts the values of a second in 32 bits: a file of
+    // thousands of channels (65535 at 44.1 kHz) would wrap it around.
+    const int64_t values_per_second = int64_t(w.sampfreq()) * int64_t(w.nchans());
+    if (values_per_second > INT32_MAX) {
+        playaction->setChecked(false);
+        message_box(QStringLiteral("Cannot play \"%1\": %2 channels at %3 Hz are more than playback can take.")
+                        .arg(w.filename())
+                        .arg(w.nchans())
+                        .arg(w.sampfreq()),
+                    QStringLiteral("Play"), mb::OK | mb::ICONEXCLAMATION);
+        return;
+    }
+    MPCPlay1->setSfTot(int32_t(values_per_second));
     MPCPlay1->setNChans(w.nchans());
     // A nChans-frame excerpt per chunk: sized once here, reused while playing.
     playbuf.reserve(size_t(MPCPlay1->nChunkSamples()) + size_t(w.nchans()));

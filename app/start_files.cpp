@@ -3,10 +3,25 @@
 #include "app/main_window.h"
 #include "common/application.h"
 
+#include <QFileInfo>
 #include <QPointer>
+#include <QStatusBar>
 #include <QTimer>
 
 namespace wavrell {
+
+namespace {
+constexpr int kLeftOutMessageMs = 20000;
+}  // namespace
+
+QString files_left_out_text(const QStringList& files) {
+    if (files.size() <= 2) return {};
+    const QString first = QFileInfo(files[2]).fileName();
+    if (files.size() == 3) return QStringLiteral("Only two files are compared: \"%1\" was not opened.").arg(first);
+    return QStringLiteral("Only two files are compared: \"%1\" and %2 more files were not opened.")
+        .arg(first)
+        .arg(files.size() - 3);
+}
 
 void open_start_files(TForm19& window, const QStringList& files, std::function<void()> then) {
     QTimer::singleShot(0, &window, [w = QPointer<TForm19>(&window), files, then] {
@@ -18,6 +33,10 @@ void open_start_files(TForm19& window, const QStringList& files, std::function<v
                 TApplication::show_exception(e);
             }
         }
+        // A file manager hands over every file selected: the rest is named
+        // where the user looks, not on a terminal nobody sees; for a while,
+        // as the message covers the status bar's time readout.
+        if (w && files.size() > 2) w->statusBar()->showMessage(files_left_out_text(files), kLeftOutMessageMs);
         if (w && then) then();
     });
 }

@@ -9,13 +9,15 @@
 #include <QFile>
 #include <QMenu>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QTimer>
 
 namespace {
 
 /// Writes the visible items of every menu of the window to `path`, one line
 /// each: the menu title, then its items after a tab ("-" for a separator,
-/// the shortcut after a second tab).
+/// the shortcut after a second tab); then the status bar's message, if any,
+/// after a line "Status bar".
 bool write_menu_texts(const wavrell::TForm19& window, const QString& path) {
     QString text;
     for (const QAction* m : window.menuBar()->actions()) {
@@ -28,6 +30,8 @@ bool write_menu_texts(const wavrell::TForm19& window, const QString& path) {
             text += QLatin1Char('\n');
         }
     }
+    if (const QStatusBar* bar = window.findChild<QStatusBar*>(); bar && !bar->currentMessage().isEmpty())
+        text += QStringLiteral("Status bar\n\t") + bar->currentMessage() + QLatin1Char('\n');
     QFile f(path);
     // File names in the texts keep their bytes, also those that are not UTF-8.
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(wavrell::native_file_name(text)) >= 0 &&

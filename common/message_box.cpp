@@ -33,6 +33,8 @@ int message_box(const QString& text, const QString& caption, int flags) {
     // message): shown as they are, never read as rich text with links.
     box.setTextFormat(Qt::PlainText);
     box.setText(display_text(text));
+    // File names and addresses in a message can be selected and copied.
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     switch (flags & 0xF0) {
         case mb::ICONERROR: box.setIcon(QMessageBox::Critical); break;
         case mb::ICONQUESTION: box.setIcon(QMessageBox::Question); break;

@@ -28,6 +28,11 @@ window.
 
 It plays through the PulseAudio client library, on PulseAudio and on
 PipeWire's PulseAudio service.]=])
+# Free software under the GNU GPL, version 3 or later: the licence's text
+# for the generators that show one; the package carries the machine-readable
+# copyright file (packaging/debian/copyright, installed with the documents),
+# which points at the system's copy of the GPL as Debian wants.
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/COPYING)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://www.ostreldata.example/wavrell/")
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -38,10 +43,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # libsoxr, FFTW and whatever else they link). Qt loads its platform plugins
 # at run time, which dpkg-shlibdeps cannot see: without them no window
 # opens. A sound server is needed to hear anything, but the window, --levels
-# and --align work without one.
+# and --align work without one; xdg-open (xdg-utils) shows the manual and
+# the web pages of the Help menu.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "pulseaudio | pipewire-pulse, xdg-utils")
 
 # Installed below /usr through DESTDIR, so that the install rules can tell a
 # staged install from one straight into a prefix (the MIME cache).

@@ -2,6 +2,7 @@
 
 #include "common/errors.h"
 #include "settings/ini_document.h"
+#include "settings/ini_lock.h"
 
 #include <QFile>
 #include <QHash>
@@ -128,6 +129,29 @@ TIniDocument& TIniFile::edit() {
     return *fdoc;
 }
 
+void TIniFile::change(std::function<void(TIniDocument&)> op) {
+    op(edit());
+    fpending.push_back(std::move(op));
+}
+
+bool TIniFile::reload_for_write() {
+    QFile f(ffilename);
+    const Stamp now = stamp_of(ffilename);
+    std::shared_ptr<TIniDocument> doc;
+    if (!now.exists) {
+        doc = std::make_shared<TIniDocument>();
+    } else {
+        if (!f.open(QIODevice::ReadOnly)) return false;
+        const QByteArray data = f.readAll();
+        if (f.error() != QFileDevice::NoError) return false;
+        doc = std::shared_ptr<TIniDocument>(TIniDocument::parse(data));
+    }
+    for (const auto& op : fpending) op(*doc);
+    fdoc = std::move(doc);
+    fstamp = now;
+    return true;
+}
+
 bool TIniFile::ReadFailed() {
     load();
     return freadfailed;
@@ -186,7 +210,7 @@ void TIniFile::AddSection(const QString& section) {
         throw EFileError(QStringLiteral("The section name \"%1\" cannot be stored in the ini file %2")
                              .arg(section, ffilename));
     if (fdoc->section_exists(section)) return;
-    edit().add_section(section);
+    change([section](TIniDocument& d) { d.add_section(section); });
 }
 
 void TIniFile::WriteString(const QString& section, const QString& key, const QString& value) {
@@ -204,27 +228,35 @@ void TIniFile::WriteString(const QString& section, const QString& key, const QSt
     AddSection(section);
     QString old;
     if (fdoc->read_value(section, key, &old) && old == value) return;
-    edit().write_value(section, key, value);
+    change([section, key, value](TIniDocument& d) { d.write_value(section, key, value); });
 }
 
 void TIniFile::EraseSection(const QString& section) {
     load();
     if (!fdoc->section_exists(section)) return;
     check_writable();
-    edit().erase_section(section);
+    change([section](TIniDocument& d) { d.erase_section(section); });
 }
 
 void TIniFile::DeleteKey(const QString& section, const QString& key) {
     load();
     if (!fdoc->read_value(section, key, nullptr)) return;
     check_writable();
-    edit().delete_key(section, key);
+    change([section, key](TIniDocument& d) { d.delete_key(section, key); });
 }
 
 void TIniFile::UpdateFile() {
     if (!fdirty) {
         release();
         return;
+    }
+    const TIniLock lock(ffilename);
+    // Another process wrote the file since it was read: the changes go onto
+    // what it holds now. A file that has become unreadable is left alone.
+    if (stamp_of(ffilename) != fstamp && !reload_for_write()) {
+        Discard();
+        throw EFileError(QStringLiteral("Cannot read %1 again before writing it; the file is left unchanged")
+                             .arg(ffilename));
     }
     const QByteArray before = fdoc->source();
     // From here on the document is what the file is to hold; when writing
@@ -240,6 +272,7 @@ void TIniFile::UpdateFile() {
         fstamp = stamp_of(ffilename);
     }
     fdirty = false;
+    fpending.clear();
     parsed_files().keep(ffilename, fstamp, fdoc);  // what was written is known: no parse of it
     release();
 }
@@ -254,6 +287,7 @@ void TIniFile::release() {
 void TIniFile::Discard() {
     if (!fdirty) return;
     fdirty = false;
+    fpending.clear();
     fdoc.reset();
     fstamp = {};
 }

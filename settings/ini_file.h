@@ -3,7 +3,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
+#include <vector>
 #include <sys/types.h>
 
 namespace wavrell {
@@ -30,7 +32,10 @@ class TIniDocument;
 /// by other programs are seen. Writing replaces the whole file at once
 /// (temporary file and rename), so a crash while writing leaves either the
 /// old or the new file; a write that would not change the file's bytes is
-/// left out. A file that exists but cannot be read is never overwritten:
+/// left out. Writing holds the lock beside the file (TIniLock); when another
+/// process wrote the file since it was read, the changes are made again on
+/// what the file holds now, so that writers of different keys never undo
+/// each other's. A file that exists but cannot be read is never overwritten:
 /// writes then raise EFileError. One thread at a time per object.
 class TIniFile {
 public:
@@ -87,11 +92,19 @@ public:
 private:
     void load();
     TIniDocument& edit();
+    /// Makes a change on the document and keeps it for reload_for_write.
+    void change(std::function<void(TIniDocument&)> op);
+    /// Reads the file as it is now and makes the pending changes on it;
+    /// false when it cannot be read.
+    bool reload_for_write();
     void release();
     void check_writable() const;
 
     QString ffilename;
     std::shared_ptr<TIniDocument> fdoc;  // shared with the cache until edited
+    // The changes not yet written, to be made again on the file as another
+    // process left it.
+    std::vector<std::function<void(TIniDocument&)>> fpending;
     Stamp fstamp;                        // of the file fdoc was read from or written as
     bool freadfailed = false;
     QString freaderror;

@@ -131,6 +131,10 @@ TAbout::TAbout(QObject* owner) : QObject(owner) {
     okbutton->setGeometry(254, bottom_of(memorylabel) + 5, 75, 25);
     okbutton->setDefault(true);
     connect(okbutton, &QPushButton::clicked, this, [this] { ok_click(); });
+    creditsbutton = new QPushButton(QStringLiteral("&Credits..."), form);
+    creditsbutton->setGeometry(172, okbutton->y(), 75, 25);
+    creditsbutton->hide();
+    connect(creditsbutton, &QPushButton::clicked, this, [this] { show_credits(form, fcredits); });
 
     // The client area ends 10 below the button, but never cuts the picture
     // panel: it keeps the panel's left margin above and below it.
@@ -143,7 +147,8 @@ TAbout::TAbout(QObject* owner) : QObject(owner) {
         {panel, "panel"}, {fjelmimage, "fjelmimage"}, {progicon, "progicon"},
         {titlelabel, "titlelabel"}, {versionlabel, "versionlabel"}, {fjelmlabel, "fjelmlabel"},
         {copyrightlabel, "copyrightlabel"}, {compiledatelabel, "compiledatelabel"},
-        {extralabel, "extralabel"}, {memorylabel, "memorylabel"}, {okbutton, "okbutton"}};
+        {extralabel, "extralabel"}, {memorylabel, "memorylabel"}, {okbutton, "okbutton"},
+        {creditsbutton, "creditsbutton"}};
     for (const auto& [w, name] : names) w->setObjectName(QLatin1String(name));
 
     set_defaults();
@@ -195,6 +200,11 @@ void TAbout::setExtra(const QString& v) {
     extralabel->resize(titlelabel->width(), extralabel->height());
     fit_height(extralabel);
     extralabel->setVisible(!v.isEmpty());
+}
+
+void TAbout::setCredits(const QList<TCredit>& v) {
+    fcredits = v;
+    creditsbutton->setVisible(!v.isEmpty());
 }
 
 double TAbout::VersionNumber() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "shell/credits.h"
+
 #include <QObject>
 #include <QString>
 
@@ -67,6 +69,11 @@ public:
     /// is not an integer.
     uint16_t intversion() const;
 
+    /// The libraries named by the "&Credits..." button (shell/credits.h);
+    /// without any the button is hidden.
+    QList<TCredit> Credits() const { return fcredits; }
+    void setCredits(const QList<TCredit>& v);
+
     /// Double click on the program icon (sender: the icon label).
     std::function<void(QObject* sender)> OnEggClick;
     /// Double click on the picture (sender: the picture label).
@@ -92,6 +99,7 @@ protected:
     QDialog* form = nullptr;
     QFrame* panel = nullptr;
     QPushButton* okbutton = nullptr;
+    QPushButton* creditsbutton = nullptr;
     QLabel* titlelabel = nullptr;
     QLabel* fjelmlabel = nullptr;
     QLabel* compiledatelabel = nullptr;
@@ -110,6 +118,7 @@ protected:
     bool fshowcompiledate = true;
     bool fbmp256 = true;
     QString fosversions;
+    QList<TCredit> fcredits;
 
 private:
     void set_defaults();

@@ -86,6 +86,21 @@ bool is_web_address(const QString& text) {
            !url.host().isEmpty();
 }
 
+
+/// Opens `url` with the desktop's handler; where there is none (no
+/// xdg-utils, no browser), says so and gives the address as text the user
+/// can select and open by hand. `what` names the thing at the start of a
+/// sentence. Returns whether it was opened.
+bool open_or_tell(const QUrl& url, const QString& what) {
+    if (open_url(url)) return true;
+    const QString address = url.isLocalFile() ? url.toLocalFile() : url.toString();
+    message_box(QStringLiteral("%1 cannot be opened: no program to show it was found on this computer (the "
+                               "package xdg-utils and a web browser provide one).\r\rTo open it yourself:\r%2")
+                    .arg(what, address),
+                QStringLiteral("Help"), mb::OK | mb::ICONEXCLAMATION);
+    return false;
+}
+
 }  // namespace
 
 QString find_help_file(const QString& program_path) {
@@ -366,8 +381,10 @@ void THelpMenu::version_file_arrived(bool ok, const QString& text, bool manual, 
                             QStringLiteral(")"),
                         mb::YESNO | mb::ICONQUESTION);
         if (answer == mb::IDYES) {
-            open_url(QUrl(trim_blanks(downloadurl)));
-            if (end_after_download) end_program();
+            // The program ends for the new version only once its page shows.
+            if (open_or_tell(QUrl(trim_blanks(downloadurl)), QStringLiteral("The download page")) &&
+                end_after_download)
+                end_program();
         }
     } else if (manual) {
         message_box(QStringLiteral("There is currently no new version available.\rYou are already "
@@ -402,7 +419,7 @@ bool THelpMenu::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void THelpMenu::help_click() {
-    if (!fhelpfile.isEmpty()) open_url(QUrl::fromLocalFile(fhelpfile));
+    if (!fhelpfile.isEmpty()) open_or_tell(QUrl::fromLocalFile(fhelpfile), QStringLiteral("The manual"));
 }
 
 void THelpMenu::web_item_click(QObject* sender) {
@@ -420,7 +437,7 @@ void THelpMenu::web_item_click(QObject* sender) {
                     QStringLiteral("Help"), mb::OK | mb::ICONEXCLAMATION);
         return;
     }
-    open_url(url);
+    open_or_tell(url, QStringLiteral("\"%1\"").arg(menutexts[tag]));
 }
 
 void THelpMenu::check_now_click() { check_version(true, false); }

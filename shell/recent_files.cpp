@@ -2,7 +2,9 @@
 
 #include "common/message_box.h"
 #include "common/regular_file.h"
+#include "settings/ini_lock.h"
 #include "settings/prog_id.h"
+#include "settings/registry.h"
 #include "settings/setting.h"
 #include "shell/drive_type.h"
 
@@ -107,7 +109,8 @@ void TRecentFiles::build() {
         connect(a, &QAction::triggered, this, [this, i] { item_click(i); });
         fitems[i] = a;
     }
-    fbaritem = new QAction(QStringLiteral("-"), fmenu);
+    // A separator without text: with a text, menus draw it as a heading.
+    fbaritem = new QAction(fmenu);
     fbaritem->setSeparator(true);
     fclearitem = new QAction(fclearcaption, fmenu);
     fclearitem->setVisible(fincludeclear);
@@ -129,6 +132,11 @@ void TRecentFiles::set_captions() {
 void TRecentFiles::insert_in_menu() {
     if (!floaded || !fmenu || !fbaritem || !fclearitem) return;
     write_to_registry();
+    place_items();
+}
+
+void TRecentFiles::place_items() {
+    if (!floaded || !fmenu || !fbaritem || !fclearitem) return;
     if (finserted) remove_from_menu();
     const QList<QAction*> actions = fmenu->actions();
     const int p = std::clamp(fmenupos, 0, int(actions.size()));
@@ -191,24 +199,91 @@ bool TRecentFiles::allowed(const QString& fullpath) const {
 void TRecentFiles::add(const QString& FileName) {
     if (FileName.isEmpty()) return;
     const QString full = QDir::cleanPath(QFileInfo(FileName).absoluteFilePath());
-    if (allowed(full)) {
+    const bool take = allowed(full);
+    store([&] {
+        if (!take) return;
         for (int i = kSlots; i >= 2; --i) ffilenames[i] = ffilenames[i - 1];
         ffilenames[1] = full;
-    }
-    tidy_list();
-    insert_in_menu();
+    });
+    place_items();
 }
 
 void TRecentFiles::clear() {
-    for (QString& f : ffilenames) f.clear();
-    tidy_list();
-    insert_in_menu();
+    store([this] {
+        for (QString& f : ffilenames) f.clear();
+    });
+    place_items();
+}
+
+void TRecentFiles::remove(const QString& path) {
+    store([&] {
+        for (QString& f : ffilenames)
+            if (f == path) f.clear();
+    });
+    place_items();
 }
 
 // ---- the store
 
-void TRecentFiles::write_to_registry() {
-    if (fisreading) return;
+void TRecentFiles::write_to_registry() { store({}); }
+
+QString TRecentFiles::store_file() {
+    // An ini file below the roaming folder, or the user's registry store
+    // where that folder is not found.
+    const QString ini = setting->IniFilename();
+    return ini.startsWith(QLatin1Char('/')) ? ini : TRegistry::StoreFileName(RegistryRoot::CurrentUser);
+}
+
+void TRecentFiles::merge_stored() {
+    // Every window keeps its list and writes it on each change: the list as
+    // stored now holds what the others added since, and leads. Entries of
+    // this run that no longer fit the shown slots stay below it.
+    QStringList stored;
+    try {
+        setting->setLocation(slroaming);
+        const QString s = section();
+        if (setting->ReadInteger(s, QStringLiteral("nToUse"), -1) < 0) return;  // none stored yet
+        // What another window added must exist, as at start-up; this
+        // window's own entries were checked when they came.
+        QStringList own;
+        for (const QString& f : ffilenames)
+            if (!f.isEmpty()) own << lower(f);
+        for (int i = 1; i <= fmaxitems; ++i) {
+            const QString f = setting->ReadString(s, slot_key(i), QString());
+            if (!f.isEmpty() && (own.contains(lower(f)) || file_exists(f))) stored << f;
+        }
+    } catch (const Exception&) {
+        return;  // an unreadable store keeps the list as it is
+    }
+    QStringList merged = stored;
+    for (int i = fmaxitems + 1; i <= kSlots; ++i)
+        if (!ffilenames[i].isEmpty()) merged << ffilenames[i];
+    for (int i = 1; i <= kSlots; ++i) ffilenames[i] = i <= merged.size() ? merged[i - 1] : QString();
+}
+
+void TRecentFiles::store(const std::function<void()>& change) {
+    if (fisreading || !floaded || !fmenu || !fbaritem || !fclearitem) {
+        if (change) change();
+        tidy_list();
+        return;
+    }
+    // The lock spans reading the stored list and writing the new one, so
+    // that windows changing their lists at once all keep their entries.
+    QString file;
+    try {
+        setting->setLocation(slroaming);
+        file = store_file();
+        QDir().mkpath(QFileInfo(file).absolutePath());  // for the lock; the write makes it anyway
+    } catch (const Exception&) {
+    }
+    const TIniLock lock(file);
+    merge_stored();
+    if (change) change();
+    tidy_list();
+    write_section();
+}
+
+void TRecentFiles::write_section() {
     // The section is replaced in memory and written in one piece, so the
     // file never holds half a list.
     try {
@@ -261,9 +336,7 @@ void TRecentFiles::item_click(int n) {
     if (!file_exists(path)) {
         message_box(QStringLiteral("Can't find \r") + path, QStringLiteral("File not found"),
                     mb::OK | mb::ICONEXCLAMATION);
-        ffilenames[n].clear();
-        tidy_list();
-        insert_in_menu();
+        remove(path);
         return;
     }
     if (OnClick) {

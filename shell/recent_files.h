@@ -28,7 +28,11 @@ using tRecentEvent = std::function<void(QObject* sender, int ItemNo, const QStri
 /// for the run and comes back when an entry above it goes. The list is
 /// stored in the section "RecentFiles" + ListName ("nToUse" and the keys
 /// "1" ... "F") of a private TSetting at the roaming location, on every
-/// change. The menu items are created as children of the menu. GUI thread.
+/// change. Several windows (processes) share that list: each change reads
+/// the stored list first, under the lock beside the store (TIniLock), makes
+/// itself on that, and writes the result, so that no window drops what
+/// another added. The menu items are created as children of the menu. GUI
+/// thread.
 class TRecentFiles : public QObject {
 public:
     explicit TRecentFiles(QObject* owner = nullptr);
@@ -93,7 +97,8 @@ public:
     /// Reads "nToUse" and the entries, dropping files that no longer exist.
     /// Failures of the store are ignored.
     void read_from_registry();
-    /// Replaces the section with the list. Failures of the store are ignored.
+    /// Takes in the list as stored now (see the class) and replaces the
+    /// section with it. Failures of the store are ignored.
     void write_to_registry();
 
     /// Runs once after the properties are set: raises ESettingError
@@ -111,6 +116,19 @@ private:
     void set_captions();
     bool allowed(const QString& fullpath) const;
     void item_click(int n);
+    /// Drops a path from the list and stores it.
+    void remove(const QString& path);
+    /// Under the store's lock: merge_stored, then `change` (may be empty) on
+    /// the list, then write_section.
+    void store(const std::function<void()>& change);
+    /// Makes the list the stored one followed by this run's hidden entries;
+    /// leaves it as it is when nothing is stored or the store fails.
+    void merge_stored();
+    void write_section();
+    /// The file that holds the store (for its lock).
+    QString store_file();
+    /// Puts the block into the menu as the list is now.
+    void place_items();
     void clear_click();
 
     QPointer<QMenu> fmenu;

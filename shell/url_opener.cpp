@@ -6,20 +6,18 @@
 namespace wavrell {
 
 namespace {
-std::function<void(const QUrl&)>& opener() {
-    static std::function<void(const QUrl&)> h;
+std::function<bool(const QUrl&)>& opener() {
+    static std::function<bool(const QUrl&)> h;
     return h;
 }
 }  // namespace
 
-void open_url(const QUrl& url) {
-    if (opener())
-        opener()(url);
-    else
-        QDesktopServices::openUrl(url);
+bool open_url(const QUrl& url) {
+    if (opener()) return opener()(url);
+    return QDesktopServices::openUrl(url);
 }
 
-void set_url_opener(std::function<void(const QUrl&)> h) { opener() = std::move(h); }
+void set_url_opener(std::function<bool(const QUrl&)> h) { opener() = std::move(h); }
 
 QUrl command_url(const QString& command) {
     const QString text = command.trimmed();

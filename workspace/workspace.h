@@ -231,9 +231,10 @@ public:
     /// (command line, tests; the window estimates on a worker). Nothing
     /// without two files.
     void align_files();
-    /// Nudges file 2 by frames (positive: earlier, each of its moments comes
-    /// sooner on the timeline); the offset then counts as set by hand. Only
-    /// with both slots holding samples.
+    /// Adds frames to file 2's offset (positive: file 2 counts as running
+    /// that much later than file 1, so each of its moments is drawn and
+    /// played sooner on the timeline); the offset then counts as set by
+    /// hand. Only with both slots holding samples.
     void nudge_file2(int64_t frames);
     /// One millisecond of file 2 in frames (its rate / 1000, rounded, at
     /// least 1).

@@ -106,20 +106,26 @@ TEST_F(AlignmentCommands, ShortcutsMoveFile2AndItsBoxesFollow) {
     ASSERT_GT(cols1.size(), 20u);
     EXPECT_EQ(burst_columns(2), cols1);
 
+    // File 2 runs 2000 samples later than file 1 ("+2000", as --align
+    // prints it): "later" adds to that, "earlier" takes from it.
     struct Step {
         QKeyCombination key;
+        QAction* action;
         int64_t offset;
         const char* note;
     };
     const Step steps[] = {
-        {Qt::ALT | Qt::Key_Period, kDelay - 1, "[+1999 samples, 249.9 ms, set by hand]"},
-        {Qt::ALT | Qt::Key_Comma, kDelay, "[+2000 samples, 250.0 ms, set by hand]"},
-        {Qt::ALT | Qt::SHIFT | Qt::Key_Period, kDelay - 8, "[+1992 samples, 249.0 ms, set by hand]"},
-        {Qt::ALT | Qt::SHIFT | Qt::Key_Comma, kDelay, "[+2000 samples, 250.0 ms, set by hand]"},
-        {Qt::ALT | Qt::SHIFT | Qt::Key_Comma, kDelay + 8, "[+2008 samples, 251.0 ms, set by hand]"},
+        {Qt::ALT | Qt::Key_Period, form->nudgelateraction, kDelay + 1, "[+2001 samples, 250.1 ms, set by hand]"},
+        {Qt::ALT | Qt::Key_Comma, form->nudgeearlieraction, kDelay, "[+2000 samples, 250.0 ms, set by hand]"},
+        {Qt::ALT | Qt::SHIFT | Qt::Key_Comma, form->nudgeearliermsaction, kDelay - 8,
+         "[+1992 samples, 249.0 ms, set by hand]"},
+        {Qt::ALT | Qt::SHIFT | Qt::Key_Period, form->nudgelatermsaction, kDelay, "[+2000 samples, 250.0 ms, set by hand]"},
+        {Qt::ALT | Qt::SHIFT | Qt::Key_Period, form->nudgelatermsaction, kDelay + 8,
+         "[+2008 samples, 251.0 ms, set by hand]"},
     };
     for (const Step& s : steps) {
         SCOPED_TRACE(QKeySequence(s.key).toString().toStdString());
+        EXPECT_EQ(s.action->shortcut(), QKeySequence(s.key));
         QTest::keyClick(form.get(), s.key.key(), s.key.keyboardModifiers());
         EXPECT_EQ(ws().file2offset(), s.offset);
         EXPECT_TRUE(line2().endsWith(QLatin1String(s.note))) << line2().toStdString();

@@ -591,16 +591,20 @@ TEST(FileLoading, MemoryRunningOutOnTheLoaderNamesTheFileAndKeepsTheSlot) {
     EXPECT_EQ(w.RecentFiles1->filename(1), a);
 }
 
-TEST(FileLoadingProgram, FileNamesThatAreNotUtf8OpenFromTheCommandLine) {
-    test::IsolatedFolders folders;
-    {
-        // No version check may run while the program is tested.
-        TRegistry reg(RegistryRoot::CurrentUser);
-        ASSERT_TRUE(reg.OpenKey(QStringLiteral("\\Software\\OstrelData\\Wavrell"), true));
-        reg.WriteInteger(QStringLiteral("AutoCheckForNewVersion"), 0);
-    }
+/// Prepares isolated folders for runs of the program: no version check may
+/// run while it is tested. Returns a folder for the test's sound files.
+QString program_folders(const test::IsolatedFolders& folders) {
+    TRegistry reg(RegistryRoot::CurrentUser);
+    EXPECT_TRUE(reg.OpenKey(QStringLiteral("\\Software\\OstrelData\\Wavrell"), true));
+    reg.WriteInteger(QStringLiteral("AutoCheckForNewVersion"), 0);
     const QString dir = folders.path(QStringLiteral("wav"));
     QDir().mkpath(dir);
+    return dir;
+}
+
+TEST(FileLoadingProgram, FileNamesThatAreNotUtf8OpenFromTheCommandLine) {
+    test::IsolatedFolders folders;
+    const QString dir = program_folders(folders);
     const QString made = dir + QStringLiteral("/made.wav");
     ASSERT_TRUE(test::sox_write(made, QByteArray(1600, '\0'), 8000, 1));
     const test::BytesNamedFile odd(made, "a\xFF" "b.wav");
@@ -690,6 +694,36 @@ TEST(FileLoading, WaveformBeforeLoudnessAndMatchingAndTheBlindTestWaitForIt) {
     EXPECT_NEAR(20 * std::log10(ws.filefactor(1) / ws.filefactor(0)),
                 *ws.loudness(0).integrated - *ws.loudness(1).integrated, 1e-9);
     EXPECT_FALSE(w.infolabel2->text().contains(QChar(0x2026)));
+}
+
+// A file manager starts "wavrell %F" with every file selected: the first two
+// are opened, and the window says which were not.
+TEST(FileLoadingProgram, ThreeFilesFromAFileManagerOpenTheFirstTwo) {
+    test::IsolatedFolders folders;
+    const QString dir = program_folders(folders);
+    QStringList files;
+    for (const char* name : {"a.wav", "b.wav", "c.wav"}) {
+        files << dir + QLatin1Char('/') + QLatin1String(name);
+        ASSERT_TRUE(test::sox_write(files.last(), QByteArray(1600, '\0'), 8000, 1));
+    }
+    const QString dump = folders.path(QStringLiteral("menus.txt"));
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("WAVRELL_TEST_DUMP_MENUS"), dump);
+    QByteArray out, err;
+    ASSERT_EQ(test::run_with_env(QStringLiteral(WAVRELL_BINARY_DIR "/wavrell"), files, env, &out, &err, 60000), 0)
+        << err.toStdString();
+    const QString menus = test::read_text(dump);
+    // Loaded in order: b on top of the recent files, c nowhere.
+    EXPECT_TRUE(menus.contains(QStringLiteral("\t&1 ") + files[1] + QStringLiteral("\n\t&2 ") + files[0] + QLatin1Char('\n')))
+        << menus.toStdString();
+    EXPECT_FALSE(menus.contains(files[2])) << menus.toStdString();
+    EXPECT_TRUE(menus.endsWith(QStringLiteral("Status bar\n\tOnly two files are compared: \"c.wav\" was not opened.\n")))
+        << menus.toStdString();
+
+    EXPECT_EQ(files_left_out_text(files.mid(0, 2)), QString());
+    EXPECT_EQ(files_left_out_text(files + files),
+              QStringLiteral("Only two files are compared: \"c.wav\" and 3 more files were not opened."));
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 
 #include <QAction>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QMetaObject>
 #include <QProcess>
@@ -931,8 +932,8 @@ TEST_F(PlaybackTest, AlignedFile2PlaysItsOwnFrameAtEachPosition) {
         EXPECT_EQ(stash_once()[0], a[size_t(1000 + F) * 2] / 2);
     }
     {
-        SCOPED_TRACE("one millisecond later: the next chunk");
-        form->nudgelatermsaction->trigger();
+        SCOPED_TRACE("one millisecond earlier: the next chunk");
+        form->nudgeearliermsaction->trigger();
         ASSERT_EQ(ws->file2offset(), 1105 - 44);
         expect_chunk(b, 1000 + 2 * F, 1105 - 44, 1);
     }
@@ -1109,6 +1110,41 @@ TEST_F(PlaybackTest, LoadRestartsAndClosingGivesSilence) {
         break;
     }
     EXPECT_TRUE(shown.isEmpty()) << shown.join('|').toStdString();
+}
+
+// A file the readers take but whose rate × channels does not fit the
+// player's count of values per second (65535 channels at 44.1 kHz, 8-bit
+// WAV by sox) is refused for playback with a message naming it, and
+// nothing plays; the window goes on with a file it can play.
+TEST_F(PlaybackTest, FileOfTooManyChannelsIsRefusedForPlayback) {
+    const QString many = dir->filePath(QStringLiteral("many.wav"));
+    QFile raw(dir->filePath(QStringLiteral("many.raw")));
+    ASSERT_TRUE(raw.open(QIODevice::WriteOnly));
+    raw.write(QByteArray(65535 * 4, char(0x90)));  // four frames
+    raw.close();
+    // A buffer larger than a frame, or sox writes none of them.
+    ASSERT_TRUE(test::sox({QStringLiteral("--buffer"), QStringLiteral("300000"), QStringLiteral("-r"),
+                           QStringLiteral("44100"), QStringLiteral("-c"), QStringLiteral("65535"), QStringLiteral("-b"),
+                           QStringLiteral("8"), QStringLiteral("-e"), QStringLiteral("unsigned"), QStringLiteral("-t"),
+                           QStringLiteral("raw"), raw.fileName(), many}));
+    form->load_file(0, many);
+    ASSERT_EQ(ws->wav(0)->nchans(), 65535);
+    ASSERT_EQ(ws->wav(0)->nsamples(), 4);
+
+    form->playaction->trigger();
+    ASSERT_EQ(shown.size(), 1);
+    EXPECT_EQ(shown[0], QStringLiteral("Cannot play \"%1\": 65535 channels at 44100 Hz are more than playback can take.")
+                            .arg(many));
+    EXPECT_FALSE(form->playaction->isChecked());
+    EXPECT_FALSE(form->MPCPlay1->OwnBoard());
+    EXPECT_FALSE(form->playfile1action->isEnabled());
+
+    form->load_file(0, write(QStringLiteral("a.wav"), noise(kRate, 7, 20000), 2));
+    form->playaction->trigger();
+    EXPECT_TRUE(form->MPCPlay1->OwnBoard());
+    EXPECT_EQ(form->MPCPlay1->sfTot(), 2 * kRate);
+    stop();
+    EXPECT_EQ(shown.size(), 1);
 }
 
 }  // namespace

@@ -7,9 +7,11 @@
 #include "workspace/workspace.h"
 #include "audio/wav_file.h"
 #include "common/message_box.h"
+#include "settings/ini_file.h"
 #include "settings/prog_id.h"
 #include "settings/registry.h"
 #include "shell/about.h"
+#include "shell/credits.h"
 #include "shell/day_number.h"
 #include "shell/help_menu.h"
 #include "shell/recent_files.h"
@@ -29,7 +31,9 @@
 #include <QDirIterator>
 #include <QProcess>
 #include <QPushButton>
+#include <QSet>
 #include <QStandardPaths>
+#include <QTableWidget>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -82,7 +86,10 @@ protected:
             shown.append({text, caption, flags});
             return answer;
         });
-        set_url_opener([this](const QUrl& url) { opened << url; });
+        set_url_opener([this](const QUrl& url) {
+            opened << url;
+            return true;
+        });
         set_end_program_hook([this] { ++ended; });
         set_today_hook([] { return kToday; });
         set_about_show_hook([this](QDialog& d) { about = &d; });
@@ -193,6 +200,14 @@ TEST_F(ShellIntegration, MenusOfTheWindow) {
     const QStringList entries{"-", "&1 " + b, "&2 " + a, "&Clear list..."};
     EXPECT_EQ(captions(w.File1Menu), (QStringList{"Open file 1...", "Close file 1"} + entries + QStringList{"-", "E&xit"}));
     EXPECT_EQ(captions(w.File2Menu), (QStringList{"Open file 2...", "Close file 2"} + entries));
+    // The bar above the entries is drawn like the one above "Exit", not as a
+    // heading with a caption of its own.
+    const QList<QAction*> file1 = w.File1Menu->actions();
+    QAction* exitbar = file1.at(file1.indexOf(w.Exit1) - 1);
+    ASSERT_TRUE(exitbar->isSeparator());
+    EXPECT_EQ(w.RecentFiles1->baritem()->text(), QString());
+    EXPECT_EQ(w.File1Menu->actionGeometry(w.RecentFiles1->baritem()).height(),
+              w.File1Menu->actionGeometry(exitbar).height());
 
     // A file that cannot be loaded is not listed.
     const QString broken = folders.write_file(QStringLiteral("wav/broken.wav"), "not a wave file");
@@ -388,6 +403,18 @@ TEST_F(ShellIntegration, DamagedSettingsFilesAreReadAndKeptWhole) {
     EXPECT_TRUE(shown.isEmpty());
 }
 
+TEST_F(ShellIntegration, FirstStartOfANewVersionKeepsTheSettingsOfTheLast) {
+    // Version 0.1 kept its settings in a folder of its own; 0.2 starts with
+    // them: the recent files and the matching criterion are there.
+    const QString a = wav(QStringLiteral("a.wav"));
+    folders.write_file(QStringLiteral("config/OstrelData/Wavrell/0.1/wavrell.ini"),
+                       "[RecentFiles]\nnToUse=9\n1=" + a.toUtf8() + "\n\n[Levels]\nMatchBy=lufs\n");
+    TForm19 w;
+    EXPECT_TRUE(w.matchintegratedaction->isChecked());
+    EXPECT_EQ(captions(w.File1Menu).mid(2, 3), (QStringList{"-", "&1 " + a, "&Clear list..."}));
+    EXPECT_TRUE(QFileInfo::exists(folders.config() + QStringLiteral("/OstrelData/Wavrell/0.2/wavrell.ini")));
+}
+
 TEST_F(ShellIntegration, AboutBoxOfTheWindow) {
     TForm19 w;
     item(w.HelpMenu1->menu(), QStringLiteral("A&bout..."))->trigger();
@@ -402,6 +429,33 @@ TEST_F(ShellIntegration, AboutBoxOfTheWindow) {
     EXPECT_EQ(part("okbutton")->x(), 254);
     EXPECT_EQ(part("panel")->y(), (about->height() - 234) / 2);
     EXPECT_EQ(about->width(), 410);
+
+    // The licence, and the libraries with theirs one click away.
+    EXPECT_EQ(static_cast<QLabel*>(part("extralabel"))->text(),
+              QStringLiteral("Wavrell is free software under the GNU GPL, version 3 or later"));
+    auto* credits = static_cast<QPushButton*>(part("creditsbutton"));
+    ASSERT_NE(credits, nullptr);
+    EXPECT_FALSE(credits->isHidden());
+    EXPECT_EQ(credits->text(), QStringLiteral("&Credits..."));
+    QStringList rows;
+    set_credits_show_hook([&](QDialog& d) {
+        EXPECT_EQ(d.windowTitle(), QStringLiteral("Credits"));
+        auto* table = d.findChild<QTableWidget*>(QStringLiteral("creditstable"));
+        ASSERT_NE(table, nullptr);
+        for (int r = 0; r < table->rowCount(); ++r)
+            rows << table->item(r, 0)->text() + QStringLiteral(": ") + table->item(r, 2)->text();
+    });
+    credits->click();
+    set_credits_show_hook({});
+    const QStringList expected{
+        "Qt 6: GNU LGPL version 3 (LGPL-3.0-only), or GNU GPL version 2 or 3",
+        "libpulse: GNU LGPL version 2.1 or later (LGPL-2.1-or-later)",
+        "libsndfile: GNU LGPL version 2.1 or later (LGPL-2.1-or-later)",
+        "libsoxr: GNU LGPL version 2.1 or later (LGPL-2.1-or-later)",
+        "FFTW 3: GNU GPL version 2 or later (GPL-2.0-or-later)",
+        "libebur128: MIT licence (MIT)",
+    };
+    EXPECT_EQ(rows, expected);
 }
 
 // ---- the real program, started twice with the same folders
@@ -486,6 +540,51 @@ TEST(ShellIntegrationProgram, RecentFilesSurviveARestart) {
               (QStringList{"Open file 1...\tCtrl+F1", "Close file 1"} + left + QStringList{"-", "E&xit"}));
     EXPECT_EQ(dumped_menu(third, QStringLiteral("F&ile 2")),
               (QStringList{"Open file 2...\tCtrl+F2", "Close file 2"} + left));
+}
+
+TEST(ShellIntegrationProgram, WindowsStartedAtOnceKeepEachOthersRecentFiles) {
+    // Twelve windows started at once, each with a file of its own, each
+    // storing its recent files and, when it closes, its place: the list
+    // keeps as many of the twelve as it shows (nine), all different, and
+    // the file stays whole.
+    test::IsolatedFolders folders;
+    {
+        TRegistry reg(RegistryRoot::CurrentUser);
+        ASSERT_TRUE(reg.OpenKey(user_key, true));
+        reg.WriteInteger(QStringLiteral("AutoCheckForNewVersion"), 0);
+    }
+    const QString dir = folders.path(QStringLiteral("wav"));
+    QDir().mkpath(dir);
+    constexpr int kWindows = 12;
+    QStringList files;
+    std::vector<std::unique_ptr<QProcess>> runs;
+    for (int i = 0; i < kWindows; ++i) {
+        files << dir + QStringLiteral("/take%1.wav").arg(i);
+        ASSERT_TRUE(test::sox_write(files.last(), QByteArray(1600, '\0'), 8000, 1));
+    }
+    for (int i = 0; i < kWindows; ++i) {
+        auto p = std::make_unique<QProcess>();
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("WAVRELL_TEST_DUMP_MENUS"), folders.path(QStringLiteral("menus%1.txt").arg(i)));
+        p->setProcessEnvironment(env);
+        p->start(QStringLiteral(WAVRELL_BINARY_DIR "/wavrell"), {files[i]});
+        runs.push_back(std::move(p));
+    }
+    for (auto& p : runs) {
+        EXPECT_TRUE(p->waitForFinished(120000)) << "a window did not end";
+        EXPECT_EQ(p->exitCode(), 0) << p->readAllStandardError().toStdString();
+    }
+    const QString ini = folders.config() + QStringLiteral("/OstrelData/Wavrell/0.2/wavrell.ini");
+    TIniFile stored(ini);
+    ASSERT_FALSE(stored.ReadFailed());
+    QStringList kept;
+    for (int i = 1; i <= 9; ++i) kept << stored.ReadString(QStringLiteral("RecentFiles"), QString::number(i), {});
+    EXPECT_EQ(QSet<QString>(kept.begin(), kept.end()).size(), 9) << kept.join(' ').toStdString();
+    for (const QString& f : kept) EXPECT_TRUE(files.contains(f)) << f.toStdString();
+    EXPECT_EQ(stored.ReadString(QStringLiteral("RecentFiles"), QStringLiteral("nToUse"), {}), QStringLiteral("9"));
+    EXPECT_TRUE(stored.SectionExists(QStringLiteral("MainWindow")));
+    EXPECT_EQ(QDir(QFileInfo(ini).absolutePath()).entryList(QDir::Files | QDir::Hidden), QStringList{"wavrell.ini"});
 }
 
 TEST(ShellIntegrationProgram, OnlyRootWritesTheMachineStoreAndAUserWritesOnlyInItsOwnFolders) {

@@ -58,6 +58,7 @@ TEST(Application, MessageBoxShowsTextsFromOutsideAsTheyAre) {
         SCOPED_TRACE(text.toStdString());
         QString shownText;
         Qt::TextFormat format = Qt::AutoText;
+        Qt::TextInteractionFlags flags;
         bool clicked = false;
         QTimer poll;
         poll.setInterval(10);
@@ -68,6 +69,7 @@ TEST(Application, MessageBoxShowsTextsFromOutsideAsTheyAre) {
             if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))) {
                 shownText = label->text();
                 format = label->textFormat();
+                flags = label->textInteractionFlags();
             }
             box->button(QMessageBox::No)->click();
             clicked = true;
@@ -77,6 +79,9 @@ TEST(Application, MessageBoxShowsTextsFromOutsideAsTheyAre) {
         EXPECT_TRUE(clicked);
         EXPECT_EQ(format, Qt::PlainText);
         EXPECT_EQ(shownText, display_text(text));
+        // Names and addresses in it can be selected and copied.
+        EXPECT_TRUE(flags & Qt::TextSelectableByMouse);
+        EXPECT_FALSE(flags & Qt::LinksAccessibleByMouse);
     }
 }
 

@@ -58,6 +58,12 @@ protected:
     QString root;  // the installed tree, moved
 };
 
+/// The whole content of a text file ("" when it cannot be read).
+QString text_of(const QString& file) {
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
 /// The keys of the [Desktop Entry] group of a desktop file.
 QMap<QString, QString> desktop_entry(const QString& file) {
     QFile f(file);
@@ -175,7 +181,7 @@ TEST_F(Install, AppStreamMetadataValidatesAndLaunchesTheDesktopEntry) {
     QFile f(metainfo);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     QXmlStreamReader xml(&f);
-    QString id, launchable, caption;
+    QString id, launchable, caption, license;
     QStringList releases;
     while (!xml.atEnd()) {
         if (xml.readNext() != QXmlStreamReader::StartElement) continue;
@@ -183,6 +189,7 @@ TEST_F(Install, AppStreamMetadataValidatesAndLaunchesTheDesktopEntry) {
         if (name == QLatin1String("id")) id = xml.readElementText();
         else if (name == QLatin1String("launchable")) launchable = xml.readElementText();
         else if (name == QLatin1String("caption")) caption = xml.readElementText();
+        else if (name == QLatin1String("project_license")) license = xml.readElementText();
         else if (name == QLatin1String("release")) releases << xml.attributes().value(QStringLiteral("version")).toString();
     }
     EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
@@ -190,6 +197,22 @@ TEST_F(Install, AppStreamMetadataValidatesAndLaunchesTheDesktopEntry) {
     EXPECT_TRUE(QFileInfo(path(QStringLiteral("share/applications/")) + launchable).isFile()) << launchable.toStdString();
     EXPECT_FALSE(caption.trimmed().isEmpty());
     EXPECT_TRUE(releases.contains(QStringLiteral(WAVRELL_VERSION))) << releases.join(' ').toStdString();
+    EXPECT_EQ(license, QStringLiteral("GPL-3.0-or-later"));
+}
+
+TEST_F(Install, CopyrightNamesTheGplVersion3OrLater) {
+    // Machine-readable, every file under GPL-3+, whose text the system
+    // keeps; the source carries the full text as COPYING.
+    const QString copyright = text_of(path(QStringLiteral("share/doc/wavrell/copyright")));
+    EXPECT_TRUE(copyright.startsWith(
+        QLatin1String("Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n")));
+    EXPECT_TRUE(copyright.contains(QLatin1String("\nFiles: *\nCopyright: 2010-2026 Ostrel Data\nLicense: GPL-3+\n")))
+        << copyright.toStdString();
+    EXPECT_TRUE(copyright.contains(QLatin1String("either version 3 of the License, or\n (at your option) any later version.")));
+    EXPECT_TRUE(copyright.contains(QLatin1String("\"/usr/share/common-licenses/GPL-3\"")));
+    EXPECT_FALSE(copyright.contains(QLatin1String("LicenseRef")));
+    EXPECT_TRUE(text_of(QStringLiteral(WAVRELL_SOURCE_DIR "/COPYING"))
+                    .contains(QLatin1String("GNU GENERAL PUBLIC LICENSE\n                       Version 3, 29 June 2007")));
 }
 
 TEST_F(Install, ManualPageRendersWithoutWarningsAndNamesEveryOption) {

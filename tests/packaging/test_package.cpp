@@ -78,7 +78,10 @@ TEST_F(Package, FieldsDependenciesAndFilesAndItRunsUnpacked) {
         EXPECT_TRUE(depends.contains(QLatin1String(needed))) << needed << " missing from " << depends.join(", ").toStdString();
     // Nothing that only building or testing needs.
     for (const QString& d : depends) EXPECT_FALSE(d.endsWith(QLatin1String("-dev"))) << d.toStdString();
-    EXPECT_TRUE(field(QStringLiteral("Recommends")).contains(QLatin1String("pipewire-pulse")));
+    // The sound server, and xdg-open for the manual and the Help menu's pages.
+    const QString recommends = field(QStringLiteral("Recommends"));
+    EXPECT_TRUE(recommends.contains(QLatin1String("pipewire-pulse"))) << recommends.toStdString();
+    EXPECT_TRUE(recommends.split(QLatin1Char(',')).contains(QLatin1String(" xdg-utils"))) << recommends.toStdString();
 
     // The files, all owned by root, exactly those of an installed tree.
     QByteArray listing;

@@ -248,4 +248,31 @@ TEST(IniFile, AFileThatCannotBeReadIsNeverOverwritten) {
     EXPECT_FALSE(nowhere.Modified());
 }
 
+TEST(IniFile, WritersOfDifferentKeysKeepEachOthersChanges) {
+    // Two writers (two processes of the program) read the same file, then
+    // each writes its own changes: the second write makes its changes on
+    // what the first left, instead of on what it had read.
+    test::IsolatedFolders folders;
+    const QString file = folders.write_file(QStringLiteral("x.ini"), "[S]\nk=1\nold=1\n[U]\nu=1\n");
+    TIniFile a(file), b(file);
+    EXPECT_EQ(a.ReadString(QStringLiteral("S"), QStringLiteral("k"), {}), QStringLiteral("1"));
+    EXPECT_EQ(b.ReadString(QStringLiteral("S"), QStringLiteral("k"), {}), QStringLiteral("1"));
+    a.WriteString(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("a"));
+    b.WriteString(QStringLiteral("T"), QStringLiteral("j"), QStringLiteral("b"));
+    b.DeleteKey(QStringLiteral("S"), QStringLiteral("old"));
+    b.EraseSection(QStringLiteral("U"));
+    a.UpdateFile();
+    b.UpdateFile();
+    EXPECT_EQ(test::read_bytes(file), QByteArray("[S]\nk=a\n\n[T]\nj=b\n"));
+    EXPECT_FALSE(QFileInfo::exists(file + QStringLiteral(".lock")));  // the lock is gone with the write
+
+    // Meanwhile unreadable: nothing is written over it.
+    TIniFile c(file);
+    c.WriteString(QStringLiteral("S"), QStringLiteral("k"), QStringLiteral("c"));
+    ASSERT_TRUE(QFile::remove(file));
+    ASSERT_TRUE(QDir().mkpath(file));
+    EXPECT_THROW(c.UpdateFile(), EFileError);
+    EXPECT_TRUE(QFileInfo(file).isDir());
+}
+
 }  // namespace

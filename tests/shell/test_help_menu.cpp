@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
+#include <QFile>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
@@ -73,7 +74,10 @@ protected:
             shown.append({text, caption, flags});
             return answer;
         });
-        set_url_opener([this](const QUrl& url) { opened << url; });
+        set_url_opener([this](const QUrl& url) {
+            opened << url;
+            return true;
+        });
         set_end_program_hook([this] { ++ended; });
         set_today_hook([this] { return today; });
         set_about_show_hook([this](QDialog&) { ++aboutShown; });
@@ -546,6 +550,81 @@ TEST_F(HelpMenuTest, NewVersionMessageIsShownAsPlainText) {
     EXPECT_EQ(text, QString::fromUtf8(message));
     EXPECT_EQ(format, Qt::PlainText);
     EXPECT_TRUE(opened.isEmpty());
+}
+
+// Where nothing can show a page (no xdg-open, no browser), each item says so
+// and gives the address to open by hand; the start-up check does not end the
+// program for a download page that never showed. The manual also with the
+// desktop's own handler, on a PATH without any program.
+TEST_F(HelpMenuTest, WhatCannotBeOpenedIsNamedWithItsAddress) {
+    const QString manual = folders.write_file(QStringLiteral("help/wavrell.html"), "<html></html>");
+    const auto text = [](const QString& what, const QString& address) {
+        return what + QStringLiteral(" cannot be opened: no program to show it was found on this computer (the package "
+                                     "xdg-utils and a web browser provide one).\r\rTo open it yourself:\r") +
+               address;
+    };
+    set_url_opener([this](const QUrl& url) {
+        opened << url;
+        return false;
+    });
+    {
+        auto m = make_menu(bar);
+        m->setAdditionalMenutexts({QStringLiteral("Forum")});
+        m->setAdditionalCommands({QStringLiteral("https://forum.ostreldata.com/")});
+        m->Loaded();
+        const std::pair<const char*, QString> cases[] = {
+            {"&Help...", text(QStringLiteral("The manual"), manual)},
+            {"Forum", text(QStringLiteral("\"Forum\""), QStringLiteral("https://forum.ostreldata.com/"))},
+        };
+        for (const auto& [caption, message] : cases) {
+            SCOPED_TRACE(caption);
+            shown.clear();
+            item(m->menu(), QString::fromLatin1(caption))->trigger();
+            ASSERT_EQ(shown.size(), 1);
+            EXPECT_EQ(shown[0].text, message);
+            EXPECT_EQ(shown[0].caption, QStringLiteral("Help"));
+            EXPECT_EQ(shown[0].flags, mb::OK | mb::ICONEXCLAMATION);
+        }
+    }
+    {
+        SCOPED_TRACE("the download page of the start-up check");
+        server.answer(200, "0.3\r\nhttps://www.ostreldata.example/wavrell/download\r\n-\r\nNew.");
+        store_user_values(1, today - 1);
+        shown.clear();
+        answer = mb::IDYES;
+        QMenuBar menuBar;
+        auto m = make_menu(&menuBar);
+        m->Loaded();
+        wait_for_check(*m);
+        ASSERT_EQ(shown.size(), 2);
+        EXPECT_EQ(shown[1].text, text(QStringLiteral("The download page"),
+                                      QStringLiteral("https://www.ostreldata.example/wavrell/download")));
+        EXPECT_EQ(ended, 0);
+    }
+    {
+        SCOPED_TRACE("the desktop's handler without any program to start");
+        set_url_opener({});
+        const auto empty = test::build_temp_dir();
+        struct Env {
+            const char* name;
+            QByteArray value;
+            bool set;
+        } saved[] = {{"PATH", {}, false}, {"BROWSER", {}, false}, {"DEFAULT_BROWSER", {}, false}};
+        for (Env& e : saved) {
+            e.value = qgetenv(e.name);
+            e.set = qEnvironmentVariableIsSet(e.name);
+            qunsetenv(e.name);
+        }
+        qputenv("PATH", QFile::encodeName(empty->path()));
+        auto m = make_menu(bar);
+        m->Loaded();
+        shown.clear();
+        item(m->menu(), QStringLiteral("&Help..."))->trigger();
+        for (const Env& e : saved)
+            if (e.set) qputenv(e.name, e.value); else qunsetenv(e.name);
+        ASSERT_EQ(shown.size(), 1);
+        EXPECT_EQ(shown[0].text, text(QStringLiteral("The manual"), manual));
+    }
 }
 
 TEST_F(HelpMenuTest, AutoCheckItemStoresTheSwitch) {

@@ -351,6 +351,28 @@ TEST_F(RecentFiles, TwoListsShareTheSectionAndTheLastWriteWins) {
     EXPECT_EQ(stored(), QStringLiteral("nToUse=9\n1=\n2=\n3=\n4=\n5=\n6=\n7=\n8=\n9="));
 }
 
+TEST_F(RecentFiles, WindowsThatAddAtOnceKeepEachOthersEntries) {
+    // Two windows (programs) started with the same stored list: each adds
+    // its files, and neither drops what the other added; a clear in one is
+    // not undone by the other's next entry.
+    const QString a = file(QStringLiteral("a.wav")), b = file(QStringLiteral("b.wav")), c = file(QStringLiteral("c.wav"));
+    const QString d = file(QStringLiteral("d.wav"));
+    QMenu menu2;
+    menu2.addAction(QStringLiteral("Open file 1..."));
+    auto first = window_list(&menu);
+    auto second = window_list(&menu2);
+    first->add(a);
+    second->add(b);
+    first->add(c);
+    EXPECT_EQ(stored(), QStringLiteral("nToUse=9\n1=%1\n2=%2\n3=%3\n4=\n5=\n6=\n7=\n8=\n9=").arg(c, b, a));
+    EXPECT_EQ(first->itemcount(), 3);
+    EXPECT_EQ(first->item(2)->text(), QStringLiteral("&2 ") + b);
+    second->clear();
+    first->add(d);
+    EXPECT_EQ(stored(), QStringLiteral("nToUse=9\n1=%1\n2=\n3=\n4=\n5=\n6=\n7=\n8=\n9=").arg(d));
+    EXPECT_EQ(first->itemcount(), 1);
+}
+
 TEST_F(RecentFiles, WithoutMenuOrIdentity) {
     TRecentFiles bare;
     bare.setObjectName(QStringLiteral("RecentFiles1"));

@@ -573,10 +573,10 @@ TEST(Workspace, AlignmentOfFile2FollowsLoadsAndCommands) {
 
     int changes = 0;
     ws.OnAlignmentChanged = [&] { ++changes; };
-    ws.nudge_file2(1);  // earlier by a sample
+    ws.nudge_file2(1);  // file 2 runs a sample later still
     EXPECT_EQ(ws.file2offset(), 1106);
     EXPECT_EQ(note(), QStringLiteral("  [+1106 samples, 25.1 ms, set by hand]"));
-    ws.nudge_file2(-2 * ws.millisecond_frames());  // later by two milliseconds
+    ws.nudge_file2(-2 * ws.millisecond_frames());  // two milliseconds earlier
     EXPECT_EQ(ws.millisecond_frames(), 44);
     EXPECT_EQ(ws.file2offset(), 1106 - 88);
     ws.nudge_file2(-2000);
@@ -891,7 +891,6 @@ TEST(CommandLine, ErrorsAndHelp) {
 
     const QStringList unusable[] = {{QStringLiteral("--levels")},
                                     {QStringLiteral("--levels"), q, q, q},
-                                    {q, q, q},
                                     {QStringLiteral("--bogus")},
                                     {QStringLiteral("--levels"), QStringLiteral("--match=loud"), q},
                                     {QStringLiteral("--json"), q},
