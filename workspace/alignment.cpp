@@ -2,6 +2,7 @@
 
 #include "audio/wav_file.h"
 #include "common/prefault.h"
+#include "dsp/windowed_sinc.h"
 
 #include <fftw3.h>
 
@@ -262,7 +263,94 @@ Peak refine(const Stretch& a, const Stretch& b, int64_t d1, int64_t d2, double s
     return best;
 }
 
+/// Σ x[i] · y[i + q] for q = 0 … ny − n through FFTs of a length holding
+/// the whole linear correlation.
+std::vector<double> excerpt_correlation(const float* x, int64_t n, const float* y, int64_t ny) {
+    const int64_t N = fft_length(ny + 1);
+    const int64_t H = N / 2 + 1;
+    FftwBuffer fa = fftw_buffer(size_t(2 * H)), fb = fftw_buffer(size_t(2 * H));
+    auto* A = reinterpret_cast<fftw_complex*>(fa.get());
+    auto* B = reinterpret_cast<fftw_complex*>(fb.get());
+    std::unique_ptr<Plan> forward, backward;
+    {
+        std::lock_guard<std::mutex> lock(planner_mutex());
+        forward = std::make_unique<Plan>(fftw_plan_dft_r2c_1d(int(N), fa.get(), A, FFTW_ESTIMATE));
+        backward = std::make_unique<Plan>(fftw_plan_dft_c2r_1d(int(N), A, fa.get(), FFTW_ESTIMATE));
+    }
+    std::fill(fa.get(), fa.get() + 2 * H, 0.0);
+    std::fill(fb.get(), fb.get() + 2 * H, 0.0);
+    for (int64_t i = 0; i < n; ++i) fa[size_t(i)] = x[i];
+    for (int64_t i = 0; i < ny; ++i) fb[size_t(i)] = y[i];
+    fftw_execute_dft_r2c(forward->get(), fa.get(), A);
+    fftw_execute_dft_r2c(forward->get(), fb.get(), B);
+    for (int64_t k = 0; k < H; ++k) {
+        const double re = A[k][0] * B[k][0] + A[k][1] * B[k][1];
+        const double im = A[k][0] * B[k][1] - A[k][1] * B[k][0];
+        A[k][0] = re;
+        A[k][1] = im;
+    }
+    fftw_execute_dft_c2r(backward->get(), A, fa.get());
+    std::vector<double> c(size_t(ny - n + 1));
+    for (size_t q = 0; q < c.size(); ++q) c[q] = fa[q] / double(N);
+    return c;
+}
+
+/// The peak of sign × the band-limited function through c[k] at k (whole
+/// lags) between k0 − 1 and k0 + 1, by golden-section search of its
+/// windowed-sinc interpolation.
+double interpolated_peak(const std::vector<double>& c, int64_t k0, double sign) {
+    const int64_t lo = std::max<int64_t>(0, k0 - kSincHalfWidth), hi = std::min<int64_t>(int64_t(c.size()) - 1, k0 + kSincHalfWidth);
+    const auto at = [&](double t) {
+        double s = 0;
+        for (int64_t k = lo; k <= hi; ++k) s += c[size_t(k)] * windowed_sinc(t - double(k));
+        return sign * s;
+    };
+    const double phi = (std::sqrt(5.0) - 1) / 2;
+    double a = double(k0) - 1, b = double(k0) + 1;
+    double u = b - phi * (b - a), v = a + phi * (b - a);
+    double fu = at(u), fv = at(v);
+    for (int i = 0; i < 48 && b - a > 1e-6; ++i) {
+        if (fu > fv) {
+            b = v;
+            v = u;
+            fv = fu;
+            u = b - phi * (b - a);
+            fu = at(u);
+        } else {
+            a = u;
+            u = v;
+            fu = fv;
+            v = a + phi * (b - a);
+            fv = at(v);
+        }
+    }
+    return (a + b) / 2;
+}
+
 }  // namespace
+
+TExcerptPlace locate_excerpt(const float* x, int64_t n, const float* y, int64_t ny, double sign) {
+    TExcerptPlace place;
+    if (n <= 0 || ny < n) return place;
+    const double ex = sum_of_squares(x, n);
+    if (!(ex > 0)) return place;
+    const std::vector<double> c = excerpt_correlation(x, n, y, ny);
+    int64_t best = 0;
+    for (size_t q = 1; q < c.size(); ++q)
+        if (sign * c[q] > sign * c[size_t(best)]) best = int64_t(q);
+    const double ey = sum_of_squares(y + best, n);
+    if (!(ey > 0)) return place;
+    // The whole lags around the peak exactly, in double: the interpolation
+    // needs them free of the transforms' rounding.
+    std::vector<double> exact(c.size(), 0.0);
+    for (int64_t q = std::max<int64_t>(0, best - kSincHalfWidth);
+         q <= std::min<int64_t>(int64_t(c.size()) - 1, best + kSincHalfWidth); ++q)
+        exact[size_t(q)] = dot(x, y + q, n);
+    place.found = true;
+    place.r = normalized(exact[size_t(best)], ex, ey);
+    place.lag = interpolated_peak(exact, best, sign);
+    return place;
+}
 
 std::shared_ptr<const TAlignSignal> make_align_signal(const TWav& wav) {
     auto s = std::make_shared<TAlignSignal>();

@@ -181,6 +181,7 @@ void TWorkspace::commit_load(TLoadedFile&& f) {
     // Only a file read and measured completely gets here: an error before
     // leaves the workspace as it was.
     ferrorsummaries->samples_changing(f.slot);
+    if (OnSamplesChanging) OnSamplesChanging(f.slot);
     fwav[slot]->swap_content(*f.wav);
     // A new pair: the estimate made with the load when it was made against
     // the other file of now, else none (alignment_due), and no offset. Set
@@ -211,6 +212,7 @@ void TWorkspace::commit_load(TLoadedFile&& f) {
 
 void TWorkspace::close_file(int slot) {
     ferrorsummaries->samples_changing(slot);
+    if (OnSamplesChanging) OnSamplesChanging(slot);
     fwav[size_t(slot)]->new_file();
     falignsignal[size_t(slot)].reset();
     const bool aligned = falignestimate || ffile2offset != 0 || fbyhand || fcorrectpolarity;

@@ -339,6 +339,9 @@ public:
     std::function<void()> OnInfoLinesChanged;
     /// The error summaries of a slot have been built (error_summaries).
     std::function<void(int slot)> OnErrorSummariesReady;
+    /// A slot's samples are about to change (a load is taken in, a slot
+    /// closed): readers of the stores on other threads stop first.
+    std::function<void(int slot)> OnSamplesChanging;
     /// File 2's offset or polarity changed other than by a load (estimate,
     /// nudge, "No alignment", "Correct polarity", a slot closed).
     std::function<void()> OnAlignmentChanged;
