@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include "app/diff_command.h"
 #include "workspace/alignment.h"
 #include "workspace/levels_json.h"
 #include "workspace/workspace.h"
@@ -82,7 +83,12 @@ TCommandLine parse_command_line(const QStringList& args) {
         "With --align, the offset of FILE2 against FILE1 is printed as\n"
         "\"offset=<frames> ms=<milliseconds> r=<correlation> polarity=<normal|inverted>\"\n"
         "(a positive offset: FILE2 starts later); exit code 2 and \"not aligned r=<...>\"\n"
-        "when the files do not correlate well enough (r below 0.5)."));
+        "when the files do not correlate well enough (r below 0.5).\n"
+        "With --diff, file 2 is lined up with file 1 to a fraction of a sample, its\n"
+        "clock drift corrected and its gain matched, and the null test is printed:\n"
+        "null depth, median, 95th percentile and maximum of the 400 ms blocks, gain,\n"
+        "delay and drift (--json: one object); exit code 2 when the files cannot be\n"
+        "aligned or do not overlap."));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Shows this help and exits."));
     const QCommandLineOption levels(QStringLiteral("levels"),
@@ -103,7 +109,10 @@ TCommandLine parse_command_line(const QStringList& args) {
         QStringLiteral("json"),
         QStringLiteral("With --levels: print one JSON array of both files' own levels and loudness and the "
                        "factors in force (null for an empty slot) instead of the lines."));
+    const QCommandLineOption diff(QStringLiteral("diff"),
+                                  QStringLiteral("Prints the null test of FILE1 against FILE2 and exits."));
     p.addOption(help);
+    p.addOption(diff);
     p.addOption(levels);
     p.addOption(align);
     p.addOption(nonorm);
@@ -135,6 +144,13 @@ TCommandLine parse_command_line(const QStringList& args) {
         return error(QStringLiteral("--match takes rms, lufs or shortterm, not \"%1\"").arg(p.value(match)));
     cl.matchby = *by;
     cl.files = p.positionalArguments();
+    if (p.isSet(diff)) {
+        for (const QCommandLineOption* o : {&levels, &align, &nonorm, &loudness, &match})
+            if (p.isSet(*o)) return error(QStringLiteral("--diff and --%1 cannot be combined").arg(o->names().first()));
+        if (cl.files.size() != 2) return error(QStringLiteral("--diff takes two files"));
+        cl.mode = TCommandLine::Mode::Diff;
+        return cl;
+    }
     if (p.isSet(align)) {
         if (p.isSet(levels)) return error(QStringLiteral("--align and --levels cannot be combined"));
         if (p.isSet(nonorm)) return error(QStringLiteral("--no-normalize is only taken with --levels"));
@@ -161,6 +177,7 @@ int run_command_line(const TCommandLine& cl, FILE* out, FILE* err) {
         case TCommandLine::Mode::Error: print(err, cl.text); return 1;
         case TCommandLine::Mode::Window: return 1;
         case TCommandLine::Mode::Align: return run_align(cl, out, err);
+        case TCommandLine::Mode::Diff: return run_diff(cl.files[0], cl.files[1], cl.json, out, err);
         case TCommandLine::Mode::Levels: break;
     }
     TWorkspace ws;

@@ -15,6 +15,7 @@ struct TCommandLine {
         Window,  ///< no arguments: start the window
         Levels,  ///< --levels: print the information lines of the files
         Align,   ///< --align: print the offset of file 2 against file 1
+        Diff,    ///< --diff: print the null test of file 1 against file 2
         Help,    ///< --help: print `text` on standard output
         Error,   ///< unusable arguments: print `text` on standard error
     };

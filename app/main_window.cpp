@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include "app/difference_view.h"
 #include "app/file_drop.h"
 #include "app/paint_box.h"
 #include "app/panel.h"
@@ -96,6 +97,8 @@ TForm19::TForm19(QWidget* parent) : QMainWindow(parent) {
     create_player();
     create_shell_components();
     create_playback_options();
+    differenceview = new TDifferenceView(*this);
+    DifferenceMenu = differenceview->menu;
     wire_workspace();
     filedrop = new TFileDrop(this);
 
@@ -400,7 +403,10 @@ void TForm19::Panel1Resize() {
     const int y1Left = y1Top;
     // A window too small for the boxes gives them no height rather than a
     // negative one.
-    const int yH = std::max(0, (xaxis->y() - infolabel1->y() - 2 * labelH - 4) / 4);
+    // The difference's line and lane (a fifth box) go under the files.
+    const int diffH = differenceview ? differenceview->line_height(labelH) : 0;
+    const int boxes = differenceview && differenceview->lane_shown() ? 5 : 4;
+    const int yH = std::max(0, (xaxis->y() - infolabel1->y() - 2 * labelH - 4 - diffH) / boxes);
     const int yW = yaxis[0]->width();
     yaxis[0]->setGeometry(y1Left, y1Top, yW, yH);
     yaxis[1]->setGeometry(y1Left, y1Top + yH, yW, yH);
@@ -413,6 +419,7 @@ void TForm19::Panel1Resize() {
     infolabel2->setGeometry(xLeft, infolabel2->y(), std::max(0, Panel1->width() - xLeft), labelH);
     for (int t = 0; t < 4; ++t)
         PaintBox[t]->setGeometry(xaxis->x(), yaxis[t]->y(), xaxis->width(), yaxis[t]->height());
+    if (differenceview) differenceview->place(xaxis->x(), yaxis[3]->y() + yH, xaxis->width(), labelH, yH);
     if (ws) invalidate_views(true);
 }
 
@@ -464,7 +471,8 @@ void TForm19::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
                 if (abxsource() == 0 || abxsource() == 1) abx_play(1 - abxsource());
                 break;
             }
-            switch_playback(ws->wavplayno() == 0 ? 1 : 0);
+            // From the difference Space goes back to the file it replaced.
+            switch_playback(differenceview->playing() ? ws->wavplayno() : ws->wavplayno() == 0 ? 1 : 0);
             break;
         case Qt::Key_BracketLeft:
             setLoop(c, std::max(c, loophi()));
@@ -509,6 +517,7 @@ void TForm19::wire_workspace() {
     ws->OnChecksChanged = [this] { mirror_state(); };
     ws->OnInfoLinesChanged = [this] { mirror_state(); };
     ws->OnAlignmentChanged = [this] { alignment_changed(); };
+    ws->OnSamplesChanging = [this](int) { differenceview->samples_changing(); };
     ws->OnAddToRecentFiles = [this](const QString& fname) {
         RecentFiles1->add(fname);
         RecentFiles2->add(fname);
@@ -570,6 +579,7 @@ void TForm19::mirror_state() {
     // A line longer than the panel is wide is cut; its hint shows it whole.
     infolabel1->setToolTip(ws->infoline(0));
     infolabel2->setToolTip(ws->infoline(1));
+    if (differenceview) differenceview->files_changed();
 }
 
 void TForm19::open_into(int slot) {

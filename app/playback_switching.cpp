@@ -2,6 +2,7 @@
 // option of a short crossfade at the seam.
 #include "app/main_window.h"
 
+#include "app/difference_view.h"
 #include "audio/mpc_play.h"
 #include "settings/prog_id.h"
 #include "settings/setting.h"
@@ -24,8 +25,9 @@ constexpr double kCrossfadeSeconds = 0.005;
 
 void TForm19::switch_playback(int slot) {
     const int before = ws->wavplayno();
+    const bool fromdifference = differenceview->stop_playing();
     ws->setWavplayno(slot);
-    if (ws->wavplayno() == before || !MPCPlay1->OwnBoard()) return;
+    if ((ws->wavplayno() == before && !fromdifference) || !MPCPlay1->OwnBoard()) return;
     // The queued sound is taken back and made again from the other file at
     // the same positions (the stash replays them).
     const int64_t k = MPCPlay1->Requeue();
