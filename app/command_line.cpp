@@ -19,14 +19,6 @@ namespace wavrell {
 
 namespace {
 
-/// Prints text as UTF-8; file names keep the bytes they were given with,
-/// also those that are not UTF-8.
-void print(FILE* f, const QString& text) {
-    const QByteArray b = native_file_name(text);
-    std::fwrite(b.constData(), 1, size_t(b.size()), f);
-    std::fflush(f);
-}
-
 /// --align: reads the start of both files (as much as the alignment looks
 /// at), estimates, prints one line.
 int run_align(const TCommandLine& cl, FILE* out, FILE* err) {
@@ -65,6 +57,12 @@ int run_align(const TCommandLine& cl, FILE* out, FILE* err) {
 }
 
 }  // namespace
+
+void print(FILE* f, const QString& text) {
+    const QByteArray b = native_file_name(text);
+    std::fwrite(b.constData(), 1, size_t(b.size()), f);
+    std::fflush(f);
+}
 
 TCommandLine parse_command_line(const QStringList& args) {
     TCommandLine cl;

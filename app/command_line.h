@@ -28,6 +28,10 @@ struct TCommandLine {
     QString text;           ///< help text or error message
 };
 
+/// Prints text as UTF-8; file names keep the bytes they were given with,
+/// also those that are not UTF-8.
+void print(FILE* f, const QString& text);
+
 /// Parses the program's arguments (args[0] is the program name).
 TCommandLine parse_command_line(const QStringList& args);
 

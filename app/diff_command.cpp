@@ -1,12 +1,12 @@
 // The null test on the command line.
 #include "app/diff_command.h"
 
+#include "app/command_line.h"
 #include "workspace/difference.h"
 #include "workspace/workspace.h"
 #include "audio/rate_conversion.h"
 #include "audio/wav_file.h"
 #include "common/errors.h"
-#include "common/native_file_name.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -19,12 +19,6 @@
 namespace wavrell {
 
 namespace {
-
-void print(FILE* f, const QString& text) {
-    const QByteArray b = native_file_name(text);
-    std::fwrite(b.constData(), 1, size_t(b.size()), f);
-    std::fflush(f);
-}
 
 /// A finite number, or null (JSON has no infinity).
 QJsonValue number_or_null(const std::optional<double>& v) {

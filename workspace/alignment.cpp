@@ -157,14 +157,11 @@ void decimate(const Stretch& s, int M, double* out, int64_t n) {
     std::fill(out + blocks, out + n, 0.0);
 }
 
-/// Correlation Σ a[k] · b[k + q] of the decimated signals of both stretches
-/// for the lags q = −D … D (entry q + D), through FFTs of a length that holds
-/// the whole linear correlation, so that no lag wraps around. Not
-/// normalized: every lag searched overlaps at least half of the stretch, and
-/// the coarse values only pick the candidates that the full rate judges.
-std::vector<double> coarse_correlation(const Stretch& a, const Stretch& b, int M, int64_t D) {
-    const int64_t Lc = a.L / M;
-    const int64_t N = fft_length(Lc + D + 1);
+/// The circular correlation Σ a[k] · b[k + q] (q mod N) of two signals of
+/// N values, through FFTs, unscaled (N times the true sums). `fill` writes a
+/// into its first buffer and b into its second (N values each).
+template <class Fill>
+FftwBuffer circular_correlation(int64_t N, Fill&& fill) {
     const int64_t H = N / 2 + 1;
     // In place: each buffer holds a signal, then its spectrum.
     FftwBuffer fa = fftw_buffer(size_t(2 * H)), fb = fftw_buffer(size_t(2 * H));
@@ -176,8 +173,7 @@ std::vector<double> coarse_correlation(const Stretch& a, const Stretch& b, int M
         forward = std::make_unique<Plan>(fftw_plan_dft_r2c_1d(int(N), fa.get(), A, FFTW_ESTIMATE));
         backward = std::make_unique<Plan>(fftw_plan_dft_c2r_1d(int(N), A, fa.get(), FFTW_ESTIMATE));
     }
-    decimate(a, M, fa.get(), N);
-    decimate(b, M, fb.get(), N);
+    fill(fa.get(), fb.get());
     fftw_execute_dft_r2c(forward->get(), fa.get(), A);
     fftw_execute_dft_r2c(forward->get(), fb.get(), B);
     // conj(A) · B transforms back to Σ a[k] · b[k + q] at q (mod N).
@@ -188,9 +184,24 @@ std::vector<double> coarse_correlation(const Stretch& a, const Stretch& b, int M
         A[k][1] = im;
     }
     fftw_execute_dft_c2r(backward->get(), A, fa.get());
-    std::vector<double> c(size_t(2 * D + 1));
-    for (int64_t q = -D; q <= D; ++q) c[size_t(q + D)] = fa[size_t(q >= 0 ? q : N + q)];
-    return c;
+    return fa;
+}
+
+/// Correlation Σ a[k] · b[k + q] of the decimated signals of both stretches
+/// for the lags q = −D … D (entry q + D), through FFTs of a length that holds
+/// the whole linear correlation, so that no lag wraps around. Not
+/// normalized: every lag searched overlaps at least half of the stretch, and
+/// the coarse values only pick the candidates that the full rate judges.
+std::vector<double> coarse_correlation(const Stretch& a, const Stretch& b, int M, int64_t D) {
+    const int64_t Lc = a.L / M;
+    const int64_t N = fft_length(Lc + D + 1);
+    const FftwBuffer c = circular_correlation(N, [&](double* fa, double* fb) {
+        decimate(a, M, fa, N);
+        decimate(b, M, fb, N);
+    });
+    std::vector<double> out(size_t(2 * D + 1));
+    for (int64_t q = -D; q <= D; ++q) out[size_t(q + D)] = c[size_t(q >= 0 ? q : N + q)];
+    return out;
 }
 
 /// The lags of the largest coarse peaks by magnitude, at least three steps
@@ -267,32 +278,15 @@ Peak refine(const Stretch& a, const Stretch& b, int64_t d1, int64_t d2, double s
 /// the whole linear correlation.
 std::vector<double> excerpt_correlation(const float* x, int64_t n, const float* y, int64_t ny) {
     const int64_t N = fft_length(ny + 1);
-    const int64_t H = N / 2 + 1;
-    FftwBuffer fa = fftw_buffer(size_t(2 * H)), fb = fftw_buffer(size_t(2 * H));
-    auto* A = reinterpret_cast<fftw_complex*>(fa.get());
-    auto* B = reinterpret_cast<fftw_complex*>(fb.get());
-    std::unique_ptr<Plan> forward, backward;
-    {
-        std::lock_guard<std::mutex> lock(planner_mutex());
-        forward = std::make_unique<Plan>(fftw_plan_dft_r2c_1d(int(N), fa.get(), A, FFTW_ESTIMATE));
-        backward = std::make_unique<Plan>(fftw_plan_dft_c2r_1d(int(N), A, fa.get(), FFTW_ESTIMATE));
-    }
-    std::fill(fa.get(), fa.get() + 2 * H, 0.0);
-    std::fill(fb.get(), fb.get() + 2 * H, 0.0);
-    for (int64_t i = 0; i < n; ++i) fa[size_t(i)] = x[i];
-    for (int64_t i = 0; i < ny; ++i) fb[size_t(i)] = y[i];
-    fftw_execute_dft_r2c(forward->get(), fa.get(), A);
-    fftw_execute_dft_r2c(forward->get(), fb.get(), B);
-    for (int64_t k = 0; k < H; ++k) {
-        const double re = A[k][0] * B[k][0] + A[k][1] * B[k][1];
-        const double im = A[k][0] * B[k][1] - A[k][1] * B[k][0];
-        A[k][0] = re;
-        A[k][1] = im;
-    }
-    fftw_execute_dft_c2r(backward->get(), A, fa.get());
-    std::vector<double> c(size_t(ny - n + 1));
-    for (size_t q = 0; q < c.size(); ++q) c[q] = fa[q] / double(N);
-    return c;
+    const FftwBuffer c = circular_correlation(N, [&](double* fa, double* fb) {
+        std::fill(fa + n, fa + N, 0.0);
+        std::fill(fb + ny, fb + N, 0.0);
+        std::copy(x, x + n, fa);
+        std::copy(y, y + ny, fb);
+    });
+    std::vector<double> out(size_t(ny - n + 1));
+    for (size_t q = 0; q < out.size(); ++q) out[q] = c[q] / double(N);
+    return out;
 }
 
 /// The peak of sign × the band-limited function through c[k] at k (whole
