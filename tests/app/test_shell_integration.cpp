@@ -160,7 +160,7 @@ TEST_F(ShellIntegration, MenusOfTheWindow) {
     TForm19 w;
     QStringList titles;
     for (const QAction* a : w.menuBar()->actions()) titles << a->text();
-    EXPECT_EQ(titles, (QStringList{"&File 1", "F&ile 2", "&Levels", "&Alignment", "&Playback", "&Test", "&Help"}));
+    EXPECT_EQ(titles, (QStringList{"&File 1", "F&ile 2", "&Levels", "&Alignment", "&Playback", "&Difference", "&Test", "&Help"}));
     EXPECT_EQ(captions(w.AlignmentMenu),
               (QStringList{"Align file 2 to file 1", "-", "Nudge file 2 earlier by one sample",
                            "Nudge file 2 later by one sample", "Nudge file 2 earlier by one millisecond",
