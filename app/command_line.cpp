@@ -109,6 +109,11 @@ TCommandLine parse_command_line(const QStringList& args) {
                        "factors in force (null for an empty slot) instead of the lines."));
     const QCommandLineOption diff(QStringLiteral("diff"),
                                   QStringLiteral("Prints the null test of FILE1 against FILE2 and exits."));
+    const QCommandLineOption peak(
+        QStringLiteral("peak"),
+        QStringLiteral("With --levels: level matching raises the larger sample peak to 0 dBFS (sample, the "
+                       "default) or the larger true peak to -1 dBTP (true)."),
+        QStringLiteral("sample|true"), peak_target_key(ptsample));
     p.addOption(help);
     p.addOption(diff);
     p.addOption(levels);
@@ -117,6 +122,7 @@ TCommandLine parse_command_line(const QStringList& args) {
     p.addOption(loudness);
     p.addOption(match);
     p.addOption(json);
+    p.addOption(peak);
     p.addPositionalArgument(QStringLiteral("FILE1"), QStringLiteral("Sound file for file 1."),
                             QStringLiteral("[FILE1"));
     p.addPositionalArgument(QStringLiteral("FILE2"), QStringLiteral("Sound file for file 2."),
@@ -141,6 +147,10 @@ TCommandLine parse_command_line(const QStringList& args) {
     if (!by)
         return error(QStringLiteral("--match takes rms, lufs or shortterm, not \"%1\"").arg(p.value(match)));
     cl.matchby = *by;
+    const std::optional<TPeakTarget> target = peak_target_from_key(p.value(peak));
+    if (!target)
+        return error(QStringLiteral("--peak takes sample or true, not \"%1\"").arg(p.value(peak)));
+    cl.peak = *target;
     cl.files = p.positionalArguments();
     if (p.isSet(diff)) {
         for (const QCommandLineOption* o : {&levels, &align, &nonorm, &loudness, &match})
@@ -159,7 +169,7 @@ TCommandLine parse_command_line(const QStringList& args) {
     if (!p.isSet(levels)) {
         // The window opens, with the files loaded into file 1 and file 2.
         if (cl.files.size() > 2) return error(QStringLiteral("at most two files can be opened"));
-        for (const QCommandLineOption* o : {&nonorm, &loudness, &match, &json})
+        for (const QCommandLineOption* o : {&nonorm, &loudness, &match, &json, &peak})
             if (p.isSet(*o)) return error(QStringLiteral("--%1 is only taken with --levels").arg(o->names().first()));
         return cl;
     }
@@ -181,8 +191,9 @@ int run_command_line(const TCommandLine& cl, FILE* out, FILE* err) {
     TWorkspace ws;
     ws.setBuildSummaries(false);  // nothing draws the files here
     ws.setAutoAlign(false);       // the report is of levels only
-    ws.setMeasureLoudness(cl.loudness || cl.json || cl.matchby != mbrms);
     ws.setMatchBy(cl.matchby);
+    ws.setPeakTarget(cl.peak);
+    ws.setMeasureLoudness(cl.loudness || cl.json || ws.matching_needs_loudness());
     try {
         if (cl.normalize) ws.setNormalize(true);
         for (int slot = 0; slot < cl.files.size(); ++slot) {

@@ -24,6 +24,9 @@ struct TCommandLine {
     bool loudness = false;  ///< --loudness: the lines with their loudness fields
     bool json = false;      ///< --json: one JSON array instead of the lines
     TMatchBy matchby = mbrms;  ///< --match=rms|lufs|shortterm
+    /// --peak: what the larger matched peak is raised to (sample: 0 dBFS,
+    /// true: -1 dBTP).
+    TPeakTarget peak = ptsample;
     QStringList files;      ///< one or two files for --levels, two for --align
     QString text;           ///< help text or error message
 };

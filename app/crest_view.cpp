@@ -4,6 +4,7 @@
 
 #include "workspace/crest_factor.h"
 #include "app/paint_box.h"
+#include "app/view_colors.h"
 #include "workspace/workspace.h"
 #include "plot/axis.h"
 
@@ -29,17 +30,18 @@ void TForm19::crestpaint1Paint(TPaintBox* sender, QPainter& canvas) {
         if (right - left < 1 || bottom - top < 1) return;
         canvas.drawRect(left, top, right - left - 1, bottom - top - 1);
     };
+    const TViewColors colors(sender->palette());
     const bool played = playing() && s == shown_playno();
-    canvas.setPen(QPen(played ? QColor(255, 0, 0) : QColor(Qt::black), 1));
-    canvas.setBrush(Qt::white);
+    canvas.setPen(QPen(played ? colors.played() : colors.frame, 1));
+    canvas.setBrush(colors.background);
     rectangle(0, 0, W, H);
-    canvas.setPen(QPen(Qt::black, 1));
+    canvas.setPen(QPen(colors.frame, 1));
     // A file at a rate where the allpass cannot be designed has no allpass bar.
     if (ws->showallpass() && allpass) {
-        canvas.setBrush(QColor(255, 0, 0));
+        canvas.setBrush(colors.allpass());
         rectangle(2, crestaxis->value_to_pixel(cf.apcrest), W - 6, H);
     }
-    canvas.setBrush(linecolors[t]);
+    canvas.setBrush(colors.trace(t));
     rectangle(6, crestaxis->value_to_pixel(cf.crest), W - 2, H);
     for (double db : {10.0, 20.0}) {
         const int y = crestaxis->value_to_pixel(db);

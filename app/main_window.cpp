@@ -1,16 +1,22 @@
 #include "app/main_window.h"
 
+#include "app/demo_recordings.h"
 #include "app/difference_view.h"
 #include "app/file_drop.h"
 #include "app/paint_box.h"
 #include "app/panel.h"
+#include "app/peak_target_menu.h"
 #include "app/toolbar_icons.h"
+#include "app/view_navigation.h"
 #include "app/window_geometry.h"
+#include "app/window_title.h"
+#include "common/message_box.h"
 #include "workspace/workspace.h"
 #include "audio/sound_file.h"
 #include "audio/wav_file.h"
 #include "plot/axis.h"
 #include "audio/mpc_play.h"
+#include "settings/appdata_folders.h"
 #include "settings/prog_id.h"
 #include "settings/setting.h"
 #include "shell/about.h"
@@ -28,6 +34,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QToolBar>
 #include <QTimer>
 #include <QToolButton>
@@ -54,6 +61,8 @@ QString default_open_dialog(QWidget* parent) {
     dialog.setDefaultSuffix(QStringLiteral("wav"));
     dialog.setOption(QFileDialog::ReadOnly, false);
     dialog.setSizeGripEnabled(true);
+    if (const auto* form = dynamic_cast<const TForm19*>(parent); form && !form->open_dialog_folder().isEmpty())
+        dialog.setDirectory(form->open_dialog_folder());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return dialog.selectedFiles().first();
 }
@@ -73,6 +82,7 @@ protected:
 }  // namespace
 
 std::function<QString(QWidget*)> TForm19::open_dialog_hook = default_open_dialog;
+std::function<QStringList()> TForm19::demo_recordings_hook = [] { return find_demo_recordings(executable_path()); };
 
 QStringList TForm19::open_dialog_filters() {
     // File systems here tell letter case apart: both spellings are offered.
@@ -101,10 +111,16 @@ TForm19::TForm19(QWidget* parent) : QMainWindow(parent) {
     DifferenceMenu = differenceview->menu;
     wire_workspace();
     filedrop = new TFileDrop(this);
+    peakmenu = new TPeakTargetMenu(LevelsMenu, *ws, *LevelSettings);
+    navigation = new TViewNavigation(*this, *xaxis, *ws, *ProgId1);
+    navigation->fill_menu(ViewMenu);
+    for (TPaintBox* box : PaintBox) navigation->watch(box);
+    statusBar()->addWidget(navigation->readout, 1);
+    mirror_state();
 
-    // The description's size at the first start; afterwards where the
-    // window was when last closed.
-    resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+    // The description's size at the first start (the status bar below it);
+    // afterwards where the window was when last closed.
+    resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height() + statusBar()->sizeHint().height());
     restore_window_place(*this, *WindowSetting);
 }
 
@@ -122,9 +138,9 @@ void TForm19::create_actions() {
         connect(a, &QAction::triggered, this, [this, handler] { (this->*handler)(); });
         return a;
     };
-    openaction1 = make(QStringLiteral("Open file 1..."), true, 0, QKeySequence(Qt::CTRL | Qt::Key_F1), false,
+    openaction1 = make(QStringLiteral("Open file 1..."), true, int(ToolbarImage::OpenFile1), QKeySequence(Qt::CTRL | Qt::Key_F1), false,
                        &TForm19::openaction1Execute);
-    Openaction2 = make(QStringLiteral("Open file 2..."), true, 0, QKeySequence(Qt::CTRL | Qt::Key_F2), false,
+    Openaction2 = make(QStringLiteral("Open file 2..."), true, int(ToolbarImage::OpenFile2), QKeySequence(Qt::CTRL | Qt::Key_F2), false,
                        &TForm19::Openaction2Execute);
     playaction = make(QStringLiteral("Play"), false, 1, QKeySequence(Qt::Key_F9), true, &TForm19::playactionExecute);
     normalizeaction = make(QStringLiteral("Normalize"), true, 2, QKeySequence(Qt::CTRL | Qt::Key_N), true,
@@ -177,10 +193,12 @@ void TForm19::create_menus() {
     Closefile21 = File2Menu->addAction(QStringLiteral("Close file 2"), this, [this] { Closefile21Click(); });
 
     LevelsMenu = menuBar()->addMenu(QStringLiteral("&Levels"));
+    LevelsMenu->addAction(normalizeaction);
+    LevelsMenu->addSeparator();
     MatchByMenu = LevelsMenu->addMenu(QStringLiteral("&Match by"));
     MatchByMenu->addActions(matchbygroup->actions());
 
-    create_alignment_menu();
+    ViewMenu = menuBar()->addMenu(QStringLiteral("&View"));  // filled once the view exists
 
     PlaybackMenu = menuBar()->addMenu(QStringLiteral("&Playback"));
     PlaybackMenu->addAction(playaction);
@@ -188,6 +206,8 @@ void TForm19::create_menus() {
     PlaybackMenu->addAction(playfile2action);
     PlaybackMenu->addSeparator();
     PlaybackMenu->addAction(crossfadeaction);
+
+    create_alignment_menu();
 
     ToolBar1 = new QToolBar(this);
     ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
@@ -372,6 +392,30 @@ void TForm19::create_shell_components() {
     RecentFiles1->Loaded();
     RecentFiles2->Loaded();
     HelpMenu1->Loaded();
+
+    demoaction = new QAction(QStringLiteral("Open demo recordings"), this);
+    connect(demoaction, &QAction::triggered, this, [this] { open_demo_recordings(); });
+    // After the manual, before the version commands and About.
+    const QList<QAction*> help = HelpMenu1->menu()->actions();
+    HelpMenu1->menu()->insertAction(help.size() > 1 ? help[1] : nullptr, demoaction);
+}
+
+void TForm19::open_demo_recordings() {
+    const QStringList files = demo_recordings_hook ? demo_recordings_hook() : QStringList();
+    if (files.size() < 2) {
+        message_box(QStringLiteral("The demo recordings are not installed (they belong in share/wavrell/demo beside "
+                                   "the program's folder)."),
+                    QStringLiteral("Wavrell"), mb::OK | mb::ICONERROR);
+        return;
+    }
+    load_file(0, files[0]);
+    // A cancelled or failed first load ends it there.
+    if (ws->wav(0)->nsamples() > 0 && ws->wav(0)->filename() == files[0]) load_file(1, files[1]);
+}
+
+QString TForm19::open_dialog_folder() const {
+    const QString last = !flastfile.isEmpty() ? flastfile : RecentFiles1 ? RecentFiles1->filename(1) : QString();
+    return last.isEmpty() ? QString() : QFileInfo(last).absolutePath();
 }
 
 void TForm19::create_player() {
@@ -436,6 +480,8 @@ bool TForm19::event(QEvent* e) {
     // not wait for a window manager that leaves a new window inactive: the
     // first showing counts as the first activation.
     if (e->type() == QEvent::WindowActivate || (e->type() == QEvent::Show && isWindow())) FormActivate();
+    // The boxes' cached pictures are drawn in the palette's colours.
+    if (e->type() == QEvent::PaletteChange && ws) invalidate_views(true);
     return result;
 }
 
@@ -519,6 +565,7 @@ void TForm19::wire_workspace() {
     ws->OnAlignmentChanged = [this] { alignment_changed(); };
     ws->OnSamplesChanging = [this](int) { differenceview->samples_changing(); };
     ws->OnAddToRecentFiles = [this](const QString& fname) {
+        flastfile = fname;
         RecentFiles1->add(fname);
         RecentFiles2->add(fname);
     };
@@ -561,12 +608,15 @@ void TForm19::mirror_state() {
     matchshorttermaction->setChecked(ws->MatchBy() == mbshortterm);
     infolabel1->setText(ws->infoline(0));
     infolabel2->setText(ws->infoline(1));
+    const auto name = [this](int s) { return ws->wav(s)->nsamples() > 0 ? ws->wav(s)->filename() : QString(); };
+    setWindowTitle(window_title(name(0), name(1)));
     // The blind test's conditions (files, level matching and its criterion,
     // alignment and polarity) stay as they were when it started.
     const bool free = !abx_active();
     for (QAction* a : {normalizeaction, openaction1, Openaction2, Closefile11, Closefile21, matchrmsaction,
                        matchintegratedaction, matchshorttermaction})
         a->setEnabled(free);
+    if (peakmenu) peakmenu->mirror(free);
     // Alignment needs two files; the polarity only for a file 2 found
     // inverted.
     const bool pair = ws->wav(0)->nsamples() > 0 && ws->wav(1)->nsamples() > 0;

@@ -37,6 +37,8 @@ class TMPCPlay;
 class TRecentFiles;
 class TPaintBox;
 class TPanel;
+class TPeakTargetMenu;
+class TViewNavigation;
 class TProgId;
 class TRealFilterSection;
 class TSetting;
@@ -98,6 +100,19 @@ public:
     QAction* matchintegratedaction = nullptr;
     QAction* matchshorttermaction = nullptr;
     QActionGroup* matchbygroup = nullptr;
+    TPeakTargetMenu* peakmenu = nullptr;  ///< "Match peak to"
+    /// "View": zoom, loop and time commands (app/view_navigation.h).
+    QMenu* ViewMenu = nullptr;
+    TViewNavigation* navigation = nullptr;
+    /// Help, "Open demo recordings": loads the two demo recordings as file
+    /// 1 and file 2.
+    QAction* demoaction = nullptr;
+    /// Where the demo recordings are (replaceable in tests); empty when
+    /// they are not installed.
+    static std::function<QStringList()> demo_recordings_hook;
+    /// The folder the open dialog starts in: that of the file last opened
+    /// (also in an earlier run, from the recent files), else empty.
+    QString open_dialog_folder() const;
     /// Keeps the matching criterion (section "Levels", key "MatchBy": "rms",
     /// "lufs" or "shortterm") at the roaming location of ProgId1, written
     /// on every choice and read when the window is created.
@@ -353,6 +368,8 @@ private:
     std::array<QProgressDialog*, 2> fprogress{};
 
     TWorkspace* ws = nullptr;  // owned as a Qt child
+    QString flastfile;         // the file last opened in this run
+    void open_demo_recordings();
 };
 
 }  // namespace wavrell

@@ -5,6 +5,8 @@
 #include "app/main_window.h"
 
 #include "app/difference_view.h"
+#include "app/view_navigation.h"
+
 #include "workspace/workspace.h"
 #include "audio/mpc_play.h"
 #include "audio/wav_file.h"
@@ -131,6 +133,7 @@ void TForm19::show_heard_frame(int64_t queued) {
     const double position = at ? double(*at) : double(ws->playcount()) - double(queued - heard);
     const TWav& w = *ws->wav(ws->wavplayno());
     if (w.sampfreq() > 0) ws->setCursorpos(position / w.sampfreq());
+    navigation->follow(ws->cursorpos());
 }
 
 void TForm19::MPCPlay1Closed() {

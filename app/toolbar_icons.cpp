@@ -60,17 +60,36 @@ void draw_allpass(QPainter& p) {
     p.drawPath(wave(0));
 }
 
-void draw_play_file(QPainter& p, int number) {
-    p.setPen(QPen(Qt::black, 1));
-    p.setBrush(number == 1 ? QColor(0x40, 0x00, 0xFF) : QColor(0x80, 0x40, 0x40));
-    QPolygonF tri{{1.5, 3.5}, {8.5, 8}, {1.5, 12.5}};
-    p.drawPolygon(tri);
+// The colour of a file's first trace.
+QColor file_color(int number) { return number == 1 ? QColor(0x40, 0x00, 0xFF) : QColor(0x80, 0x40, 0x40); }
+
+// A file's number in bold, centred in `box`.
+void draw_number(QPainter& p, const QRectF& box, int number, int pixels, const QColor& color) {
     QFont f;
-    f.setPixelSize(11);
+    f.setPixelSize(pixels);
     f.setBold(true);
     p.setFont(f);
-    p.setPen(Qt::black);
-    p.drawText(QRectF(8, 1, 8, 14), Qt::AlignCenter, QString::number(number));
+    p.setPen(color);
+    p.drawText(box, Qt::AlignCenter, QString::number(number));
+}
+
+void draw_play_file(QPainter& p, int number) {
+    p.setPen(QPen(Qt::black, 1));
+    p.setBrush(file_color(number));
+    QPolygonF tri{{1.5, 3.5}, {8.5, 8}, {1.5, 12.5}};
+    p.drawPolygon(tri);
+    draw_number(p, QRectF(8, 1, 8, 14), number, 11, Qt::black);
+}
+
+void draw_open_file(QPainter& p, int number) {
+    draw_open(p);
+    // A badge with the file's number at the lower right, in the colour of
+    // the file's first trace, so that the two commands differ at a glance.
+    p.setPen(Qt::NoPen);
+    p.setBrush(file_color(number));
+    const QRectF badge(8, 6, 8, 10);
+    p.drawRect(badge);
+    draw_number(p, badge, number, 10, Qt::white);
 }
 
 QPixmap render(ToolbarImage image, int size) {
@@ -86,6 +105,8 @@ QPixmap render(ToolbarImage image, int size) {
         case ToolbarImage::Allpass: draw_allpass(p); break;
         case ToolbarImage::PlayFile1: draw_play_file(p, 1); break;
         case ToolbarImage::PlayFile2: draw_play_file(p, 2); break;
+        case ToolbarImage::OpenFile1: draw_open_file(p, 1); break;
+        case ToolbarImage::OpenFile2: draw_open_file(p, 2); break;
     }
     return pm;
 }

@@ -4,6 +4,8 @@
 #include "app/main_window.h"
 
 #include "app/paint_box.h"
+#include "app/view_colors.h"
+#include "app/view_navigation.h"
 #include "workspace/range_source.h"
 #include "workspace/error_summary.h"
 #include "workspace/range_summary.h"
@@ -33,6 +35,7 @@ void TForm19::invalidate_views(bool dirty) {
     if (dirty) bmpdirty.fill(true);
     for (TPaintBox* box : PaintBox) box->update();
     for (TPaintBox* box : crestpaint) box->update();
+    if (navigation) navigation->update_readout();  // the cursor or the loop moved
 }
 
 void TForm19::reset_time_axis() {
@@ -125,10 +128,11 @@ void TForm19::redraw_picture(int t) {
     }
     if (pic.size() != QSize(W, H)) pic = QImage(std::max(W, 1), std::max(H, 1), QImage::Format_RGB32);
     QPainter canvas(&pic);
-    canvas.setPen(QPen(Qt::black, 1));
-    canvas.setBrush(Qt::white);
+    const TViewColors colors(box->palette());
+    canvas.setPen(QPen(colors.frame, 1));
+    canvas.setBrush(colors.background);
     canvas.drawRect(0, 0, W - 1, H - 1);
-    canvas.setPen(QPen(Qt::black, 1, Qt::DotLine));
+    canvas.setPen(QPen(colors.frame, 1, Qt::DotLine));
     for (double v : {1.0, -1.0}) {
         const int y = ax->value_to_pixel(v);
         canvas.drawLine(0, y, W - 1, y);
@@ -141,12 +145,12 @@ void TForm19::redraw_picture(int t) {
         // applied; the error trace gives sample units.
         if (ws->showallpass() && !ws->showerror())
             if (const TRangeQuery allpass = trace_query(t, TraceKind::Allpass))
-                draw_trace(canvas, W, *xaxis, *ax, fs, n, allpass, 1.0, QColor(255, 0, 0), shift);
+                draw_trace(canvas, W, *xaxis, *ax, fs, n, allpass, 1.0, colors.allpass(), shift);
         if (ws->showerror())
             draw_trace(canvas, W, *xaxis, *ax, fs, n, trace_query(t, TraceKind::Error), 1.0 / 32768.0,
-                       linecolors[t], shift);
+                       colors.trace(t), shift);
         else
-            draw_trace(canvas, W, *xaxis, *ax, fs, n, trace_query(t, TraceKind::Main), 1.0, linecolors[t], shift);
+            draw_trace(canvas, W, *xaxis, *ax, fs, n, trace_query(t, TraceKind::Main), 1.0, colors.trace(t), shift);
     }
     bmpdirty[t] = false;
 }
@@ -156,19 +160,20 @@ void TForm19::PaintBox1Paint(TPaintBox* sender, QPainter& canvas) {
     if (t < 0 || t >= static_cast<int>(bmp.size())) return;
     if (bmpdirty[t]) redraw_picture(t);
     canvas.drawImage(0, 0, bmp[t]);
+    const TViewColors colors(sender->palette());
     if (loophi() > looplo()) {
         // The loop range: a light band with its two edges.
         const int x0 = xaxis->value_to_pixel(looplo()), x1 = xaxis->value_to_pixel(loophi());
         canvas.fillRect(QRect(QPoint(std::min(x0, x1), 0), QPoint(std::max(x0, x1), sender->height() - 1)),
-                        QColor(0, 110, 255, 40));
-        canvas.setPen(QPen(QColor(0, 90, 220), 1));
+                        colors.loopfill);
+        canvas.setPen(QPen(colors.loopedge, 1));
         for (int x : {x0, x1}) canvas.drawLine(x, 0, x, sender->height() - 1);
     }
     const int s = t / 2;
     const int x = xaxis->value_to_pixel(ws->cursorpos());
     // While the blind test plays X, both files' cursors look alike.
     const bool dotted = playing() && shown_playno() >= 0 && s != shown_playno();
-    canvas.setPen(QPen(Qt::black, 1, dotted ? Qt::DotLine : Qt::SolidLine));
+    canvas.setPen(QPen(colors.frame, 1, dotted ? Qt::DotLine : Qt::SolidLine));
     canvas.drawLine(x, 0, x, sender->height() - 1);
 }
 

@@ -224,6 +224,13 @@ void TAxis::setMusicScale(bool b) {
     update();
 }
 
+void TAxis::setTimeLabels(bool b) {
+    ftimelabels = b;
+    ticksdirty = true;
+    compute_tickmarks();
+    update();
+}
+
 void TAxis::setShowTickmarks(bool b) {
     fshowtickmarks = b;
     apply_autosize();
@@ -231,6 +238,7 @@ void TAxis::setShowTickmarks(bool b) {
 }
 
 void TAxis::setBackgroundColor(const QColor& c) {
+    fbackgroundset = true;
     fbackgroundcolor = c;
     update();
 }

@@ -95,11 +95,19 @@ public:
     void setLogarithmic(bool b);
     bool MusicScale() const { return fMusicScale; }
     void setMusicScale(bool b);
+    /// A linear axis of seconds whose range spans more than a minute is
+    /// labelled in m:ss (h:mm:ss from an hour on), at steps of whole
+    /// seconds and minutes, with the caption "[m:ss]" or "[h:mm:ss]";
+    /// a shorter range keeps the plain labels and caption. Off by default.
+    bool TimeLabels() const { return ftimelabels; }
+    void setTimeLabels(bool b);
+    /// The labels are in m:ss or h:mm:ss now (see TimeLabels).
+    bool time_labels_shown() const;
     QFont Font() const { return font(); }
     void setFont(const QFont& f) { QWidget::setFont(f); }
     bool ShowTickmarks() const { return fshowtickmarks; }
     void setShowTickmarks(bool b);
-    QColor BackgroundColor() const { return fbackgroundcolor; }
+    QColor BackgroundColor() const { return fbackgroundset ? fbackgroundcolor : palette().color(QPalette::Button); }
     void setBackgroundColor(const QColor& c);
     /// Tick line length in pixels.
     int TickMarkSize() const { return ftickmarksize; }
@@ -198,6 +206,9 @@ private:
     tposition fposition = posleft;
     bool flogarithmic = false;
     bool fMusicScale = false;
+    bool ftimelabels = false;
+    /// The tick set of time labels (see TimeLabels).
+    void time_tickmarks(int n, double lo, double hi);
     double flovalue = 0;
     double fhivalue = 0;
     bool fshowtickmarks = false;
@@ -208,6 +219,7 @@ private:
     int ftickmarksize = 0;
     int ftickspaceaim = 0;
     QColor fbackgroundcolor;
+    bool fbackgroundset = false;  // else the palette's button colour, as it changes
     QString faxistext;
     bool fallowloscroll = false, fallowhiscroll = false, fallowmidscroll = false, fallowdoubleclick = false;
     double fminlovalue = 0, fmaxlovalue = 0, fminhivalue = 0, fmaxhivalue = 0;

@@ -7,18 +7,26 @@
 #include <QPaintEvent>
 #include <QPainter>
 
+#include <algorithm>
+#include <cmath>
+
 namespace wavrell {
 
 void TAxis::paintEvent(QPaintEvent*) {
     compute_tickmarks();
     QPainter painter(this);
     const int w = width(), h = height();
-    painter.fillRect(rect(), fbackgroundcolor);
+    painter.fillRect(rect(), fbackgroundset ? fbackgroundcolor : palette().color(QPalette::Button));
     painter.setFont(font());
-    painter.setPen(QPen(Qt::black, 1, Qt::SolidLine));
+    // Text and lines in the palette's colour, legible on a dark theme too.
+    painter.setPen(QPen(palette().color(QPalette::WindowText), 1, Qt::SolidLine));
     markerisdrawn = false;
 
     const QFontMetrics fm(font());
+    QString caption = faxistext;
+    if (!caption.isEmpty() && time_labels_shown())
+        caption = std::max(std::fabs(LoValue()), std::fabs(HiValue())) >= 3600 ? QStringLiteral("[h:mm:ss]")
+                                                                                : QStringLiteral("[m:ss]");
     const int th = fm.height();
     const auto text_out = [&](int x, int y, const QString& text) {
         // Text is placed by its top-left corner, like the rows computed here.
@@ -26,15 +34,15 @@ void TAxis::paintEvent(QPaintEvent*) {
     };
     // An empty caption takes no room, so the top label of a vertical axis
     // without a caption may start at row 0.
-    const int caption_width = faxistext.isEmpty() ? 0 : fm.horizontalAdvance(faxistext);
-    const int caption_height = faxistext.isEmpty() ? 0 : th;
+    const int caption_width = caption.isEmpty() ? 0 : fm.horizontalAdvance(caption);
+    const int caption_height = caption.isEmpty() ? 0 : th;
     const int tms = ftickmarksize;
 
     // The set was rebuilt just above; its labels are exactly what
     // tickmark_text would answer, without rebuilding it once per label.
     if (is_vertical()) {
         const int a = fposition == posleft ? w - tms : 0;
-        if (!faxistext.isEmpty()) text_out(fposition == posleft ? 0 : w - caption_width, 0, faxistext);
+        if (!caption.isEmpty()) text_out(fposition == posleft ? 0 : w - caption_width, 0, caption);
         axistextposition = caption_height;
         for (int i = 0; i < fntickmarks; ++i) {
             const int p = ftickmarkpositions[i];
@@ -59,8 +67,8 @@ void TAxis::paintEvent(QPaintEvent*) {
         }
     } else {
         const int a = fposition == posover ? h - tms : 0;
-        if (!faxistext.isEmpty())
-            text_out(w - caption_width, fposition == posover ? a - th : a + tms, faxistext);
+        if (!caption.isEmpty())
+            text_out(w - caption_width, fposition == posover ? a - th : a + tms, caption);
         axistextposition = w - caption_width;
         for (int i = 0; i < fntickmarks; ++i) {
             const int p = ftickmarkpositions[i];

@@ -102,8 +102,64 @@ void TAxis::compute_tickmarks() {
     }
     if (flogarithmic && (fMusicScale || (lo > 0 && hi / lo > 4)))
         logarithmic_tickmarks(n, lo, hi);
+    else if (time_labels_shown())
+        time_tickmarks(n, lo, hi);
     else
         linear_tickmarks(n, lo, hi);
+}
+
+bool TAxis::time_labels_shown() const {
+    if (!ftimelabels || flogarithmic) return false;
+    try {
+        return HiValue() - LoValue() > 60;
+    } catch (const Exception&) {
+        return false;
+    }
+}
+
+namespace {
+
+/// The steps of time labels in seconds: whole seconds, minutes and hours
+/// as a clock is read.
+constexpr double time_steps[] = {1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600, 7200, 10800, 21600, 43200};
+
+QString clock_text(double v, bool hours) {
+    const long long t = std::llround(std::fabs(v));
+    const QString sign = v < 0 && t != 0 ? QStringLiteral("-") : QString();
+    if (hours)
+        return sign + QStringLiteral("%1:%2:%3")
+                          .arg(t / 3600)
+                          .arg(t / 60 % 60, 2, 10, QLatin1Char('0'))
+                          .arg(t % 60, 2, 10, QLatin1Char('0'));
+    return sign + QStringLiteral("%1:%2").arg(t / 60).arg(t % 60, 2, 10, QLatin1Char('0'));
+}
+
+}  // namespace
+
+void TAxis::time_tickmarks(int n, double lo, double hi) {
+    const int wanted = ftickspaceaim > 0 ? std::max(1, (n - 1) / ftickspaceaim) : 3;
+    const double raw = (hi - lo) / wanted;
+    // The first clock step at least as wide as the plain step; beyond
+    // the table whole multiples of half a day.
+    double s = raw;
+    bool found = false;
+    for (double step : time_steps)
+        if (step >= raw) {
+            s = step;
+            found = true;
+            break;
+        }
+    if (!found) s = std::ceil(raw / 43200) * 43200;
+    const double t0 = std::ceil(lo / s) * s;
+    const double count = std::floor((hi - t0) / s) + 1;
+    set_ntickmarks(count > 0 && count < 2.0 * std::max(n, 0) + 10 ? int(count) : 0);
+    const bool hours = std::max(std::fabs(lo), std::fabs(hi)) >= 3600;
+    for (int i = 0; i < fntickmarks; ++i) {
+        const double v = t0 + i * s;
+        ftickmarks[i] = v;
+        ftickmarkpositions[i] = value_to_pixel(v);
+        ftickmarktext[i] = clock_text(v, hours);
+    }
 }
 
 void TAxis::linear_tickmarks(int n, double lo, double hi) {

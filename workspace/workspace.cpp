@@ -62,6 +62,11 @@ void TWorkspace::setMatchBy(TMatchBy v) {
     update_levels();
 }
 
+void TWorkspace::setPeakTarget(TPeakTarget v) {
+    fpeaktarget = v;
+    update_levels();
+}
+
 void TWorkspace::setShowerror(bool v) {
     fshowerror = v;
     emit_checks();
@@ -302,7 +307,10 @@ QString TWorkspace::loudness_suffix(const TLoudness& l, double factor, bool shor
 }
 
 void TWorkspace::update_levels() {
-    const std::array<double, 2> f = matching_factors({match_level(0), match_level(1)}, ffilepeak);
+    std::array<double, 2> peak{};
+    for (size_t s = 0; s < 2; ++s) peak[s] = matching_peak(fpeaktarget, ffilepeak[s], floudness[s].true_peak);
+    const std::array<double, 2> f =
+        matching_factors({match_level(0), match_level(1)}, peak, peak_target_level(fpeaktarget));
     for (int s = 0; s < 2; ++s) ffilenormfactor[size_t(s)] = f[size_t(s)];
     for (int s = 0; s < 2; ++s) ffilefactor[size_t(s)] = fnormalize ? ffilenormfactor[size_t(s)] : 1.0;
 

@@ -212,6 +212,16 @@ public:
     TMatchBy MatchBy() const { return fmatchby; }
     void setMatchBy(TMatchBy v);
 
+    /// What the larger matched peak is raised to ("Match peak to"): the
+    /// sample peak to 0 dBFS (the default) or the true peak to -1 dBTP
+    /// (which needs the loudness measurement, as matching by loudness
+    /// does); writing stores it, then update_levels.
+    TPeakTarget PeakTarget() const { return fpeaktarget; }
+    void setPeakTarget(TPeakTarget v);
+    /// The matching in force needs the loudness measurement: a loudness
+    /// criterion or the true-peak target.
+    bool matching_needs_loudness() const { return fmatchby != mbrms || fpeaktarget == pttrue; }
+
     /// The level of a slot's file under the matching criterion in force, as
     /// the matching takes it: the RMS in dBFS, or the integrated or maximum
     /// short-term loudness in LUFS; the file's own level, before any
@@ -377,6 +387,7 @@ private:
     bool fbuildsummaries = true;
     bool fmeasureloudness = false;
     TMatchBy fmatchby = mbrms;
+    TPeakTarget fpeaktarget = ptsample;
     bool fnormalize = false;
     bool fshowerror = false;
     bool fshowallpass = false;

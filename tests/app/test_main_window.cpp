@@ -3,15 +3,20 @@
 // layout of both panels and the keyboard table, all through real events.
 #include "tests/app/window_fixture.h"
 
+#include "app/demo_recordings.h"
 #include "settings/prog_id.h"  // recent_files.h needs the complete type
+#include "shell/help_menu.h"
 #include "shell/recent_files.h"
 #include "tests/settings/isolated_folders.h"
 
 #include <QDirIterator>
+#include <QFileDialog>
+#include <QTimer>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
 #include <QToolTip>
@@ -39,9 +44,10 @@ protected:
 TEST_F(MainWindow, DescriptionSizesAndPlaces) {
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Wavrell"));
     EXPECT_EQ(form->font().pixelSize(), 11);
-    // Client area 721 x 423 below the menu bar: tool bar 29, panels below.
+    // Client area 721 x 423 between the menu bar and the status bar: tool
+    // bar 29, panels below.
     EXPECT_EQ(form->width(), 721);
-    EXPECT_EQ(form->height() - form->menuBar()->height(), 423);
+    EXPECT_EQ(form->height() - form->menuBar()->height() - form->statusBar()->height(), 423);
     EXPECT_EQ(form->ToolBar1->height(), 29);
     EXPECT_EQ(form->Panel2->width(), 193);
     EXPECT_EQ(form->Panel1->width(), 721 - 193);
@@ -111,7 +117,8 @@ TEST_F(MainWindow, CommandsToolBarAndHints) {
             EXPECT_EQ(QToolTip::text(), QString::fromUtf8(c.caption));
         }
     }
-    EXPECT_EQ(form->openaction1->icon().pixmap(16).toImage(), form->Openaction2->icon().pixmap(16).toImage());
+    // The two open commands are told apart by the number on their folder.
+    EXPECT_NE(form->openaction1->icon().pixmap(16).toImage(), form->Openaction2->icon().pixmap(16).toImage());
 
     // Buttons left to right, with the three separators.
     QStringList bar;
@@ -179,9 +186,10 @@ TEST_F(MainWindow, LevelsMenuMatchesByTheChosenCriterionAndARestartKeepsIt) {
     ASSERT_GE(menus.size(), 4);
     EXPECT_EQ(menus[2]->text(), QStringLiteral("&Levels"));
     ASSERT_EQ(menus[2]->menu(), w->LevelsMenu);
-    ASSERT_EQ(w->LevelsMenu->actions().size(), 1);
-    EXPECT_EQ(w->LevelsMenu->actions()[0]->text(), QStringLiteral("&Match by"));
-    ASSERT_EQ(w->LevelsMenu->actions()[0]->menu(), w->MatchByMenu);
+    // Normalize (the tool bar's command, with its key), then the choices.
+    EXPECT_EQ(visible_texts(w->LevelsMenu), QStringList({"Normalize", "-", "&Match by", "Match &peak to"}));
+    EXPECT_EQ(w->LevelsMenu->actions()[0], w->normalizeaction);
+    ASSERT_EQ(w->LevelsMenu->actions()[2]->menu(), w->MatchByMenu);
     EXPECT_EQ(visible_texts(w->MatchByMenu),
               QStringList({"RMS", "Integrated loudness", "Maximum short-term loudness"}));
     const auto checked = [](TForm19& f) {
@@ -228,6 +236,71 @@ TEST_F(MainWindow, LevelsMenuMatchesByTheChosenCriterionAndARestartKeepsIt) {
     w.reset();
     w = window();
     EXPECT_EQ(w->workspace().MatchBy(), mbrms);
+}
+
+TEST_F(MainWindow, TitleNamesTheFilesAndTheOpenDialogStartsInTheLastFolder) {
+    IsolatedFolders folders;  // the recent files lists are written
+    ASSERT_TRUE(QDir(dir->path()).mkpath(QStringLiteral("masters")));
+    const QString master = sine(QStringLiteral("masters/master.wav"), 8000, 1, 1.0, 440, 0.5);
+    const QString encode = sine(QStringLiteral("encode.wav"), 8000, 1, 1.0, 440, 0.25);
+    const QString dash = QStringLiteral(" \u2014 Wavrell");
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Wavrell"));
+    form->load_file(1, encode);
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("encode.wav") + dash);
+    form->load_file(0, master);
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("master.wav vs encode.wav") + dash);
+    form->Closefile21->trigger();
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("master.wav") + dash);
+    form->Closefile11->trigger();
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Wavrell"));
+
+    // The real dialog opens in the folder of the file last opened, in
+    // this run and in the next.
+    const QString folder = QFileInfo(master).absolutePath();
+    EXPECT_EQ(form->open_dialog_folder(), folder);
+    QString shown;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            shown = d->directory().absolutePath();
+            d->reject();
+        }
+    });
+    poll.start(20);
+    form->openaction1->trigger();
+    poll.stop();
+    EXPECT_EQ(shown, folder);
+    EXPECT_EQ(ws().wav(0)->nsamples(), 0);  // cancelled
+    TForm19 next;
+    EXPECT_EQ(next.open_dialog_folder(), folder);
+}
+
+TEST_F(MainWindow, HelpOpensTheDemoRecordings) {
+    const QString a = sine(QStringLiteral("demo-a.wav"), 8000, 1, 1.0, 440, 0.5);
+    const QString b = sine(QStringLiteral("demo-b.wav"), 8000, 1, 1.0, 440, 0.25);
+    const auto real = TForm19::demo_recordings_hook;
+    ASSERT_TRUE(form->HelpMenu1->menu()->actions().contains(form->demoaction));
+    EXPECT_EQ(form->demoaction->text(), QStringLiteral("Open demo recordings"));
+    TForm19::demo_recordings_hook = [&] { return QStringList{a, b}; };
+    form->demoaction->trigger();
+    EXPECT_EQ(ws().wav(0)->filename(), a);
+    EXPECT_EQ(ws().wav(1)->filename(), b);
+    // Not installed: a message says where they belong; nothing changes.
+    TForm19::demo_recordings_hook = [] { return QStringList(); };
+    QString said;
+    set_message_box_hook([&](const QString& text, const QString&, int) {
+        said = text;
+        return 0;
+    });
+    form->demoaction->trigger();
+    EXPECT_TRUE(said.contains(QStringLiteral("share/wavrell/demo"))) << said.toStdString();
+    EXPECT_EQ(ws().wav(0)->filename(), a);
+    TForm19::demo_recordings_hook = real;
+    // The build's own recordings are found next to the program.
+    const QStringList built = find_demo_recordings(QStringLiteral(WAVRELL_BINARY_DIR "/wavrell"));
+    ASSERT_EQ(built.size(), 2);
+    EXPECT_TRUE(built[0].endsWith(QStringLiteral("demo/wavrell-demo-original.wav")));
+    EXPECT_TRUE(built[1].endsWith(QStringLiteral("demo/wavrell-demo-loud.wav")));
 }
 
 TEST_F(MainWindow, FirstActivationOnlyOnce) {
@@ -282,6 +355,7 @@ TEST_F(MainWindow, CommandKeys) {
     const QString f1 = sine(QStringLiteral("k1.wav"), 8000, 1, 1.0, 440, 0.5);
     const QString f2 = sine(QStringLiteral("k2.wav"), 8000, 1, 1.0, 440, 0.25);
     QStringList answers{f1, QString(), f2};
+    const auto real_dialog = TForm19::open_dialog_hook;
     TForm19::open_dialog_hook = [&answers](QWidget*) { return answers.takeFirst(); };
     key(Qt::Key_F1, Qt::ControlModifier);
     EXPECT_EQ(ws().wav(0)->filename(), f1);
@@ -290,7 +364,7 @@ TEST_F(MainWindow, CommandKeys) {
     key(Qt::Key_F2, Qt::ControlModifier);
     EXPECT_EQ(ws().wav(1)->filename(), f2);
     EXPECT_TRUE(answers.isEmpty());
-    TForm19::open_dialog_hook = nullptr;
+    TForm19::open_dialog_hook = real_dialog;
 
     key(Qt::Key_N, Qt::ControlModifier);
     EXPECT_FALSE(ws().normalize());
@@ -333,7 +407,8 @@ TEST_F(MainWindow, CommandKeys) {
 }
 
 TEST_F(MainWindow, LayoutFollowsTheWindowSize) {
-    const int menu = form->menuBar()->height();
+    // The client area lies between the menu bar and the status bar.
+    const int menu = form->menuBar()->height() + form->statusBar()->height();
     // Heights with every remainder of the division by 4.
     for (QSize client : {QSize(721, 423), QSize(900, 600), QSize(800, 601), QSize(640, 402), QSize(1200, 803)}) {
         form->resize(client.width(), client.height() + menu);

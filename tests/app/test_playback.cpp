@@ -5,6 +5,7 @@
 
 #include "app/main_window.h"
 #include "app/paint_box.h"
+#include "app/view_navigation.h"
 #include "workspace/workspace.h"
 #include "audio/mpc_play.h"
 #include "audio/pulse_device.h"
@@ -442,6 +443,33 @@ TEST_F(PlaybackTest, SwitchingDuringPlayback) {
     EXPECT_EQ(ws->wavplayno(), 0);
     EXPECT_TRUE(form->playfile1action->isChecked());
     EXPECT_FALSE(form->playfile2action->isChecked());
+    stop();
+    EXPECT_TRUE(shown.isEmpty()) << shown.join('|').toStdString();
+}
+
+// While playing the view turns whole pages to keep the cursor in it; with
+// "Follow cursor while playing" off it stays.
+TEST_F(PlaybackTest, ViewFollowsTheCursorByPages) {
+    form->load_file(0, write(QStringLiteral("a.wav"), noise(4 * kRate, 4, 20000), 2));
+    const auto view = [&] { return std::pair(form->xaxis->LoValue(), form->xaxis->HiValue()); };
+    form->xaxis->set_hilovalues(0, 0.5);
+    form->playaction->trigger();
+    ASSERT_TRUE(wait_until([&] { return view().first > 0; }));
+    const auto [lo, hi] = view();
+    EXPECT_NEAR(hi - lo, 0.5, 1e-9);
+    EXPECT_NEAR(lo / 0.5, std::round(lo / 0.5), 1e-9);  // a whole page on
+    EXPECT_GE(ws->cursorpos(), lo);
+    EXPECT_LE(ws->cursorpos(), hi);
+    stop();
+
+    form->navigation->followaction->trigger();
+    ASSERT_FALSE(form->navigation->followaction->isChecked());
+    ws->setCursorpos(0);
+    ws->setPlaycount(0);
+    form->xaxis->set_hilovalues(0, 0.5);
+    form->playaction->trigger();
+    ASSERT_TRUE(wait_until([&] { return ws->cursorpos() > 0.7; }));
+    EXPECT_EQ(view(), std::pair(0.0, 0.5));
     stop();
     EXPECT_TRUE(shown.isEmpty()) << shown.join('|').toStdString();
 }

@@ -160,12 +160,15 @@ TEST_F(ShellIntegration, MenusOfTheWindow) {
     TForm19 w;
     QStringList titles;
     for (const QAction* a : w.menuBar()->actions()) titles << a->text();
-    EXPECT_EQ(titles, (QStringList{"&File 1", "F&ile 2", "&Levels", "&Alignment", "&Playback", "&Difference", "&Test", "&Help"}));
+    EXPECT_EQ(titles,
+              (QStringList{"&File 1", "F&ile 2", "&Levels", "&View", "&Playback", "&Alignment", "&Difference", "&Test", "&Help"}));
     EXPECT_EQ(captions(w.AlignmentMenu),
               (QStringList{"Align file 2 to file 1", "-", "Nudge file 2 earlier by one sample",
                            "Nudge file 2 later by one sample", "Nudge file 2 earlier by one millisecond",
                            "Nudge file 2 later by one millisecond", "-", "Correct polarity", "No alignment"}));
-    EXPECT_EQ(captions(w.LevelsMenu), (QStringList{"&Match by"}));
+    EXPECT_EQ(captions(w.LevelsMenu), (QStringList{"Normalize", "-", "&Match by", "Match &peak to"}));
+    EXPECT_EQ(captions(w.ViewMenu), (QStringList{"Zoom to fit", "Zoom to loop", "-", "Follow cursor while playing",
+                                                 "Time as h:mm:ss"}));
     EXPECT_EQ(captions(w.PlaybackMenu),
               (QStringList{"Play", "Play file 1", "Play file 2", "-", "Crossfade switches (5 ms)"}));
     EXPECT_EQ(captions(w.TestMenu), (QStringList{"Blind test..."}));
@@ -175,8 +178,8 @@ TEST_F(ShellIntegration, MenusOfTheWindow) {
     EXPECT_EQ(captions(w.File2Menu), (QStringList{"Open file 2...", "Close file 2"}));
     // The maker's web items only hold a place (a reserved domain): not shown.
     EXPECT_EQ(captions(w.HelpMenu1->menu()),
-              (QStringList{"&Help...", "Check for new version now", "Check for new version automatically",
-                           "A&bout..."}));
+              (QStringList{"&Help...", "Open demo recordings", "Check for new version now",
+                           "Check for new version automatically", "A&bout..."}));
     EXPECT_EQ(item(w.HelpMenu1->menu(), QStringLiteral("&Help..."))->shortcut(), QKeySequence(Qt::Key_F1));
     EXPECT_TRUE(item(w.HelpMenu1->menu(), QStringLiteral("Check for new version automatically"))->isChecked());
 
@@ -356,7 +359,7 @@ TEST_F(ShellIntegration, DamagedSettingsFilesAreReadAndKeptWhole) {
     // What the window needs was read from the damaged files.
     EXPECT_EQ(captions(w.File1Menu).mid(2, 3), (QStringList{"-", "&1 " + a, "&Clear list..."}));
     EXPECT_EQ(captions(w.HelpMenu1->menu()),
-              (QStringList{"&Help...", "-", "Shop", "Check for new version now",
+              (QStringList{"&Help...", "Open demo recordings", "-", "Shop", "Check for new version now",
                            "Check for new version automatically", "-", "A&bout..."}));
     QAction* automatic = item(w.HelpMenu1->menu(), QStringLiteral("Check for new version automatically"));
     EXPECT_FALSE(automatic->isChecked());

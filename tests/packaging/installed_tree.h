@@ -28,6 +28,8 @@ inline QStringList installed_files() {
         QStringLiteral("share/icons/hicolor/scalable/apps/wavrell.svg"),
         QStringLiteral("share/man/man1/wavrell.1.gz"),
         QStringLiteral("share/metainfo/") + metainfo_name,
+        QStringLiteral("share/wavrell/demo/wavrell-demo-loud.wav"),
+        QStringLiteral("share/wavrell/demo/wavrell-demo-original.wav"),
     };
     for (int size : installed_icon_sizes)
         files << QStringLiteral("share/icons/hicolor/%1x%1/apps/wavrell.png").arg(size);

@@ -7,6 +7,7 @@
 // help_menu.h uses QPointer<QMenuBar> inline with the class only declared.
 #include <QMenuBar>
 
+#include "app/demo_recordings.h"
 #include "shell/help_menu.h"
 #include "tests/packaging/installed_tree.h"
 #include "tests/support/test_support.h"
@@ -101,6 +102,10 @@ TEST_F(Install, PutsEveryFileInItsPlace) {
 TEST_F(Install, MovedProgramRunsItsCommandLineAndFindsItsManual) {
     const QString program = path(QStringLiteral("bin/wavrell"));
     EXPECT_EQ(find_help_file(program), path(QStringLiteral("share/doc/wavrell/wavrell.html")));
+    // Help, "Open demo recordings" loads these as file 1 and file 2.
+    EXPECT_EQ(find_demo_recordings(program),
+              QStringList({path(QStringLiteral("share/wavrell/demo/wavrell-demo-original.wav")),
+                           path(QStringLiteral("share/wavrell/demo/wavrell-demo-loud.wav"))}));
 
     QByteArray out, err;
     ASSERT_EQ(test::run_program(program,

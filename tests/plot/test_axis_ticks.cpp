@@ -85,6 +85,44 @@ TEST(AxisTicks, LinearStepTable) {
     }
 }
 
+TEST(AxisTicks, TimeLabelsForRangesBeyondAMinute) {
+    struct Case {
+        double lo, hi;
+        bool time;
+        QStringList labels;
+    } cases[] = {
+        // Clock steps: 2 min, 15 s, 15 min; m:ss below an hour, h:mm:ss from
+        // an hour on; a sign before negative times.
+        {0, 600, true, {"0:00", "2:00", "4:00", "6:00", "8:00", "10:00"}},
+        {30, 150, true, {"0:30", "0:45", "1:00", "1:15", "1:30", "1:45", "2:00", "2:15", "2:30"}},
+        {0, 7200, true, {"0:00:00", "0:15:00", "0:30:00", "0:45:00", "1:00:00", "1:15:00", "1:30:00", "1:45:00",
+                         "2:00:00"}},
+        {-30, 60.5, true, {"-0:30", "-0:15", "0:00", "0:15", "0:30", "0:45", "1:00"}},
+        // A minute or less, or the option off: the plain labels of seconds
+        // (as an axis without the option has them).
+        {0, 60, true, {}},
+        {0, 600, false, {}},
+    };
+    const auto labels_of = [](double lo, double hi, bool time) {
+        auto axis = make_axis(posunder, lo, hi, 500);
+        axis->setTickSpaceAim(50);
+        axis->setTimeLabels(time);
+        EXPECT_EQ(axis->time_labels_shown(), time && hi - lo > 60);
+        QStringList labels;
+        for (const auto& t : ticks_of(*axis)) labels << t.label;
+        return labels;
+    };
+    for (const auto& c : cases) {
+        const QStringList labels = labels_of(c.lo, c.hi, c.time);
+        if (c.labels.isEmpty()) {
+            EXPECT_EQ(labels, labels_of(c.lo, c.hi, false));
+            EXPECT_FALSE(labels.join(QString()).contains(QLatin1Char(':')));
+        } else {
+            EXPECT_EQ(labels, c.labels) << c.lo << " " << c.hi;
+        }
+    }
+}
+
 TEST(AxisTicks, LabelZeroRuleIsRelativeToTheStoredRange) {
     // Stored ends 0 ... 2, but the high end is held at 5e-5: a tick of 1e-5
     // lies below 1e-5 of the stored range and reads "0", as rounding residue

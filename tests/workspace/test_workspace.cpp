@@ -797,6 +797,78 @@ TEST(CommandLine, LoudnessLinesAndJson) {
         EXPECT_TRUE(s[QLatin1String(f)].isNull()) << f;
 }
 
+/// Sample peak and true peak (dBFS, dBTP) of a file by ffmpeg's meter, an
+/// independent measurement.
+std::pair<double, double> ffmpeg_peaks(const QString& file) {
+    const ProgramRun r = run({QStringLiteral("-nostats"), QStringLiteral("-hide_banner"), QStringLiteral("-i"), file,
+                              QStringLiteral("-af"), QStringLiteral("ebur128=peak=sample+true"), QStringLiteral("-f"),
+                              QStringLiteral("null"), QStringLiteral("-")},
+                             QStringLiteral("C"), QStringLiteral("ffmpeg"));
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    // The summary ends with "Sample peak:" and "True peak:", each followed
+    // by a "Peak: <dB> dBFS" line.
+    const QString summary = r.err.mid(r.err.lastIndexOf(QStringLiteral("Summary:")));
+    const QRegularExpression re(QStringLiteral("(Sample|True) peak:\\s+Peak:\\s+(-?[0-9.]+) dBFS"));
+    std::pair<double, double> peaks{NAN, NAN};
+    for (auto it = re.globalMatch(summary); it.hasNext();) {
+        const auto m = it.next();
+        (m.captured(1) == QLatin1String("Sample") ? peaks.first : peaks.second) = m.captured(2).toDouble();
+    }
+    EXPECT_FALSE(std::isnan(peaks.first) || std::isnan(peaks.second)) << summary.toStdString();
+    return peaks;
+}
+
+TEST(CommandLine, PeakTrueBringsTheLargerTruePeakToMinusOneDbtp) {
+    auto dir = test::build_temp_dir();
+    // A quarter of the rate 45° off its samples: the true peak lies about
+    // 3 dB above the sample peak. B a plain 1 kHz tone, 6 dB quieter.
+    const QString a = dir->filePath(QStringLiteral("isp.wav")), b = dir->filePath(QStringLiteral("tone.wav"));
+    ASSERT_TRUE(test::sox({"-n", "-r", "44100", "-c", "1", "-b", "16", a, "synth", "3", "sine", "11025", "0", "12.5",
+                           "vol", "0.5"}));
+    ASSERT_TRUE(test::sox({"-n", "-r", "44100", "-c", "1", "-b", "16", b, "synth", "3", "sine", "1000", "vol", "0.25"}));
+    const auto [sample_a, true_a] = ffmpeg_peaks(a);
+    const auto [sample_b, true_b] = ffmpeg_peaks(b);
+    ASSERT_GT(true_a - sample_a, 2.0);
+    // The two meters' interpolation filters differ by up to about half a dB
+    // on this signal (a quarter of the rate is where they are weakest; the
+    // exact true peak lies 3.01 dB above the samples).
+    const double meters = 0.6;
+
+    // The gain each line shows (its sample peak against ffmpeg's) puts the
+    // true peaks where ffmpeg's measure and the target say.
+    const auto check = [&](const QStringList& options, bool truepeak) {
+        const ProgramRun r = wavrell(QStringList{QStringLiteral("--levels"), QStringLiteral("--loudness")} + options +
+                                     QStringList{a, b});
+        ASSERT_EQ(r.code, 0) << r.err.toStdString();
+        const QStringList lines = r.out.split(QLatin1Char('\n'));
+        ASSERT_EQ(lines.size(), 3) << r.out.toStdString();
+        const double gain_a = line_value(lines[0], QStringLiteral("Peak="), QStringLiteral(" dB")) - sample_a;
+        const double gain_b = line_value(lines[1], QStringLiteral("Peak="), QStringLiteral(" dB")) - sample_b;
+        if (truepeak) EXPECT_NEAR(std::max(true_a + gain_a, true_b + gain_b), -1.0, meters) << r.out.toStdString();
+        else EXPECT_GT(std::max(true_a + gain_a, true_b + gain_b), -0.2) << r.out.toStdString();
+        // The target itself on the lines: the larger sample peak at 0 dBFS,
+        // or the larger true peak at -1 dBTP.
+        const QString label = truepeak ? QStringLiteral("TP ") : QStringLiteral("Peak=");
+        const QString unit = truepeak ? QStringLiteral(" dBTP") : QStringLiteral(" dB");
+        EXPECT_EQ(std::max(line_value(lines[0], label, unit), line_value(lines[1], label, unit)), truepeak ? -1.0 : 0.0)
+            << r.out.toStdString();
+        // Matched to each other either way.
+        EXPECT_EQ(line_value(lines[0], QStringLiteral("RMS="), QStringLiteral(" dB")),
+                  line_value(lines[1], QStringLiteral("RMS="), QStringLiteral(" dB")));
+    };
+    // The default: B's sample peak decides (0 dBFS); A's true peak, about
+    // 3 dB above its own sample peak, lands near 0 dBTP or above.
+    check({}, false);
+    check({QStringLiteral("--peak=sample")}, false);
+    check({QStringLiteral("--peak=true")}, true);
+    // The true peak needs the loudness measurement: --peak=true takes it
+    // without --loudness too.
+    const ProgramRun r = wavrell({QStringLiteral("--levels"), QStringLiteral("--peak=true"), a});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_NEAR(line_value(r.out, QStringLiteral("Peak="), QStringLiteral(" dB")), -1.0 - (true_a - sample_a), meters)
+        << r.out.toStdString();
+}
+
 TEST(CommandLine, ErrorsAndHelp) {
     auto dir = test::build_temp_dir();
     const QString q = sox_file(*dir, "q.wav", raw({16384, 0, 0, 0}, 4000));
@@ -810,7 +882,8 @@ TEST(CommandLine, ErrorsAndHelp) {
     r = wavrell({QStringLiteral("--help")});
     EXPECT_EQ(r.code, 0);
     for (const char* word :
-         {"--levels", "--no-normalize", "--loudness", "--match", "--json", "FILE1", "FILE2", "Usage: wavrell"})
+         {"--levels", "--no-normalize", "--loudness", "--match", "--json", "--peak", "FILE1", "FILE2",
+          "Usage: wavrell"})
         EXPECT_TRUE(r.out.contains(QLatin1String(word))) << word;
 
     const QStringList unusable[] = {{QStringLiteral("--levels")},
@@ -820,7 +893,9 @@ TEST(CommandLine, ErrorsAndHelp) {
                                     {QStringLiteral("--levels"), QStringLiteral("--match=loud"), q},
                                     {QStringLiteral("--json"), q},
                                     {QStringLiteral("--loudness"), q},
-                                    {QStringLiteral("--match=lufs"), q}};
+                                    {QStringLiteral("--match=lufs"), q},
+                                    {QStringLiteral("--levels"), QStringLiteral("--peak=tp"), q},
+                                    {QStringLiteral("--peak=true"), q}};
     for (const QStringList& args : unusable) {
         r = wavrell(args);
         EXPECT_EQ(r.code, 1) << args.join(' ').toStdString();
