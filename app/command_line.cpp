@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include "app/diff_command.h"
 #include "workspace/alignment.h"
 #include "workspace/levels_json.h"
 #include "workspace/workspace.h"
@@ -23,14 +24,6 @@
 namespace wavrell {
 
 namespace {
-
-/// Prints text as UTF-8; file names keep the bytes they were given with,
-/// also those that are not UTF-8.
-void print(FILE* f, const QString& text) {
-    const QByteArray b = native_file_name(text);
-    std::fwrite(b.constData(), 1, size_t(b.size()), f);
-    std::fflush(f);
-}
 
 /// The message of memory that ran out while working on the given files.
 QString memory_message(const QStringList& files) {
@@ -221,6 +214,12 @@ int run_levels(const TCommandLine& cl, FILE* out) {
 
 }  // namespace
 
+void print(FILE* f, const QString& text) {
+    const QByteArray b = native_file_name(text);
+    std::fwrite(b.constData(), 1, size_t(b.size()), f);
+    std::fflush(f);
+}
+
 TCommandLine parse_command_line(const QStringList& args) {
     TCommandLine cl;
     QCommandLineParser p;
@@ -244,7 +243,12 @@ TCommandLine parse_command_line(const QStringList& args) {
         "and status instead.\n"
         "With --spectrogram, the spectrogram of FILE1 (above that of FILE2, converted\n"
         "to FILE1's rate and aligned to it) is written to the PNG file given with -o;\n"
-        "exit code 1 when a file cannot be read, 2 when the picture cannot be written."));
+        "exit code 1 when a file cannot be read, 2 when the picture cannot be written.\n"
+        "With --diff, file 2 is lined up with file 1 to a fraction of a sample, its\n"
+        "clock drift corrected and its gain matched, and the null test is printed:\n"
+        "null depth, median, 95th percentile and maximum of the 400 ms blocks, gain,\n"
+        "delay and drift (--json: one object); exit code 2 when the files cannot be\n"
+        "aligned or do not overlap."));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
                                   QStringLiteral("Shows this help and exits."));
     const QCommandLineOption levels(QStringLiteral("levels"),
@@ -266,6 +270,8 @@ TCommandLine parse_command_line(const QStringList& args) {
         QStringLiteral("With --levels: print one JSON array of both files' own levels and loudness and the "
                        "factors in force (null for an empty slot) instead of the lines. With --align: print "
                        "the estimate as one JSON object."));
+    const QCommandLineOption diff(QStringLiteral("diff"),
+                                  QStringLiteral("Prints the null test of FILE1 against FILE2 and exits."));
     const QCommandLineOption peak(
         QStringLiteral("peak"),
         QStringLiteral("With --levels: level matching raises the larger sample peak to 0 dBFS (sample, the "
@@ -292,6 +298,7 @@ TCommandLine parse_command_line(const QStringList& args) {
     p.addOption(size);
     p.addOption(fft);
     p.addOption(logfreq);
+    p.addOption(diff);
     p.addOption(levels);
     p.addOption(align);
     p.addOption(nonorm);
@@ -328,9 +335,19 @@ TCommandLine parse_command_line(const QStringList& args) {
         return error(QStringLiteral("--peak takes sample or true, not \"%1\"").arg(p.value(peak)));
     cl.peak = *target;
     cl.files = p.positionalArguments();
-    if (p.isSet(spectrogram)) return parse_spectrogram(p, {&output, &size, &fft, &logfreq}, cl, error);
+    if (p.isSet(spectrogram)) {
+        if (p.isSet(diff)) return error(QStringLiteral("--diff cannot be combined with --spectrogram"));
+        return parse_spectrogram(p, {&output, &size, &fft, &logfreq}, cl, error);
+    }
     for (const QCommandLineOption* o : {&output, &size, &fft, &logfreq})
         if (p.isSet(*o)) return error(QStringLiteral("--%1 is only taken with --spectrogram").arg(o->names().last()));
+    if (p.isSet(diff)) {
+        for (const QCommandLineOption* o : {&levels, &align, &nonorm, &loudness, &match, &peak})
+            if (p.isSet(*o)) return error(QStringLiteral("--diff and --%1 cannot be combined").arg(o->names().first()));
+        if (cl.files.size() != 2) return error(QStringLiteral("--diff takes two files"));
+        cl.mode = TCommandLine::Mode::Diff;
+        return cl;
+    }
     if (p.isSet(align)) {
         if (p.isSet(levels)) return error(QStringLiteral("--align and --levels cannot be combined"));
         for (const QCommandLineOption* o : {&nonorm, &loudness, &match, &peak})
@@ -359,6 +376,8 @@ int run_command_line(const TCommandLine& cl, FILE* out, FILE* err) {
         case TCommandLine::Mode::Window:
         case TCommandLine::Mode::Spectrogram: return 1;  // run by the window library
         case TCommandLine::Mode::Align: return run_mode(cl, err, [&] { return run_align(cl, out, err); });
+        case TCommandLine::Mode::Diff:
+            return run_mode(cl, err, [&] { return run_diff(cl.files[0], cl.files[1], cl.json, out, err); });
         case TCommandLine::Mode::Levels: return run_mode(cl, err, [&] { return run_levels(cl, out); });
     }
     return 1;

@@ -16,6 +16,7 @@ struct TCommandLine {
         Levels,  ///< --levels: print the information lines of the files
         Align,   ///< --align: print the offset of file 2 against file 1
         Spectrogram,  ///< --spectrogram: write the files' spectrogram picture
+        Diff,    ///< --diff: print the null test of file 1 against file 2
         Help,    ///< --help: print `text` on standard output
         Error,   ///< unusable arguments: print `text` on standard error
     };
@@ -35,6 +36,10 @@ struct TCommandLine {
     int fftsize = 4096;
     bool logfreq = false;
 };
+
+/// Prints text as UTF-8; file names keep the bytes they were given with,
+/// also those that are not UTF-8.
+void print(FILE* f, const QString& text);
 
 /// Parses the program's arguments (args[0] is the program name).
 TCommandLine parse_command_line(const QStringList& args);

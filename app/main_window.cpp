@@ -3,6 +3,7 @@
 #include "app/loop_levels_view.h"
 
 #include "app/demo_recordings.h"
+#include "app/difference_view.h"
 #include "app/file_drop.h"
 #include "app/paint_box.h"
 #include "app/panel.h"
@@ -112,6 +113,8 @@ TForm19::TForm19(QWidget* parent) : QMainWindow(parent) {
     create_player();
     create_shell_components();
     create_playback_options();
+    differenceview = new TDifferenceView(*this);
+    DifferenceMenu = differenceview->menu;
     wire_workspace();
     filedrop = new TFileDrop(this);
     peakmenu = new TPeakTargetMenu(LevelsMenu, *ws, *LevelSettings);
@@ -122,7 +125,10 @@ TForm19::TForm19(QWidget* parent) : QMainWindow(parent) {
     ViewMenu->addSeparator();
     spectrogramview = new TSpectrogramView(*this);
     spectrogramview->add_to_menu(ViewMenu);
-    ws->OnSamplesChanging = [this](int slot) { spectrogramview->samples_changing(slot); };
+    ws->OnSamplesChanging = [this](int slot) {
+        spectrogramview->samples_changing(slot);
+        if (differenceview) differenceview->samples_changing();
+    };
     mirror_state();
 
     // The description's size at the first start (the status bar below it);
@@ -461,7 +467,11 @@ void TForm19::Panel1Resize() {
     xaxis->move(xaxis->x(), Panel1->height() - xaxis->height() - infolabel1->y());
     // A window too small for the boxes gives them no height rather than a
     // negative one.
-    const int yH = std::max(0, (xaxis->y() - infolabel1->y() - h1 - h2 - 4) / 4);
+    // The difference's line and lane (a fifth box) go under the files.
+    const int labelH = infolabel1->fontMetrics().height();
+    const int diffH = differenceview ? differenceview->line_height(labelH) : 0;
+    const int boxes = differenceview && differenceview->lane_shown() ? 5 : 4;
+    const int yH = std::max(0, (xaxis->y() - infolabel1->y() - h1 - h2 - 4 - diffH) / boxes);
     yaxis[0]->setGeometry(y1Left, y1Top, yW, yH);
     yaxis[1]->setGeometry(y1Left, y1Top + yH, yW, yH);
     infolines->place(1, xLeft, yaxis[1]->y() + yH + 4, labelW);
@@ -471,6 +481,7 @@ void TForm19::Panel1Resize() {
     for (int t = 0; t < 4; ++t)
         PaintBox[t]->setGeometry(xaxis->x(), yaxis[t]->y(), xaxis->width(), yaxis[t]->height());
     if (spectrogramview) spectrogramview->layout();
+    if (differenceview) differenceview->place(xaxis->x(), yaxis[3]->y() + yH, xaxis->width(), labelH, yH);
     if (ws) invalidate_views(true);
 }
 
@@ -524,7 +535,8 @@ void TForm19::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
                 if (abxsource() == 0 || abxsource() == 1) abx_play(1 - abxsource());
                 break;
             }
-            switch_playback(ws->wavplayno() == 0 ? 1 : 0);
+            // From the difference Space goes back to the file it replaced.
+            switch_playback(differenceview->playing() ? ws->wavplayno() : ws->wavplayno() == 0 ? 1 : 0);
             break;
         case Qt::Key_BracketLeft:
             setLoop(c, std::max(c, loophi()));
@@ -634,6 +646,7 @@ void TForm19::mirror_state() {
     const auto& estimate = ws->alignestimate();
     correctpolarityaction->setEnabled(pair && free && estimate && estimate->aligned() && estimate->inverted);
     correctpolarityaction->setChecked(ws->correctpolarity());
+    if (differenceview) differenceview->files_changed();
 }
 
 void TForm19::show_info_lines() {

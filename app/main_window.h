@@ -31,6 +31,7 @@ class TAbxTest;
 class TAxis;
 class TInfoLinesView;
 class TLoopLevelsView;
+class TDifferenceView;
 class TFileDrop;
 class TFjelmAbout;
 class THelpMenu;
@@ -149,6 +150,10 @@ public:
     QAction* nudgelatermsaction = nullptr;     ///< one millisecond later, Alt+Shift+.
     QAction* correctpolarityaction = nullptr;  ///< "Correct polarity", check-able
     QAction* noalignmentaction = nullptr;      ///< "No alignment"
+
+    /// The null test: the "Difference" menu, lane, line and playback.
+    QMenu* DifferenceMenu = nullptr;
+    TDifferenceView* differenceview = nullptr;
 
     /// Plays `slot` (0 or 1) from now on; ignored for a slot without
     /// samples. The one call of every command that switches files (Space,

@@ -4,6 +4,7 @@
 // being heard.
 #include "app/main_window.h"
 
+#include "app/difference_view.h"
 #include "app/view_navigation.h"
 
 #include "workspace/workspace.h"
@@ -72,6 +73,7 @@ void TForm19::playactionExecute() {
 void TForm19::stop_playback() { MPCPlay1->Stop(); }
 
 void TForm19::produce_frames(int slot, int64_t position, int frames, int16_t* out) {
+    if (differenceview->playing()) return differenceview->produce(position, frames, MPCPlay1->nChans(), out);
     const TWav& w = *ws->wav(slot);
     const int N = MPCPlay1->nChans();
     const double f = ws->filefactor(slot);

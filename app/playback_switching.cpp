@@ -2,6 +2,7 @@
 // option of a short crossfade at the seam.
 #include "app/main_window.h"
 
+#include "app/difference_view.h"
 #include "audio/mpc_play.h"
 #include "settings/prog_id.h"
 #include "settings/setting.h"
@@ -29,11 +30,12 @@ constexpr double kDipSeconds = 0.010;
 
 void TForm19::switch_playback(int slot) {
     const int before = ws->wavplayno();
+    const bool fromdifference = differenceview->stop_playing();
     ws->setWavplayno(slot);
     // In a blind test every press of A, B or X sounds alike: a dip, also
     // when the file stays, so that no click or cut tells that X changed.
     const bool blind = abx_active();
-    if ((ws->wavplayno() == before && !blind) || !MPCPlay1->OwnBoard()) return;
+    if ((ws->wavplayno() == before && !blind && !fromdifference) || !MPCPlay1->OwnBoard()) return;
     MPCPlay1->setDip(blind ? kDipSeconds : 0.0);
     // The queued sound is taken back and made again from the other file at
     // the same positions (the stash replays them).

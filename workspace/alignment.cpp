@@ -2,6 +2,7 @@
 
 #include "audio/wav_file.h"
 #include "common/prefault.h"
+#include "dsp/windowed_sinc.h"
 
 #include <fftw3.h>
 
@@ -156,14 +157,11 @@ void decimate(const Stretch& s, int M, double* out, int64_t n) {
     std::fill(out + blocks, out + n, 0.0);
 }
 
-/// Correlation Σ a[k] · b[k + q] of the decimated signals of both stretches
-/// for the lags q = −D … D (entry q + D), through FFTs of a length that holds
-/// the whole linear correlation, so that no lag wraps around. Not
-/// normalized: every lag searched overlaps at least half of the stretch, and
-/// the coarse values only pick the candidates that the full rate judges.
-std::vector<double> coarse_correlation(const Stretch& a, const Stretch& b, int M, int64_t D) {
-    const int64_t Lc = a.L / M;
-    const int64_t N = fft_length(Lc + D + 1);
+/// The circular correlation Σ a[k] · b[k + q] (q mod N) of two signals of
+/// N values, through FFTs, unscaled (N times the true sums). `fill` writes a
+/// into its first buffer and b into its second (N values each).
+template <class Fill>
+FftwBuffer circular_correlation(int64_t N, Fill&& fill) {
     const int64_t H = N / 2 + 1;
     // In place: each buffer holds a signal, then its spectrum.
     FftwBuffer fa = fftw_buffer(size_t(2 * H)), fb = fftw_buffer(size_t(2 * H));
@@ -175,8 +173,7 @@ std::vector<double> coarse_correlation(const Stretch& a, const Stretch& b, int M
         forward = std::make_unique<Plan>(fftw_plan_dft_r2c_1d(int(N), fa.get(), A, FFTW_ESTIMATE));
         backward = std::make_unique<Plan>(fftw_plan_dft_c2r_1d(int(N), A, fa.get(), FFTW_ESTIMATE));
     }
-    decimate(a, M, fa.get(), N);
-    decimate(b, M, fb.get(), N);
+    fill(fa.get(), fb.get());
     fftw_execute_dft_r2c(forward->get(), fa.get(), A);
     fftw_execute_dft_r2c(forward->get(), fb.get(), B);
     // conj(A) · B transforms back to Σ a[k] · b[k + q] at q (mod N).
@@ -187,9 +184,24 @@ std::vector<double> coarse_correlation(const Stretch& a, const Stretch& b, int M
         A[k][1] = im;
     }
     fftw_execute_dft_c2r(backward->get(), A, fa.get());
-    std::vector<double> c(size_t(2 * D + 1));
-    for (int64_t q = -D; q <= D; ++q) c[size_t(q + D)] = fa[size_t(q >= 0 ? q : N + q)];
-    return c;
+    return fa;
+}
+
+/// Correlation Σ a[k] · b[k + q] of the decimated signals of both stretches
+/// for the lags q = −D … D (entry q + D), through FFTs of a length that holds
+/// the whole linear correlation, so that no lag wraps around. Not
+/// normalized: every lag searched overlaps at least half of the stretch, and
+/// the coarse values only pick the candidates that the full rate judges.
+std::vector<double> coarse_correlation(const Stretch& a, const Stretch& b, int M, int64_t D) {
+    const int64_t Lc = a.L / M;
+    const int64_t N = fft_length(Lc + D + 1);
+    const FftwBuffer c = circular_correlation(N, [&](double* fa, double* fb) {
+        decimate(a, M, fa, N);
+        decimate(b, M, fb, N);
+    });
+    std::vector<double> out(size_t(2 * D + 1));
+    for (int64_t q = -D; q <= D; ++q) out[size_t(q + D)] = c[size_t(q >= 0 ? q : N + q)];
+    return out;
 }
 
 /// The lags of the largest coarse peaks by magnitude, at least three steps
@@ -262,7 +274,77 @@ Peak refine(const Stretch& a, const Stretch& b, int64_t d1, int64_t d2, double s
     return best;
 }
 
+/// Σ x[i] · y[i + q] for q = 0 … ny − n through FFTs of a length holding
+/// the whole linear correlation.
+std::vector<double> excerpt_correlation(const float* x, int64_t n, const float* y, int64_t ny) {
+    const int64_t N = fft_length(ny + 1);
+    const FftwBuffer c = circular_correlation(N, [&](double* fa, double* fb) {
+        std::fill(fa + n, fa + N, 0.0);
+        std::fill(fb + ny, fb + N, 0.0);
+        std::copy(x, x + n, fa);
+        std::copy(y, y + ny, fb);
+    });
+    std::vector<double> out(size_t(ny - n + 1));
+    for (size_t q = 0; q < out.size(); ++q) out[q] = c[q] / double(N);
+    return out;
+}
+
+/// The peak of sign × the band-limited function through c[k] at k (whole
+/// lags) between k0 − 1 and k0 + 1, by golden-section search of its
+/// windowed-sinc interpolation.
+double interpolated_peak(const std::vector<double>& c, int64_t k0, double sign) {
+    const int64_t lo = std::max<int64_t>(0, k0 - kSincHalfWidth), hi = std::min<int64_t>(int64_t(c.size()) - 1, k0 + kSincHalfWidth);
+    const auto at = [&](double t) {
+        double s = 0;
+        for (int64_t k = lo; k <= hi; ++k) s += c[size_t(k)] * windowed_sinc(t - double(k));
+        return sign * s;
+    };
+    const double phi = (std::sqrt(5.0) - 1) / 2;
+    double a = double(k0) - 1, b = double(k0) + 1;
+    double u = b - phi * (b - a), v = a + phi * (b - a);
+    double fu = at(u), fv = at(v);
+    for (int i = 0; i < 48 && b - a > 1e-6; ++i) {
+        if (fu > fv) {
+            b = v;
+            v = u;
+            fv = fu;
+            u = b - phi * (b - a);
+            fu = at(u);
+        } else {
+            a = u;
+            u = v;
+            fu = fv;
+            v = a + phi * (b - a);
+            fv = at(v);
+        }
+    }
+    return (a + b) / 2;
+}
+
 }  // namespace
+
+TExcerptPlace locate_excerpt(const float* x, int64_t n, const float* y, int64_t ny, double sign) {
+    TExcerptPlace place;
+    if (n <= 0 || ny < n) return place;
+    const double ex = sum_of_squares(x, n);
+    if (!(ex > 0)) return place;
+    const std::vector<double> c = excerpt_correlation(x, n, y, ny);
+    int64_t best = 0;
+    for (size_t q = 1; q < c.size(); ++q)
+        if (sign * c[q] > sign * c[size_t(best)]) best = int64_t(q);
+    const double ey = sum_of_squares(y + best, n);
+    if (!(ey > 0)) return place;
+    // The whole lags around the peak exactly, in double: the interpolation
+    // needs them free of the transforms' rounding.
+    std::vector<double> exact(c.size(), 0.0);
+    for (int64_t q = std::max<int64_t>(0, best - kSincHalfWidth);
+         q <= std::min<int64_t>(int64_t(c.size()) - 1, best + kSincHalfWidth); ++q)
+        exact[size_t(q)] = dot(x, y + q, n);
+    place.found = true;
+    place.r = normalized(exact[size_t(best)], ex, ey);
+    place.lag = interpolated_peak(exact, best, sign);
+    return place;
+}
 
 std::shared_ptr<const TAlignSignal> make_align_signal(const TWav& wav) {
     auto s = std::make_shared<TAlignSignal>();

@@ -76,4 +76,22 @@ struct TAlignment {
 /// Any thread.
 TAlignment estimate_alignment(const TAlignSignal& file1, const TAlignSignal& file2);
 
+/// Where an excerpt lies in a longer stretch, to a fraction of a frame.
+struct TExcerptPlace {
+    bool found = false;
+    /// y[i + lag] ≈ x[i]; between whole frames where the band-limited
+    /// correlation peaks.
+    double lag = 0;
+    /// Normalized correlation at the best whole lag, signed.
+    double r = 0;
+};
+
+/// Finds the excerpt x (n frames) in y (ny ≥ n frames) at the lag 0 …
+/// ny − n where sign × Σ x[i] · y[i + lag] is largest (through FFTs), then
+/// refines the lag between frames: the correlation of band-limited signals
+/// is band-limited too, so its values at the whole lags around the peak,
+/// interpolated by windowed sinc, give the peak's true place. Not found when
+/// a part is silent. Any thread.
+TExcerptPlace locate_excerpt(const float* x, int64_t n, const float* y, int64_t ny, double sign);
+
 }  // namespace wavrell

@@ -410,12 +410,12 @@ public:
     std::function<void()> OnInfoLinesChanged;
     /// The error summaries of a slot have been built (error_summaries).
     std::function<void(int slot)> OnErrorSummariesReady;
+    /// A slot's samples are about to change (a load is taken in, a slot
+    /// closed): readers of the stores on other threads stop first.
+    std::function<void(int slot)> OnSamplesChanging;
     /// File 2's offset or polarity changed other than by a load (estimate,
     /// nudge, "No alignment", "Correct polarity", a slot closed).
     std::function<void()> OnAlignmentChanged;
-    /// A slot's samples are about to be replaced or emptied (load, close):
-    /// whatever reads them on another thread stops first.
-    std::function<void(int slot)> OnSamplesChanging;
     /// The loudness measured after a load could not be measured (the
     /// reason names the file); its fields then show "-".
     std::function<void(int slot, const QString& reason)> OnLoudnessFailed;

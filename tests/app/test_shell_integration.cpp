@@ -168,7 +168,7 @@ TEST_F(ShellIntegration, MenusOfTheWindow) {
     QStringList titles;
     for (const QAction* a : w.menuBar()->actions()) titles << a->text();
     EXPECT_EQ(titles,
-              (QStringList{"&File 1", "F&ile 2", "&Levels", "&View", "&Playback", "&Alignment", "&Test", "&Help"}));
+              (QStringList{"&File 1", "F&ile 2", "&Levels", "&View", "&Playback", "&Alignment", "&Difference", "&Test", "&Help"}));
     EXPECT_EQ(captions(w.AlignmentMenu),
               (QStringList{"Align file 2 to file 1", "-", "Nudge file 2 earlier by one sample",
                            "Nudge file 2 later by one sample", "Nudge file 2 earlier by one millisecond",
