@@ -93,6 +93,9 @@ TDifferenceView::TDifferenceView(TForm19& window) : QObject(&window), w(window) 
     for (int k = 0; k < 3; ++k) amplifyactions[k]->setChecked(kAmplifySteps[k] == famplify);
 
     line = new QLabel(w.Panel1);
+    // Wrapped rather than cut off in a narrow window; selectable to copy.
+    line->setWordWrap(true);
+    line->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     line->hide();
     lane = new TPaintBox(w.Panel1);
     lane->hide();
@@ -101,14 +104,18 @@ TDifferenceView::TDifferenceView(TForm19& window) : QObject(&window), w(window) 
 
 TDifferenceView::~TDifferenceView() { cancel_worker(); }
 
-int TDifferenceView::line_height(int labelH) const { return fhavekey ? labelH + 4 : 0; }
+int TDifferenceView::line_height(int labelH, int width) const {
+    return fhavekey ? std::max(labelH, line->heightForWidth(width)) + 4 : 0;
+}
 
 bool TDifferenceView::lane_shown() const { return showaction->isChecked(); }
 
 void TDifferenceView::place(int x, int y, int width, int labelH, int laneH) {
-    line->setGeometry(x, y + 2, width, labelH);
+    const int h = line_height(labelH, width);
+    fplacedheight = h;
+    line->setGeometry(x, y + 2, width, std::max(0, h - 4));
     line->setVisible(fhavekey);
-    const int top = y + line_height(labelH);
+    const int top = y + h;
     lane->setGeometry(x, top, width, laneH);
     lane->setVisible(lane_shown());
     lane->update();
@@ -210,6 +217,8 @@ void TDifferenceView::show_line(const QString& error) {
     if (fclipped > 0) text += QStringLiteral(", clipped %1").arg(fclipped);
     line->setText(QStringLiteral("Difference: ") + text);
     line->setToolTip(line->text());
+    // A line that now wraps differently moves the lane below it.
+    if (fhavekey && line_height(line->fontMetrics().height(), line->width()) != fplacedheight) w.Panel1Resize();
     playaction->setEnabled(fdifference && fdifference->figures().overlap);
 }
 

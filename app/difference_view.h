@@ -44,7 +44,7 @@ public:
 
     /// Pixels the line takes under the files (0 while it is hidden); the
     /// lane, while shown, takes the height of a file's box below it.
-    int line_height(int labelH) const;
+    int line_height(int labelH, int width) const;
     bool lane_shown() const;
     /// Puts the line at y and the lane under it (laneH pixels) from x on.
     void place(int x, int y, int width, int labelH, int laneH);
@@ -110,6 +110,7 @@ private:
     bool fplaying = false;
     int famplify = 0;
     int64_t fclipped = 0;
+    int fplacedheight = 0;  // height of the line where it was last placed
 };
 
 }  // namespace wavrell

@@ -468,7 +468,7 @@ void TForm19::Panel1Resize() {
     // negative one.
     // The difference's line and lane (a fifth box) go under the files.
     const int labelH = infolabel1->fontMetrics().height();
-    const int diffH = differenceview ? differenceview->line_height(labelH) : 0;
+    const int diffH = differenceview ? differenceview->line_height(labelH, std::max(0, Panel1->width() - xLeft - y1Left)) : 0;
     const int boxes = differenceview && differenceview->lane_shown() ? 5 : 4;
     const int yH = std::max(0, (xaxis->y() - infolabel1->y() - h1 - h2 - 4 - diffH) / boxes);
     yaxis[0]->setGeometry(y1Left, y1Top, yW, yH);
