@@ -46,6 +46,7 @@
 #include <QToolButton>
 
 #include <algorithm>
+#include <utility>
 
 namespace wavrell {
 
@@ -129,6 +130,9 @@ TForm19::TForm19(QWidget* parent) : QMainWindow(parent) {
         spectrogramview->samples_changing(slot);
         if (differenceview) differenceview->samples_changing();
     };
+    // The difference lane is a spectrogram too while the lanes are.
+    differenceview->paint_instead = [this](QPainter& c) { return spectrogramview && spectrogramview->paint_difference(c); };
+    differenceview->changed = [this] { if (spectrogramview) spectrogramview->difference_changed(); };
     mirror_state();
 
     // The description's size at the first start (the status bar below it);
@@ -138,7 +142,7 @@ TForm19::TForm19(QWidget* parent) : QMainWindow(parent) {
 }
 
 // The spectrogram workers read the workspace's stores: they end first.
-TForm19::~TForm19() { delete spectrogramview; }
+TForm19::~TForm19() { delete std::exchange(spectrogramview, nullptr); }
 
 void TForm19::create_actions() {
     auto make = [this](const QString& caption, bool hint, int image, const QKeySequence& key, bool checkable,
