@@ -116,9 +116,10 @@ TForm19::TForm19(QWidget* parent) : QMainWindow(parent) {
     create_playback_options();
     differenceview = new TDifferenceView(*this);
     DifferenceMenu = differenceview->menu;
+    // Match peak to belongs beside Match by, before the loop range's item.
+    peakmenu = new TPeakTargetMenu(LevelsMenu, *ws, *LevelSettings);
     wire_workspace();
     filedrop = new TFileDrop(this);
-    peakmenu = new TPeakTargetMenu(LevelsMenu, *ws, *LevelSettings);
     navigation = new TViewNavigation(*this, *xaxis, *ws, *ProgId1);
     navigation->fill_menu(ViewMenu);
     for (TPaintBox* box : PaintBox) navigation->watch(box);

@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QScreen>
 #include <QTest>
 
@@ -60,7 +61,8 @@ protected:
 TEST_F(WindowPlace, FirstStartAtTheDescriptionsSizeThenWhereItWasClosed) {
     auto first = open_window();
     EXPECT_EQ(first->width(), 721);
-    EXPECT_EQ(first->height() - first->menuBar()->sizeHint().height(), 423);
+    // The client area between the menu bar and the status bar.
+    EXPECT_EQ(first->height() - first->menuBar()->sizeHint().height() - first->statusBar()->sizeHint().height(), 423);
     show(*first);
     const QRect place = inside();
     first->setGeometry(place);
