@@ -116,8 +116,6 @@ TForm19::TForm19(QWidget* parent) : QMainWindow(parent) {
     create_playback_options();
     differenceview = new TDifferenceView(*this);
     DifferenceMenu = differenceview->menu;
-    // Match peak to belongs beside Match by, before the loop range's item.
-    peakmenu = new TPeakTargetMenu(LevelsMenu, *ws, *LevelSettings);
     wire_workspace();
     filedrop = new TFileDrop(this);
     navigation = new TViewNavigation(*this, *xaxis, *ws, *ProgId1);
@@ -587,6 +585,9 @@ void TForm19::wire_workspace() {
     ws->OnInfoLinesChanged = [this] { mirror_state(); };
     ws->OnAlignmentChanged = [this] { alignment_changed(); };
     ws->OnLoudnessFailed = [this](int, const QString& reason) { statusBar()->showMessage(reason); };
+    // Match peak to belongs beside Match by, before the loop range's item
+    // (and needs the workspace made just above).
+    peakmenu = new TPeakTargetMenu(LevelsMenu, *ws, *LevelSettings);
     looplevels = new TLoopLevelsView(LevelsMenu, *ws, [this](int slot) { return loop_frames_of(slot); });
     looplevels->OnChanged = [this] { show_info_lines(); };
     ws->OnRangeLevelsReady = [this](int) { show_info_lines(); };
