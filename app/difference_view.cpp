@@ -150,6 +150,7 @@ void TDifferenceView::files_changed() {
     show_line();
     if (relayout) w.Panel1Resize();
     lane->update();
+    if (changed) changed();
 }
 
 void TDifferenceView::samples_changing() {
@@ -204,6 +205,7 @@ void TDifferenceView::finished(const std::shared_ptr<Job>& job) {
     if (!job->error.isEmpty()) fdifference.reset();
     show_line(job->error);
     lane->update();
+    if (changed) changed();
 }
 
 void TDifferenceView::show_line(const QString& error) {
@@ -269,6 +271,7 @@ void TDifferenceView::set_amplify(int db) {
 }
 
 void TDifferenceView::paint(QPainter& canvas) {
+    if (paint_instead && paint_instead(canvas)) return;
     const int W = lane->width(), H = lane->height();
     canvas.fillRect(0, 0, W, H, Qt::white);
     canvas.setPen(QColor(0xC0, 0xC0, 0xC0));

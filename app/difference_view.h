@@ -60,6 +60,11 @@ public:
 
     /// The difference of the pair in the window, once taken; else nullptr.
     const TDifference* difference() const { return fdifference.get(); }
+    std::shared_ptr<const TDifference> shared_difference() const { return fdifference; }
+    /// Draws the lane in another way (the spectrogram) when set and true.
+    std::function<bool(QPainter&)> paint_instead;
+    /// Runs when a difference has been taken or dropped.
+    std::function<void()> changed;
     /// The worker is taking the difference.
     bool computing() const { return fworker.joinable() && !fdone; }
     /// Playback plays the difference rather than a file.

@@ -46,6 +46,7 @@
 #include <QToolButton>
 
 #include <algorithm>
+#include <utility>
 
 namespace wavrell {
 
@@ -128,6 +129,9 @@ TForm19::TForm19(QWidget* parent) : QMainWindow(parent) {
         spectrogramview->samples_changing(slot);
         if (differenceview) differenceview->samples_changing();
     };
+    // The difference lane is a spectrogram too while the lanes are.
+    differenceview->paint_instead = [this](QPainter& c) { return spectrogramview && spectrogramview->paint_difference(c); };
+    differenceview->changed = [this] { if (spectrogramview) spectrogramview->difference_changed(); };
     mirror_state();
 
     // The description's size at the first start (the status bar below it);
@@ -137,7 +141,7 @@ TForm19::TForm19(QWidget* parent) : QMainWindow(parent) {
 }
 
 // The spectrogram workers read the workspace's stores: they end first.
-TForm19::~TForm19() { delete spectrogramview; }
+TForm19::~TForm19() { delete std::exchange(spectrogramview, nullptr); }
 
 void TForm19::create_actions() {
     auto make = [this](const QString& caption, bool hint, int image, const QKeySequence& key, bool checkable,
@@ -581,7 +585,8 @@ void TForm19::wire_workspace() {
     ws->OnInfoLinesChanged = [this] { mirror_state(); };
     ws->OnAlignmentChanged = [this] { alignment_changed(); };
     ws->OnLoudnessFailed = [this](int, const QString& reason) { statusBar()->showMessage(reason); };
-    // Match peak to belongs beside Match by, before the loop range's item.
+    // Match peak to belongs beside Match by, before the loop range's item
+    // (and needs the workspace made just above).
     peakmenu = new TPeakTargetMenu(LevelsMenu, *ws, *LevelSettings);
     looplevels = new TLoopLevelsView(LevelsMenu, *ws, [this](int slot) { return loop_frames_of(slot); });
     looplevels->OnChanged = [this] { show_info_lines(); };

@@ -5,6 +5,7 @@
 
 #include "app/spectrogram_paint.h"
 #include "workspace/alignment.h"
+#include "workspace/difference.h"
 #include "workspace/frame_source.h"
 #include "workspace/spectrogram.h"
 #include "audio/rate_conversion.h"
@@ -66,6 +67,7 @@ int wavrell_spectrogram_main(int argc, char** argv, const wavrell::TCommandLine&
         current.clear();
         TWav& w1 = *wavs[0];
         int64_t offset = 0;
+        std::shared_ptr<const TDifference> difference;
         if (wavs.size() > 1) {
             // File 2 as the window places it: at file 1's rate, aligned.
             current = cl.files[1];
@@ -74,6 +76,16 @@ int wavrell_spectrogram_main(int argc, char** argv, const wavrell::TCommandLine&
             const TAlignment a = estimate_alignment(*make_align_signal(w1), *make_align_signal(w2));
             if (a.aligned()) offset = a.offset;
             current.clear();
+            // Their difference as the window takes it, where it can be taken.
+            if (a.aligned()) {
+                try {
+                    difference = compute_difference(w1, w2, a.offset, a.inverted ? -1 : 1, true);
+                } catch (const EDifferenceError&) {  // e.g. other channel counts: no difference to draw
+                } catch (const std::bad_alloc&) {  // the files' pictures still can be made
+                    print_error(QStringLiteral("No difference picture: not enough memory for the difference"));
+                }
+                if (difference && !difference->figures().overlap) difference.reset();
+            }
         }
         const double fs = w1.sampfreq();
         int64_t frames = w1.nsamples();
@@ -82,6 +94,7 @@ int wavrell_spectrogram_main(int argc, char** argv, const wavrell::TCommandLine&
             lanes.push_back({std::make_unique<TWavFrameSource>(*wavs[k], shift), cl.files[int(k)]});
             frames = std::max(frames, int64_t(wavs[k]->nsamples()) - shift);
         }
+        if (difference) lanes.push_back({std::make_unique<TDifferenceFrameSource>(difference), QStringLiteral("Difference")});
         seconds = std::max(double(frames) / fs, 1.0 / fs);
     } catch (const std::bad_alloc&) {
         print_error(QStringLiteral("Cannot read \"%1\": not enough memory").arg(current.isEmpty() ? cl.files.last() : current));

@@ -3,11 +3,13 @@
 // requests.
 #include "app/spectrogram_view.h"
 
+#include "app/difference_view.h"
 #include "app/main_window.h"
 #include "app/paint_box.h"
 #include "app/panel.h"
 #include "app/spectrogram_paint.h"
 #include "app/spectrum_panel.h"
+#include "workspace/difference.h"
 #include "workspace/frame_source.h"
 #include "workspace/workspace.h"
 #include "audio/wav_file.h"
@@ -78,6 +80,10 @@ TSpectrogramView::TSpectrogramView(TForm19& window) : QObject(&window), fwindow(
         fwindow.PaintBox[size_t(t)]->setMouseTracking(true);
         fwindow.PaintBox[size_t(t)]->installEventFilter(this);
     }
+    if (TPaintBox* lane = fwindow.differenceview ? fwindow.differenceview->lane : nullptr) {
+        lane->setMouseTracking(true);
+        lane->installEventFilter(this);
+    }
     for (TPaintBox*& legend : flegends) {
         legend = new TPaintBox(fwindow.Panel1);
         legend->hide();
@@ -132,30 +138,41 @@ void TSpectrogramView::settings_changed() {
     views_changed();
 }
 
+TPaintBox* TSpectrogramView::box_of(int t) const {
+    return t < 4 ? fwindow.PaintBox[size_t(t)] : fwindow.differenceview->lane;
+}
+
 bool TSpectrogramView::has_signal(int t) const {
+    if (t == 4) {
+        const TDifferenceView* dv = fwindow.differenceview;
+        const TDifference* d = dv ? dv->difference() : nullptr;
+        return d && dv->lane_shown() && d->figures().overlap && !d->figures().identical && d->channels() > 0;
+    }
     const TWav& w = *fwindow.workspace().wav(t / 2);
     return w.nsamples() > 0 && t % 2 < w.nchans();
 }
 
 TSpectrogramView::Key TSpectrogramView::key_of(int t) const {
-    const TPaintBox* box = fwindow.PaintBox[size_t(t)];
+    const TPaintBox* box = box_of(t);
     Key k;
     k.t0 = fwindow.xaxis->LoValue();
     k.t1 = fwindow.xaxis->HiValue();
     k.width = std::max(box->width(), 1);
     k.height = std::max(box->height(), 1);
     k.settings = fsettings;
-    k.offset = fwindow.workspace().slot_offset(t / 2);
+    k.offset = t < 4 ? fwindow.workspace().slot_offset(t / 2) : 0;
     k.generation = fgeneration[size_t(t / 2)];
     return k;
 }
 
 TFrequencyAxis TSpectrogramView::axis_of(int t) const {
-    return {fwindow.workspace().wav(t / 2)->sampfreq() / 2.0, fsettings.logfreq,
-            std::max(fwindow.PaintBox[size_t(t)]->height(), 1)};
+    const TDifference* d = fwindow.differenceview ? fwindow.differenceview->difference() : nullptr;
+    const double fs = t < 4 ? fwindow.workspace().wav(t / 2)->sampfreq() : d ? d->sampfreq() : 0;
+    return {fs / 2.0, fsettings.logfreq, std::max(box_of(t)->height(), 1)};
 }
 
 float TSpectrogramView::gain_db(int t) const {
+    if (t == 4) return 0;  // the difference as taken, at file 1's scale
     const double f = fwindow.workspace().filefactor(t / 2);
     return f > 0 ? float(20 * std::log10(f)) : 0.0f;
 }
@@ -167,7 +184,7 @@ const TSpectrogramView::Picture* TSpectrogramView::find(int t, const Key& key) c
 }
 
 bool TSpectrogramView::complete() const {
-    for (int t = 0; t < 4; ++t)
+    for (int t = 0; t < kLanes; ++t)
         if (has_signal(t) && !find(t, key_of(t))) return false;
     return true;
 }
@@ -180,10 +197,10 @@ size_t TSpectrogramView::cache_bytes() const {
 }
 
 void TSpectrogramView::request() {
-    std::array<Key, 4> keys;
-    std::array<bool, 4> wanted{};
+    std::array<Key, kLanes> keys;
+    std::array<bool, kLanes> wanted{};
     bool any = false;
-    for (int t = 0; t < 4; ++t) {
+    for (int t = 0; t < kLanes; ++t) {
         keys[size_t(t)] = key_of(t);
         wanted[size_t(t)] = has_signal(t) && !find(t, keys[size_t(t)]);
         any = any || wanted[size_t(t)];
@@ -193,20 +210,21 @@ void TSpectrogramView::request() {
     fbusy = true;
     // The sources read the stores on the worker: samples_changing stops it
     // before a store changes.
-    std::array<std::shared_ptr<TFrameSource>, 4> sources;
-    std::array<TFrequencyAxis, 4> axes;
-    for (int t = 0; t < 4; ++t) {
+    std::array<std::shared_ptr<TFrameSource>, kLanes> sources;
+    std::array<TFrequencyAxis, kLanes> axes;
+    for (int t = 0; t < kLanes; ++t) {
         if (!wanted[size_t(t)]) continue;
-        sources[size_t(t)] = std::make_shared<TWavFrameSource>(*fwindow.workspace().wav(t / 2), keys[size_t(t)].offset);
+        if (t == 4) sources[size_t(t)] = std::make_shared<TDifferenceFrameSource>(fwindow.differenceview->shared_difference());
+        else sources[size_t(t)] = std::make_shared<TWavFrameSource>(*fwindow.workspace().wav(t / 2), keys[size_t(t)].offset);
         axes[size_t(t)] = axis_of(t);
     }
     fjob.start([this, keys, sources, axes](const std::atomic<bool>& cancel) {
-        for (int t = 0; t < 4; ++t) {
+        for (int t = 0; t < kLanes; ++t) {
             if (!sources[size_t(t)]) continue;
             const Key& k = keys[size_t(t)];
             auto picture = std::make_shared<TSpectrogramPicture>();
             try {
-                if (!spectrogram_picture(*sources[size_t(t)], t % 2, k.t0, k.t1, k.width, axes[size_t(t)],
+                if (!spectrogram_picture(*sources[size_t(t)], t < 4 ? t % 2 : -1, k.t0, k.t1, k.width, axes[size_t(t)],
                                          k.settings.fftsize, *picture, &cancel, compute_threads()))
                     return;
             } catch (const std::exception&) {
@@ -220,7 +238,7 @@ void TSpectrogramView::request() {
                 lane.push_front({k, std::move(*picture), {}, 0, 0});
                 if (lane.size() > kPicturesPerLane) lane.pop_back();
                 ++fmade;
-                fwindow.PaintBox[size_t(t)]->update();
+                box_of(t)->update();
             });
         }
         fjob.deliver(this, [this] {
@@ -231,7 +249,7 @@ void TSpectrogramView::request() {
 }
 
 void TSpectrogramView::paint(int t, QPainter& canvas) {
-    TPaintBox* box = fwindow.PaintBox[size_t(t)];
+    TPaintBox* box = box_of(t);
     const int W = box->width(), H = box->height();
     canvas.fillRect(0, 0, W, H, kNoSignal);
     if (!has_signal(t)) return;
@@ -266,6 +284,19 @@ void TSpectrogramView::paint(int t, QPainter& canvas) {
         canvas.setPen(Qt::black);
         canvas.drawText(r, Qt::AlignCenter, freadout);
     }
+}
+
+bool TSpectrogramView::paint_difference(QPainter& canvas) {
+    if (!on() || !has_signal(4)) return false;
+    paint(4, canvas);
+    return true;
+}
+
+void TSpectrogramView::difference_changed() {
+    ++fgeneration[2];
+    fpictures[4].clear();
+    fspectrumkey.clear();
+    views_changed();
 }
 
 void TSpectrogramView::layout() {
@@ -331,19 +362,24 @@ void TSpectrogramView::views_changed() {
                 r.sources[size_t(s)] = std::make_shared<TWavFrameSource>(*ws.wav(s), ws.slot_offset(s));
                 r.gaindb[size_t(s)] = gain_db(2 * s);
             }
+            if (fwindow.differenceview && fwindow.differenceview->difference())
+                r.sources[2] = std::make_shared<TDifferenceFrameSource>(fwindow.differenceview->shared_difference());
         }
         // Asked again only when something it shows changed (the cursor moves
         // the views on often while playing).
-        const QString key = QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9")
+        const QString key = QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9 %10")
                                 .arg(r.from).arg(r.to).arg(r.fftsize).arg(double(r.floordb))
                                 .arg(double(r.gaindb[0])).arg(double(r.gaindb[1]))
-                                .arg(fgeneration[0]).arg(fgeneration[1]).arg(ws.slot_offset(1));
+                                .arg(fgeneration[0]).arg(fgeneration[1]).arg(ws.slot_offset(1)).arg(fgeneration[2]);
         if (key != fspectrumkey) {
             fspectrumkey = key;
             spectrumpanel->show_spectra(r);
         }
     }
-    if (on()) for (TPaintBox* b : fwindow.PaintBox) b->update();
+    if (on()) {
+        for (TPaintBox* b : fwindow.PaintBox) b->update();
+        if (fwindow.differenceview) fwindow.differenceview->lane->update();
+    }
 }
 
 void TSpectrogramView::samples_changing(int slot) {
@@ -357,8 +393,8 @@ void TSpectrogramView::samples_changing(int slot) {
 
 bool TSpectrogramView::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::MouseMove || event->type() == QEvent::Leave) {
-        for (int t = 0; t < 4; ++t) {
-            if (watched != fwindow.PaintBox[size_t(t)]) continue;
+        for (int t = 0; t < kLanes; ++t) {
+            if (watched != box_of(t)) continue;
             if (event->type() == QEvent::Leave) hover(-1, 0, 0);
             else {
                 const QPoint p = static_cast<QMouseEvent*>(event)->position().toPoint();
@@ -384,7 +420,7 @@ void TSpectrogramView::hover(int t, int x, int y) {
         freadout = text;
     }
     for (int lane : {before, t})
-        if (lane >= 0 && on()) fwindow.PaintBox[size_t(lane)]->update();
+        if (lane >= 0 && on()) box_of(lane)->update();
 }
 
 }  // namespace wavrell

@@ -54,8 +54,14 @@ public:
     void setLogFrequency(bool on);
     void setFloor(float db);
 
-    /// Paints lane box t (0, 1: file 1's channels; 2, 3: file 2's).
+    /// Paints lane box t (0, 1: file 1's channels; 2, 3: file 2's; 4: the
+    /// difference, its channels' mean).
     void paint(int t, QPainter& canvas);
+    /// Paints the difference lane as a spectrogram; false (nothing painted)
+    /// when the spectrograms are off or there is no difference to show.
+    bool paint_difference(QPainter& canvas);
+    /// The window's difference was taken or dropped.
+    void difference_changed();
     /// Places the frequency axes and the legend; shrinks the lanes and the
     /// time axis by the legend's width while the spectrograms show. Run at
     /// the end of every layout of the waveform area.
@@ -94,6 +100,8 @@ private:
         QImage image;  // coloured for imagegain and imagefloor
         float imagegain = 0, imagefloor = 0;
     };
+    static constexpr int kLanes = 5;  // the files' four and the difference's
+    TPaintBox* box_of(int t) const;
     bool has_signal(int t) const;
     Key key_of(int t) const;
     TFrequencyAxis axis_of(int t) const;
@@ -110,10 +118,10 @@ private:
     float ffloor;
     QActionGroup* fftgroup = nullptr;
     QActionGroup* rangegroup = nullptr;
-    std::array<std::deque<Picture>, 4> fpictures;  // newest first
-    std::array<Key, 4> fpending{};
+    std::array<std::deque<Picture>, kLanes> fpictures;  // newest first
+    std::array<Key, kLanes> fpending{};
     bool fbusy = false;
-    std::array<int, 2> fgeneration{};
+    std::array<int, 3> fgeneration{};  // file 1, file 2, the difference
     int fmade = 0;
     TBackgroundJob fjob;
     std::array<TPaintBox*, 2> flegends{};  // beside each file's two lanes

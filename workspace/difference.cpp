@@ -604,4 +604,25 @@ QString difference_text(const TDifferenceFigures& f, const QLocale& locale) {
              number(f.delay, 2, true), number(f.drift_ppm, 2, true));
 }
 
+void TDifferenceFrameSource::read(int channel, int64_t from, int n, float* out) const {
+    const int chans = fdifference->channels();
+    if (chans <= 0 || channel >= chans) {
+        std::fill(out, out + n, 0.0f);
+        return;
+    }
+    if (channel >= 0) {
+        fdifference->read(channel, from, n, out);
+        return;
+    }
+    // The mean of the channels, as a file's source gives it.
+    fdifference->read(0, from, n, out);
+    std::vector<float> more(size_t(std::max(n, 0)));
+    for (int c = 1; c < chans; ++c) {
+        fdifference->read(c, from, n, more.data());
+        for (int i = 0; i < n; ++i) out[i] += more[size_t(i)];
+    }
+    const float s = 1.0f / float(chans);
+    for (int i = 0; i < n; ++i) out[i] *= s;
+}
+
 }  // namespace wavrell

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "workspace/alignment.h"
+#include "workspace/frame_source.h"
 #include "workspace/minmax_pyramid.h"
 #include "audio/sample_row.h"
 #include "common/errors.h"
@@ -101,6 +102,22 @@ private:
     double fstep = 0;               ///< 16-bit units of d per stored unit
     double fpeak = 0;
     std::vector<TMinMaxPyramid<int16_t>> fpyramids;
+};
+
+/// The difference on the time line as a frame source (the spectrogram and
+/// the spectrum draw it as they draw the files). Holds the difference.
+class TDifferenceFrameSource : public TFrameSource {
+public:
+    explicit TDifferenceFrameSource(std::shared_ptr<const TDifference> difference)
+        : fdifference(std::move(difference)) {}
+    double sampfreq() const override { return fdifference->sampfreq(); }
+    int channels() const override { return fdifference->channels(); }
+    int64_t first() const override { return fdifference->first(); }
+    int64_t end() const override { return fdifference->first() + fdifference->frames(); }
+    void read(int channel, int64_t from, int n, float* out) const override;
+
+private:
+    std::shared_ptr<const TDifference> fdifference;
 };
 
 /// Takes the difference of the files in two stores at the same rate: file 2

@@ -107,12 +107,46 @@ TEST_F(SpectrogramCommand, SecondFileAlignedBelowTheFirst) {
                               QStringLiteral("600x200")});
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     const QImage img(png);
-    ASSERT_EQ(img.height(), 2 * (kTop + 200 + kBottom));
+    ASSERT_EQ(img.height(), 3 * (kTop + 200 + kBottom));  // and their difference
     const int x1 = tone_onset(img, 0, 600, 200, false), x2 = tone_onset(img, 1, 600, 200, false);
     ASSERT_GT(x1, 0);
     EXPECT_NEAR(x2, x1, 1);
     // The time line is file 2's end on it: 3.5 s less the half second.
     EXPECT_NEAR(x1, 600 / 3.0, 600 / 30.0);
+}
+
+// File 2 is file 1 with a quiet 12 kHz tone added: the third picture, their
+// difference, holds the 12 kHz row throughout and nothing of file 1's 1 kHz.
+TEST_F(SpectrogramCommand, DifferenceBelowTheFiles) {
+    const QString f1 = burst(QStringLiteral("one.wav"), 44100, 1), tone = path(QStringLiteral("tone.wav")),
+                  f2 = path(QStringLiteral("two.wav"));
+    ASSERT_TRUE(test::sox({QStringLiteral("-D"), QStringLiteral("-n"), QStringLiteral("-r"), QStringLiteral("44100"),
+                           QStringLiteral("-c"), QStringLiteral("2"), QStringLiteral("-b"), QStringLiteral("16"), tone,
+                           QStringLiteral("synth"), QStringLiteral("3"), QStringLiteral("sine"), QStringLiteral("12000"),
+                           QStringLiteral("vol"), QStringLiteral("0.001")}));
+    ASSERT_TRUE(test::sox({QStringLiteral("-D"), QStringLiteral("-m"), QStringLiteral("-v"), QStringLiteral("1"), f1,
+                           QStringLiteral("-v"), QStringLiteral("1"), tone, f2}));
+    const QString png = path(QStringLiteral("diff.png"));
+    const int W = 600, H = 200;
+    const ProgramRun r = run({QStringLiteral("--spectrogram"), f1, f2, QStringLiteral("-o"), png, QStringLiteral("--size"),
+                              QStringLiteral("600x200")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    const QImage img(png);
+    ASSERT_EQ(img.height(), 3 * (kTop + H + kBottom));
+    const TFrequencyAxis axis{22050, false, H};
+    const auto level = [&](int x, double hz) {
+        const QRgb c = img.pixel(kLeft + x, 2 * (kTop + H + kBottom) + kTop + int(axis.y_of(hz)));
+        return qRed(c) + qGreen(c) + qBlue(c);
+    };
+    const auto colour = [](float db) {
+        const QRgb c = level_colour(db, kRangeFloorDefault);
+        return qRed(c) + qGreen(c) + qBlue(c);
+    };
+    for (int x : {W / 6, W / 2, 5 * W / 6}) {
+        EXPECT_GE(level(x, 12000), colour(-70)) << x;
+        EXPECT_LE(level(x, 1000), colour(-85)) << x;
+    }
+    EXPECT_EQ(tone_onset(img, 2, W, H, false), -1);
 }
 
 // Unusable arguments and files: the exit code and the name of what failed.

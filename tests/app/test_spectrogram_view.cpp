@@ -1,10 +1,13 @@
 // The lanes as spectrograms in the real window (offscreen): the "View"
 // menu's commands, the pictures made on a worker and kept per zoom level,
 // the frequency axes and legend, the hover readout and the spectrum panel.
+#include "app/difference_view.h"
 #include "app/spectrogram_paint.h"
 #include "app/spectrogram_view.h"
 #include "app/spectrum_panel.h"
 #include "tests/app/window_fixture.h"
+#include "tests/support/sink_capture.h"
+#include "workspace/difference.h"
 
 #include <QLabel>
 #include <QMenu>
@@ -210,6 +213,54 @@ TEST_F(SpectrogramView, SpectrumPanelFollowsTheView) {
     EXPECT_TRUE(view().spectrumpanel->caption->text().startsWith(QStringLiteral("Loop range")));
     view().spectrumaction->trigger();
     EXPECT_FALSE(view().spectrumpanel->isVisible());
+}
+
+// With the difference lane shown, it is a spectrogram too, and the
+// spectrum panel plots the difference as its third curve: file 2 is file 1
+// (1 kHz) with a quiet 12 kHz tone added, so the difference holds the
+// 12 kHz row and nothing of the 1 kHz.
+TEST_F(SpectrogramView, DifferenceLaneAndCurve) {
+    const QString f1 = sine(QStringLiteral("f1.wav"), 44100, 2, 4, 1000, 0.5);
+    const QString tone = sine(QStringLiteral("tone.wav"), 44100, 2, 4, 12000, 0.001);
+    const QString f2 = dir->filePath(QStringLiteral("f2.wav"));
+    ASSERT_TRUE(sox({QStringLiteral("-D"), QStringLiteral("-m"), QStringLiteral("-v"), QStringLiteral("1"), f1,
+                     QStringLiteral("-v"), QStringLiteral("1"), tone, f2}));
+    form->load_file(0, f1);
+    form->load_file(1, f2);
+    TDifferenceView& dv = *form->differenceview;
+    ASSERT_TRUE(wait_until([&] { return dv.difference() != nullptr; }, 30000));
+    dv.showaction->trigger();
+    view().spectrogramaction->trigger();
+    wait_complete();
+    const QImage lane = dv.lane->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const TFrequencyAxis axis{22050, false, lane.height()};
+    for (int x : {lane.width() / 4, lane.width() / 2, 3 * lane.width() / 4}) {
+        EXPECT_GE(brightness(lane.pixel(x, int(axis.y_of(12000)))), brightness(level_colour(-70, kRangeFloorDefault)))
+            << x;
+        EXPECT_LE(brightness(lane.pixel(x, int(axis.y_of(1000)))), brightness(level_colour(-85, kRangeFloorDefault)))
+            << x;
+    }
+    // Off again: the lane draws the difference's waveform, no longer the
+    // spectrogram's dark ground.
+    view().spectrogramaction->trigger();
+    QApplication::processEvents();
+    const QImage wave = dv.lane->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const auto dark_share = [](const QImage& img) {
+        int dark = 0, all = 0;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); x += 3, ++all) dark += brightness(img.pixel(x, y)) < 60;
+        return double(dark) / all;
+    };
+    EXPECT_GT(dark_share(lane), 0.8);
+    EXPECT_LT(dark_share(wave), 0.05);
+
+    view().spectrumaction->trigger();
+    TSpectrumPanel& p = *view().spectrumpanel;
+    ASSERT_TRUE(wait_until([&] { return p.ready() && !p.curves()[2].empty(); }, 20000));
+    const std::vector<float>& c = p.curves()[2];
+    const double peak = double(std::max_element(c.begin(), c.end()) - c.begin()) * p.binhz();
+    EXPECT_NEAR(peak, 12000, 15);
+    EXPECT_LT(c[size_t(std::lround(1000 / p.binhz()))], *std::max_element(c.begin(), c.end()) - 30);
 }
 
 }  // namespace

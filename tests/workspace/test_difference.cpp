@@ -190,6 +190,19 @@ TEST_F(Difference, KeptSamplesAreTheDifference) {
     ASSERT_TRUE(d->minmax(0, f.overlap_first + 5000, f.overlap_first + 5999, lo, hi));
     EXPECT_EQ(lo, *std::min_element(v.begin(), v.end()));
     EXPECT_EQ(hi, *std::max_element(v.begin(), v.end()));
+    // As a frame source: a channel as read, the channels' mean, and
+    // silence before the overlap.
+    const TDifferenceFrameSource source(d);
+    EXPECT_EQ(source.first(), f.overlap_first);
+    EXPECT_EQ(source.end(), f.overlap_first + f.overlap_frames);
+    std::vector<float> got(1000), other(1000);
+    source.read(0, f.overlap_first + 5000, 1000, got.data());
+    EXPECT_EQ(got, v);
+    source.read(-1, f.overlap_first + 5000, 1000, got.data());
+    d->read(1, f.overlap_first + 5000, 1000, other.data());
+    for (size_t i = 0; i < v.size(); ++i) EXPECT_FLOAT_EQ(got[i], (v[i] + other[i]) / 2) << i;
+    source.read(-1, f.overlap_first - 1000, 1000, got.data());
+    EXPECT_EQ(got, std::vector<float>(1000, 0.0f));
     // +40 dB drives the peaks beyond full scale.
     EXPECT_GT(d->play(kChannels, f.overlap_first, int(f.overlap_frames), 100.0, played.data()), 0);
 }
