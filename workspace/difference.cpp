@@ -585,7 +585,10 @@ bool TDifference::minmax(int channel, int64_t j, int64_t e, float& lo, float& hi
     return true;
 }
 
-QString difference_text(const TDifferenceFigures& f, const QLocale& locale) {
+QString difference_text(const TDifferenceFigures& f, const QLocale& shown) {
+    // The user's decimal separator, but no grouping: "+1105.37" frames.
+    QLocale locale = shown;
+    locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
     if (!f.overlap) return QStringLiteral("no overlap");
     if (f.identical) return QStringLiteral("identical");
     const QChar minus(0x2212);
