@@ -729,6 +729,8 @@ TEST_F(PlaybackTest, ManySwitchesWithoutDropoutBesideBusyProcesses) {
         ASSERT_EQ(g_seams.size(), std::size(gaps));
         ASSERT_TRUE(hear_until(g_seams.back() + kRate, rec));
         const int64_t end = ws->playcount();
+        // Underruns while the checked stretch played (not when it stops).
+        const uint64_t underrunsPlaying = TWaveOutDevice::underruns() - underrunsBefore;
         stop(&rec);
         // parec on PipeWire hands over what it recorded some time late.
         settle(1500, [&] { rec.pump(); });
@@ -765,7 +767,7 @@ TEST_F(PlaybackTest, ManySwitchesWithoutDropoutBesideBusyProcesses) {
         ASSERT_TRUE(r.found) << "file 1's first frames are not in the recording";
         EXPECT_LT(r.lost, 4096);
         EXPECT_GE(r.matched, g_seams.back() + kRate / 2) << r.firstDifference;
-        EXPECT_EQ(TWaveOutDevice::underruns(), underrunsBefore);
+        EXPECT_EQ(underrunsPlaying, 0u);
     }
     EXPECT_TRUE(shown.isEmpty()) << shown.join('|').toStdString();
     if (unjudged == 2) GTEST_SKIP() << "the machine could not keep up even with paplay";
