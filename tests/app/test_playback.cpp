@@ -612,9 +612,11 @@ TEST_F(PlaybackTest, SwitchingIsGaplessAtTheLoggedFrame) {
                 seams[i] = g_seams.back();
                 EXPECT_EQ(ws->playcount(), playcount);
                 EXPECT_LE(seams[i], playcount);
-                // Heard after a short margin, whatever the server holds.
+                // Heard after a short margin, whatever the server holds
+                // (its 1.6 s of queued sound are not waited out; the delay
+                // itself is measured by bench/ab_switch.sh).
                 EXPECT_GE(double(seams[i]), cursor - 1);
-                EXPECT_LT(double(seams[i]), cursor + 0.1 * kRate);
+                EXPECT_LT(double(seams[i]), cursor + 0.25 * kRate);
                 until = seams[i] + kRate;
             }
             ASSERT_TRUE(hear_until(seams[1] + 30000, rec));
