@@ -45,7 +45,7 @@ void print(FILE* f, const QString& text);
 TCommandLine parse_command_line(const QStringList& args);
 
 /// Runs a command line that needs no window (Levels, Align, Help, Error; the
-/// window library runs Spectrogram, see app/spectrogram_command.h) and
+/// window library runs Spectrogram, see app/sonogram_command.h) and
 /// returns the exit code: 0 on success, 1 when a file cannot be loaded or the
 /// arguments are unusable. --levels loads the files into slots 0 and 1 of a
 /// workspace as the window does (normalization switched on first unless

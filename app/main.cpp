@@ -1,5 +1,5 @@
 #include "app/command_line.h"
-#include "app/spectrogram_command.h"
+#include "app/sonogram_command.h"
 #include "app/window_main.h"
 #include "common/install_layout.h"
 #include "common/native_file_name.h"

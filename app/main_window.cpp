@@ -7,7 +7,7 @@
 #include "app/file_drop.h"
 #include "app/paint_box.h"
 #include "app/panel.h"
-#include "app/spectrogram_view.h"
+#include "app/sonogram_view.h"
 #include "app/peak_target_menu.h"
 #include "app/toolbar_icons.h"
 #include "app/view_navigation.h"

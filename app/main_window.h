@@ -121,7 +121,7 @@ public:
     /// (also in an earlier run, from the recent files), else empty.
     QString open_dialog_folder() const;
     /// The spectrograms of the lanes, their "View" commands and the
-    /// spectrum panel (app/spectrogram_view.h).
+    /// spectrum panel (app/sonogram_view.h).
     TSpectrogramView* spectrogramview = nullptr;
     /// Keeps the matching criterion (section "Levels", key "MatchBy": "rms",
     /// "lufs" or "shortterm") at the roaming location of ProgId1, written

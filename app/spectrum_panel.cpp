@@ -2,7 +2,7 @@
 #include "app/spectrum_panel.h"
 
 #include "app/paint_box.h"
-#include "app/spectrogram_paint.h"
+#include "app/sonogram_paint.h"
 #include "workspace/frame_source.h"
 #include "workspace/spectrogram.h"
 

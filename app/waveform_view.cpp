@@ -4,7 +4,7 @@
 #include "app/main_window.h"
 
 #include "app/paint_box.h"
-#include "app/spectrogram_view.h"
+#include "app/sonogram_view.h"
 #include "app/view_colors.h"
 #include "app/view_navigation.h"
 #include "workspace/range_source.h"

@@ -6,7 +6,7 @@
 // Usage: bench_spectrogram_window FILE1 FILE2 [zoom steps]
 #include "app/main_window.h"
 #include "app/paint_box.h"
-#include "app/spectrogram_view.h"
+#include "app/sonogram_view.h"
 #include "workspace/workspace.h"
 #include "audio/wav_file.h"
 #include "common/application.h"

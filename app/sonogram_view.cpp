@@ -1,13 +1,13 @@
 // The lanes as spectrograms, their frequency axes and legend, the hover
 // readout, the "View" menu's spectrogram commands and the spectrum panel's
 // requests.
-#include "app/spectrogram_view.h"
+#include "app/sonogram_view.h"
 
 #include "app/difference_view.h"
 #include "app/main_window.h"
 #include "app/paint_box.h"
 #include "app/panel.h"
-#include "app/spectrogram_paint.h"
+#include "app/sonogram_paint.h"
 #include "app/spectrum_panel.h"
 #include "workspace/difference.h"
 #include "workspace/frame_source.h"

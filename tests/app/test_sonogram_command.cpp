@@ -1,6 +1,6 @@
 // `wavrell --spectrogram`: the PNG it writes without any display, the
 // lanes of two files aligned on one time axis, and its errors.
-#include "app/spectrogram_paint.h"
+#include "app/sonogram_paint.h"
 #include "tests/support/test_support.h"
 
 #include <QImage>

@@ -2,8 +2,8 @@
 // menu's commands, the pictures made on a worker and kept per zoom level,
 // the frequency axes and legend, the hover readout and the spectrum panel.
 #include "app/difference_view.h"
-#include "app/spectrogram_paint.h"
-#include "app/spectrogram_view.h"
+#include "app/sonogram_paint.h"
+#include "app/sonogram_view.h"
 #include "app/spectrum_panel.h"
 #include "tests/app/window_fixture.h"
 #include "tests/support/sink_capture.h"

@@ -1,6 +1,6 @@
 // Colours, legend and axes of spectrogram pictures: shared by the lanes of
 // the window and the pictures of the command line.
-#include "app/spectrogram_paint.h"
+#include "app/sonogram_paint.h"
 
 #include <QPainter>
 

@@ -1,9 +1,9 @@
 // The spectrogram pictures of the command line: one lane per file on the
 // shared time axis, with frequency axis, time axis, colour legend and the
 // file's name, painted on an image without any display.
-#include "app/spectrogram_command.h"
+#include "app/sonogram_command.h"
 
-#include "app/spectrogram_paint.h"
+#include "app/sonogram_paint.h"
 #include "workspace/alignment.h"
 #include "workspace/difference.h"
 #include "workspace/frame_source.h"
